@@ -1,0 +1,93 @@
+#include "file_stream.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "au_exception.h"
+#include "wide_name.h"
+
+namespace melvanto {
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) Reset(other.Release());
+  return *this;
+}
+
+int UniqueFd::Release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+void UniqueFd::Reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+void RaiseLastOSError() { throw EAuException(std::strerror(errno)); }
+
+TAuFileStream::TAuFileStream(const std::u16string& fileName, std::uint16_t mode, std::uint32_t) {
+  int flags = O_CLOEXEC;
+  if (mode == kFileModeCreate) {
+    flags |= O_RDWR | O_CREAT | O_TRUNC;
+  } else {
+    switch (mode & 3) {
+      case 0: flags |= O_RDONLY; break;
+      case 1: flags |= O_WRONLY; break;
+      case 2: flags |= O_RDWR; break;
+      default: errno = EINVAL; RaiseLastOSError();
+    }
+    shareMode_ = static_cast<std::uint16_t>(mode & 0xF0);
+  }
+  const std::string path = Utf16ToUtf8(fileName);
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) RaiseLastOSError();
+  fd_.Reset(fd);
+}
+
+std::int64_t TAuFileStream::Read(void* buffer, std::int64_t count) {
+  auto* p = static_cast<char*>(buffer);
+  std::int64_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::read(fd_.Get(), p + done, static_cast<std::size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) RaiseLastOSError();
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+std::int64_t TAuFileStream::Write(const void* buffer, std::int64_t count) {
+  const auto* p = static_cast<const char*>(buffer);
+  std::int64_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(fd_.Get(), p + done, static_cast<std::size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) RaiseLastOSError();
+    done += n;
+  }
+  return done;
+}
+
+std::int64_t TAuFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+  const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
+                     : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                        : SEEK_END;
+  const off_t r = ::lseek(fd_.Get(), static_cast<off_t>(offset), whence);
+  if (r < 0) RaiseLastOSError();
+  return r;
+}
+
+void TAuFileStream::SetSize(std::int64_t size) {
+  if (::ftruncate(fd_.Get(), static_cast<off_t>(size)) != 0) RaiseLastOSError();
+  if (Position() > size) SetPosition(size);
+}
+
+}  // namespace melvanto

@@ -1,0 +1,314 @@
+#include "input.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "au_exception.h"
+#include "file_stream.h"
+#include "wide_name.h"
+
+namespace melvanto {
+
+// ---- TAuInput ----
+
+void TAuInput::Init() {
+  std::lock_guard lock(DataLock);
+  EndOfData_ = false;
+  try {
+    InitInternal();
+  } catch (const std::exception& e) {
+    EndOfData_ = true;
+    throw EAuException(e.what());
+  }
+}
+
+void TAuInput::Flush() {
+  std::lock_guard lock(DataLock);
+  FlushInternal();
+}
+
+std::uint32_t TAuInput::CopyData(void* Buffer, std::uint32_t BufferSize) {
+  const std::uint8_t* block = nullptr;
+  std::uint32_t bytes = BufferSize;
+  GetData(block, bytes);
+  if (block == nullptr) return 0;
+  std::memcpy(Buffer, block, bytes);
+  return bytes;
+}
+
+std::uint32_t TAuInput::FillBuffer(void* Buffer, std::uint32_t BufferSize, bool& EndReached) {
+  auto* out = static_cast<std::uint8_t*>(Buffer);
+  std::uint32_t gathered = 0;
+  EndReached = false;
+  while (gathered < BufferSize) {
+    const std::uint8_t* block = nullptr;
+    std::uint32_t bytes = BufferSize - gathered;
+    GetData(block, bytes);
+    if (bytes == 0 || block == nullptr) {
+      EndReached = true;
+      break;
+    }
+    std::memcpy(out + gathered, block, bytes);
+    gathered += bytes;
+  }
+  return gathered;
+}
+
+// ---- TAuStreamedInput ----
+
+TAuStreamedInput::TAuStreamedInput() { Seekable_ = true; }
+
+void TAuStreamedInput::SetStream(TStream* stream) {
+  Stream_ = stream;
+  StreamAssigned_ = stream != nullptr;
+}
+
+std::int64_t TAuStreamedInput::StartSample() {
+  std::lock_guard lock(DataLock);
+  return StartSample_;
+}
+
+void TAuStreamedInput::SetStartSample(std::int64_t value) {
+  std::lock_guard lock(DataLock);
+  StartSample_ = value;
+}
+
+std::int64_t TAuStreamedInput::EndSample() {
+  std::lock_guard lock(DataLock);
+  return EndSample_;
+}
+
+void TAuStreamedInput::SetEndSample(std::int64_t value) {
+  std::lock_guard lock(DataLock);
+  EndSample_ = value;
+}
+
+// One raw delivery with the cut at Size, so that no byte past the range goes out.
+void TAuStreamedInput::Pull(const std::uint8_t*& Buffer, std::uint32_t& Bytes) {
+  GetDataInternal(Buffer, Bytes);
+  if (Bytes == 0) {
+    EndOfData_ = true;
+    return;
+  }
+  std::int64_t position = Position_.load(std::memory_order_relaxed) + Bytes;
+  const std::int64_t size = Size_.load(std::memory_order_relaxed);
+  if (size > 0 && position >= size) {
+    EndOfData_ = true;
+    if (position > size) {
+      Bytes -= static_cast<std::uint32_t>(position - size);
+      position = size;
+    }
+  }
+  Position_.store(position, std::memory_order_relaxed);
+}
+
+void TAuStreamedInput::RestartLoop() {
+  if (Seekable_) {
+    std::int64_t start = StartSample_;
+    SeekInternal(start);
+  } else {
+    Flush();
+    Init();
+  }
+  Position_.store(0, std::memory_order_relaxed);
+}
+
+void TAuStreamedInput::GetData(const std::uint8_t*& Buffer, std::uint32_t& Bytes) {
+  std::lock_guard lock(DataLock);
+  const std::uint32_t requested = Bytes;
+  if (EndOfData_) {
+    Buffer = nullptr;
+    Bytes = 0;
+    return;
+  }
+  if (LoopRestartPending_) {
+    LoopRestartPending_ = false;
+    if (Loop_) RestartLoop();
+  }
+  Pull(Buffer, Bytes);
+  if (!EndOfData_ || !Loop_) return;
+  EndOfData_ = false;
+  if (Bytes > 0) {
+    // The last block of the pass goes out whole; the new pass starts with the next call.
+    LoopRestartPending_ = true;
+    return;
+  }
+  RestartLoop();
+  Bytes = requested;
+  Pull(Buffer, Bytes);
+  // Only a pass that delivers nothing at all ends a looped run.
+  if (EndOfData_ && Bytes > 0) {
+    EndOfData_ = false;
+    LoopRestartPending_ = true;
+  }
+}
+
+// ---- TAuFileIn ----
+
+void TAuFileIn::SetStream(TStream* stream) {
+  CloseFile();
+  TAuStreamedInput::SetStream(stream);
+}
+
+void TAuFileIn::SetFileName(const std::string& name) {
+  CloseFile();
+  FileName_ = name;
+  WideFileName_ = Utf8ToUtf16(name);
+}
+
+void TAuFileIn::SetWideFileName(const std::u16string& name) {
+  CloseFile();
+  WideFileName_ = name;
+  FileName_ = Utf16ToUtf8(name);
+}
+
+bool TAuFileIn::FormatUsable() const {
+  return SampleRate_ != 0 && Channels_ != 0 && ((Channels_ * BitsPerSample_) >> 3) != 0 &&
+         (Channels_ * BitsPerSample_) >> 3 <= 0xFFFF;
+}
+
+bool TAuFileIn::Valid() {
+  std::lock_guard lock(FileLock);
+  OpenFile();
+  return Valid_;
+}
+
+std::uint32_t TAuFileIn::GetBitsPerSample() {
+  std::lock_guard lock(FileLock);
+  OpenFile();
+  return BitsPerSample_;
+}
+
+std::uint32_t TAuFileIn::GetChannels() {
+  std::lock_guard lock(FileLock);
+  OpenFile();
+  return Channels_;
+}
+
+std::uint32_t TAuFileIn::GetSampleRate() {
+  std::lock_guard lock(FileLock);
+  OpenFile();
+  return SampleRate_;
+}
+
+std::int32_t TAuFileIn::GetTotalTime() {
+  std::lock_guard lock(FileLock);
+  OpenFile();
+  const std::uint64_t bytesPerSecond =
+      std::uint64_t{SampleRate_} * Channels_ * (BitsPerSample_ / 8);
+  if (bytesPerSecond == 0 || Size() <= 0) return 0;
+  return static_cast<std::int32_t>(
+      std::nearbyint(static_cast<double>(Size()) / static_cast<double>(bytesPerSecond)));
+}
+
+std::int64_t TAuFileIn::GetTotalSamples() {
+  std::lock_guard lock(FileLock);
+  OpenFile();
+  const std::uint32_t frameBytes = (Channels_ * BitsPerSample_) >> 3;
+  const std::int64_t size = Size();
+  if (frameBytes == 0) {
+    TotalSamples_ = 0;  // a format without whole-byte frames is not deliverable
+  } else {
+    TotalSamples_ = size > 0 ? size / frameBytes : -1;
+  }
+  return TotalSamples_;
+}
+
+TStream* TAuFileIn::OpenSourceStream() {
+  if (StreamAssigned_) return Stream_;
+  OwnedStream_ = std::make_unique<TAuFileStream>(WideFileName_, kFileModeRead | kFileShareDenyWrite);
+  Stream_ = OwnedStream_.get();
+  return Stream_;
+}
+
+void TAuFileIn::CloseSourceStream() {
+  if (StreamAssigned_) {
+    try {
+      if (Stream_ != nullptr) Stream_->SetPosition(0);
+    } catch (const std::exception&) {
+      // A stream that cannot be rewound is left where it is.
+    }
+    return;
+  }
+  OwnedStream_.reset();
+  Stream_ = nullptr;
+}
+
+void TAuFileIn::InitInternal() {
+  if (Busy_) throw EAuException("The component is Busy");
+  if (!StreamAssigned_ && WideFileName_.empty())
+    throw EAuException("The file name is not assigned");
+  Busy_ = true;
+  Position_ = 0;
+  LoopRestartPending_ = false;
+  {
+    std::lock_guard lock(FileLock);
+    OpenFile();
+    if (!Valid_ || !FormatUsable()) {
+      // Nothing to deliver; a format that would divide by zero counts as not valid.
+      Valid_ = false;
+      BitsPerSample_ = 8;
+      SampleRate_ = 8000;
+      Channels_ = 1;
+      TotalSamples_ = 0;
+      Size_ = 0;
+      TotalTime_ = 0;
+      EndOfData_ = true;
+      return;
+    }
+    SampleSize_ = static_cast<std::uint16_t>((Channels_ * BitsPerSample_) >> 3);
+  }
+  // Integer division: an unknown size (-1) gives 0 frames, which leaves Seek unbounded.
+  TotalSamples_ = Size() / SampleSize_;
+  TotalTime_ = static_cast<std::int32_t>(TotalSamples_ / SampleRate_);
+  if (StartSample_ > 0) {
+    Seek(0);
+    Position_ = 0;
+  }
+  if (StartSample_ != 0 || EndSample_ != -1) {
+    const std::int64_t total = TotalSamples_;
+    // Frames are numbered from 0, so an end at or past the frame count means "to the end".
+    if (total > 0 && EndSample_ >= total) EndSample_ = -1;
+    if (EndSample_ != -1 || total > 0) {
+      const std::int64_t last = EndSample_ != -1 ? EndSample_ : total - 1;
+      // A range that ends before it starts (or starts past the end) is empty.
+      const std::int64_t frames = std::max<std::int64_t>(0, last - StartSample_ + 1);
+      TotalSamples_ = frames;
+      Size_ = frames * SampleSize_;
+      if (frames == 0) EndOfData_ = true;
+    }
+  }
+  BlockStart = 1;
+  BlockEnd = 0;
+}
+
+void TAuFileIn::FlushInternal() {
+  CloseFile();
+  StartSample_ = 0;
+  EndSample_ = -1;
+  Busy_ = false;
+}
+
+bool TAuFileIn::Seek(std::int64_t SampleNum) {
+  if (!Seekable_ || SampleNum < 0) return false;
+  const std::int64_t total = TotalSamples_;
+  if (total != 0 && SampleNum > total) return false;
+  std::lock_guard lock(DataLock);
+  if (!Busy_) {
+    StartSample_ = SampleNum;
+    Position_ = SampleNum * SampleSize_;
+    EndSample_ = -1;
+    return true;
+  }
+  try {
+    std::int64_t reached = StartSample_ + SampleNum;
+    const bool ok = SeekInternal(reached);
+    Position_ = (reached - StartSample_) * SampleSize_;
+    return ok;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace melvanto
