@@ -1,0 +1,176 @@
+#pragma once
+
+// Test doubles for the pipeline: raw PCM in memory as a file input, an output that records
+// what it pulled, and a pump for the user-interface thread's hand-overs.
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "components.h"
+
+namespace melvanto::testing {
+
+// Runs hand-overs on this (main) thread until done() holds or the time is up.
+inline bool PumpUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    CheckSynchronize(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// PCM bytes 0,1,2,... so that any lost, doubled or moved byte shows.
+inline std::vector<std::uint8_t> Ramp(std::size_t bytes) {
+  std::vector<std::uint8_t> v(bytes);
+  for (std::size_t i = 0; i < bytes; ++i) v[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  return v;
+}
+
+struct PcmFormat {
+  std::uint32_t bits = 16;
+  std::uint32_t channels = 2;
+  std::uint32_t rate = 44100;
+};
+
+// A file input over raw PCM in a handed-in memory stream.
+class TMemoryIn : public TAuFileIn {
+ public:
+  TMemoryIn(std::vector<std::uint8_t> pcm, PcmFormat format, std::uint32_t blockBytes = 4096)
+      : stream_(std::move(pcm)), format_(format), blockBytes_(blockBytes), block_(blockBytes) {
+    SetStream(&stream_);
+  }
+  ~TMemoryIn() override { CloseFile(); }
+
+  // Settings a test changes before the run.
+  bool fileValid = true;
+  bool sizeKnown = true;
+  bool canSeek = true;
+  std::atomic<int> opens{0};
+  std::atomic<int> seeks{0};
+
+  std::int64_t FrameBytes() const { return (format_.channels * format_.bits) / 8; }
+
+ protected:
+  void OpenFile() override {
+    std::lock_guard lock(FileLock);
+    if (OpenCount != 0) return;
+    TStream* s = OpenSourceStream();
+    ++opens;
+    Valid_ = fileValid;
+    BitsPerSample_ = format_.bits;
+    Channels_ = format_.channels;
+    SampleRate_ = format_.rate;
+    Size_ = sizeKnown ? s->Size() : -1;
+    Seekable_ = canSeek;
+    s->SetPosition(0);
+    OpenCount = 1;
+  }
+  void CloseFile() override {
+    std::lock_guard lock(FileLock);
+    if (OpenCount == 0) return;
+    CloseSourceStream();
+    OpenCount = 0;
+  }
+  void GetDataInternal(const std::uint8_t*& Buffer, std::uint32_t& Bytes) override {
+    const std::uint32_t want = std::min(Bytes, blockBytes_);
+    Bytes = static_cast<std::uint32_t>(Stream_->Read(block_.data(), want));
+    Buffer = block_.data();
+  }
+  bool SeekInternal(std::int64_t& SampleNum) override {
+    ++seeks;
+    Stream_->SetPosition(SampleNum * FrameBytes());
+    return true;
+  }
+
+ private:
+  TMemoryStream stream_;
+  PcmFormat format_;
+  std::uint32_t blockBytes_;
+  std::vector<std::uint8_t> block_;
+};
+
+// Lets a fixed number of blocks through, so a test can hold a run at a known point.
+class Gate {
+ public:
+  void Allow(int blocks) {
+    {
+      std::lock_guard lock(mutex_);
+      permits_ += blocks;
+    }
+    cv_.notify_all();
+  }
+  void Open() { Allow(1 << 30); }
+  void Pass() {
+    std::unique_lock lock(mutex_);
+    ++waiting_;
+    cv_.notify_all();
+    cv_.wait(lock, [&] { return permits_ > 0; });
+    --permits_;
+    --waiting_;
+  }
+  // Waits until the worker is held at the gate.
+  void AwaitWaiter() {
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [&] { return waiting_ > 0; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  int permits_ = 0;
+  int waiting_ = 0;
+};
+
+// Pulls blocks of blockBytes and keeps them; counts Prepare and Done; fails on request.
+class TRecordOut : public TAuOutput {
+ public:
+  ~TRecordOut() override { Stop(false); }
+
+  std::uint32_t blockBytes = 4096;
+  bool failPrepare = false;
+  int failAtBlock = -1;  // DoOutput raises on this block (1-based)
+  bool failDone = false;
+  Gate* gate = nullptr;  // when set, each block waits for a permit
+
+  std::vector<std::uint8_t> data;       // what was pulled, in order
+  std::vector<std::uint32_t> blocks;    // the size of each block pulled
+  std::atomic<int> prepares{0};
+  std::atomic<int> dones{0};
+  std::atomic<bool> interruptedAtDone{false};
+
+ protected:
+  void Prepare() override {
+    ++prepares;
+    if (failPrepare) throw EAuException("Prepare failed");
+    Input()->Init();
+  }
+  bool DoOutput(bool Abort) override {
+    if (Abort || !CanOutput()) return false;
+    if (gate != nullptr) gate->Pass();
+    const std::uint8_t* block = nullptr;
+    std::uint32_t bytes = blockBytes;
+    Input()->GetData(block, bytes);
+    if (bytes == 0) return false;
+    data.insert(data.end(), block, block + bytes);
+    blocks.push_back(bytes);
+    if (static_cast<int>(blocks.size()) == failAtBlock) throw EAuException("Block failed");
+    return true;
+  }
+  void Done() override {
+    interruptedAtDone = Interrupted();
+    Input()->Flush();
+    ++dones;
+    if (failDone) throw EAuException("Done failed");
+  }
+};
+
+}  // namespace melvanto::testing
