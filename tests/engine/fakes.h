@@ -140,6 +140,7 @@ class TRecordOut : public TAuOutput {
   int failAtBlock = -1;  // DoOutput raises on this block (1-based)
   bool failDone = false;
   Gate* gate = nullptr;  // when set, each block waits for a permit
+  std::atomic<int>* doneCounter = nullptr;  // counts Done beyond the output's life
 
   std::vector<std::uint8_t> data;       // what was pulled, in order
   std::vector<std::uint32_t> blocks;    // the size of each block pulled
@@ -169,6 +170,7 @@ class TRecordOut : public TAuOutput {
     interruptedAtDone = Interrupted();
     Input()->Flush();
     ++dones;
+    if (doneCounter != nullptr) ++*doneCounter;
     if (failDone) throw EAuException("Done failed");
   }
 };

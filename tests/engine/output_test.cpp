@@ -1,1 +1,435 @@
+// Runs of an output on its worker thread, and the events that reach the user-interface thread.
+
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+
+#include "fakes.h"
+
+namespace melvanto::testing {
+namespace {
+
+constexpr PcmFormat kMono8{8, 1, 8000};
+
+// Records the events of one output, as seen on the user-interface thread.
+struct EventLog {
+  std::vector<std::string> entries;
+  int done = 0;
+
+  void Attach(TAuOutput& out) {
+    out.SetOnProgress([this, &out](TComponent* sender) {
+      EXPECT_EQ(sender, &out);
+      EXPECT_TRUE(IsMainThread());
+      entries.push_back("progress " + std::to_string(out.Progress()));
+    });
+    out.SetOnThreadException([this, &out](TComponent*) {
+      EXPECT_TRUE(IsMainThread());
+      entries.push_back("exception " + out.ExceptionMessage());
+    });
+    out.SetOnDone([this, &out](TComponent* sender) {
+      EXPECT_EQ(sender, &out);
+      EXPECT_TRUE(IsMainThread());
+      EXPECT_FALSE(out.Busy());
+      entries.push_back("done");
+      ++done;
+    });
+  }
+  int Count(const std::string& prefix) const {
+    int n = 0;
+    for (const auto& e : entries) n += e.rfind(prefix, 0) == 0;
+    return n;
+  }
+};
+
+// Blocks until the event thread has delivered everything posted so far: a later output's
+// done event comes after them in the one queue.
+void Flush() {
+  TMemoryIn in({}, kMono8);
+  TRecordOut out;
+  bool done = false;
+  out.SetOnDone([&](TComponent*) { done = true; });
+  out.SetInput(&in);
+  out.Run();
+  ASSERT_TRUE(PumpUntil([&] { return done; }));
+}
+
+TEST(OutputTest, RunPullsEverythingAndReportsProgressThenDone) {
+  const auto pcm = Ramp(100000);
+  TMemoryIn in(pcm, kMono8, 1000);
+  TRecordOut out;
+  EventLog log;
+  log.Attach(out);
+  out.SetInput(&in);
+  out.Run();
+  EXPECT_TRUE(out.Busy());
+  ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
+  EXPECT_EQ(out.data, pcm);
+  EXPECT_EQ(out.prepares.load(), 1);
+  EXPECT_EQ(out.dones.load(), 1);
+  EXPECT_FALSE(in.Busy());  // Done flushed it
+  EXPECT_EQ(log.entries.back(), "done");
+  // Progress is posted only when the percentage changes: a handful per run, never 100 blocks'.
+  EXPECT_GE(log.Count("progress"), 2);
+  EXPECT_LE(log.Count("progress"), 101);
+  EXPECT_EQ(out.Progress(), 100);  // the finished run keeps its count until the next Init
+  Flush();
+  EXPECT_EQ(log.done, 1);
+}
+
+TEST(OutputTest, RunRefusesWhenBusyOrWithoutInput) {
+  TRecordOut out;
+  try {
+    out.Run();
+    FAIL();
+  } catch (const EAuException& e) {
+    EXPECT_STREQ(e.what(), "Input is not assigned");
+  }
+  EXPECT_FALSE(out.Busy());
+  Gate gate;
+  out.gate = &gate;
+  TMemoryIn in(Ramp(10000), kMono8, 100);
+  EventLog log;
+  log.Attach(out);
+  out.SetInput(&in);
+  out.Run();
+  try {
+    out.Run();
+    FAIL();
+  } catch (const EAuException& e) {
+    EXPECT_STREQ(e.what(), "Component is Busy");
+  }
+  gate.Open();
+  ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
+  EXPECT_EQ(out.data.size(), 10000u);
+  EXPECT_EQ(out.prepares.load(), 1);
+}
+
+TEST(OutputTest, InvalidInputEndsTheRunAtOnce) {
+  TMemoryIn in(Ramp(10000), kMono8);
+  in.fileValid = false;
+  TRecordOut out;
+  EventLog log;
+  log.Attach(out);
+  out.SetInput(&in);
+  out.Run();
+  ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
+  EXPECT_TRUE(out.data.empty());
+  EXPECT_EQ(out.dones.load(), 1);
+  EXPECT_EQ(log.Count("exception"), 0);
+  EXPECT_TRUE(out.ExceptionMessage().empty());
+}
+
+TEST(OutputTest, ErrorsComeBeforeDoneAndStayUntilTheNextRun) {
+  TMemoryIn in(Ramp(10000), kMono8, 100);
+  TRecordOut out;
+  EventLog log;
+  log.Attach(out);
+  out.SetInput(&in);
+  out.failPrepare = true;
+  out.Run();
+  ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
+  EXPECT_EQ(log.entries, (std::vector<std::string>{"exception Prepare failed", "done"}));
+  EXPECT_EQ(out.dones.load(), 1);  // Done runs even when Prepare failed
+  EXPECT_EQ(out.ExceptionMessage(), "Prepare failed");
+
+  out.failPrepare = false;
+  out.failAtBlock = 3;
+  log.entries.clear();
+  out.Run();
+  ASSERT_TRUE(PumpUntil([&] { return log.done == 2; }));
+  ASSERT_GE(log.entries.size(), 2u);
+  EXPECT_EQ(log.entries[log.entries.size() - 2], "exception Block failed");
+  EXPECT_EQ(log.entries.back(), "done");
+  EXPECT_EQ(out.blocks.size(), 3u);  // the error ended the run
+
+  out.failAtBlock = -1;
+  out.Run();
+  EXPECT_TRUE(out.ExceptionMessage().empty());  // cleared by Run
+  ASSERT_TRUE(PumpUntil([&] { return log.done == 3; }));
+}
+
+TEST(OutputTest, ErrorInDoneIsSwallowedAndTheOutputBecomesIdle) {
+  TMemoryIn in(Ramp(1000), kMono8);
+  TRecordOut out;
+  EventLog log;
+  log.Attach(out);
+  out.SetInput(&in);
+  out.failDone = true;
+  out.Run();
+  ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
+  EXPECT_EQ(log.Count("exception"), 0);
+  EXPECT_FALSE(out.Busy());
+  out.failDone = false;
+  EXPECT_NO_THROW(out.Run());
+  ASSERT_TRUE(PumpUntil([&] { return log.done == 2; }));
+}
+
+TEST(OutputTest, OnDoneMayStartTheNextRunAtOnce) {
+  // Thousands of back-to-back runs: a lost wake-up would hang one of them.
+  TMemoryIn in(Ramp(64), kMono8);
+  TRecordOut out;
+  constexpr int kRuns = 3000;
+  int runs = 0;
+  out.SetOnDone([&](TComponent*) {
+    if (++runs < kRuns) out.Run();
+  });
+  out.SetInput(&in);
+  out.Run();
+  ASSERT_TRUE(PumpUntil([&] { return runs == kRuns; }, std::chrono::seconds(120)));
+  EXPECT_EQ(out.prepares.load(), kRuns);
+  EXPECT_EQ(out.dones.load(), kRuns);
+  EXPECT_EQ(out.data.size(), 64u * kRuns);
+}
+
+TEST(OutputTest, RunRightAfterStopAndAfterIdleStopStartsNormally) {
+  TMemoryIn in(Ramp(500), kMono8, 100);
+  TRecordOut out;
+  EventLog log;
+  log.Attach(out);
+  out.SetInput(&in);
+  out.Stop(false);  // idle: returns at once
+  out.Stop(true);
+  out.Run();
+  ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
+  EXPECT_EQ(out.data.size(), 500u);
+  EXPECT_FALSE(out.interruptedAtDone.load());  // an idle Stop does not mark the next run
+}
+
+TEST(OutputTest, SynchronousStopDropsQueuedEventsAndOnDone) {
+  TMemoryIn in(Ramp(100000), kMono8, 100);
+  TRecordOut out;
+  out.blockBytes = 100;
+  Gate gate;
+  out.gate = &gate;
+  EventLog log;
+  log.Attach(out);
+  out.SetInput(&in);
+  out.Run();
+  // Four blocks' progress events are posted while this thread runs no hand-over.
+  gate.Allow(3);
+  gate.AwaitWaiter();
+  gate.Open();
+  out.Stop(false);
+  EXPECT_FALSE(out.Busy());
+  EXPECT_EQ(out.dones.load(), 1);
+  EXPECT_TRUE(out.interruptedAtDone.load());
+  EXPECT_LT(out.data.size(), 100000u);
+  Flush();
+  EXPECT_TRUE(log.entries.empty()) << log.entries.front();
+
+  // The next run reports normally.
+  out.gate = nullptr;
+  out.Run();
+  ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
+  EXPECT_EQ(log.Count("done"), 1);
+}
+
+TEST(OutputTest, AsynchronousStopDeliversOnDoneOnceAfterDone) {
+  TMemoryIn in(Ramp(100000), kMono8, 100);
+  TRecordOut out;
+  Gate gate;
+  out.gate = &gate;
+  int dones = 0;
+  out.SetOnDone([&](TComponent*) {
+    ++dones;
+    EXPECT_EQ(out.dones.load(), 1);
+    EXPECT_TRUE(out.interruptedAtDone.load());
+  });
+  out.SetInput(&in);
+  out.Run();
+  gate.Allow(2);
+  gate.AwaitWaiter();
+  out.Stop(true);
+  EXPECT_TRUE(out.Busy());  // returned at once
+  gate.Open();
+  ASSERT_TRUE(PumpUntil([&] { return dones == 1; }));
+  Flush();
+  EXPECT_EQ(dones, 1);
+  EXPECT_LE(out.blocks.size(), 3u);
+}
+
+TEST(OutputTest, StopFromInsideItsOwnProgressHandlerDoesNotDeadlock) {
+  TMemoryIn in(Ramp(100000), kMono8, 100);
+  TRecordOut out;
+  out.blockBytes = 100;
+  int progress = 0;
+  int dones = 0;
+  out.SetOnProgress([&](TComponent*) {
+    if (++progress == 2) out.Stop(false);
+  });
+  out.SetOnDone([&](TComponent*) { ++dones; });
+  out.SetInput(&in);
+  out.Run();
+  ASSERT_TRUE(PumpUntil([&] { return progress >= 2 && !out.Busy(); }));
+  Flush();
+  EXPECT_EQ(dones, 0);
+  EXPECT_EQ(out.dones.load(), 1);
+}
+
+TEST(OutputTest, UnknownSizeKeepsProgressAtMinusOne) {
+  TMemoryIn in(Ramp(5000), kMono8, 100);
+  in.sizeKnown = false;
+  TRecordOut out;
+  EventLog log;
+  log.Attach(out);
+  out.SetInput(&in);
+  out.Run();
+  ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
+  EXPECT_EQ(log.entries, (std::vector<std::string>{"progress -1", "done"}));
+  EXPECT_EQ(out.data.size(), 5000u);
+  // A second run that also stays at -1 reports no change at all.
+  out.Run();
+  ASSERT_TRUE(PumpUntil([&] { return log.done == 2; }));
+  EXPECT_EQ(log.entries, (std::vector<std::string>{"progress -1", "done", "done"}));
+}
+
+TEST(OutputTest, SecondRunStartsWithProgressBackAtZero) {
+  TMemoryIn in(Ramp(1000), kMono8, 100);
+  TRecordOut out;
+  EventLog log;
+  log.Attach(out);
+  out.SetInput(&in);
+  out.Run();
+  ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
+  Gate gate;
+  out.gate = &gate;
+  log.entries.clear();
+  out.Run();
+  gate.AwaitWaiter();  // the first block is due: its progress event is posted
+  ASSERT_TRUE(PumpUntil([&] { return log.Count("progress") == 1; }));
+  EXPECT_EQ(log.entries.front(), "progress 0");
+  gate.Open();
+  ASSERT_TRUE(PumpUntil([&] { return log.done == 2; }));
+}
+
+TEST(OutputTest, DestroyingAnOutputMidRunStopsItWithoutOnDone) {
+  TMemoryIn in(Ramp(100000), kMono8, 100);
+  auto out = std::make_unique<TRecordOut>();
+  std::atomic<int> doneCalls{0};
+  out->doneCounter = &doneCalls;
+  Gate gate;
+  out->gate = &gate;
+  int onDone = 0;
+  int progress = 0;
+  out->SetOnDone([&](TComponent*) { ++onDone; });
+  out->SetOnProgress([&](TComponent*) { ++progress; });
+  out->SetInput(&in);
+  out->Run();
+  gate.Allow(2);
+  gate.AwaitWaiter();
+  // Let the worker go once the stop has been asked, so that the run ends mid-way.
+  TAuThread* worker = out->Thread();
+  std::thread releaser([&] {
+    while (!worker->StopRequest) std::this_thread::yield();
+    gate.Open();
+  });
+  out.reset();
+  releaser.join();
+  EXPECT_EQ(doneCalls.load(), 1);
+  EXPECT_FALSE(in.Busy());
+  Flush();
+  EXPECT_EQ(onDone, 0);
+  EXPECT_EQ(progress, 0);  // queued before the end, never handed over
+}
+
+TEST(OutputTest, LastOutputEndsTheEventThread) {
+  {
+    TRecordOut a;
+    auto b = std::make_unique<TRecordOut>();
+    EXPECT_TRUE(TEventHandler::Exists());
+    b.reset();
+    EXPECT_TRUE(TEventHandler::Exists());
+  }
+  EXPECT_FALSE(TEventHandler::Exists());
+  // A new output starts a new one.
+  TRecordOut c;
+  EXPECT_TRUE(TEventHandler::Exists());
+}
+
+TEST(OutputTest, OutputDestroyedInsideItsOwnOnDone) {
+  TMemoryIn in(Ramp(100), kMono8);
+  auto out = std::make_unique<TRecordOut>();
+  bool gone = false;
+  out->SetOnDone([&](TComponent*) {
+    out.reset();  // the last output: the event thread must end without deadlock
+    gone = true;
+  });
+  out->SetInput(&in);
+  out->Run();
+  ASSERT_TRUE(PumpUntil([&] { return gone; }));
+  EXPECT_TRUE(PumpUntil([] { return !TEventHandler::Exists(); }));
+}
+
+TEST(OutputTest, ManyOutputsShareOneEventThreadInPostingOrder) {
+  constexpr int kOutputs = 8;
+  std::vector<std::unique_ptr<TMemoryIn>> inputs;
+  std::vector<std::unique_ptr<TRecordOut>> outputs;
+  std::vector<std::vector<std::int32_t>> progress(kOutputs);
+  std::vector<int> dones(kOutputs);
+  int finished = 0;
+  for (int i = 0; i < kOutputs; ++i) {
+    inputs.push_back(std::make_unique<TMemoryIn>(Ramp(20000 + 1000 * i), kMono8, 200));
+    outputs.push_back(std::make_unique<TRecordOut>());
+    TRecordOut& out = *outputs.back();
+    out.blockBytes = 200;
+    out.SetOnProgress([&, i](TComponent*) { progress[i].push_back(outputs[i]->Progress()); });
+    out.SetOnDone([&, i](TComponent*) {
+      ++dones[i];
+      ++finished;
+    });
+    out.SetInput(inputs.back().get());
+  }
+  for (auto& out : outputs) out->Run();
+  ASSERT_TRUE(PumpUntil([&] { return finished == kOutputs; }));
+  Flush();
+  for (int i = 0; i < kOutputs; ++i) {
+    EXPECT_EQ(dones[i], 1);
+    EXPECT_EQ(outputs[i]->data, Ramp(20000 + 1000 * i));
+    EXPECT_FALSE(progress[i].empty());
+  }
+}
+
+TEST(OutputTest, SetInputWhileBusyRestartsWithTheNewInput) {
+  TMemoryIn first(Ramp(100000), kMono8, 100);
+  TMemoryIn second(Ramp(300), kMono8, 100);
+  TRecordOut out;
+  Gate gate;
+  out.gate = &gate;
+  EventLog log;
+  log.Attach(out);
+  out.SetInput(&first);
+  out.Run();
+  gate.Allow(1);
+  gate.AwaitWaiter();
+  gate.Open();
+  out.SetInput(&second);
+  ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
+  EXPECT_EQ(out.Input(), &second);
+  EXPECT_EQ(out.prepares.load(), 2);
+  EXPECT_EQ(out.dones.load(), 2);
+  EXPECT_FALSE(first.Busy());
+}
+
+TEST(OutputTest, DestroyedInputIsDisconnected) {
+  TRecordOut out;
+  {
+    TMemoryIn in(Ramp(10), kMono8);
+    out.SetInput(&in);
+  }
+  EXPECT_EQ(out.Input(), nullptr);
+  EXPECT_EQ(out.Progress(), 0);
+}
+
+TEST(OutputTest, DelayAcceptsUpToOneHundredMilliseconds) {
+  TRecordOut out;
+  out.SetDelay(100);
+  EXPECT_EQ(out.Delay(), 100u);
+  out.SetDelay(101);
+  EXPECT_EQ(out.Delay(), 100u);
+  out.SetDelay(0);
+  EXPECT_EQ(out.Delay(), 0u);
+}
+
+}  // namespace
+}  // namespace melvanto::testing
