@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# The one list of Debian packages Melvanto needs to build, test and run.
+# Installs the ones that are missing; does nothing when all are there.
+set -euo pipefail
+
+PACKAGES=(
+  cmake ninja-build g++ pkg-config            # build
+  libgtest-dev libgmock-dev libbenchmark-dev  # tests and benchmarks
+  clang libclang-rt-14-dev                    # sanitizer and fuzzer runtimes
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if ((${#missing[@]} > 0)); then
+  echo "Installing: ${missing[*]}"
+  as_root=()
+  [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+  "${as_root[@]}" apt-get update
+  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Melvanto and starts it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/deps.sh
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build/release
+
+# The windows do not exist yet: say what this build can run instead of pretending.
+cat <<MSG
+
+Built in build/release. Melvanto's windows are not part of this build yet; what exists is the
+audio pipeline engine (src/engine) that every conversion will run through. You can run:
+  bash scripts/test.sh                  the whole test suite, with sanitizer builds
+  build/release/bench/engine_bench      the engine's throughput and latency benchmark
+MSG

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Melvanto and runs every test: a plain build, a
+# ThreadSanitizer build of the threaded engine, and an AddressSanitizer +
+# UndefinedBehaviorSanitizer build of everything.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/deps.sh
+jobs=$(nproc)
+
+# Only the test programs that were built are registered with ctest, so a target list
+# chooses what a sanitizer build runs.
+build_and_test() {  # build dir, targets ("" for all), cmake arguments...
+  local dir=$1 targets=$2
+  shift 2
+  echo "== $dir =="
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$@"
+  if [ -n "$targets" ]; then
+    cmake --build "$dir" -j "$jobs" --target $targets
+  else
+    cmake --build "$dir" -j "$jobs"
+  fi
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+build_and_test build/debug ""
+build_and_test build/tsan "engine_tests" -DMELVANTO_SANITIZE=thread -DMELVANTO_BUILD_BENCH=OFF
+build_and_test build/asan "" "-DMELVANTO_SANITIZE=address;undefined" -DMELVANTO_BUILD_BENCH=OFF
+echo "All tests passed."
