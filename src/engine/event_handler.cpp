@@ -49,9 +49,11 @@ void TEventHandler::Release() {
     // Released from inside a handler the event thread is waiting for: it cannot be joined
     // here. It ends by itself as soon as the handler returns and frees itself.
     ending->Thread.detach();
-  } else {
-    ending->Thread.join();
+    return;
   }
+  // The thread may be handing a last notification to this very thread: keep serving it.
+  PumpMainThreadUntil([&] { return ending->Exited.load(); });
+  ending->Thread.join();
 }
 
 bool TEventHandler::Exists() {
@@ -146,6 +148,8 @@ void TEventHandler::Execute(std::shared_ptr<TEventHandler> self) {
     }
     h.WakeEvent.WaitFor(kIdleWait);
   }
+  h.Exited = true;
+  WakeMainThreadWaiters();
 }
 
 void TEventHandler::HandOver(TComponent* sender, const std::function<TNotifyEvent()>& handler) {

@@ -70,6 +70,7 @@ class TEventHandler {
   TComponent* CurrentSender = nullptr;
   std::vector<TComponent*> BlockedSenders;  // one entry per Block
   std::atomic<bool> Terminated{false};
+  std::atomic<bool> Exited{false};
   // Only touched on the user-interface thread: whose handler runs there now.
   TComponent* HandlerRunningFor = nullptr;
   std::thread Thread;
