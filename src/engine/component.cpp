@@ -11,10 +11,10 @@ void Unlink(std::vector<TComponent*>& list, TComponent* c) {
 }  // namespace
 
 TComponent::~TComponent() {
-  // Take the list first: the notified component may unlink itself while we walk.
-  const std::vector<TComponent*> linked = std::move(linked_);
-  linked_.clear();
-  for (TComponent* other : linked) {
+  // Walk the live list: a notified component may unlink, or destroy, another linked one.
+  while (!linked_.empty()) {
+    TComponent* other = linked_.front();
+    linked_.erase(linked_.begin());
     Unlink(other->linked_, this);
     other->Notification(this, TOperation::opRemove);
   }

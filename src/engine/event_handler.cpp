@@ -8,10 +8,33 @@
 namespace melvanto {
 namespace {
 
+struct Orphan {
+  std::thread thread;
+  std::shared_ptr<TEventHandler> handler;
+};
+
 struct Registry {
+  // The hand-over queue must outlive us: an event thread joined at exit may still use it.
+  Registry() { WakeMainThreadWaiters(); }
+  ~Registry() {
+    for (Orphan& o : orphans) o.thread.join();
+  }
+  // Joins the orphans that have ended; one still inside its last handler is left alone.
+  void JoinEndedOrphans() {
+    for (auto it = orphans.begin(); it != orphans.end();) {
+      if (it->handler->Ended()) {
+        it->thread.join();
+        it = orphans.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
   std::mutex mutex;
   int references = 0;
   std::shared_ptr<TEventHandler> instance;
+  // Event threads released from inside one of their own handlers, joined later.
+  std::vector<Orphan> orphans;
 };
 
 Registry& TheRegistry() {
@@ -27,6 +50,7 @@ constexpr std::chrono::milliseconds kIdleWait{100};
 TEventHandler* TEventHandler::Acquire() {
   Registry& r = TheRegistry();
   std::lock_guard lock(r.mutex);
+  r.JoinEndedOrphans();
   if (r.references++ == 0) {
     std::shared_ptr<TEventHandler> handler(new TEventHandler());
     handler->Thread = std::thread(&TEventHandler::Execute, handler);
@@ -47,8 +71,11 @@ void TEventHandler::Release() {
   ending->WakeEvent.Set();
   if (IsMainThread() && ending->HandlerRunningFor != nullptr) {
     // Released from inside a handler the event thread is waiting for: it cannot be joined
-    // here. It ends by itself as soon as the handler returns and frees itself.
-    ending->Thread.detach();
+    // here. It ends as soon as the handler returns; the next Acquire or the exit joins it.
+    std::lock_guard lock(r.mutex);
+    r.JoinEndedOrphans();
+    std::thread thread = std::move(ending->Thread);
+    r.orphans.push_back(Orphan{std::move(thread), std::move(ending)});
     return;
   }
   // The thread may be handing a last notification to this very thread: keep serving it.
@@ -60,10 +87,6 @@ bool TEventHandler::Exists() {
   Registry& r = TheRegistry();
   std::lock_guard lock(r.mutex);
   return r.instance != nullptr;
-}
-
-TEventHandler::~TEventHandler() {
-  if (Thread.joinable()) Thread.detach();  // only when the thread itself frees the handler
 }
 
 void TEventHandler::Post(TEvent event) {

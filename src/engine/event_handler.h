@@ -25,8 +25,8 @@ class TEventHandler {
   static void Release();
   // Whether the process has an event thread now.
   static bool Exists();
-
-  ~TEventHandler();
+  // Whether this handler's thread has left its loop.
+  bool Ended() const { return Exited.load(); }
 
   void PostProgress(TAuOutput* sender, TOutputProgressEvent handler);
   void PostException(TAuOutput* sender, TThreadExceptionEvent handler);

@@ -62,7 +62,6 @@ TEST(OutputTest, RunPullsEverythingAndReportsProgressThenDone) {
   log.Attach(out);
   out.SetInput(&in);
   out.Run();
-  EXPECT_TRUE(out.Busy());
   ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
   EXPECT_EQ(out.data, pcm);
   EXPECT_EQ(out.prepares.load(), 1);
@@ -209,8 +208,12 @@ TEST(OutputTest, SynchronousStopDropsQueuedEventsAndOnDone) {
   // Four blocks' progress events are posted while this thread runs no hand-over.
   gate.Allow(3);
   gate.AwaitWaiter();
-  gate.Open();
+  std::thread releaser([&] {
+    while (!out.Thread()->StopRequest) std::this_thread::yield();
+    gate.Open();
+  });
   out.Stop(false);
+  releaser.join();
   EXPECT_FALSE(out.Busy());
   EXPECT_EQ(out.dones.load(), 1);
   EXPECT_TRUE(out.interruptedAtDone.load());
@@ -359,6 +362,26 @@ TEST(OutputTest, OutputDestroyedInsideItsOwnOnDone) {
   out->Run();
   ASSERT_TRUE(PumpUntil([&] { return gone; }));
   EXPECT_TRUE(PumpUntil([] { return !TEventHandler::Exists(); }));
+}
+
+TEST(OutputTest, NewOutputMadeInsideTheLastOnesOnDoneGetsAWorkingEventThread) {
+  TMemoryIn in(Ramp(100), kMono8);
+  auto out = std::make_unique<TRecordOut>();
+  std::unique_ptr<TRecordOut> next;
+  bool nextDone = false;
+  out->SetOnDone([&](TComponent*) {
+    out.reset();
+    next = std::make_unique<TRecordOut>();
+    next->SetOnDone([&](TComponent*) { nextDone = true; });
+    next->SetInput(&in);
+    next->Run();
+  });
+  out->SetInput(&in);
+  out->Run();
+  ASSERT_TRUE(PumpUntil([&] { return nextDone; }));
+  EXPECT_EQ(next->data.size(), 100u);
+  next.reset();
+  EXPECT_FALSE(TEventHandler::Exists());
 }
 
 TEST(OutputTest, ManyOutputsShareOneEventThreadInPostingOrder) {
