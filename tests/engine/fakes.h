@@ -111,16 +111,18 @@ class Gate {
   void Open() { Allow(1 << 30); }
   void Pass() {
     std::unique_lock lock(mutex_);
-    ++waiting_;
-    cv_.notify_all();
-    cv_.wait(lock, [&] { return permits_ > 0; });
+    if (permits_ == 0) {
+      ++waiting_;
+      cv_.notify_all();
+      cv_.wait(lock, [&] { return permits_ > 0; });
+      --waiting_;
+    }
     --permits_;
-    --waiting_;
   }
-  // Waits until the worker is held at the gate.
+  // Waits until the worker is held at the gate with every permit used up.
   void AwaitWaiter() {
     std::unique_lock lock(mutex_);
-    cv_.wait(lock, [&] { return waiting_ > 0; });
+    cv_.wait(lock, [&] { return waiting_ > 0 && permits_ == 0; });
   }
 
  private:
