@@ -638,21 +638,22 @@ TEST(MainThreadTest, ManyThreadsSynchronizingAtOnceAllCompleteInOrder) {
 
 // ---- TComponent ----
 
+// By name: the sender is being destroyed, so its address would be a dangling pointer.
 struct Notice {
-  const TComponent* receiver;
-  const TComponent* sender;
+  std::string receiver;
+  std::string sender;
   TOperation operation;
   bool operator==(const Notice&) const = default;
 };
 
 class Recorder : public TComponent {
  public:
-  explicit Recorder(std::vector<Notice>& log) : log_(log) {}
+  Recorder(std::vector<Notice>& log, const std::string& name) : log_(log) { SetName(name); }
   std::function<void(TComponent*)> onNotice;
 
  protected:
   void Notification(TComponent* component, TOperation operation) override {
-    log_.push_back({this, component, operation});
+    log_.push_back({Name(), component->Name(), operation});
     if (onNotice) onNotice(component);
   }
 
@@ -664,17 +665,17 @@ TEST(ComponentTest, DestroyingEitherNotifiesTheOtherExactlyOnce) {
   for (bool firstGoesFirst : {true, false}) {
     SCOPED_TRACE(firstGoesFirst ? "first destroyed first" : "second destroyed first");
     std::vector<Notice> log;
-    auto a = std::make_unique<Recorder>(log);
-    auto b = std::make_unique<Recorder>(log);
+    auto a = std::make_unique<Recorder>(log, "a");
+    auto b = std::make_unique<Recorder>(log, "b");
     a->FreeNotification(b.get());
     b->FreeNotification(a.get());  // linking again, from either side, adds nothing
     a->FreeNotification(b.get());
     auto& gone = firstGoesFirst ? a : b;
     auto& kept = firstGoesFirst ? b : a;
-    const TComponent* goneAddress = gone.get();
-    const TComponent* keptAddress = kept.get();
+    const std::string goneName = gone->Name();
+    const std::string keptName = kept->Name();
     gone.reset();
-    EXPECT_EQ(log, (std::vector<Notice>{{keptAddress, goneAddress, TOperation::opRemove}}));
+    EXPECT_EQ(log, (std::vector<Notice>{{keptName, goneName, TOperation::opRemove}}));
     kept.reset();  // must not reach back to the destroyed one
     EXPECT_EQ(log.size(), 1u);
   }
@@ -682,10 +683,10 @@ TEST(ComponentTest, DestroyingEitherNotifiesTheOtherExactlyOnce) {
 
 TEST(ComponentTest, RemoveFreeNotificationUnlinksBothSides) {
   std::vector<Notice> log;
-  Recorder a(log), b(log);
+  Recorder a(log, "a"), b(log, "b");
   {
     // c dies while a and b live, so a link left in c's list shows up in the log.
-    Recorder c(log);
+    Recorder c(log, "c");
     a.FreeNotification(&c);
     c.RemoveFreeNotification(&a);  // clears the remover's own list
     b.FreeNotification(&c);
@@ -696,25 +697,23 @@ TEST(ComponentTest, RemoveFreeNotificationUnlinksBothSides) {
   }
   EXPECT_TRUE(log.empty());
 
-  auto d = std::make_unique<Recorder>(log);
+  auto d = std::make_unique<Recorder>(log, "d");
   a.FreeNotification(d.get());
   d->RemoveFreeNotification(&a);
   d->FreeNotification(&a);  // linked again after removal
-  const TComponent* gone = d.get();
   d.reset();
-  EXPECT_EQ(log, (std::vector<Notice>{{&a, gone, TOperation::opRemove}}));
+  EXPECT_EQ(log, (std::vector<Notice>{{"a", "d", TOperation::opRemove}}));
 }
 
 TEST(ComponentTest, HubNotifiesEveryLinkOnceEvenIfOneUnlinksWhileNotified) {
   std::vector<Notice> log;
-  Recorder x(log), y(log), z(log);
-  auto hub = std::make_unique<Recorder>(log);
+  Recorder x(log, "x"), y(log, "y"), z(log, "z");
+  auto hub = std::make_unique<Recorder>(log, "hub");
   for (Recorder* r : {&x, &y, &z}) hub->FreeNotification(r);
   x.onNotice = [&](TComponent* c) { x.RemoveFreeNotification(c); };
-  const TComponent* h = hub.get();
   hub.reset();
   using enum TOperation;
-  EXPECT_EQ(log, (std::vector<Notice>{{&x, h, opRemove}, {&y, h, opRemove}, {&z, h, opRemove}}));
+  EXPECT_EQ(log, (std::vector<Notice>{{"x", "hub", opRemove}, {"y", "hub", opRemove}, {"z", "hub", opRemove}}));
 }
 
 // Like an owner that frees its part when the source both follow goes away: the dying
@@ -726,9 +725,9 @@ TEST(ComponentTest, NotifiedComponentMayDestroyAnotherLinkedOne) {
   EXPECT_EXIT(
       {
         std::vector<Notice> log;
-        auto source = std::make_unique<Recorder>(log);
-        auto owner = std::make_unique<Recorder>(log);
-        auto part = std::make_unique<Recorder>(log);
+        auto source = std::make_unique<Recorder>(log, "source");
+        auto owner = std::make_unique<Recorder>(log, "owner");
+        auto part = std::make_unique<Recorder>(log, "part");
         source->FreeNotification(owner.get());
         source->FreeNotification(part.get());
         owner->onNotice = [&](TComponent*) { part.reset(); };
