@@ -168,29 +168,13 @@ bool TAuFileIn::FormatUsable() const {
          (Channels_ * BitsPerSample_) >> 3 <= 0xFFFF;
 }
 
-bool TAuFileIn::Valid() {
-  std::lock_guard lock(FileLock);
-  OpenFile();
-  return Valid_;
-}
+bool TAuFileIn::Valid() { return ReadFormat(Valid_); }
 
-std::uint32_t TAuFileIn::GetBitsPerSample() {
-  std::lock_guard lock(FileLock);
-  OpenFile();
-  return BitsPerSample_;
-}
+std::uint32_t TAuFileIn::GetBitsPerSample() { return ReadFormat(BitsPerSample_); }
 
-std::uint32_t TAuFileIn::GetChannels() {
-  std::lock_guard lock(FileLock);
-  OpenFile();
-  return Channels_;
-}
+std::uint32_t TAuFileIn::GetChannels() { return ReadFormat(Channels_); }
 
-std::uint32_t TAuFileIn::GetSampleRate() {
-  std::lock_guard lock(FileLock);
-  OpenFile();
-  return SampleRate_;
-}
+std::uint32_t TAuFileIn::GetSampleRate() { return ReadFormat(SampleRate_); }
 
 std::int32_t TAuFileIn::GetTotalTime() {
   std::lock_guard lock(FileLock);

@@ -146,6 +146,13 @@ class TAuFileIn : public TAuStreamedInput {
   void CloseSourceStream();
   // Whether the format can be delivered: non-zero rate, channels and a whole-byte frame.
   bool FormatUsable() const;
+  // A format field, read with the file open (getters may run before any Init).
+  template <class T>
+  T ReadFormat(const T& field) {
+    std::lock_guard lock(FileLock);
+    OpenFile();
+    return field;
+  }
 
   std::recursive_mutex FileLock;
   std::string FileName_;

@@ -49,45 +49,17 @@ void TAuOutput::Notification(TComponent* component, TOperation operation) {
   if (operation == TOperation::opRemove && component == Input_.load()) SetInput(nullptr);
 }
 
-TOutputDoneEvent TAuOutput::OnDone() const {
-  std::lock_guard lock(EventsLock_);
-  return OnDone_;
-}
+TOutputDoneEvent TAuOutput::OnDone() const { return LockedCopy(OnDone_); }
+void TAuOutput::SetOnDone(TOutputDoneEvent handler) { LockedSet(OnDone_, std::move(handler)); }
 
-void TAuOutput::SetOnDone(TOutputDoneEvent handler) {
-  std::lock_guard lock(EventsLock_);
-  OnDone_ = std::move(handler);
-}
+TOutputProgressEvent TAuOutput::OnProgress() const { return LockedCopy(OnProgress_); }
+void TAuOutput::SetOnProgress(TOutputProgressEvent handler) { LockedSet(OnProgress_, std::move(handler)); }
 
-TOutputProgressEvent TAuOutput::OnProgress() const {
-  std::lock_guard lock(EventsLock_);
-  return OnProgress_;
-}
+TThreadExceptionEvent TAuOutput::OnThreadException() const { return LockedCopy(OnThreadException_); }
+void TAuOutput::SetOnThreadException(TThreadExceptionEvent handler) { LockedSet(OnThreadException_, std::move(handler)); }
 
-void TAuOutput::SetOnProgress(TOutputProgressEvent handler) {
-  std::lock_guard lock(EventsLock_);
-  OnProgress_ = std::move(handler);
-}
-
-TThreadExceptionEvent TAuOutput::OnThreadException() const {
-  std::lock_guard lock(EventsLock_);
-  return OnThreadException_;
-}
-
-void TAuOutput::SetOnThreadException(TThreadExceptionEvent handler) {
-  std::lock_guard lock(EventsLock_);
-  OnThreadException_ = std::move(handler);
-}
-
-std::string TAuOutput::ExceptionMessage() const {
-  std::lock_guard lock(EventsLock_);
-  return ExceptionMessage_;
-}
-
-void TAuOutput::SetExceptionMessage(std::string message) {
-  std::lock_guard lock(EventsLock_);
-  ExceptionMessage_ = std::move(message);
-}
+std::string TAuOutput::ExceptionMessage() const { return LockedCopy(ExceptionMessage_); }
+void TAuOutput::SetExceptionMessage(std::string message) { LockedSet(ExceptionMessage_, std::move(message)); }
 
 void TAuOutput::Run() {
   std::lock_guard lock(RunLock);

@@ -93,8 +93,20 @@ class TAuOutput : public TComponent {
   bool EndRun(std::uint64_t run);
   std::uint64_t RunCount() const { return RunCount_.load(); }
 
+  // The handlers and ExceptionMessage are set on one thread and read on another.
+  template <class T>
+  T LockedCopy(const T& field) const {
+    std::lock_guard lock(EventsLock_);
+    return field;
+  }
+  template <class T>
+  void LockedSet(T& field, T value) {
+    std::lock_guard lock(EventsLock_);
+    field = std::move(value);
+  }
+
   std::atomic<TAuInput*> Input_{nullptr};
-  mutable std::mutex EventsLock_;  // guards the handlers and ExceptionMessage
+  mutable std::mutex EventsLock_;
   TOutputDoneEvent OnDone_;
   TOutputProgressEvent OnProgress_;
   TThreadExceptionEvent OnThreadException_;

@@ -42,6 +42,18 @@ struct EventLog {
   }
 };
 
+// An input, an output pulling from it, and the output's event log.
+struct Rig {
+  template <class... Args>
+  explicit Rig(Args&&... inputArgs) : in(std::forward<Args>(inputArgs)...) {
+    log.Attach(out);
+    out.SetInput(&in);
+  }
+  EventLog log;  // first in, last out: the output's handlers write to it
+  TMemoryIn in;
+  TRecordOut out;
+};
+
 // Blocks until the event thread has delivered everything posted so far: a later output's
 // done event comes after them in the one queue.
 void Flush() {
@@ -56,11 +68,8 @@ void Flush() {
 
 TEST(OutputTest, RunPullsEverythingAndReportsProgressThenDone) {
   const auto pcm = Ramp(100000);
-  TMemoryIn in(pcm, kMono8, 1000);
-  TRecordOut out;
-  EventLog log;
-  log.Attach(out);
-  out.SetInput(&in);
+  Rig rig(pcm, kMono8, 1000);
+  auto& [log, in, out] = rig;
   out.Run();
   ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
   EXPECT_EQ(out.data, pcm);
@@ -120,11 +129,8 @@ TEST(OutputTest, InvalidInputEndsTheRunAtOnce) {
 }
 
 TEST(OutputTest, ErrorsComeBeforeDoneAndStayUntilTheNextRun) {
-  TMemoryIn in(Ramp(10000), kMono8, 100);
-  TRecordOut out;
-  EventLog log;
-  log.Attach(out);
-  out.SetInput(&in);
+  Rig rig(Ramp(10000), kMono8, 100);
+  auto& [log, in, out] = rig;
   out.failPrepare = true;
   out.Run();
   ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
@@ -149,11 +155,8 @@ TEST(OutputTest, ErrorsComeBeforeDoneAndStayUntilTheNextRun) {
 }
 
 TEST(OutputTest, ErrorInDoneIsSwallowedAndTheOutputBecomesIdle) {
-  TMemoryIn in(Ramp(1000), kMono8);
-  TRecordOut out;
-  EventLog log;
-  log.Attach(out);
-  out.SetInput(&in);
+  Rig rig(Ramp(1000), kMono8);
+  auto& [log, in, out] = rig;
   out.failDone = true;
   out.Run();
   ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
@@ -182,11 +185,8 @@ TEST(OutputTest, OnDoneMayStartTheNextRunAtOnce) {
 }
 
 TEST(OutputTest, RunRightAfterStopAndAfterIdleStopStartsNormally) {
-  TMemoryIn in(Ramp(500), kMono8, 100);
-  TRecordOut out;
-  EventLog log;
-  log.Attach(out);
-  out.SetInput(&in);
+  Rig rig(Ramp(500), kMono8, 100);
+  auto& [log, in, out] = rig;
   out.Stop(false);  // idle: returns at once
   out.Stop(true);
   out.Run();
@@ -288,11 +288,8 @@ TEST(OutputTest, UnknownSizeKeepsProgressAtMinusOne) {
 }
 
 TEST(OutputTest, SecondRunStartsWithProgressBackAtZero) {
-  TMemoryIn in(Ramp(1000), kMono8, 100);
-  TRecordOut out;
-  EventLog log;
-  log.Attach(out);
-  out.SetInput(&in);
+  Rig rig(Ramp(1000), kMono8, 100);
+  auto& [log, in, out] = rig;
   out.Run();
   ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
   Gate gate;
