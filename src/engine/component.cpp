@@ -10,7 +10,9 @@ void Unlink(std::vector<TComponent*>& list, TComponent* c) {
 }
 }  // namespace
 
-TComponent::~TComponent() {
+TComponent::~TComponent() { NotifyDestruction(); }
+
+void TComponent::NotifyDestruction() {
   // Walk the live list: a notified component may unlink, or destroy, another linked one.
   while (!linked_.empty()) {
     TComponent* other = linked_.front();

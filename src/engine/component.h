@@ -28,6 +28,10 @@ class TComponent {
 
  protected:
   virtual void Notification(TComponent* /*component*/, TOperation /*operation*/) {}
+  // Tells the linked components now that this one goes away. A component whose linked
+  // components still use it (an input under a running output) calls this first in its
+  // destructor, while it is still whole; the base destructor only catches the rest.
+  void NotifyDestruction();
 
  private:
   std::string name_;

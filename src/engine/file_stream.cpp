@@ -1,6 +1,7 @@
 #include "file_stream.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,11 +45,20 @@ TAuFileStream::TAuFileStream(const std::u16string& fileName, std::uint16_t mode,
   }
   const std::string path = Utf16ToUtf8(fileName);
   int fd;
+  // Non-blocking only while opening: a FIFO must not hang us until a writer shows up.
   do {
-    fd = ::open(path.c_str(), flags, 0666);
+    fd = ::open(path.c_str(), flags | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) RaiseLastOSError();
   fd_.Reset(fd);
+  struct stat st{};
+  if (::fstat(fd, &st) != 0) RaiseLastOSError();
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    RaiseLastOSError();
+  }
+  if (!S_ISREG(st.st_mode)) throw EAuException("Not a regular file");
+  if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) RaiseLastOSError();
 }
 
 std::int64_t TAuFileStream::Read(void* buffer, std::int64_t count) {
@@ -71,6 +81,7 @@ std::int64_t TAuFileStream::Write(const void* buffer, std::int64_t count) {
     const ssize_t n = ::write(fd_.Get(), p + done, static_cast<std::size_t>(count - done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) RaiseLastOSError();
+    if (n == 0) break;  // nothing more will go: a short write
     done += n;
   }
   return done;

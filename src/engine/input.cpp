@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "au_exception.h"
 #include "file_stream.h"
@@ -95,15 +96,14 @@ void TAuStreamedInput::Pull(const std::uint8_t*& Buffer, std::uint32_t& Bytes) {
   const std::int64_t size = Size_.load(std::memory_order_relaxed);
   if (size > 0 && position >= size) {
     EndOfData_ = true;
-    if (position > size) {
-      Bytes -= static_cast<std::uint32_t>(position - size);
-      position = size;
-    }
+    const std::int64_t overshoot = position - size;
+    Bytes = overshoot >= Bytes ? 0 : Bytes - static_cast<std::uint32_t>(overshoot);
+    position = size;
   }
   Position_.store(position, std::memory_order_relaxed);
 }
 
-void TAuStreamedInput::RestartLoop() {
+bool TAuStreamedInput::RestartLoop() {
   if (Seekable_) {
     std::int64_t start = StartSample_;
     SeekInternal(start);
@@ -112,20 +112,20 @@ void TAuStreamedInput::RestartLoop() {
     Init();
   }
   Position_.store(0, std::memory_order_relaxed);
+  return !EndOfData_;
 }
 
 void TAuStreamedInput::GetData(const std::uint8_t*& Buffer, std::uint32_t& Bytes) {
   std::lock_guard lock(DataLock);
   const std::uint32_t requested = Bytes;
-  if (EndOfData_) {
-    Buffer = nullptr;
-    Bytes = 0;
-    return;
-  }
+  Buffer = nullptr;
+  Bytes = 0;
+  if (EndOfData_) return;
   if (LoopRestartPending_) {
     LoopRestartPending_ = false;
-    if (Loop_) RestartLoop();
+    if (Loop_ && !RestartLoop()) return;
   }
+  Bytes = requested;
   Pull(Buffer, Bytes);
   if (!EndOfData_ || !Loop_) return;
   EndOfData_ = false;
@@ -134,7 +134,7 @@ void TAuStreamedInput::GetData(const std::uint8_t*& Buffer, std::uint32_t& Bytes
     LoopRestartPending_ = true;
     return;
   }
-  RestartLoop();
+  if (!RestartLoop()) return;
   Bytes = requested;
   Pull(Buffer, Bytes);
   // Only a pass that delivers nothing at all ends a looped run.
@@ -146,18 +146,22 @@ void TAuStreamedInput::GetData(const std::uint8_t*& Buffer, std::uint32_t& Bytes
 
 // ---- TAuFileIn ----
 
+// DataLock first: the worker reads the stream under it during a run.
 void TAuFileIn::SetStream(TStream* stream) {
+  std::lock_guard lock(DataLock);
   CloseFile();
   TAuStreamedInput::SetStream(stream);
 }
 
 void TAuFileIn::SetFileName(const std::string& name) {
+  std::lock_guard lock(DataLock);
   CloseFile();
   FileName_ = name;
   WideFileName_ = Utf8ToUtf16(name);
 }
 
 void TAuFileIn::SetWideFileName(const std::u16string& name) {
+  std::lock_guard lock(DataLock);
   CloseFile();
   WideFileName_ = name;
   FileName_ = Utf16ToUtf8(name);
@@ -246,6 +250,9 @@ void TAuFileIn::InitInternal() {
   // Integer division: an unknown size (-1) gives 0 frames, which leaves Seek unbounded.
   TotalSamples_ = Size() / SampleSize_;
   TotalTime_ = static_cast<std::int32_t>(TotalSamples_ / SampleRate_);
+  // Negative bounds mean nothing: the range starts at 0 and runs to the end.
+  if (StartSample_ < 0) StartSample_ = 0;
+  if (EndSample_ < -1) EndSample_ = -1;
   if (StartSample_ > 0) {
     Seek(0);
     Position_ = 0;
@@ -256,11 +263,18 @@ void TAuFileIn::InitInternal() {
     if (total > 0 && EndSample_ >= total) EndSample_ = -1;
     if (EndSample_ != -1 || total > 0) {
       const std::int64_t last = EndSample_ != -1 ? EndSample_ : total - 1;
-      // A range that ends before it starts (or starts past the end) is empty.
-      const std::int64_t frames = std::max<std::int64_t>(0, last - StartSample_ + 1);
-      TotalSamples_ = frames;
-      Size_ = frames * SampleSize_;
-      if (frames == 0) EndOfData_ = true;
+      const std::int64_t span = last - StartSample_;
+      if (span < 0) {
+        // A range that ends before it starts (or starts past the end) is empty.
+        TotalSamples_ = 0;
+        Size_ = 0;
+        EndOfData_ = true;
+      } else if (span < std::numeric_limits<std::int64_t>::max() / SampleSize_) {
+        TotalSamples_ = span + 1;
+        Size_ = (span + 1) * SampleSize_;
+      } else {
+        EndSample_ = -1;  // too far to count in bytes: to the end
+      }
     }
   }
   BlockStart = 1;
@@ -275,20 +289,29 @@ void TAuFileIn::FlushInternal() {
 }
 
 bool TAuFileIn::Seek(std::int64_t SampleNum) {
-  if (!Seekable_ || SampleNum < 0) return false;
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  if (SampleNum < 0) return false;
+  std::lock_guard lock(DataLock);
+  if (!Seekable_) return false;
   const std::int64_t total = TotalSamples_;
   if (total != 0 && SampleNum > total) return false;
-  std::lock_guard lock(DataLock);
   if (!Busy_) {
+    if (SampleSize_ != 0 && SampleNum > kMax / SampleSize_) return false;
     StartSample_ = SampleNum;
     Position_ = SampleNum * SampleSize_;
     EndSample_ = -1;
     return true;
   }
+  if (SampleNum > kMax - StartSample_) return false;
   try {
     std::int64_t reached = StartSample_ + SampleNum;
     const bool ok = SeekInternal(reached);
     Position_ = (reached - StartSample_) * SampleSize_;
+    if (ok) {
+      // The data goes on from here, whatever ended or was about to restart before.
+      EndOfData_ = false;
+      LoopRestartPending_ = false;
+    }
     return ok;
   } catch (const std::exception&) {
     return false;

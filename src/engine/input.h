@@ -103,7 +103,8 @@ class TAuStreamedInput : public TAuInput {
 
  private:
   void Pull(const std::uint8_t*& Buffer, std::uint32_t& Bytes);
-  void RestartLoop();
+  // Starts the next pass of a looped range; false when the restart left nothing to deliver.
+  bool RestartLoop();
 };
 
 // A source that reads a named file (or a handed-in stream) and knows its PCM format.

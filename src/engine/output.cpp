@@ -1,5 +1,8 @@
 #include "output.h"
 
+#include <sys/stat.h>
+
+#include <cassert>
 #include <cmath>
 
 #include "au_exception.h"
@@ -18,6 +21,7 @@ TAuOutput::TAuOutput() : EventHandler_(TEventHandler::Acquire()) {
 }
 
 TAuOutput::~TAuOutput() {
+  assert(!Busy_ && "a concrete output calls Stop(false) first in its destructor");
   Stop(false);
   // Nothing of ours may be queued or in dispatch once the thread object is gone.
   EventHandler_->Block(this);
@@ -83,11 +87,17 @@ void TAuOutput::Stop(bool Async) {
   if (Async) return;
   EventHandler_->Block(this);
   EventHandler_->RemoveEvents(this);
-  PumpMainThreadUntil([&] { return worker.Idle() || worker.DonePosted; });
+  // Idle, not merely "done posted": a Run that slipped in after the old run cleared Busy
+  // must be finished too before this returns.
+  PumpMainThreadUntil([&] { return worker.Idle(); });
   // A done or progress event already taken from the queue is dropped when handed over.
   EventHandler_->WaitWhileDispatching(this);
   EventHandler_->Unblock(this);
   worker.NotifyDone = true;
+}
+
+void TAuOutput::PostNotify(TNotifyEvent handler) {
+  EventHandler_->PostNotify(this, std::move(handler));
 }
 
 bool TAuOutput::EndRun(std::uint64_t run) {
@@ -152,9 +162,12 @@ void TAuFileOut::SetFileMode(TFileOutputMode) { FileMode_ = TFileOutputMode::foR
 TStream* TAuFileOut::OpenTargetStream(const std::string& missingNameMessage) {
   if (StreamAssigned_) return Stream_;
   if (WideFileName_.empty()) throw EAuException(missingNameMessage);
-  const std::uint16_t mode =
-      FileMode_ == TFileOutputMode::foAppend ? static_cast<std::uint16_t>(ShareMode_ | kFileModeReadWrite)
-                                             : kFileModeCreate;
+  // Appending to a file that does not exist yet writes a new one.
+  struct stat st{};
+  const bool exists = ::stat(Utf16ToUtf8(WideFileName_).c_str(), &st) == 0;
+  const std::uint16_t mode = FileMode_ == TFileOutputMode::foAppend && exists
+                                 ? static_cast<std::uint16_t>(ShareMode_ | kFileModeReadWrite)
+                                 : kFileModeCreate;
   OwnedStream_ = std::make_unique<TAuFileStream>(WideFileName_, mode, AccessRights_);
   Stream_ = OwnedStream_.get();
   return Stream_;

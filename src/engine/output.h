@@ -79,6 +79,11 @@ class TAuOutput : public TComponent {
   void Notification(TComponent* component, TOperation operation) override;
 
   bool CanOutput() const { return CanOutput_.load(); }
+  // For errors that arrive from elsewhere than Prepare and DoOutput (a codec's own threads).
+  void SetExceptionMessage(std::string message);
+  // Hands handler(this) to the user-interface thread through the event queue, in order with
+  // the run's other events; dropped while a synchronous Stop or the destructor blocks them.
+  void PostNotify(TNotifyEvent handler);
 
   std::atomic<bool> Interrupted_{false};
   std::atomic<bool> CanOutput_{false};
@@ -87,7 +92,6 @@ class TAuOutput : public TComponent {
   std::recursive_mutex RunLock;
 
  private:
-  void SetExceptionMessage(std::string message);
   // The event thread clears Busy after a run's done event unless a newer run began;
   // returns whether the run is still the latest.
   bool EndRun(std::uint64_t run);
@@ -150,7 +154,7 @@ class TAuFileOut : public TAuStreamedOutput {
 
  protected:
   // For Prepare: the handed-in stream, or a new file stream on WideFileName (created for
-  // foRewrite, opened for reading and writing for foAppend). An empty name raises
+  // foRewrite or a missing file, opened for reading and writing for foAppend). An empty name raises
   // missingNameMessage.
   TStream* OpenTargetStream(const std::string& missingNameMessage);
 

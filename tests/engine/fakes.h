@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "components.h"
@@ -48,7 +49,10 @@ class TMemoryIn : public TAuFileIn {
       : stream_(std::move(pcm)), format_(format), blockBytes_(blockBytes), block_(blockBytes) {
     SetStream(&stream_);
   }
-  ~TMemoryIn() override { CloseFile(); }
+  ~TMemoryIn() override {
+    NotifyDestruction();  // a running output stops while this input is still whole
+    CloseFile();
+  }
 
   // Settings a test changes before the run.
   bool fileValid = true;
@@ -131,6 +135,15 @@ class Gate {
   int permits_ = 0;
   int waiting_ = 0;
 };
+
+// Opens the gate for good once a stop has been asked of the worker, so that a run held at
+// the gate ends mid-way. Join the thread after the stop.
+inline std::thread ReleaseOnStop(TAuThread* worker, Gate& gate) {
+  return std::thread([worker, &gate] {
+    while (!worker->StopRequest) std::this_thread::yield();
+    gate.Open();
+  });
+}
 
 // Pulls blocks of blockBytes and keeps them; counts Prepare and Done; fails on request.
 class TRecordOut : public TAuOutput {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "fakes.h"
 
 namespace melvanto::testing {
@@ -216,6 +218,36 @@ TEST(InputTest, LoopOnNonSeekableInputRestartsByFlushAndInit) {
   EXPECT_EQ(in.seeks.load(), 0);
   EXPECT_GE(in.opens.load(), 3);
   in.Flush();
+}
+
+TEST(InputTest, SeekAfterTheLastBlockOfALoopedPassGoesWhereAsked) {
+  const auto pcm = Ramp(100 * 4);
+  TMemoryIn in(pcm, kStereo16, 400);
+  in.SetLoop(true);
+  in.Init();
+  EXPECT_EQ(Drain(in, 400, nullptr, 1), pcm);  // the whole pass in one block
+  ASSERT_TRUE(in.Seek(40));
+  EXPECT_EQ(Drain(in, 400, nullptr, 1), Slice(pcm, 160, 400));
+  in.Flush();
+}
+
+TEST(InputTest, NegativeOrHugeRangeBoundsAreHarmless) {
+  const auto pcm = Ramp(100 * 4);
+  TMemoryIn in(pcm, kStereo16);
+  in.SetStartSample(-5);
+  in.SetEndSample(-7);
+  in.Init();
+  EXPECT_EQ(in.Size(), 400);
+  EXPECT_EQ(Drain(in, 4096), pcm);
+  in.Flush();
+
+  TMemoryIn unknown(pcm, kStereo16);
+  unknown.sizeKnown = false;
+  unknown.SetEndSample(std::numeric_limits<std::int64_t>::max());
+  unknown.Init();
+  EXPECT_EQ(Drain(unknown, 4096), pcm);  // to the end, no overflow into an empty range
+  EXPECT_FALSE(unknown.Seek(std::numeric_limits<std::int64_t>::max()));
+  unknown.Flush();
 }
 
 TEST(InputTest, LoopOverEmptyInputEnds) {

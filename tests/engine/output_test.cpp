@@ -196,28 +196,23 @@ TEST(OutputTest, RunRightAfterStopAndAfterIdleStopStartsNormally) {
 }
 
 TEST(OutputTest, SynchronousStopDropsQueuedEventsAndOnDone) {
-  TMemoryIn in(Ramp(100000), kMono8, 100);
-  TRecordOut out;
-  out.blockBytes = 100;
+  Rig rig(Ramp(1000), kMono8, 100);
+  auto& [log, in, out] = rig;
+  out.blockBytes = 100;  // each block moves Progress by 10
   Gate gate;
   out.gate = &gate;
-  EventLog log;
-  log.Attach(out);
-  out.SetInput(&in);
   out.Run();
-  // Four blocks' progress events are posted while this thread runs no hand-over.
+  // Three progress events are posted while this thread runs no hand-over.
   gate.Allow(3);
   gate.AwaitWaiter();
-  std::thread releaser([&] {
-    while (!out.Thread()->StopRequest) std::this_thread::yield();
-    gate.Open();
-  });
+  EXPECT_EQ(out.Progress(), 30);
+  std::thread releaser = ReleaseOnStop(out.Thread(), gate);
   out.Stop(false);
   releaser.join();
   EXPECT_FALSE(out.Busy());
   EXPECT_EQ(out.dones.load(), 1);
   EXPECT_TRUE(out.interruptedAtDone.load());
-  EXPECT_LT(out.data.size(), 100000u);
+  EXPECT_EQ(out.data.size(), 400u);
   Flush();
   EXPECT_TRUE(log.entries.empty()) << log.entries.front();
 
@@ -226,6 +221,23 @@ TEST(OutputTest, SynchronousStopDropsQueuedEventsAndOnDone) {
   out.Run();
   ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
   EXPECT_EQ(log.Count("done"), 1);
+  EXPECT_EQ(log.Count("progress"), 11);  // back to 0 from where the stop left it, then 10 to 100
+}
+
+TEST(OutputTest, SynchronousStopRightAfterANewRunWaitsForThatRunToo) {
+  // The new run may start while the old one is still posting its done event: the stop
+  // must not take the old run's end for the new one's. A race, so many tries.
+  Rig rig(Ramp(64), kMono8);
+  auto& [log, in, out] = rig;
+  for (int i = 0; i < 1000; ++i) {
+    out.Run();
+    while (out.Busy()) std::this_thread::yield();
+    out.Run();
+    out.Stop(false);
+    ASSERT_FALSE(out.Busy()) << "try " << i;
+  }
+  Flush();
+  EXPECT_EQ(out.prepares.load(), out.dones.load());
 }
 
 TEST(OutputTest, AsynchronousStopDeliversOnDoneOnceAfterDone) {
@@ -253,9 +265,11 @@ TEST(OutputTest, AsynchronousStopDeliversOnDoneOnceAfterDone) {
 }
 
 TEST(OutputTest, StopFromInsideItsOwnProgressHandlerDoesNotDeadlock) {
-  TMemoryIn in(Ramp(100000), kMono8, 100);
+  TMemoryIn in(Ramp(1000), kMono8, 100);
   TRecordOut out;
   out.blockBytes = 100;
+  Gate gate;
+  out.gate = &gate;
   int progress = 0;
   int dones = 0;
   out.SetOnProgress([&](TComponent*) {
@@ -264,10 +278,16 @@ TEST(OutputTest, StopFromInsideItsOwnProgressHandlerDoesNotDeadlock) {
   out.SetOnDone([&](TComponent*) { ++dones; });
   out.SetInput(&in);
   out.Run();
+  gate.Allow(3);  // progress 10, 20 and 30 are posted; the run is held mid-way
+  gate.AwaitWaiter();
+  std::thread releaser = ReleaseOnStop(out.Thread(), gate);
   ASSERT_TRUE(PumpUntil([&] { return progress >= 2 && !out.Busy(); }));
+  releaser.join();
   Flush();
+  EXPECT_EQ(progress, 2);  // the third was queued when the stop came
   EXPECT_EQ(dones, 0);
   EXPECT_EQ(out.dones.load(), 1);
+  EXPECT_LT(out.data.size(), 1000u);
 }
 
 TEST(OutputTest, UnknownSizeKeepsProgressAtMinusOne) {
@@ -304,8 +324,9 @@ TEST(OutputTest, SecondRunStartsWithProgressBackAtZero) {
 }
 
 TEST(OutputTest, DestroyingAnOutputMidRunStopsItWithoutOnDone) {
-  TMemoryIn in(Ramp(100000), kMono8, 100);
+  TMemoryIn in(Ramp(1000), kMono8, 100);
   auto out = std::make_unique<TRecordOut>();
+  out->blockBytes = 100;
   std::atomic<int> doneCalls{0};
   out->doneCounter = &doneCalls;
   Gate gate;
@@ -318,19 +339,15 @@ TEST(OutputTest, DestroyingAnOutputMidRunStopsItWithoutOnDone) {
   out->Run();
   gate.Allow(2);
   gate.AwaitWaiter();
-  // Let the worker go once the stop has been asked, so that the run ends mid-way.
-  TAuThread* worker = out->Thread();
-  std::thread releaser([&] {
-    while (!worker->StopRequest) std::this_thread::yield();
-    gate.Open();
-  });
+  EXPECT_EQ(out->Progress(), 20);
+  std::thread releaser = ReleaseOnStop(out->Thread(), gate);
   out.reset();
   releaser.join();
   EXPECT_EQ(doneCalls.load(), 1);
   EXPECT_FALSE(in.Busy());
   Flush();
   EXPECT_EQ(onDone, 0);
-  EXPECT_EQ(progress, 0);  // queued before the end, never handed over
+  EXPECT_EQ(progress, 0);  // posted before the end, never handed over
 }
 
 TEST(OutputTest, LastOutputEndsTheEventThread) {
@@ -387,16 +404,21 @@ TEST(OutputTest, ManyOutputsShareOneEventThreadInPostingOrder) {
   std::vector<std::unique_ptr<TRecordOut>> outputs;
   std::vector<std::vector<std::int32_t>> progress(kOutputs);
   std::vector<int> dones(kOutputs);
+  std::vector<std::pair<int, char>> arrivals;  // (output, 'p' or 'd') in delivery order
   int finished = 0;
   for (int i = 0; i < kOutputs; ++i) {
     inputs.push_back(std::make_unique<TMemoryIn>(Ramp(20000 + 1000 * i), kMono8, 200));
     outputs.push_back(std::make_unique<TRecordOut>());
     TRecordOut& out = *outputs.back();
     out.blockBytes = 200;
-    out.SetOnProgress([&, i](TComponent*) { progress[i].push_back(outputs[i]->Progress()); });
+    out.SetOnProgress([&, i](TComponent*) {
+      progress[i].push_back(outputs[i]->Progress());
+      arrivals.emplace_back(i, 'p');
+    });
     out.SetOnDone([&, i](TComponent*) {
       ++dones[i];
       ++finished;
+      arrivals.emplace_back(i, 'd');
     });
     out.SetInput(inputs.back().get());
   }
@@ -407,6 +429,13 @@ TEST(OutputTest, ManyOutputsShareOneEventThreadInPostingOrder) {
     EXPECT_EQ(dones[i], 1);
     EXPECT_EQ(outputs[i]->data, Ramp(20000 + 1000 * i));
     EXPECT_FALSE(progress[i].empty());
+    EXPECT_TRUE(std::is_sorted(progress[i].begin(), progress[i].end())) << "output " << i;
+  }
+  // Each output's progress events were posted before its done event, so arrive before it.
+  std::vector<bool> ended(kOutputs);
+  for (const auto& [i, kind] : arrivals) {
+    EXPECT_FALSE(ended[i]) << "an event of output " << i << " after its done event";
+    if (kind == 'd') ended[i] = true;
   }
 }
 
@@ -422,16 +451,18 @@ TEST(OutputTest, SetInputWhileBusyRestartsWithTheNewInput) {
   out.Run();
   gate.Allow(1);
   gate.AwaitWaiter();
-  gate.Open();
+  std::thread releaser = ReleaseOnStop(out.Thread(), gate);
   out.SetInput(&second);
+  releaser.join();
   ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
   EXPECT_EQ(out.Input(), &second);
   EXPECT_EQ(out.prepares.load(), 2);
   EXPECT_EQ(out.dones.load(), 2);
   EXPECT_FALSE(first.Busy());
+  EXPECT_EQ(out.data.size(), 200u + 300u);  // two blocks of the first, all of the second
 }
 
-TEST(OutputTest, DestroyedInputIsDisconnected) {
+TEST(OutputTest, DestroyedInputIsDisconnectedAndStopsTheRunOnIt) {
   TRecordOut out;
   {
     TMemoryIn in(Ramp(10), kMono8);
@@ -439,6 +470,24 @@ TEST(OutputTest, DestroyedInputIsDisconnected) {
   }
   EXPECT_EQ(out.Input(), nullptr);
   EXPECT_EQ(out.Progress(), 0);
+
+  auto in = std::make_unique<TMemoryIn>(Ramp(1000), kMono8, 100);
+  Gate gate;
+  out.gate = &gate;
+  int dones = 0;
+  out.SetOnDone([&](TComponent*) { ++dones; });
+  out.SetInput(in.get());
+  out.Run();
+  gate.Allow(2);
+  gate.AwaitWaiter();
+  std::thread releaser = ReleaseOnStop(out.Thread(), gate);
+  in.reset();  // mid-run: the output stops first, then lets go of it
+  releaser.join();
+  EXPECT_FALSE(out.Busy());
+  EXPECT_EQ(out.Input(), nullptr);
+  EXPECT_EQ(out.dones.load(), 1);
+  Flush();
+  EXPECT_EQ(dones, 0);
 }
 
 TEST(OutputTest, DelayAcceptsUpToOneHundredMilliseconds) {

@@ -276,6 +276,23 @@ TEST_F(FileStreamTest, AccessBitsThreeAreRefused) {
   EXPECT_EQ(Entries().size(), 1u);
 }
 
+TEST_F(FileStreamTest, FifoAndFolderAreRefusedWithoutHanging) {
+  // Opening a FIFO for reading would wait for a writer forever.
+  ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
+  try {
+    TAuFileStream s(Name("pipe"), kFileModeRead | kFileShareDenyWrite);
+    FAIL() << "a FIFO must not open";
+  } catch (const EAuException& e) {
+    EXPECT_STREQ(e.what(), "Not a regular file");
+  }
+  try {
+    TAuFileStream s(Utf8ToUtf16(dir_), kFileModeRead);
+    FAIL() << "a folder must not open";
+  } catch (const EAuException& e) {
+    EXPECT_STREQ(e.what(), std::strerror(EISDIR));
+  }
+}
+
 TEST_F(FileStreamTest, SetSizeTruncatesOrExtendsAndClampsPosition) {
   TAuFileStream s(Name("f.raw"), kFileModeCreate);
   const std::string hundred(100, 'q');
