@@ -302,7 +302,8 @@ bool TAuFileIn::Seek(std::int64_t SampleNum) {
     EndSample_ = -1;
     return true;
   }
-  if (SampleNum > kMax - StartSample_) return false;
+  // The frame reached must still be countable in bytes.
+  if (SampleSize_ == 0 || SampleNum > kMax / SampleSize_ - StartSample_) return false;
   try {
     std::int64_t reached = StartSample_ + SampleNum;
     const bool ok = SeekInternal(reached);
