@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Melvanto and runs every test: a plain build, a
 # ThreadSanitizer build of the threaded engine, and an AddressSanitizer +
-# UndefinedBehaviorSanitizer build of everything.
+# UndefinedBehaviorSanitizer build of everything (with clang, so both compilers see the code).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,5 +29,6 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
 build_and_test build/debug ""
 build_and_test build/tsan "engine_tests" -DMELVANTO_SANITIZE=thread -DMELVANTO_BUILD_BENCH=OFF
-build_and_test build/asan "" "-DMELVANTO_SANITIZE=address;undefined" -DMELVANTO_BUILD_BENCH=OFF
+build_and_test build/asan "" "-DMELVANTO_SANITIZE=address;undefined" -DMELVANTO_BUILD_BENCH=OFF \
+  -DCMAKE_CXX_COMPILER=clang++
 echo "All tests passed."

@@ -69,7 +69,9 @@ void Flush() {
 TEST(OutputTest, RunPullsEverythingAndReportsProgressThenDone) {
   const auto pcm = Ramp(100000);
   Rig rig(pcm, kMono8, 1000);
-  auto& [log, in, out] = rig;
+  auto& log = rig.log;
+  auto& in = rig.in;
+  auto& out = rig.out;
   out.Run();
   ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
   EXPECT_EQ(out.data, pcm);
@@ -130,7 +132,8 @@ TEST(OutputTest, InvalidInputEndsTheRunAtOnce) {
 
 TEST(OutputTest, ErrorsComeBeforeDoneAndStayUntilTheNextRun) {
   Rig rig(Ramp(10000), kMono8, 100);
-  auto& [log, in, out] = rig;
+  auto& log = rig.log;
+  auto& out = rig.out;
   out.failPrepare = true;
   out.Run();
   ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
@@ -156,7 +159,8 @@ TEST(OutputTest, ErrorsComeBeforeDoneAndStayUntilTheNextRun) {
 
 TEST(OutputTest, ErrorInDoneIsSwallowedAndTheOutputBecomesIdle) {
   Rig rig(Ramp(1000), kMono8);
-  auto& [log, in, out] = rig;
+  auto& log = rig.log;
+  auto& out = rig.out;
   out.failDone = true;
   out.Run();
   ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
@@ -186,7 +190,8 @@ TEST(OutputTest, OnDoneMayStartTheNextRunAtOnce) {
 
 TEST(OutputTest, RunRightAfterStopAndAfterIdleStopStartsNormally) {
   Rig rig(Ramp(500), kMono8, 100);
-  auto& [log, in, out] = rig;
+  auto& log = rig.log;
+  auto& out = rig.out;
   out.Stop(false);  // idle: returns at once
   out.Stop(true);
   out.Run();
@@ -197,7 +202,8 @@ TEST(OutputTest, RunRightAfterStopAndAfterIdleStopStartsNormally) {
 
 TEST(OutputTest, SynchronousStopDropsQueuedEventsAndOnDone) {
   Rig rig(Ramp(1000), kMono8, 100);
-  auto& [log, in, out] = rig;
+  auto& log = rig.log;
+  auto& out = rig.out;
   out.blockBytes = 100;  // each block moves Progress by 10
   Gate gate;
   out.gate = &gate;
@@ -228,7 +234,7 @@ TEST(OutputTest, SynchronousStopRightAfterANewRunWaitsForThatRunToo) {
   // The new run may start while the old one is still posting its done event: the stop
   // must not take the old run's end for the new one's. A race, so many tries.
   Rig rig(Ramp(64), kMono8);
-  auto& [log, in, out] = rig;
+  auto& out = rig.out;
   for (int i = 0; i < 1000; ++i) {
     out.Run();
     while (out.Busy()) std::this_thread::yield();
@@ -309,7 +315,8 @@ TEST(OutputTest, UnknownSizeKeepsProgressAtMinusOne) {
 
 TEST(OutputTest, SecondRunStartsWithProgressBackAtZero) {
   Rig rig(Ramp(1000), kMono8, 100);
-  auto& [log, in, out] = rig;
+  auto& log = rig.log;
+  auto& out = rig.out;
   out.Run();
   ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
   Gate gate;
