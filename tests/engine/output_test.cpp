@@ -296,6 +296,48 @@ TEST(OutputTest, StopFromInsideItsOwnProgressHandlerDoesNotDeadlock) {
   EXPECT_LT(out.data.size(), 1000u);
 }
 
+// An output that hands its own notifications to the user-interface thread while it runs.
+class TNotifyingOut : public TRecordOut {
+ public:
+  ~TNotifyingOut() override { Stop(false); }
+  std::function<void(TComponent*)> note;
+
+ protected:
+  bool DoOutput(bool Abort) override {
+    if (CanOutput()) PostNotify(note);
+    return TRecordOut::DoOutput(Abort);
+  }
+};
+
+TEST(OutputTest, PlainNotificationsShareTheQueueAndStopWithTheOutput) {
+  TMemoryIn in(Ramp(1000), kMono8, 100);
+  TNotifyingOut out;
+  out.blockBytes = 100;
+  std::vector<std::string> seen;
+  out.note = [&](TComponent* sender) {
+    EXPECT_TRUE(IsMainThread());
+    EXPECT_EQ(sender, &out);
+    seen.push_back("note");
+  };
+  out.SetOnDone([&](TComponent*) { seen.push_back("done"); });
+  out.SetInput(&in);
+  out.Run();
+  ASSERT_TRUE(PumpUntil([&] { return !seen.empty() && seen.back() == "done"; }));
+  EXPECT_EQ(seen.size(), 11u + 1u);  // ten blocks and the empty last call, then done
+
+  Gate gate;
+  out.gate = &gate;
+  seen.clear();
+  out.Run();
+  gate.Allow(2);
+  gate.AwaitWaiter();
+  std::thread releaser = ReleaseOnStop(out.Thread(), gate);
+  out.Stop(false);
+  releaser.join();
+  Flush();
+  EXPECT_TRUE(seen.empty());  // posted, but never handed over after the stop
+}
+
 TEST(OutputTest, UnknownSizeKeepsProgressAtMinusOne) {
   TMemoryIn in(Ramp(5000), kMono8, 100);
   in.sizeKnown = false;
