@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace melvanto {
+
+// The WAV encodings the reader recognises and the writer produces.
+enum class TWavType : std::uint8_t {
+  wtUnsupported = 0,
+  wtPCM = 1,
+  wtDVIADPCM = 2,
+  wtMSADPCM = 3,
+  wtACM = 4,
+  wtIEEEFloat = 5,
+  wtExtPCM = 6,
+  wtExtIEEEFloat = 7,
+};
+
+// Format tags of the "fmt " chunk.
+constexpr std::uint16_t kWaveFormatPcm = 1;
+constexpr std::uint16_t kWaveFormatMsAdpcm = 2;
+constexpr std::uint16_t kWaveFormatIeeeFloat = 3;
+constexpr std::uint16_t kWaveFormatDviAdpcm = 0x11;
+constexpr std::uint16_t kWaveFormatMpegLayer3 = 0x55;
+constexpr std::uint16_t kWaveFormatExtensible = 0xFFFE;
+
+// Sub-formats of the extensible format, as stored.
+constexpr std::uint8_t kSubFormatPcm[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                            0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+constexpr std::uint8_t kSubFormatIeeeFloat[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                                  0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// Chunk identifiers match when every byte pair is equal or differs by exactly 32: letter case
+// is ignored, and the space of "fmt " also matches a zero byte or 0x40, as writers vary.
+inline bool IdentifierMatch(const std::uint8_t* bytes, const char* id) {
+  for (int i = 0; i < 4; ++i) {
+    const int a = bytes[i];
+    const int b = static_cast<std::uint8_t>(id[i]);
+    if (a != b && a - b != 32 && b - a != 32) return false;
+  }
+  return true;
+}
+
+inline std::uint16_t GetLE16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+inline std::uint32_t GetLE32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline void PutLE16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void PutLE32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline void PutId(std::uint8_t* p, const char* id) { std::memcpy(p, id, 4); }
+
+}  // namespace melvanto
