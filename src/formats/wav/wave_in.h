@@ -1,0 +1,73 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "adpcm.h"
+#include "input.h"
+#include "riff.h"
+
+namespace melvanto {
+
+// Float samples to 32-bit integers: scale 2,147,483,647, rounded toward minus infinity,
+// saturated at +-1.0; NaN gives 0.
+std::int32_t FloatSampleToInt32(long double v);
+
+// The file input for RIFF WAVE files: integer PCM as stored, IMA/DVI and Microsoft ADPCM
+// decoded to 16 bits, IEEE float converted to 32-bit integers. Anything it does not
+// recognise opens without error but is not Valid and delivers nothing.
+class TWaveIn : public TAuFileIn {
+ public:
+  static constexpr std::uint32_t kBufferSize = 16384;
+  // The header (everything before the audio) must fit in this window.
+  static constexpr std::int64_t kHeaderWindow = 65536;
+
+  TWaveIn();
+  ~TWaveIn() override;
+
+  TWavType WavType() const { return WavType_; }
+  // Offset of the first audio byte of the open file.
+  std::int64_t HeaderSize() const { return HeaderSize_; }
+
+ protected:
+  void OpenFile() override;
+  void CloseFile() override;
+  void GetDataInternal(const std::uint8_t*& Buffer, std::uint32_t& Bytes) override;
+  bool SeekInternal(std::int64_t& SampleNum) override;
+
+ private:
+  void ReadHeader(TStream& stream);
+  // Checks what the block arithmetic relies on; false makes the file not valid.
+  bool FormatSupported() const;
+  bool ReadDVIBlock();
+  bool ReadMSBlock();
+  std::uint32_t DecodeDVIBlock();
+  std::uint32_t DecodeMSBlock();
+  std::uint32_t ReadFloatBlock();
+  std::uint8_t* BufferBytes() { return reinterpret_cast<std::uint8_t*>(Buffer_.data()); }
+
+  // 16-bit storage so that decoded samples are written as what they are.
+  alignas(8) std::array<std::int16_t, kBufferSize / 2> Buffer_{};
+  TWavType WavType_ = TWavType::wtUnsupported;
+  std::uint16_t FormatTag_ = 0;
+  std::uint16_t FileBlockAlign_ = 0;  // bytes of one frame (or ADPCM block) as stored
+
+  std::uint16_t DVIBlockAlign = 0;
+  std::uint16_t DVISamplesPerBlock = 0;
+  std::int64_t DVIFactSamples = 0;
+  adpcm::TImaState DVIState[2];
+
+  std::uint16_t MSBlockAlign = 0;
+  std::uint16_t MSSamplesPerBlock = 0;
+  std::int64_t MSFactSamples = 0;
+  std::uint16_t MSNumCoef = 0;
+  std::array<adpcm::TMsCoef, 32> MSCoefs{};
+  adpcm::TMsState MSState[2];
+
+  std::int64_t HeaderSize_ = 0;
+  bool ShortFloat = false;
+  bool HeaderBroken_ = false;  // a field the encoding needs was missing or out of range
+  std::array<std::uint8_t, 65536> BlockBytes_{};  // one compressed block as read
+};
+
+}  // namespace melvanto

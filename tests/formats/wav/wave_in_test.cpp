@@ -1,1 +1,290 @@
+// Reading WAV files built byte by byte: the header walk, every encoding, delivery and seeking.
+
+#include "wave_in.h"
+
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "fakes.h"
+#include "wav_builder.h"
+
+namespace melvanto::testing {
+namespace {
+
+// A reader over an in-memory image, pulled to the end in requests of `want` bytes.
+struct Reader {
+  explicit Reader(std::vector<std::uint8_t> image) : stream(std::move(image)) { in.SetStream(&stream); }
+  ~Reader() { in.SetStream(nullptr); }
+  std::vector<std::uint8_t> Drain(std::uint32_t want = 65536, std::vector<std::uint32_t>* sizes = nullptr) {
+    in.Init();
+    std::vector<std::uint8_t> out;
+    for (;;) {
+      const std::uint8_t* block = nullptr;
+      std::uint32_t bytes = want;
+      in.GetData(block, bytes);
+      if (bytes == 0) break;
+      out.insert(out.end(), block, block + bytes);
+      if (sizes) sizes->push_back(bytes);
+    }
+    in.Flush();
+    return out;
+  }
+  TMemoryStream stream;
+  TWaveIn in;
+};
+
+std::vector<std::int16_t> AsInt16(const std::vector<std::uint8_t>& bytes) {
+  std::vector<std::int16_t> v(bytes.size() / 2);
+  std::memcpy(v.data(), bytes.data(), v.size() * 2);
+  return v;
+}
+
+TEST(WaveInTest, CanonicalPcmFile) {
+  const auto pcm = Ramp(4000);
+  Reader r(PcmWav(pcm, 2, 44100, 16));
+  EXPECT_TRUE(r.in.Valid());
+  EXPECT_EQ(r.in.WavType(), TWavType::wtPCM);
+  EXPECT_EQ(r.in.HeaderSize(), 44);
+  EXPECT_EQ(r.in.Channels(), 2u);
+  EXPECT_EQ(r.in.SampleRate(), 44100u);
+  EXPECT_EQ(r.in.BitsPerSample(), 16u);
+  EXPECT_EQ(r.in.TotalSamples(), 1000);
+  EXPECT_EQ(r.Drain(), pcm);
+}
+
+TEST(WaveInTest, WalkToleratesCaseJunkOddChunksAndAnyRiffSize) {
+  const auto pcm = Ramp(300);
+  WavBuilder b;
+  b.Raw("junk!").Raw("riff").U32(0xDEADBEEF).Raw("wave");
+  b.Chunk("FMT ", WavBuilder::Fmt(1, 1, 8000, 1, 8));
+  b.Chunk("LIST", {1, 2, 3});  // odd body: the next identifier follows at once, no pad byte
+  b.Chunk("DaTa", pcm);
+  Reader r(b.Get());
+  ASSERT_TRUE(r.in.Valid());
+  EXPECT_EQ(r.in.HeaderSize(), 5 + 12 + 24 + 11 + 8);
+  EXPECT_EQ(r.Drain(), pcm);  // 8-bit stays unsigned bytes
+}
+
+TEST(WaveInTest, RefusedHeadersAreNotValidAndDeliverNothing) {
+  const auto pcm = Ramp(64);
+  std::vector<std::vector<std::uint8_t>> bad;
+  {  // IMA/DVI with its data before any fact chunk
+    WavBuilder b;
+    auto fmt = WavBuilder::Fmt(0x11, 1, 8000, 256, 4);
+    fmt.insert(fmt.end(), {2, 0, 0xF9, 0x01});
+    b.Riff().Chunk("fmt ", fmt).Chunk("data", pcm);
+    bad.push_back(b.Get());
+  }
+  {  // extensible with an unknown sub-format
+    WavBuilder b;
+    auto fmt = WavBuilder::Fmt(0xFFFE, 2, 8000, 4, 16);
+    fmt.insert(fmt.end(), {22, 0, 16, 0, 3, 0, 0, 0});
+    fmt.insert(fmt.end(), 16, 0x42);
+    b.Riff().Chunk("fmt ", fmt).Chunk("data", pcm);
+    bad.push_back(b.Get());
+  }
+  {  // a chunk that claims more than the file holds
+    WavBuilder b;
+    b.Riff().Chunk("fmt ", WavBuilder::Fmt(1, 1, 8000, 1, 8)).Raw("LIST").U32(1 << 30).Raw("data");
+    bad.push_back(b.Get());
+  }
+  {  // fmt body shorter than its fields
+    WavBuilder b;
+    b.Riff().Chunk("fmt ", {1, 0, 1, 0}).Chunk("data", pcm);
+    bad.push_back(b.Get());
+  }
+  {  // MS ADPCM listing more than 32 coefficient pairs
+    WavBuilder b;
+    auto fmt = WavBuilder::Fmt(2, 1, 8000, 256, 4);
+    fmt.insert(fmt.end(), {32 + 4 * 33, 0, 0xF4, 0x01, 33, 0});
+    fmt.insert(fmt.end(), 4 * 33, 0);
+    b.Riff().Chunk("fmt ", fmt).Chunk("fact", {0, 1, 0, 0}).Chunk("data", pcm);
+    bad.push_back(b.Get());
+  }
+  bad.push_back(PcmWav(pcm, 0, 8000, 16));   // no channels
+  bad.push_back(PcmWav(pcm, 2, 8000, 12));   // not whole bytes
+  bad.push_back(PcmWav(pcm, 2, 0, 16));      // no rate
+  bad.push_back({'R', 'I', 'F', 'F'});       // nothing after the start
+  bad.push_back(std::vector<std::uint8_t>(70000, 'x'));  // nothing in the window
+  for (std::size_t i = 0; i < bad.size(); ++i) {
+    Reader r(bad[i]);
+    EXPECT_FALSE(r.in.Valid()) << "case " << i;
+    EXPECT_TRUE(r.Drain().empty()) << "case " << i;
+  }
+}
+
+TEST(WaveInTest, ExtensiblePcmIsDeliveredAsItsContainerWidth) {
+  const auto pcm = Ramp(6 * 3 * 50);
+  WavBuilder b;
+  auto fmt = WavBuilder::Fmt(0xFFFE, 6, 48000, 18, 24);
+  fmt.insert(fmt.end(), {22, 0, 20, 0, 0x3F, 0, 0, 0});
+  fmt.insert(fmt.end(), std::begin(kSubFormatPcm), std::end(kSubFormatPcm));
+  b.Riff().Chunk("fmt ", fmt).Chunk("data", pcm);
+  Reader r(b.Get());
+  ASSERT_TRUE(r.in.Valid());
+  EXPECT_EQ(r.in.WavType(), TWavType::wtExtPCM);
+  EXPECT_EQ(r.in.BitsPerSample(), 24u);
+  EXPECT_EQ(r.in.Channels(), 6u);
+  std::vector<std::uint32_t> sizes;
+  EXPECT_EQ(r.Drain(1000, &sizes), pcm);
+  for (auto s : sizes) EXPECT_EQ(s % 18, 0u);  // whole frames only
+}
+
+TEST(WaveInTest, FloatScaleAndFloor) {
+  EXPECT_EQ(FloatSampleToInt32(1.0L), 2147483647);
+  EXPECT_EQ(FloatSampleToInt32(7.5L), 2147483647);
+  EXPECT_EQ(FloatSampleToInt32(-1.0L), -2147483647 - 1);
+  EXPECT_EQ(FloatSampleToInt32(0.0L), 0);
+  EXPECT_EQ(FloatSampleToInt32(0.5L), 1073741823);   // 1073741823.5 floored
+  EXPECT_EQ(FloatSampleToInt32(-0.5L), -1073741824);  // floored, not toward zero
+  EXPECT_EQ(FloatSampleToInt32(NAN), 0);
+}
+
+TEST(WaveInTest, SixtyFourBitFloatReportsHalfTheBytesAndConverts) {
+  const double samples[] = {1.0, -1.0, 0.0, 0.5, 0.25, -0.75};
+  std::vector<std::uint8_t> data(sizeof samples);
+  std::memcpy(data.data(), samples, sizeof samples);
+  WavBuilder b;
+  b.Riff().Chunk("fmt ", WavBuilder::Fmt(3, 2, 44100, 16, 64)).Chunk("data", data);
+  Reader r(b.Get());
+  ASSERT_TRUE(r.in.Valid());
+  EXPECT_EQ(r.in.BitsPerSample(), 32u);
+  r.in.Init();
+  EXPECT_EQ(r.in.Size(), static_cast<std::int64_t>(data.size() / 2));
+  r.in.Flush();
+  const auto got = r.Drain();
+  std::vector<std::int32_t> ints(got.size() / 4);
+  std::memcpy(ints.data(), got.data(), got.size());
+  EXPECT_EQ(ints, (std::vector<std::int32_t>{2147483647, -2147483647 - 1, 0, 1073741823, 536870911,
+                                             -1610612736}));
+}
+
+// An IMA/DVI file around blocks we encode ourselves from a known signal.
+std::vector<std::uint8_t> ImaWav(std::uint16_t channels, std::uint16_t blockAlign, int blocks,
+                                 std::uint32_t factFrames, std::vector<std::int16_t>* pcmOut = nullptr,
+                                 std::uint16_t bits = 4) {
+  const std::size_t perBlock = channels == 2 ? adpcm::ImaStereoFrames(blockAlign) : adpcm::ImaMonoFrames(blockAlign);
+  std::vector<std::uint8_t> data;
+  adpcm::TImaState st[2];
+  for (int k = 0; k < blocks; ++k) {
+    std::vector<std::int16_t> pcm(perBlock * channels);
+    for (std::size_t i = 0; i < pcm.size(); ++i)
+      pcm[i] = static_cast<std::int16_t>(8000 * std::sin((k * perBlock * channels + i) * 0.01));
+    if (pcmOut) pcmOut->insert(pcmOut->end(), pcm.begin(), pcm.end());
+    std::vector<std::uint8_t> block(blockAlign);
+    st[0].Predictor = pcm[0];
+    if (channels == 2) {
+      st[1].Predictor = pcm[1];
+      adpcm::ImaEncodeStereo(st[0], st[1], pcm.data() + 2, block.data(), blockAlign);
+    } else {
+      adpcm::ImaEncodeMono(st[0], pcm.data() + 1, block.data(), blockAlign);
+    }
+    data.insert(data.end(), block.begin(), block.end());
+  }
+  WavBuilder b;
+  auto fmt = WavBuilder::Fmt(0x11, channels, 22050, blockAlign, bits);
+  fmt.insert(fmt.end(), {2, 0, static_cast<std::uint8_t>(perBlock), static_cast<std::uint8_t>(perBlock >> 8)});
+  std::vector<std::uint8_t> fact(4);
+  PutLE32(fact.data(), factFrames);
+  b.Riff().Chunk("fmt ", fmt).Chunk("fact", fact).Chunk("data", data);
+  return b.Get();
+}
+
+TEST(WaveInTest, ImaBlocksDecodeToTheirFrameCountAndStopAtTheFactCount) {
+  for (std::uint16_t channels : {1, 2}) {
+    SCOPED_TRACE(channels);
+    const std::uint16_t align = channels == 2 ? 1024 : 512;  // 1,017 frames a block either way
+    std::vector<std::int16_t> pcm;
+    Reader r(ImaWav(channels, align, 3, 2500, &pcm));
+    ASSERT_TRUE(r.in.Valid());
+    EXPECT_EQ(r.in.BitsPerSample(), 16u);
+    std::vector<std::uint32_t> sizes;
+    const auto got = AsInt16(r.Drain(65536, &sizes));
+    ASSERT_EQ(got.size(), 2500u * channels);
+    EXPECT_EQ(sizes[0], 1017u * 2 * channels);  // one call never spans two blocks
+    for (std::size_t i = 0; i < got.size(); ++i) ASSERT_NEAR(got[i], pcm[i], 400) << i;
+  }
+}
+
+TEST(WaveInTest, ImaWithThreeBitsOrBadLayoutIsNotValid) {
+  Reader threeBits(ImaWav(1, 256, 1, 100, nullptr, 3));
+  EXPECT_FALSE(threeBits.in.Valid());
+  Reader oddStereo(ImaWav(2, 260, 1, 100));  // 252 data bytes: not groups of 8
+  EXPECT_FALSE(oddStereo.in.Valid());
+}
+
+TEST(WaveInTest, SeekIntoAnAdpcmBlockStartsAtThatBlock) {
+  std::vector<std::int16_t> pcm;
+  Reader r(ImaWav(1, 512, 3, 3 * 1017, &pcm));
+  r.in.Init();
+  ASSERT_TRUE(r.in.Seek(1017 + 500));
+  const std::uint8_t* block = nullptr;
+  std::uint32_t bytes = 8;
+  r.in.GetData(block, bytes);
+  ASSERT_EQ(bytes, 8u);
+  std::int16_t first;
+  std::memcpy(&first, block, 2);
+  EXPECT_EQ(first, pcm[1017]);  // the header predictor of the second block
+  r.in.Flush();
+}
+
+TEST(WaveInTest, PcmAndFloatSeekByTheStoredFrameWidth) {
+  std::vector<double> samples(200);
+  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = (static_cast<double>(i) - 100) / 128.0;
+  std::vector<std::uint8_t> data(samples.size() * 8);
+  std::memcpy(data.data(), samples.data(), data.size());
+  WavBuilder b;
+  b.Riff().Chunk("fmt ", WavBuilder::Fmt(3, 1, 8000, 8, 64)).Chunk("data", data);
+  Reader r(b.Get());
+  r.in.SetStartSample(150);
+  const auto got = r.Drain();
+  ASSERT_EQ(got.size(), 50u * 4);
+  std::int32_t first;
+  std::memcpy(&first, got.data(), 4);
+  EXPECT_EQ(first, FloatSampleToInt32(samples[150]));
+}
+
+TEST(WaveInTest, RequestsAreCutToWholeFramesAndTheRestOfTheBlock) {
+  Reader r(PcmWav(Ramp(20000), 2, 44100, 16));
+  std::vector<std::uint32_t> sizes;
+  const auto got = r.Drain(1001, &sizes);
+  EXPECT_EQ(got.size(), 20000u);
+  EXPECT_EQ(sizes[0], 1000u);
+  for (auto s : sizes) EXPECT_LE(s, 1000u);
+}
+
+TEST(WaveInTest, TruncatedDataCountsOnlyWhatIsThere) {
+  auto image = PcmWav(Ramp(1000), 1, 8000, 16);
+  image.resize(image.size() - 400);
+  Reader r(image);
+  r.in.Init();
+  EXPECT_EQ(r.in.Size(), 600);
+  r.in.Flush();
+  EXPECT_EQ(r.Drain().size(), 600u);
+}
+
+TEST(WaveInTest, MsAdpcmBlockWithABadPredictorIndexEndsTheData) {
+  // Two mono blocks of 16 bytes, 20 samples each; the second names pair 5 of 2.
+  WavBuilder b;
+  auto fmt = WavBuilder::Fmt(2, 1, 8000, 16, 4);
+  fmt.insert(fmt.end(), {2 + 2 + 8, 0, 20, 0, 2, 0, 0, 1, 0, 0, 0, 0, 0, 0});
+  std::vector<std::uint8_t> data(32, 0);
+  data[1] = 16;   // delta of block 1
+  data[16] = 5;   // predictor index of block 2
+  data[17] = 16;
+  b.Riff().Chunk("fmt ", fmt).Chunk("fact", {40, 0, 0, 0}).Chunk("data", data);
+  Reader r(b.Get());
+  ASSERT_TRUE(r.in.Valid());
+  EXPECT_EQ(r.Drain().size(), 20u * 2);  // the first block only
+}
+
+TEST(WaveInTest, MissingFileRaisesFromTheFormatGetters) {
+  TWaveIn in;
+  in.SetFileName("/nonexistent/melvanto.wav");
+  EXPECT_THROW(in.Channels(), EAuException);
+}
+
+}  // namespace
+}  // namespace melvanto::testing
