@@ -31,4 +31,21 @@ build_and_test build/debug ""
 build_and_test build/tsan "engine_tests" -DMELVANTO_SANITIZE=thread -DMELVANTO_BUILD_BENCH=OFF
 build_and_test build/asan "" "-DMELVANTO_SANITIZE=address;undefined" -DMELVANTO_BUILD_BENCH=OFF \
   -DCMAKE_CXX_COMPILER=clang++
+# Every parser and decoder survives a short fuzz run from its seed corpus, and replays the
+# inputs that once crashed it.
+echo "== build/fuzz =="
+cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  "-DMELVANTO_SANITIZE=address;undefined" -DMELVANTO_BUILD_FUZZ=ON -DMELVANTO_BUILD_TESTS=OFF \
+  -DMELVANTO_BUILD_BENCH=OFF
+cmake --build build/fuzz -j "$jobs"
+for target in $(find build/fuzz/fuzz -maxdepth 1 -type f -executable -name '*_fuzz' | sort); do
+  name=$(basename "$target" _fuzz)
+  if [ -d "fuzz/regressions/$name" ]; then
+    "$target" -runs=0 "fuzz/regressions/$name"
+  fi
+  work=$(mktemp -d)
+  cp -r "fuzz/corpus/$name/." "$work/" 2>/dev/null || true
+  "$target" "$work" -max_total_time="${FUZZ_SECONDS:-60}" -rss_limit_mb=2048 -print_final_stats=0
+  rm -rf "$work"
+done
 echo "All tests passed."
