@@ -1,0 +1,400 @@
+#include "wave_out.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "au_exception.h"
+
+namespace melvanto {
+
+namespace {
+
+constexpr char kNoFileName[] = "File name is not assigned.";
+constexpr char kCannotAppend[] = "Cannot append data to this .wav file.";
+constexpr char kDifferentFormat[] = "Cannot append data in different audio format.";
+constexpr char kAdpcmNeeds16Bits[] = "Cannot encode 8 bit sound into ADPCM.";
+constexpr char kAdpcmTooManyChannels[] = "Cannot encode more than 2 channels into ADPCM.";
+constexpr char kAdpcmBadBlockSize[] = "ADPCM block size does not fit the channel layout.";
+constexpr char kWriteError[] = "Error writing wave file";
+
+constexpr std::int64_t kPcmHeaderSize = 44;
+constexpr std::int64_t kExtHeaderSize = 68;
+constexpr std::int64_t kDviHeaderSize = 60;
+constexpr std::uint32_t kPcmChunkBytes = 16384;
+constexpr std::size_t kScanWindow = 4096;
+
+// A 32-bit size field that cannot hold the value states the largest it can.
+std::uint32_t Clamp32(std::int64_t value) {
+  if (value < 0) return 0;
+  return value > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value);
+}
+
+std::uint16_t BlockAlign(std::uint32_t bits, std::uint32_t channels) {
+  return static_cast<std::uint16_t>((bits * channels) >> 3);
+}
+
+// Speaker positions for the usual layouts; 0 (no assignment) for the others.
+std::uint32_t ChannelMask(std::uint32_t channels) {
+  switch (channels) {
+    case 1:
+      return 0x1;
+    case 2:
+      return 0x3;
+    case 6:
+      return 0x3F;
+    case 8:
+      return 0xFF;
+    default:
+      return 0;
+  }
+}
+
+// Frames one IMA/DVI block holds, header frame included.
+std::uint32_t DviFramesPerBlock(std::uint32_t channels, std::uint16_t blockSize) {
+  return static_cast<std::uint32_t>(channels == 1 ? adpcm::ImaMonoFrames(blockSize)
+                                                  : adpcm::ImaStereoFrames(blockSize));
+}
+
+// The encoders' own limits, plus the header's 16-bit samples-per-block field.
+bool DviLayoutFits(std::uint32_t channels, std::uint16_t blockSize) {
+  if (channels == 1) return blockSize >= 5 && DviFramesPerBlock(1, blockSize) <= 0xFFFF;
+  if (channels == 2) return blockSize >= 16 && (blockSize - 8) % 8 == 0;
+  return false;
+}
+
+}  // namespace
+
+TWaveOut::TWaveOut() = default;
+
+TWaveOut::~TWaveOut() {
+  Stop(false);
+}
+
+void TWaveOut::SetWavType(TWavType value) {
+  if (Busy()) return;
+  if (value == TWavType::wtPCM || value == TWavType::wtDVIADPCM) WavType_ = value;
+}
+
+void TWaveOut::SetBlockSize(std::uint16_t value) {
+  if (Busy()) return;
+  if (value != 0 && value % 4 == 0) BlockSize_ = value;
+}
+
+void TWaveOut::Refuse(const char* message) {
+  Input()->Flush();
+  CloseOwnStream();
+  throw EAuException(message);
+}
+
+void TWaveOut::WriteAll(const void* bytes, std::int64_t count) {
+  if (Stream_->Write(bytes, count) != count) throw EAuException(kWriteError);
+}
+
+void TWaveOut::WriteLE32At(std::int64_t offset, std::uint32_t value) {
+  std::uint8_t bytes[4];
+  PutLE32(bytes, value);
+  Stream_->Seek(offset, TSeekOrigin::soBeginning);
+  WriteAll(bytes, 4);
+}
+
+void TWaveOut::Prepare() {
+  EndOfInput = false;
+  Prepared = false;
+  Appending = false;
+  FramesDelivered = 0;
+  OldBlocks = 0;
+  OpenTargetStream(kNoFileName);
+  TAuInput& input = *Input();
+  input.Init();
+
+  if ((input.Channels() > 2 || input.BitsPerSample() > 16) && !CreateNonMsHeaders())
+    WavType_ = TWavType::wtExtPCM;
+
+  Appending = FileMode_ == TFileOutputMode::foAppend && Stream_->Size() != 0;
+  if (Appending) {
+    ScanForAppend();
+    if (OldWavType != TWavType::wtPCM && OldWavType != TWavType::wtDVIADPCM) Refuse(kCannotAppend);
+    WavType_ = OldWavType;
+  }
+
+  switch (WavType_.load()) {
+    case TWavType::wtDVIADPCM:
+      if (input.BitsPerSample() != 16) Refuse(kAdpcmNeeds16Bits);
+      // One or two channels only: the block layouts know no others.
+      if (input.Channels() > 2) Refuse(kAdpcmTooManyChannels);
+      if (Appending && (input.SampleRate() != OldSampleRate || input.Channels() != OldChannels))
+        Refuse(kDifferentFormat);
+      // A block the layout cannot hold would make the encoder write outside it.
+      if (!DviLayoutFits(input.Channels(), Appending ? OldBlockAlign : BlockSize()))
+        Refuse(kAdpcmBadBlockSize);
+      if (Appending) {
+        BlockSize_ = OldBlockAlign;
+        const std::int64_t end = Stream_->Seek(0, TSeekOrigin::soEnd);
+        OldBlocks = (end - DataStart) / BlockSize();
+      } else {
+        WriteDviHeader(input);
+        ImaState[0].StepIndex = 0;
+        ImaState[1].StepIndex = 0;
+      }
+      break;
+    case TWavType::wtExtPCM:
+      WriteExtHeader(input);
+      break;
+    default:
+      if (Appending) {
+        if (input.SampleRate() != OldSampleRate || input.BitsPerSample() != OldBits ||
+            input.Channels() != OldChannels)
+          Refuse(kDifferentFormat);
+        Stream_->Seek(0, TSeekOrigin::soEnd);
+      } else {
+        WritePcmHeader(input);
+      }
+      break;
+  }
+  Prepared = true;
+}
+
+void TWaveOut::WritePcmHeader(TAuInput& input) {
+  // An unknown size (-1) states the largest size until Done sets the real one.
+  const std::int64_t size = input.Size() < 0 ? 0xFFFFFFFF : input.Size();
+  const std::uint16_t align = BlockAlign(input.BitsPerSample(), input.Channels());
+  std::uint8_t h[kPcmHeaderSize];
+  PutId(h, "RIFF");
+  PutLE32(h + 4, Clamp32(size + 36));
+  PutId(h + 8, "WAVE");
+  PutId(h + 12, "fmt ");
+  PutLE32(h + 16, 16);
+  PutLE16(h + 20, kWaveFormatPcm);
+  PutLE16(h + 22, static_cast<std::uint16_t>(input.Channels()));
+  PutLE32(h + 24, input.SampleRate());
+  PutLE32(h + 28, Clamp32(std::int64_t{input.SampleRate()} * align));
+  PutLE16(h + 32, align);
+  PutLE16(h + 34, static_cast<std::uint16_t>(input.BitsPerSample()));
+  PutId(h + 36, "data");
+  HeaderDataSize = Clamp32(size);
+  PutLE32(h + 40, HeaderDataSize);
+  WriteAll(h, sizeof h);
+}
+
+void TWaveOut::WriteExtHeader(TAuInput& input) {
+  const std::int64_t size = input.Size() < 0 ? 0xFFFFFFFF : input.Size();
+  const std::uint16_t align = BlockAlign(input.BitsPerSample(), input.Channels());
+  const auto bits = static_cast<std::uint16_t>(input.BitsPerSample());
+  std::uint8_t h[kExtHeaderSize];
+  PutId(h, "RIFF");
+  PutLE32(h + 4, Clamp32(size + 60));
+  PutId(h + 8, "WAVE");
+  PutId(h + 12, "fmt ");
+  PutLE32(h + 16, 40);
+  PutLE16(h + 20, kWaveFormatExtensible);
+  PutLE16(h + 22, static_cast<std::uint16_t>(input.Channels()));
+  PutLE32(h + 24, input.SampleRate());
+  PutLE32(h + 28, Clamp32(std::int64_t{input.SampleRate()} * align));
+  PutLE16(h + 32, align);
+  PutLE16(h + 34, bits);
+  PutLE16(h + 36, 22);
+  PutLE16(h + 38, bits);
+  PutLE32(h + 40, ChannelMask(input.Channels()));
+  std::memcpy(h + 44, kSubFormatPcm, 16);
+  PutId(h + 60, "data");
+  HeaderDataSize = Clamp32(size);
+  PutLE32(h + 64, HeaderDataSize);
+  WriteAll(h, sizeof h);
+}
+
+void TWaveOut::WriteDviHeader(TAuInput& input) {
+  const std::uint32_t channels = input.Channels();
+  const std::uint16_t blockSize = BlockSize();
+  const std::uint32_t frames = DviFramesPerBlock(channels, blockSize);
+  // Integer division: an unknown size (-1) gives 0 frames; Done states the real counts.
+  const std::int64_t n = input.Size() / (input.BitsPerSample() / 8) / channels;
+  const auto blocks = static_cast<std::int64_t>(std::nearbyint(static_cast<double>(n) / frames));
+  const std::int64_t d = blocks * blockSize;
+  std::uint8_t h[kDviHeaderSize];
+  PutId(h, "RIFF");
+  PutLE32(h + 4, Clamp32(d + 52));
+  PutId(h + 8, "WAVE");
+  PutId(h + 12, "fmt ");
+  PutLE32(h + 16, 20);
+  PutLE16(h + 20, kWaveFormatDviAdpcm);
+  PutLE16(h + 22, static_cast<std::uint16_t>(channels));
+  PutLE32(h + 24, input.SampleRate());
+  PutLE32(h + 28, Clamp32(std::int64_t{input.SampleRate() / frames} * blockSize));
+  PutLE16(h + 32, blockSize);
+  PutLE16(h + 34, 4);
+  PutLE16(h + 36, 2);
+  PutLE16(h + 38, static_cast<std::uint16_t>(frames));
+  PutId(h + 40, "fact");
+  PutLE32(h + 44, 4);
+  PutLE32(h + 48, Clamp32(n));
+  PutId(h + 52, "data");
+  HeaderDataSize = Clamp32(d);
+  PutLE32(h + 56, HeaderDataSize);
+  WriteAll(h, sizeof h);
+}
+
+void TWaveOut::ScanForAppend() {
+  OldWavType = TWavType::wtUnsupported;
+  OldBlockAlign = 0;
+  // Only the window is read, and never past the file: every field the walk needs must lie
+  // within these bytes, or the file counts as one we cannot append to.
+  Stream_->SetPosition(0);
+  const std::int64_t available = std::min<std::int64_t>(Stream_->Size(), kScanWindow);
+  std::vector<std::uint8_t> window(static_cast<std::size_t>(available));
+  const std::int64_t got = Stream_->Read(window.data(), available);
+  if (got <= 0) return;
+  const std::uint8_t* w = window.data();
+  const auto n = static_cast<std::uint64_t>(got);
+
+  enum class Expect { Riff, Wave, Fmt, Fact, Data };
+  Expect expected = Expect::Riff;
+  TWavType found = TWavType::wtUnsupported;
+  // offset counts the bytes consumed; the last four are the identifier looked at.
+  std::uint64_t offset = 4;
+  while (offset <= n) {
+    const std::uint8_t* id = w + offset - 4;
+    if (expected == Expect::Riff || expected == Expect::Wave) {
+      if (IdentifierMatch(id, expected == Expect::Riff ? "RIFF" : "WAVE")) {
+        offset += 4;
+        expected = expected == Expect::Riff ? Expect::Wave : Expect::Fmt;
+      } else {
+        ++offset;  // slide on one byte: junk and the RIFF size are passed over
+      }
+      continue;
+    }
+    if (offset + 4 > n) return;
+    const std::uint32_t size = GetLE32(w + offset);
+    offset += 4;
+    const std::uint8_t* body = w + offset;
+    const char* name = expected == Expect::Fmt ? "fmt " : expected == Expect::Fact ? "fact" : "data";
+    if (!IdentifierMatch(id, name)) {
+      offset += std::uint64_t{size} + 4;  // unknown chunk; the loop test keeps us in the window
+      continue;
+    }
+    if (expected == Expect::Data) {
+      DataSizePosition = static_cast<std::int64_t>(offset) - 4;
+      OldDataSize = size;
+      DataStart = static_cast<std::int64_t>(offset);
+      OldWavType = found;
+      return;
+    }
+    if (offset + size > n) return;  // the body claims more than the window or the file holds
+    if (expected == Expect::Fmt) {
+      if (size < 16) return;
+      const std::uint16_t tag = GetLE16(body);
+      if (tag != kWaveFormatPcm && tag != kWaveFormatDviAdpcm) return;
+      OldChannels = GetLE16(body + 2);
+      OldSampleRate = GetLE32(body + 4);
+      OldBlockAlign = GetLE16(body + 12);
+      OldBits = GetLE16(body + 14);
+      found = tag == kWaveFormatPcm ? TWavType::wtPCM : TWavType::wtDVIADPCM;
+      expected = found == TWavType::wtPCM ? Expect::Data : Expect::Fact;
+    } else {
+      if (size < 4) return;
+      FactPosition = static_cast<std::int64_t>(offset);
+      OldFactSamples = GetLE32(body);
+      expected = Expect::Data;
+    }
+    offset += std::uint64_t{size} + 4;
+  }
+}
+
+bool TWaveOut::DoOutput(bool Abort) {
+  if (!CanOutput()) return true;
+  if (Abort || EndOfInput) return false;
+  return WavType() == TWavType::wtDVIADPCM ? OutputDviBlock() : OutputPcm();
+}
+
+bool TWaveOut::OutputPcm() {
+  const std::uint8_t* block = nullptr;
+  std::uint32_t bytes = kPcmChunkBytes;
+  Input()->GetData(block, bytes);
+  if (block == nullptr || bytes == 0) return false;
+  // A short write ends the run: a file with a hole in its data is worth no more than an error.
+  WriteAll(block, bytes);
+  return true;
+}
+
+bool TWaveOut::OutputDviBlock() {
+  TAuInput& input = *Input();
+  const std::uint32_t channels = input.Channels();
+  const std::uint16_t blockSize = BlockSize();
+  const std::uint32_t frameBytes = 2 * channels;
+  const std::uint32_t pcmBytes = DviFramesPerBlock(channels, blockSize) * frameBytes;
+  std::vector<std::uint8_t> pcm(pcmBytes, 0);
+  std::uint32_t filled = 0;
+  while (filled < pcmBytes) {
+    const std::uint32_t got = input.CopyData(pcm.data() + filled, pcmBytes - filled);
+    if (got == 0) {
+      EndOfInput = true;  // the rest of the block stays silence
+      break;
+    }
+    filled += got;
+  }
+  std::vector<std::int16_t> samples(pcmBytes / 2);
+  for (std::size_t i = 0; i < samples.size(); ++i)
+    samples[i] = static_cast<std::int16_t>(GetLE16(pcm.data() + 2 * i));
+
+  std::vector<std::uint8_t> block(blockSize, 0);
+  ImaState[0].Predictor = samples[0];
+  bool encoded;
+  if (channels == 2) {
+    ImaState[1].Predictor = samples[1];
+    encoded = adpcm::ImaEncodeStereo(ImaState[0], ImaState[1], samples.data() + 2, block.data(), blockSize);
+  } else {
+    encoded = adpcm::ImaEncodeMono(ImaState[0], samples.data() + 1, block.data(), blockSize);
+  }
+  if (!encoded) throw EAuException(kAdpcmBadBlockSize);
+  WriteAll(block.data(), blockSize);  // raises on a short write: a lost block ends the run
+  FramesDelivered += filled / frameBytes;
+  return true;
+}
+
+void TWaveOut::PatchSizes() {
+  const std::int64_t end = Stream_->Seek(0, TSeekOrigin::soEnd);
+  const TWavType type = WavType();
+  if (type == TWavType::wtDVIADPCM) {
+    // Always patched: the header's estimate rounds to whole blocks and may miss the last
+    // one, and a run may end early.
+    const std::int64_t start = Appending ? DataStart : kDviHeaderSize;
+    const std::int64_t data = end - start;
+    const std::int64_t frames =
+        Appending ? OldBlocks * DviFramesPerBlock(OldChannels, BlockSize()) + FramesDelivered
+                  : FramesDelivered;
+    WriteLE32At(Appending ? DataSizePosition : 56, Clamp32(data));
+    WriteLE32At(Appending ? FactPosition : 48, Clamp32(frames));
+    WriteLE32At(4, Clamp32(end - 8));
+  } else {
+    const bool ext = type == TWavType::wtExtPCM;
+    const std::int64_t start = Appending ? DataStart : ext ? kExtHeaderSize : kPcmHeaderSize;
+    const std::uint32_t data = Clamp32(end - start);
+    // No zero padding up to the announced size: the header states what the input really
+    // delivered, so a short input does not gain silence.
+    if (Appending || data != HeaderDataSize) {
+      WriteLE32At(Appending ? DataSizePosition : ext ? 64 : 40, data);
+      WriteLE32At(4, Clamp32(end - 8));
+    }
+  }
+  Stream_->Seek(0, TSeekOrigin::soEnd);
+}
+
+void TWaveOut::Done() {
+  TAuInput* input = Input();
+  if (Prepared && Stream_ != nullptr) {
+    Prepared = false;
+    try {
+      PatchSizes();
+    } catch (...) {
+      // The file and the input are released even when the final sizes cannot be written.
+      CloseOwnStream();
+      if (input != nullptr) input->Flush();
+      throw;
+    }
+  }
+  CloseOwnStream();
+  if (input != nullptr) input->Flush();
+}
+
+}  // namespace melvanto

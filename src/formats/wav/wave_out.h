@@ -1,0 +1,83 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "adpcm.h"
+#include "output.h"
+#include "riff.h"
+
+namespace melvanto {
+
+// Stores the PCM of its input as a RIFF WAVE file: plain PCM (44-byte header), extensible
+// PCM (68-byte header) or IMA/DVI ADPCM (60-byte header). Can append to an existing PCM or
+// IMA/DVI file of the same format.
+class TWaveOut : public TAuFileOut {
+ public:
+  TWaveOut();
+  ~TWaveOut() override;
+
+  // A run may change it: to wtExtPCM by the extensible rule, or to the type appended to.
+  TWavType WavType() const { return WavType_.load(); }
+  // Ignored while Busy; only wtPCM and wtDVIADPCM are taken.
+  void SetWavType(TWavType value);
+  std::uint16_t BlockSize() const { return BlockSize_.load(); }
+  // Ignored while Busy, and for 0 or a value not a multiple of 4.
+  void SetBlockSize(std::uint16_t value);
+  bool CreateNonMsHeaders() const { return CreateNonMsHeaders_.load(); }
+  void SetCreateNonMsHeaders(bool value) { CreateNonMsHeaders_ = value; }
+  // This output can append, so both modes are kept.
+  void SetFileMode(TFileOutputMode mode) override { FileMode_ = mode; }
+
+ protected:
+  void Prepare() override;
+  bool DoOutput(bool Abort) override;
+  void Done() override;
+
+ private:
+  // Flushes the input and releases our stream before refusing a format in Prepare.
+  [[noreturn]] void Refuse(const char* message);
+  void WritePcmHeader(TAuInput& input);
+  void WriteExtHeader(TAuInput& input);
+  void WriteDviHeader(TAuInput& input);
+  // Walks the first bytes of the target (at most the scan window) and fills the Old* fields.
+  void ScanForAppend();
+  bool OutputPcm();
+  bool OutputDviBlock();
+  // Writes the final sizes into the header.
+  void PatchSizes();
+  void WriteAll(const void* bytes, std::int64_t count);
+  void WriteLE32At(std::int64_t offset, std::uint32_t value);
+
+  bool EndOfInput = false;
+  // The worker changes these in Prepare while the user-interface thread may read them.
+  std::atomic<TWavType> WavType_{TWavType::wtPCM};
+  adpcm::TImaState ImaState[2];
+  std::uint32_t OldSampleRate = 0;
+  std::uint16_t OldChannels = 0;
+  std::uint16_t OldBits = 0;
+  std::uint32_t OldFactSamples = 0;
+  // File positions are 64-bit; only the size fields are limited to 32 bits.
+  std::int64_t FactPosition = 0;
+  std::uint32_t OldDataSize = 0;
+  std::int64_t DataSizePosition = 0;
+  TWavType OldWavType = TWavType::wtUnsupported;
+  std::int64_t DataStart = 0;
+  // The appended file's block align; it becomes BlockSize only when that file is IMA/DVI.
+  std::uint16_t OldBlockAlign = 0;
+  std::atomic<std::uint16_t> BlockSize_{512};
+  std::atomic<bool> CreateNonMsHeaders_{true};
+
+  // Done patches sizes only after a complete Prepare: a failed one leaves nothing to fix.
+  bool Prepared = false;
+  // Whether this run appends to a non-empty file, decided once in Prepare.
+  bool Appending = false;
+  // The data size the header states, so Done can tell whether the real length differs.
+  std::uint32_t HeaderDataSize = 0;
+  // IMA/DVI: the fact count states the frames really delivered, not whole blocks.
+  std::int64_t FramesDelivered = 0;
+  // IMA/DVI append: the whole blocks already in the file, which decoders play in full.
+  std::int64_t OldBlocks = 0;
+};
+
+}  // namespace melvanto

@@ -1,1 +1,536 @@
+// The WAV writer: headers byte for byte, final sizes, append, refusals, and files read back
+// by tools we did not write.
+
+#include "wave_out.h"
+
 #include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "fakes.h"
+
+namespace melvanto::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Expected headers, spelled out field by field.
+struct Le {
+  Bytes v;
+  Le& id(const char* s) { return v.insert(v.end(), s, s + 4), *this; }
+  Le& u16(std::uint32_t x) { return v.push_back(x & 0xFF), v.push_back((x >> 8) & 0xFF), *this; }
+  Le& u32(std::uint32_t x) { return u16(x & 0xFFFF).u16(x >> 16); }
+  Le& raw(const Bytes& b) { return v.insert(v.end(), b.begin(), b.end()), *this; }
+};
+
+std::uint32_t At32(const Bytes& b, std::size_t off) {
+  return b[off] | b[off + 1] << 8 | b[off + 2] << 16 | std::uint32_t{b[off + 3]} << 24;
+}
+Bytes Cat(Bytes a, const Bytes& b) {
+  return a.insert(a.end(), b.begin(), b.end()), a;
+}
+Bytes Slice(const Bytes& b, std::size_t from, std::size_t n = SIZE_MAX) {
+  return Bytes(b.begin() + from, b.begin() + std::min(b.size(), from + std::min(n, b.size())));
+}
+
+// A slow sine, so that ADPCM tracks it closely and a moved frame shows.
+Bytes Sine16(std::size_t frames, int channels) {
+  Bytes b;
+  for (std::size_t i = 0; i < frames; ++i)
+    for (int c = 0; c < channels; ++c) {
+      const auto s = static_cast<std::int16_t>(8000 * std::sin(0.05 * i + c));
+      b.push_back(s & 0xFF), b.push_back((s >> 8) & 0xFF);
+    }
+  return b;
+}
+
+// Announces more bytes than it delivers.
+class TShortIn : public TMemoryIn {
+ public:
+  TShortIn(Bytes pcm, PcmFormat f, std::int64_t announced)
+      : TMemoryIn(std::move(pcm), f), announced_(announced) {}
+
+ protected:
+  void OpenFile() override {
+    TMemoryIn::OpenFile();
+    Size_ = announced_;
+  }
+  std::int64_t announced_;
+};
+
+// Waits at a gate before every block it reads.
+class TGatedIn : public TMemoryIn {
+ public:
+  TGatedIn(Bytes pcm, PcmFormat f, std::uint32_t block, Gate& g)
+      : TMemoryIn(std::move(pcm), f, block), gate_(g) {}
+
+ protected:
+  void GetDataInternal(const std::uint8_t*& Buffer, std::uint32_t& Bytes) override {
+    gate_.Pass();
+    TMemoryIn::GetDataInternal(Buffer, Bytes);
+  }
+  Gate& gate_;
+};
+
+// Accepts a limited number of bytes in all, then writes short.
+class TFullStream : public TMemoryStream {
+ public:
+  explicit TFullStream(std::int64_t budget) : budget_(budget) {}
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    const std::int64_t n = std::min(count, budget_);
+    budget_ -= n;
+    return n > 0 ? TMemoryStream::Write(buffer, n) : 0;
+  }
+
+ private:
+  std::int64_t budget_;
+};
+
+class WaveOutTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/melvanto-wav-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string Path(const std::string& name) { return (dir_ / name).string(); }
+  Bytes Contents(const std::string& name) {
+    std::ifstream f(dir_ / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+  }
+  void Store(const std::string& name, const Bytes& b) {
+    std::ofstream(dir_ / name, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
+  }
+  // One complete run; returns the error message, if any.
+  static std::string RunOnce(TWaveOut& out, TAuInput& in) {
+    bool done = false;
+    out.SetOnDone([&](TComponent*) { done = true; });
+    out.SetInput(&in);
+    out.Run();
+    EXPECT_TRUE(PumpUntil([&] { return done; }));
+    out.SetOnDone(nullptr);
+    out.SetInput(nullptr);
+    EXPECT_FALSE(in.Busy()) << "the input is flushed after every run";
+    return out.ExceptionMessage();
+  }
+  std::string Write(const std::string& name, const Bytes& pcm, PcmFormat f,
+                    TFileOutputMode mode = TFileOutputMode::foRewrite) {
+    TMemoryIn in(pcm, f);
+    TWaveOut out;
+    out.SetFileName(Path(name));
+    out.SetFileMode(mode);
+    return RunOnce(out, in);
+  }
+
+  std::filesystem::path dir_;
+};
+
+Bytes PcmHeader(std::uint32_t size, std::uint16_t ch, std::uint32_t rate, std::uint16_t bits) {
+  const std::uint16_t align = ch * bits / 8;
+  return Le{}
+      .id("RIFF")
+      .u32(size + 36)
+      .id("WAVE")
+      .id("fmt ")
+      .u32(16)
+      .u16(1)
+      .u16(ch)
+      .u32(rate)
+      .u32(rate * align)
+      .u16(align)
+      .u16(bits)
+      .id("data")
+      .u32(size)
+      .v;
+}
+
+// ---- Headers ----
+
+TEST_F(WaveOutTest, PcmHeaderIsExactAndDataIsPassedThrough) {
+  const Bytes pcm = Ramp(40000);
+  ASSERT_EQ(Write("a.wav", pcm, {16, 2, 44100}), "");
+  EXPECT_EQ(Contents("a.wav"), Cat(PcmHeader(40000, 2, 44100, 16), pcm));  // block align 4, 176,400 B/s
+}
+
+TEST_F(WaveOutTest, WideOrManyChannelInputGetsExtensibleHeaderOnlyOnRequest) {
+  const Bytes pcm = Ramp(6000);
+  ASSERT_EQ(Write("plain.wav", pcm, {24, 2, 44100}), "");
+  EXPECT_EQ(Contents("plain.wav"), Cat(PcmHeader(6000, 2, 44100, 24), pcm));
+
+  const Bytes guid = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+  TWaveOut out;
+  out.SetCreateNonMsHeaders(false);
+  out.SetFileName(Path("ext.wav"));
+  TMemoryIn in(pcm, {24, 2, 44100});
+  ASSERT_EQ(RunOnce(out, in), "");
+  const Bytes ext = Le{}.id("RIFF")
+                        .u32(6060)
+                        .id("WAVE")
+                        .id("fmt ")
+                        .u32(40)
+                        .u16(0xFFFE)
+                        .u16(2)
+                        .u32(44100)
+                        .u32(264600)
+                        .u16(6)
+                        .u16(24)
+                        .u16(22)
+                        .u16(24)
+                        .u32(0x3)
+                        .raw(guid)
+                        .id("data")
+                        .u32(6000)
+                        .v;
+  EXPECT_EQ(Contents("ext.wav"), Cat(ext, pcm));
+  EXPECT_EQ(out.WavType(), TWavType::wtExtPCM);  // stays for later runs
+
+  for (auto [channels, mask] : {std::pair{1u, 0x1u}, {3u, 0u}, {6u, 0x3Fu}, {8u, 0xFFu}}) {
+    TMemoryIn many(Ramp(channels * 3 * 10), {24, channels, 48000});
+    ASSERT_EQ(RunOnce(out, many), "");
+    EXPECT_EQ(At32(Contents("ext.wav"), 40), mask) << channels << " channels";
+  }
+}
+
+TEST_F(WaveOutTest, ImaHeaderStatesEstimateThenTheBlocksWrittenAndRealFrames) {
+  // One second of mono: S = 1,017; the header guesses 43 blocks, 44 are written.
+  Gate gate;
+  TGatedIn in(Sine16(44100, 1), {16, 1, 44100}, 4096, gate);
+  TMemoryStream file;
+  TWaveOut out;
+  out.SetStream(&file);
+  out.SetWavType(TWavType::wtDVIADPCM);
+  bool done = false;
+  out.SetOnDone([&](TComponent*) { done = true; });
+  out.SetInput(&in);
+  out.Run();
+  gate.AwaitWaiter();  // Prepare is over; the worker waits for its first block
+  const Bytes header = Le{}.id("RIFF")
+                           .u32(22016 + 52)
+                           .id("WAVE")
+                           .id("fmt ")
+                           .u32(20)
+                           .u16(0x11)
+                           .u16(1)
+                           .u32(44100)
+                           .u32(22016)
+                           .u16(512)
+                           .u16(4)
+                           .u16(2)
+                           .u16(1017)
+                           .id("fact")
+                           .u32(4)
+                           .u32(44100)
+                           .id("data")
+                           .u32(22016)
+                           .v;
+  EXPECT_EQ(file.Bytes(), header);
+  // Setters are ignored while busy.
+  out.SetWavType(TWavType::wtPCM);
+  out.SetBlockSize(256);
+  EXPECT_EQ(out.WavType(), TWavType::wtDVIADPCM);
+  EXPECT_EQ(out.BlockSize(), 512);
+  gate.Open();
+  ASSERT_TRUE(PumpUntil([&] { return done; }));
+  const Bytes& b = file.Bytes();
+  ASSERT_EQ(b.size(), 60u + 44 * 512);
+  EXPECT_EQ(At32(b, 4), b.size() - 8);
+  EXPECT_EQ(At32(b, 56), 44u * 512);
+  EXPECT_EQ(At32(b, 48), 44100u);
+}
+
+TEST(WaveOutSettings, DefaultsAndIgnoredValues) {
+  TWaveOut out;
+  EXPECT_EQ(out.WavType(), TWavType::wtPCM);
+  EXPECT_EQ(out.BlockSize(), 512);
+  EXPECT_TRUE(out.CreateNonMsHeaders());
+  EXPECT_EQ(out.FileMode(), TFileOutputMode::foRewrite);
+  out.SetBlockSize(510);
+  out.SetBlockSize(0);
+  EXPECT_EQ(out.BlockSize(), 512);
+  out.SetWavType(TWavType::wtMSADPCM);
+  out.SetWavType(TWavType::wtExtPCM);
+  EXPECT_EQ(out.WavType(), TWavType::wtPCM);
+  out.SetFileMode(TFileOutputMode::foAppend);
+  EXPECT_EQ(out.FileMode(), TFileOutputMode::foAppend);
+}
+
+// ---- Final sizes ----
+
+TEST_F(WaveOutTest, HeaderStatesTheRealLengthWhenTheInputEndsEarlyOrItsSizeIsUnknown) {
+  const Bytes pcm = Ramp(3000);
+  TWaveOut out;
+  out.SetFileName(Path("s.wav"));
+  TShortIn shortIn(pcm, {16, 2, 44100}, 10000);
+  ASSERT_EQ(RunOnce(out, shortIn), "");
+  EXPECT_EQ(Contents("s.wav"), Cat(PcmHeader(3000, 2, 44100, 16), pcm)) << "no zero padding";
+
+  TMemoryIn unknown(pcm, {16, 2, 44100});
+  unknown.sizeKnown = false;
+  ASSERT_EQ(RunOnce(out, unknown), "");
+  EXPECT_EQ(Contents("s.wav"), Cat(PcmHeader(3000, 2, 44100, 16), pcm));
+
+  // IMA/DVI: stereo 505 frames a block; 600 frames take 2 blocks, the fact counts 600.
+  out.SetWavType(TWavType::wtDVIADPCM);
+  TMemoryIn ima(Sine16(600, 2), {16, 2, 8000});
+  ima.sizeKnown = false;
+  ASSERT_EQ(RunOnce(out, ima), "");
+  const Bytes b = Contents("s.wav");
+  ASSERT_EQ(b.size(), 60u + 2 * 512);
+  EXPECT_EQ(At32(b, 4), b.size() - 8);
+  EXPECT_EQ(At32(b, 48), 600u);
+  EXPECT_EQ(At32(b, 56), 2u * 512);
+}
+
+TEST_F(WaveOutTest, StopMidRunLeavesAConsistentFile) {
+  for (const bool ima : {false, true}) {
+    Gate gate;
+    const Bytes pcm = Sine16(20000, 1);
+    TGatedIn in(pcm, {16, 1, 22050}, 1000, gate);
+    TWaveOut out;
+    out.SetFileName(Path("stop.wav"));
+    if (ima) out.SetWavType(TWavType::wtDVIADPCM);
+    out.SetInput(&in);
+    out.Run();
+    gate.Allow(5);
+    gate.AwaitWaiter();
+    std::thread releaser = ReleaseOnStop(out.Thread(), gate);
+    out.Stop(false);
+    releaser.join();
+    const Bytes b = Contents("stop.wav");
+    const std::size_t header = ima ? 60 : 44;
+    ASSERT_GT(b.size(), header);
+    EXPECT_LT(b.size(), header + pcm.size() / (ima ? 4 : 1));
+    EXPECT_EQ(At32(b, 4), b.size() - 8);
+    EXPECT_EQ(At32(b, header - 4), b.size() - header);
+    if (ima) {
+      EXPECT_EQ((b.size() - 60) % 512, 0u);
+      EXPECT_EQ(At32(b, 48), in.Position() / 2) << "the frames delivered";
+    } else {
+      EXPECT_EQ(Slice(b, 44), Slice(pcm, 0, b.size() - 44));
+    }
+  }
+}
+
+TEST_F(WaveOutTest, ShortWriteEndsTheRunAndStillReleasesTheInput) {
+  for (const std::int64_t budget : {20, 44 + 5000}) {
+    TFullStream full(budget);
+    TMemoryIn in(Ramp(100000), {16, 2, 44100}, 1000);
+    TWaveOut out;
+    out.SetStream(&full);
+    EXPECT_EQ(RunOnce(out, in), "Error writing wave file") << budget;
+    EXPECT_LT(in.Position(), 20000) << "the run ended at the failed block";
+  }
+}
+
+// ---- Refusals ----
+
+TEST_F(WaveOutTest, ImaRefusesInputItCannotEncodeAndWritesNothing) {
+  struct Case {
+    PcmFormat format;
+    std::uint16_t blockSize;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{8, 1, 8000}, 512, "Cannot encode 8 bit sound into ADPCM."},
+      {{16, 6, 8000}, 512, "Cannot encode more than 2 channels into ADPCM."},
+      {{16, 2, 8000}, 516, "ADPCM block size does not fit the channel layout."},  // 508 is not 8k
+      {{16, 1, 8000}, 4, "ADPCM block size does not fit the channel layout."},
+  };
+  for (const Case& c : cases) {
+    Store("r.wav", Ramp(100));  // an existing file is emptied in rewrite mode
+    TMemoryIn in(Ramp(1200), c.format);
+    TWaveOut out;
+    out.SetFileName(Path("r.wav"));
+    out.SetWavType(TWavType::wtDVIADPCM);
+    out.SetBlockSize(c.blockSize);
+    EXPECT_EQ(RunOnce(out, in), c.message);
+    EXPECT_TRUE(Contents("r.wav").empty());
+  }
+}
+
+// ---- Append ----
+
+TEST_F(WaveOutTest, AppendAddsPcmAfterOtherChunksAndPatchesSizes) {
+  // A LIST chunk of odd size before the data: no pad byte, the next identifier follows.
+  const Bytes fmt = Slice(PcmHeader(0, 2, 44100, 16), 12, 24);
+  const Bytes first = Ramp(400);
+  const Bytes header =
+      Le{}.id("riff").u32(0).id("WAVE").raw(fmt).id("LIST").u32(3).raw({7, 7, 7}).id("data").u32(400).v;
+  Store("p.wav", Cat(header, first));
+  const Bytes more = Ramp(1000);
+  ASSERT_EQ(Write("p.wav", more, {16, 2, 44100}, TFileOutputMode::foAppend), "");
+  const Bytes b = Contents("p.wav");
+  ASSERT_EQ(b.size(), 55u + 400 + 1000);
+  EXPECT_EQ(At32(b, 4), b.size() - 8);
+  EXPECT_EQ(At32(b, 51), 1400u);
+  EXPECT_EQ(Slice(b, 8, 43), Slice(header, 8, 43));
+  EXPECT_EQ(Slice(b, 55), Cat(first, more));
+}
+
+TEST_F(WaveOutTest, AppendRefusesOtherFormatsAndLeavesTheFileAlone) {
+  ASSERT_EQ(Write("22k.wav", Ramp(400), {16, 2, 22050}), "");
+  Bytes ext = PcmHeader(4, 2, 44100, 16);
+  ext[16] = 40, ext[20] = 0xFE, ext[21] = 0xFF;
+  Bytes flt = PcmHeader(8, 2, 44100, 32);
+  flt[20] = 3;
+  Bytes huge = PcmHeader(4, 2, 44100, 16);
+  huge[16] = 0xF0, huge[19] = 0x7F;  // fmt claims more than the file holds
+  Bytes junk = Le{}.id("RIFF").u32(0).id("WAVE").id("JUNK").u32(5000).v;  // beyond the window
+  junk = Cat(Cat(junk, Bytes(5000)), Slice(PcmHeader(4, 2, 44100, 16), 12));
+  const std::pair<std::string, Bytes> files[] = {{"ext.wav", Cat(ext, Bytes(4))},
+                                                 {"float.wav", Cat(flt, Bytes(8))},
+                                                 {"huge.wav", Cat(huge, Bytes(4))},
+                                                 {"junk.wav", junk},
+                                                 {"cut.wav", Slice(ext, 0, 20)}};
+  for (const auto& [name, bytes] : files) Store(name, bytes);
+  const Bytes before22k = Contents("22k.wav");
+  EXPECT_EQ(Write("22k.wav", Ramp(40), {16, 2, 44100}, TFileOutputMode::foAppend),
+            "Cannot append data in different audio format.");
+  EXPECT_EQ(Contents("22k.wav"), before22k);
+  for (const auto& [name, bytes] : files) {
+    EXPECT_EQ(Write(name, Ramp(40), {16, 2, 44100}, TFileOutputMode::foAppend),
+              "Cannot append data to this .wav file.")
+        << name;
+    EXPECT_EQ(Contents(name), bytes) << name;
+  }
+}
+
+TEST_F(WaveOutTest, AppendToMissingOrEmptyFileWritesANewOne) {
+  const Bytes pcm = Ramp(300);
+  ASSERT_EQ(Write("new.wav", pcm, {8, 1, 8000}, TFileOutputMode::foAppend), "");
+  EXPECT_EQ(Contents("new.wav"), Cat(PcmHeader(300, 1, 8000, 8), pcm));
+  Store("empty.wav", {});
+  ASSERT_EQ(Write("empty.wav", pcm, {8, 1, 8000}, TFileOutputMode::foAppend), "");
+  EXPECT_EQ(Contents("empty.wav"), Cat(PcmHeader(300, 1, 8000, 8), pcm));
+}
+
+TEST_F(WaveOutTest, ImaAppendTakesTheFilesBlockSizeAndCountsFrames) {
+  TWaveOut out;
+  out.SetFileName(Path("i.wav"));
+  out.SetWavType(TWavType::wtDVIADPCM);
+  TMemoryIn first(Sine16(1500, 1), {16, 1, 8000});  // 2 blocks of 1,017 frames
+  ASSERT_EQ(RunOnce(out, first), "");
+  const Bytes old = Contents("i.wav");
+
+  out.SetFileMode(TFileOutputMode::foAppend);
+  out.SetBlockSize(256);
+  TMemoryIn rate(Sine16(100, 1), {16, 1, 11025});
+  EXPECT_EQ(RunOnce(out, rate), "Cannot append data in different audio format.");
+  EXPECT_EQ(Contents("i.wav"), old);
+
+  out.SetWavType(TWavType::wtPCM);  // the file's type wins
+  TMemoryIn second(Sine16(1000, 1), {16, 1, 8000});
+  ASSERT_EQ(RunOnce(out, second), "");
+  EXPECT_EQ(out.BlockSize(), 512);
+  EXPECT_EQ(out.WavType(), TWavType::wtDVIADPCM);
+  const Bytes b = Contents("i.wav");
+  ASSERT_EQ(b.size(), 60u + 3 * 512);
+  EXPECT_EQ(Slice(b, 60, 1024), Slice(old, 60));
+  EXPECT_EQ(At32(b, 4), b.size() - 8);
+  EXPECT_EQ(At32(b, 56), 3u * 512);
+  EXPECT_EQ(At32(b, 48), 2 * 1017u + 1000) << "old blocks play whole, then the new frames";
+
+  // A PCM file's block align is no ADPCM block size.
+  TMemoryIn pcm(Ramp(40), {16, 2, 8000});
+  ASSERT_EQ(Write("p.wav", Ramp(40), {16, 2, 8000}), "");
+  out.SetFileName(Path("p.wav"));
+  ASSERT_EQ(RunOnce(out, pcm), "");
+  EXPECT_EQ(out.BlockSize(), 512);
+}
+
+// ---- Read back by other tools ----
+
+std::string Tool(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
+    char buf[4096];
+    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}
+bool Have(const char* tool) {
+  return system((std::string("command -v ") + tool + " >/dev/null").c_str()) == 0;
+}
+
+std::int16_t Sample(const void* p) {
+  const auto* b = static_cast<const std::uint8_t*>(p);
+  return static_cast<std::int16_t>(b[0] | b[1] << 8);
+}
+
+TEST_F(WaveOutTest, InteropEveryKindOfFileReadsBackInSoxAndFfprobe) {
+  if (!Have("sox") || !Have("soxi") || !Have("ffprobe"))
+    GTEST_SKIP() << "sox, soxi or ffprobe is not installed";
+  struct Kind {
+    const char* name;
+    PcmFormat f;
+    bool ima, ext;
+    std::size_t frames;
+    const char* encoding;  // as soxi names it
+    const char* codec;     // as ffprobe names it
+  };
+  const Kind kinds[] = {
+      {"u8", {8, 1, 8000}, false, false, 1001, "Unsigned Integer PCM", "pcm_u8"},
+      {"s16", {16, 2, 44100}, false, false, 3000, "Signed Integer PCM", "pcm_s16le"},
+      {"s24", {24, 2, 48000}, false, false, 777, "Signed Integer PCM", "pcm_s24le"},
+      {"ext6", {24, 6, 48000}, false, true, 500, "Signed Integer PCM", "pcm_s24le"},
+      {"imam", {16, 1, 22050}, true, false, 3000, "IMA ADPCM", "adpcm_ima_wav"},
+      {"imas", {16, 2, 44100}, true, false, 3000, "IMA ADPCM", "adpcm_ima_wav"},
+  };
+  for (const Kind& k : kinds) {
+    SCOPED_TRACE(k.name);
+    const std::string file = Path(std::string(k.name) + ".wav");
+    TWaveOut out;
+    out.SetFileName(file);
+    out.SetCreateNonMsHeaders(!k.ext);
+    if (k.ima) out.SetWavType(TWavType::wtDVIADPCM);
+    const std::size_t frameBytes = k.f.channels * k.f.bits / 8;
+    const Bytes pcm = k.ima ? Sine16(k.frames, k.f.channels) : Ramp(k.frames * frameBytes);
+    TMemoryIn in(pcm, k.f);
+    ASSERT_EQ(RunOnce(out, in), "");
+
+    const unsigned bits = k.ima ? 4 : k.f.bits;
+    EXPECT_EQ(Tool("soxi -r " + file), std::to_string(k.f.rate) + "\n");
+    EXPECT_EQ(Tool("soxi -c " + file), std::to_string(k.f.channels) + "\n");
+    EXPECT_EQ(Tool("soxi -b " + file), std::to_string(bits) + "\n");
+    EXPECT_EQ(Tool("soxi -e " + file), std::string(k.encoding) + "\n");
+    EXPECT_EQ(Tool("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,bits_per_sample,"
+                   "duration_ts -of default=nw=1 " +
+                   file),
+              "codec_name=" + std::string(k.codec) + "\nsample_rate=" + std::to_string(k.f.rate) +
+                  "\nchannels=" + std::to_string(k.f.channels) + "\nbits_per_sample=" + std::to_string(bits) +
+                  "\nduration_ts=" + std::to_string(k.frames) + "\n");
+    if (k.ext) {
+      EXPECT_EQ(Tool("ffprobe -v error -show_entries stream=channel_layout -of default=nw=1 " + file),
+                "channel_layout=5.1\n");
+    }
+
+    const std::string decoded = Tool("sox " + file + " -t raw -");
+    const std::size_t soxFrames = std::stoul(Tool("soxi -s " + file));
+    if (!k.ima) {
+      EXPECT_EQ(soxFrames, k.frames);
+      EXPECT_TRUE(decoded == std::string(pcm.begin(), pcm.end()));
+      continue;
+    }
+    // sox decodes whole blocks: the fact count is met, at most one block's frames beyond it.
+    const std::size_t perBlock = k.f.channels == 1 ? 1017 : 505;
+    EXPECT_GE(soxFrames, k.frames);
+    EXPECT_LT(soxFrames, k.frames + perBlock);
+    ASSERT_GE(decoded.size(), pcm.size());
+    // ADPCM is lossy: about 20 on average here, while one frame out of place gives about 255.
+    double error = 0;
+    for (std::size_t i = 0; i < pcm.size(); i += 2) error += std::abs(Sample(&pcm[i]) - Sample(&decoded[i]));
+    EXPECT_LT(error / (pcm.size() / 2), 64);
+  }
+}
+
+}  // namespace
+}  // namespace melvanto::testing
