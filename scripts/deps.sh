@@ -7,6 +7,7 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config            # build
   libgtest-dev libgmock-dev libbenchmark-dev  # tests and benchmarks
   clang libclang-rt-14-dev                    # sanitizer and fuzzer runtimes
+  libavcodec-dev libavformat-dev libswresample-dev libavutil-dev  # the media backend
   sox ffmpeg                                  # other tools' readers and writers, for interop tests
 )
 

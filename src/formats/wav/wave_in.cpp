@@ -6,7 +6,9 @@
 #include <limits>
 #include <vector>
 
+#include "acm.h"
 #include "au_exception.h"
+#include "wave_converter.h"
 
 namespace melvanto {
 
@@ -235,17 +237,43 @@ void TWaveIn::OpenFile() {
       BitsPerSample_ = 32;
       break;
     case TWavType::wtACM:
-      // MPEG Layer-3 inside a WAV needs the compressed-WAV converter, which is not part of
-      // this build: the file is refused the way a refused conversion is.
-      Valid_ = false;
+      OpenConverted(*stream);
       break;
   }
   OpenCount = 1;
 }
 
+// MPEG Layer-3 in a WAV is converted whole at open time; the PCM image then stands in for
+// the file's stream until it is closed.
+void TWaveIn::OpenConverted(TStream& source) {
+  Valid_ = false;
+  TWaveConverter converter;
+  source.SetPosition(0);
+  converter.LoadWave(source);
+  PutLE16(converter.TargetFormat.data(), kWaveFormatPcm);
+  const auto* src = reinterpret_cast<const acm::WAVEFORMATEX*>(converter.SourceFormat.data());
+  auto* dst = reinterpret_cast<acm::WAVEFORMATEX*>(converter.TargetFormat.data());
+  if (acm::acmFormatSuggest(nullptr, src, dst, TWaveConverter::kFormatRecordSize,
+                            acm::ACM_FORMATSUGGESTF_WFORMATTAG) != 0 ||
+      converter.Convert() != 0)
+    return;
+  ConvertedStream_ = std::make_unique<TMemoryStream>();
+  SavedStream_ = Stream_;
+  Stream_ = ConvertedStream_.get();
+  if (converter.SaveWave(*ConvertedStream_) != 0) return;
+  ConvertedStream_->SetPosition(0);
+  ReadHeader(*ConvertedStream_);
+  Valid_ = WavType_ == TWavType::wtPCM && FormatSupported();
+  WavType_ = TWavType::wtACM;
+}
+
 void TWaveIn::CloseFile() {
   std::lock_guard lock(FileLock);
   if (OpenCount == 0) return;
+  if (ConvertedStream_) {
+    Stream_ = SavedStream_;
+    ConvertedStream_.reset();
+  }
   CloseSourceStream();
   OpenCount = 0;
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "adpcm.h"
 #include "input.h"
@@ -37,6 +38,7 @@ class TWaveIn : public TAuFileIn {
 
  private:
   void ReadHeader(TStream& stream);
+  void OpenConverted(TStream& source);
   // Checks what the block arithmetic relies on; false makes the file not valid.
   bool FormatSupported() const;
   bool ReadDVIBlock();
@@ -65,6 +67,8 @@ class TWaveIn : public TAuFileIn {
   adpcm::TMsState MSState[2];
 
   std::int64_t HeaderSize_ = 0;
+  std::unique_ptr<TMemoryStream> ConvertedStream_;
+  TStream* SavedStream_ = nullptr;  // the file's own stream while the PCM image stands in
   bool ShortFloat = false;
   bool HeaderBroken_ = false;  // a field the encoding needs was missing or out of range
   std::array<std::uint8_t, 65536> BlockBytes_{};  // one compressed block as read

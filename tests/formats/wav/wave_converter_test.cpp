@@ -1,0 +1,141 @@
+// The compressed-WAV route: loading, the conversion manager's answers, the PCM image.
+
+#include "wave_converter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "acm.h"
+#include "riff.h"
+#include "wav_builder.h"
+#include "wave_in.h"
+
+namespace melvanto::testing {
+namespace {
+
+using namespace acm;
+
+TEST(WaveConverterTest, SaveWaveWritesAPcmImageAroundTheHeldData) {
+  TWaveConverter c;
+  const std::vector<std::uint8_t> data(1000, 7);
+  c.WriteBuffer(data.data(), 1000);
+  PutLE16(c.SourceFormat.data(), 1);
+  PutLE16(c.SourceFormat.data() + 2, 2);
+  TMemoryStream image;
+  EXPECT_EQ(c.SaveWave(image), 0);
+  ASSERT_EQ(image.Bytes().size(), 1044u);
+  const std::uint8_t* b = image.Bytes().data();
+  EXPECT_EQ(GetLE32(b + 4), 1036u);
+  EXPECT_TRUE(IdentifierMatch(b + 36, "data"));
+  EXPECT_EQ(GetLE32(b + 40), 1000u);
+  EXPECT_EQ(GetLE16(b + 22), 2);
+  EXPECT_EQ(c.Position(), 1000);  // its own position is restored
+}
+
+TEST(WaveConverterTest, LoadWaveTakesExactIdentifiersAndOnlyTheBytesThatExist) {
+  WavBuilder lower;
+  lower.Riff("riff", "wave").Chunk("fmt ", WavBuilder::Fmt(0x55, 1, 8000, 1, 0)).Chunk("data", {1, 2, 3});
+  TMemoryStream in1(lower.Get());
+  TWaveConverter a;
+  a.LoadWave(in1);
+  EXPECT_EQ(a.Size(), 0);  // not loaded: the route is case-sensitive
+
+  WavBuilder lying;
+  lying.Riff().Chunk("fmt ", WavBuilder::Fmt(0x55, 1, 8000, 1, 0)).Raw("data").U32(0x7FFFFFFF).Raw("abcdef");
+  TMemoryStream in2(lying.Get());
+  TWaveConverter b;
+  b.LoadWave(in2);
+  EXPECT_EQ(b.Size(), 6);  // sized by the file, not by the claim
+  EXPECT_EQ(GetLE16(b.SourceFormat.data()), 0x55);
+
+  // A fmt body longer than the record is cut at 129 bytes.
+  std::vector<std::uint8_t> big(300, 0xAB);
+  PutLE16(big.data(), 0x55);
+  WavBuilder longFmt;
+  longFmt.Riff().Chunk("fmt ", big).Chunk("data", {9});
+  TMemoryStream in3(longFmt.Get());
+  TWaveConverter c;
+  c.LoadWave(in3);
+  EXPECT_EQ(c.Size(), 1);
+}
+
+TEST(WaveConverterTest, ManagerSuggestsSixteenBitPcmOnlyForMpegSources) {
+  WAVEFORMATEX src{WAVE_FORMAT_MPEGLAYER3, 2, 44100, 16000, 1, 0, 12};
+  WAVEFORMATEX dst{};
+  dst.wFormatTag = WAVE_FORMAT_PCM;
+  ASSERT_EQ(acmFormatSuggest(nullptr, &src, &dst, sizeof dst, ACM_FORMATSUGGESTF_WFORMATTAG), 0u);
+  EXPECT_EQ(dst.nChannels, 2);
+  EXPECT_EQ(dst.nSamplesPerSec, 44100u);
+  EXPECT_EQ(dst.wBitsPerSample, 16);
+  EXPECT_EQ(dst.nBlockAlign, 4);
+  WAVEFORMATEX pcm{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+  EXPECT_NE(acmFormatSuggest(nullptr, &pcm, &dst, sizeof dst, ACM_FORMATSUGGESTF_WFORMATTAG), 0u);
+  WAVEFORMATEX zero{};
+  EXPECT_NE(acmFormatSuggest(nullptr, &zero, &dst, sizeof dst, ACM_FORMATSUGGESTF_WFORMATTAG), 0u);
+  std::uint32_t max = 0;
+  EXPECT_EQ(acmMetrics(nullptr, ACM_METRIC_MAX_SIZE_FORMAT, &max), 0u);
+  EXPECT_LE(max, TWaveConverter::kFormatRecordSize);
+}
+
+TEST(WaveConverterTest, GarbageInAnMpegWavIsNotConvertedAndNotValid) {
+  std::vector<std::uint8_t> noise(5000);
+  std::uint32_t x = 12345;
+  for (auto& b : noise) b = static_cast<std::uint8_t>((x = x * 1103515245 + 12345) >> 24);
+  auto fmt = WavBuilder::Fmt(0x55, 2, 44100, 1, 0);
+  fmt.insert(fmt.end(), {12, 0, 1, 0, 2, 0, 0, 0, 0x80, 0x01, 1, 0, 0x71, 0x05});
+  WavBuilder b;
+  b.Riff().Chunk("fmt ", fmt).Chunk("fact", {0, 0, 0, 0}).Chunk("data", noise);
+  TMemoryStream stream(b.Get());
+  TWaveIn in;
+  in.SetStream(&stream);
+  EXPECT_FALSE(in.Valid());
+  in.SetStream(nullptr);
+}
+
+// MPEG Layer-3 in a WAV as another tool writes it decodes to what that tool decodes.
+TEST(WaveConverterTest, MpegWavFromAnotherToolDecodesCompletely) {
+  if (std::system("ffmpeg -v quiet -hide_banner -encoders 2>/dev/null | grep -q libmp3lame") != 0)
+    GTEST_SKIP() << "ffmpeg with libmp3lame is not installed";
+  char dir[] = "/tmp/melvanto-mp3wav-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string wav = std::string(dir) + "/in.wav", raw = std::string(dir) + "/ref.raw";
+  ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=1 -ac 2 -c:a libmp3lame "
+                         "-b:a 128k -f wav " + wav + " && ffmpeg -v error -i " + wav + " -f s16le " + raw)
+                            .c_str()),
+            0);
+  std::ifstream f(raw, std::ios::binary);
+  const std::vector<std::uint8_t> reference{std::istreambuf_iterator<char>(f), {}};
+  TWaveIn in;
+  in.SetFileName(wav);
+  ASSERT_TRUE(in.Valid());
+  EXPECT_EQ(in.WavType(), TWavType::wtACM);
+  EXPECT_EQ(in.Channels(), 2u);
+  EXPECT_EQ(in.BitsPerSample(), 16u);
+  in.Init();
+  std::vector<std::uint8_t> got;
+  for (;;) {
+    const std::uint8_t* block = nullptr;
+    std::uint32_t n = 65536;
+    in.GetData(block, n);
+    if (n == 0) break;
+    got.insert(got.end(), block, block + n);
+  }
+  in.Flush();
+  // The same decoder family on the same frames: every frame, the same length.
+  EXPECT_EQ(got.size(), reference.size());
+  std::size_t differ = 0;
+  for (std::size_t i = 0; i + 1 < std::min(got.size(), reference.size()); i += 2) {
+    const int a = static_cast<std::int16_t>(GetLE16(got.data() + i));
+    const int r = static_cast<std::int16_t>(GetLE16(reference.data() + i));
+    differ += std::abs(a - r) > 1;
+  }
+  EXPECT_EQ(differ, 0u);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace melvanto::testing
