@@ -164,7 +164,14 @@ void TWaveIn::ReadHeader(TStream& stream) {
           MSFactSamples = frames;
         expect = Expect::Data;
       }
-      if (!w.Read(4)) return fail();  // the next chunk's identifier
+      // The next chunk's identifier. Writers that follow the RIFF rule put a zero pad byte
+      // after an odd-sized body, others do not; an identifier never starts with a zero byte.
+      if (bodySize % 2 != 0) {
+        if (!w.Read(1)) return fail();
+        if (!w.Read(*w.Last(1) == 0 ? 4 : 3)) return fail();
+      } else if (!w.Read(4)) {
+        return fail();
+      }
     }
     if (w.AtEnd()) return fail();
   }

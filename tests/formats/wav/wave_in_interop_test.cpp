@@ -1,0 +1,462 @@
+// Reading WAV files written by sox and ffmpeg, checked against those tools' own decoding.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "wave_in.h"
+
+namespace melvanto::testing {
+namespace {
+
+bool HaveTool(const std::string& name) {
+  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+bool HaveMp3Encoder() {
+  return HaveTool("ffmpeg") &&
+         std::system("ffmpeg -hide_banner -encoders 2>/dev/null | grep -q libmp3lame") == 0;
+}
+
+#define REQUIRE_TOOL(name) \
+  if (!HaveTool(name)) GTEST_SKIP() << name " is not installed (scripts/deps.sh installs it)"
+
+bool Shell(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }
+
+// Standard output of a command; nothing when it fails.
+std::optional<std::vector<std::uint8_t>> Capture(const std::string& cmd) {
+  FILE* p = popen(cmd.c_str(), "r");
+  if (p == nullptr) return std::nullopt;
+  std::vector<std::uint8_t> out;
+  std::uint8_t buf[65536];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.insert(out.end(), buf, buf + n);
+  if (pclose(p) != 0) return std::nullopt;
+  return out;
+}
+
+std::vector<std::uint8_t> ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+std::uint32_t Le32(const std::uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Where the body of top-level chunk `id` starts and how long it is, found by the plain RIFF
+// layout (a pad byte after an odd body), independently of the reader under test.
+struct ChunkPos {
+  std::size_t offset = 0;
+  std::uint32_t size = 0;
+};
+std::optional<ChunkPos> FindChunk(const std::vector<std::uint8_t>& file, const char* id) {
+  for (std::size_t at = 12; at + 8 <= file.size();) {
+    const std::uint32_t size = Le32(&file[at + 4]);
+    if (std::memcmp(&file[at], id, 4) == 0) return ChunkPos{at + 8, size};
+    at += 8 + size + (size & 1);
+  }
+  return std::nullopt;
+}
+
+// Everything the reader reports and delivers for one file.
+struct Delivered {
+  bool valid = false;
+  TWavType type = TWavType::wtUnsupported;
+  std::uint32_t channels = 0, rate = 0, bits = 0;
+  std::int64_t totalSamples = 0;
+  std::int64_t headerSize = 0;
+  std::vector<std::uint8_t> bytes;
+  bool wholeFrames = true;  // every delivery was a whole number of frames
+
+  std::int64_t Frames() const {
+    const std::uint32_t frame = channels * bits / 8;
+    return frame == 0 ? 0 : static_cast<std::int64_t>(bytes.size() / frame);
+  }
+  template <class T>
+  std::vector<T> As() const {
+    std::vector<T> v(bytes.size() / sizeof(T));
+    std::memcpy(v.data(), bytes.data(), v.size() * sizeof(T));
+    return v;
+  }
+};
+
+// Opens the file by name and pulls it to the end in requests that are no multiple of any frame.
+Delivered ReadWithWaveIn(const std::string& path, std::uint32_t want = 4099) {
+  Delivered d;
+  TWaveIn in;
+  in.SetFileName(path);
+  d.valid = in.Valid();
+  d.type = in.WavType();
+  d.channels = in.Channels();
+  d.rate = in.SampleRate();
+  d.bits = in.BitsPerSample();
+  d.totalSamples = in.TotalSamples();
+  d.headerSize = in.HeaderSize();
+  const std::uint32_t frame = d.channels * d.bits / 8;
+  in.Init();
+  for (int calls = 0; calls < 1000000; ++calls) {
+    const std::uint8_t* block = nullptr;
+    std::uint32_t bytes = want;
+    in.GetData(block, bytes);
+    if (bytes == 0) break;
+    if (frame == 0 || bytes % frame != 0) d.wholeFrames = false;
+    d.bytes.insert(d.bytes.end(), block, block + bytes);
+  }
+  in.Flush();
+  return d;
+}
+
+// A fresh directory for the tools' files, removed with everything in it afterwards.
+class InteropTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/melvanto_wav_interop.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override {
+    std::error_code ec;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+  }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  std::string dir_;
+};
+
+constexpr const char* kFfmpeg = "ffmpeg -nostdin -y -hide_banner -loglevel error ";
+
+// ---- integer PCM: delivered byte for byte as the tool decodes it ----
+
+class WaveInInteropPcm : public InteropTest {};
+
+TEST_F(WaveInInteropPcm, SoxIntegerFilesMatchSoxRawDecode) {
+  REQUIRE_TOOL("sox");
+  struct Case {
+    const char* name;
+    std::uint32_t rate, channels, bits;
+    const char* encoding;
+    const char* synth;  // length then signal
+    TWavType type;      // sox chooses the extensible header for >2 channels or >16 bits
+  };
+  const Case cases[] = {
+      // 5513 one-byte frames: an odd data body, followed by sox's pad byte
+      {"u8", 11025, 1, 8, "unsigned", "5513s sine 440", TWavType::wtPCM},
+      {"s16", 44100, 2, 16, "signed", "0.5 whitenoise", TWavType::wtPCM},
+      {"s24", 44100, 2, 24, "signed", "0.5 whitenoise", TWavType::wtExtPCM},
+      {"s32", 96000, 1, 32, "signed", "0.5 whitenoise", TWavType::wtExtPCM},
+      {"c6", 48000, 6, 16, "signed", "0.5 sine 300 sine 500 sine 700 sine 900 sine 1100 sine 1300",
+       TWavType::wtExtPCM},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path(std::string(c.name) + ".wav");
+    const std::string fmt = std::string(" -b ") + std::to_string(c.bits) + " -e " + c.encoding;
+    ASSERT_TRUE(Shell("sox -R -V1 -r " + std::to_string(c.rate) + " -c " + std::to_string(c.channels) + " -n" +
+                    fmt + " " + path + " synth " + c.synth));
+    const auto raw = Capture("sox -V1 " + path + " -t raw" + fmt + " -L -");
+    ASSERT_TRUE(raw.has_value());
+    const std::uint32_t frame = c.channels * c.bits / 8;
+    ASSERT_GT(raw->size(), 0u);
+    ASSERT_EQ(raw->size() % frame, 0u);
+
+    const Delivered d = ReadWithWaveIn(path);
+    ASSERT_TRUE(d.valid);
+    EXPECT_EQ(d.type, c.type);
+    EXPECT_EQ(d.channels, c.channels);
+    EXPECT_EQ(d.rate, c.rate);
+    EXPECT_EQ(d.bits, c.bits);
+    EXPECT_EQ(d.totalSamples, static_cast<std::int64_t>(raw->size() / frame));
+    EXPECT_TRUE(d.wholeFrames);
+    EXPECT_EQ(d.bytes.size(), raw->size());
+    EXPECT_TRUE(d.bytes == *raw) << "delivered samples differ from sox's decode";
+  }
+  // The odd body is what the u8 case is there for.
+  const auto u8Data = FindChunk(ReadFile(Path("u8.wav")), "data");
+  ASSERT_TRUE(u8Data.has_value());
+  EXPECT_EQ(u8Data->size, 5513u);
+}
+
+// ---- IEEE float: delivered as 32-bit integers, compared with our conversion of the stored values ----
+
+class WaveInInteropFloat : public InteropTest {};
+
+TEST_F(WaveInInteropFloat, FloatFilesConvertTheToolsFloatData) {
+  REQUIRE_TOOL("sox");
+  REQUIRE_TOOL("ffmpeg");
+  struct Case {
+    const char* name;
+    std::string make;
+    std::uint32_t rate, channels, storedBits;
+    TWavType type;
+    bool overRange;  // the signal goes past +-1.0, so saturation is exercised
+  };
+  // ffmpeg's sine source peaks at 1/8: a gain of 12 takes it to 1.5.
+  const std::string overDriven = std::string(kFfmpeg) + "-f lavfi -i \"sine=frequency=440:sample_rate=48000:duration=0.5\" " +
+                                 "-af volume=12 ";
+  const Case cases[] = {
+      {"sox_f32", "sox -R -V1 -r 44100 -c 1 -n -b 32 -e float {} synth 0.5 sine 440", 44100, 1, 32,
+       TWavType::wtIEEEFloat, false},
+      {"sox_f64", "sox -R -V1 -r 44100 -c 2 -n -b 64 -e float {} synth 0.5 whitenoise", 44100, 2, 64,
+       TWavType::wtIEEEFloat, false},
+      {"ff_f32_6ch", overDriven + "-ac 6 -c:a pcm_f32le {}", 48000, 6, 32, TWavType::wtExtIEEEFloat, true},
+      {"ff_f64", overDriven + "-c:a pcm_f64le {}", 48000, 1, 64, TWavType::wtExtIEEEFloat, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path(std::string(c.name) + ".wav");
+    std::string make = c.make;
+    make.replace(make.find("{}"), 2, path);
+    ASSERT_TRUE(Shell(make));
+    // ffmpeg passes stored floats through unchanged; sox would round them through its integer core.
+    const bool wide = c.storedBits == 64;
+    const auto raw = Capture(std::string(kFfmpeg) + "-i " + path + (wide ? " -f f64le -" : " -f f32le -"));
+    ASSERT_TRUE(raw.has_value());
+    std::vector<std::int32_t> expected;
+    if (wide) {
+      for (std::size_t i = 0; i + 8 <= raw->size(); i += 8) {
+        double v;
+        std::memcpy(&v, raw->data() + i, 8);
+        expected.push_back(FloatSampleToInt32(v));
+      }
+    } else {
+      for (std::size_t i = 0; i + 4 <= raw->size(); i += 4) {
+        float v;
+        std::memcpy(&v, raw->data() + i, 4);
+        expected.push_back(FloatSampleToInt32(v));
+      }
+    }
+    ASSERT_FALSE(expected.empty());
+    ASSERT_EQ(expected.size() % c.channels, 0u);
+
+    const Delivered d = ReadWithWaveIn(path);
+    ASSERT_TRUE(d.valid);
+    EXPECT_EQ(d.type, c.type);
+    EXPECT_EQ(d.channels, c.channels);
+    EXPECT_EQ(d.rate, c.rate);
+    EXPECT_EQ(d.bits, 32u);
+    EXPECT_EQ(d.totalSamples, static_cast<std::int64_t>(expected.size() / c.channels));
+    EXPECT_EQ(d.totalSamples, static_cast<std::int64_t>(c.rate / 2));
+    EXPECT_TRUE(d.wholeFrames);
+    const auto got = d.As<std::int32_t>();
+    ASSERT_EQ(got.size(), expected.size());
+    std::size_t mismatches = 0, saturated = 0;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      if (got[i] != expected[i] && mismatches++ < 5) ADD_FAILURE() << "sample " << i << ": " << got[i] << " vs " << expected[i];
+      if (got[i] == std::numeric_limits<std::int32_t>::max() || got[i] == std::numeric_limits<std::int32_t>::min())
+        ++saturated;
+    }
+    EXPECT_EQ(mismatches, 0u);
+    if (c.overRange) {
+      EXPECT_GT(saturated, 0u);
+    }
+  }
+}
+
+// ---- ADPCM: decoded to 16 bits, close to the tools' decoders, cut at the fact count ----
+//
+// Measured differences from the tools' decoders, which set the tolerances below:
+// - IMA against sox: equal except where sox's predictor reaches -32,768, which ours clamps at
+//   -32,767; the 1 LSB then carries to the end of the block. At most 1.
+// - IMA against ffmpeg: ffmpeg forms the step difference as ((2 * code + 1) * step) >> 3, we (and
+//   sox) add the shifted steps, so the predictors drift apart within a block and meet again at
+//   the next block header. 12 to 50 LSB on these signals; allowed 64. A wrong nibble order, step
+//   table or header gives thousands.
+// - MS against ffmpeg: identical.
+// - MS against sox: sox predicts with (s1 * c1 + s2 * c2) >> 8, which rounds down where ours and
+//   ffmpeg's divide by 256 toward zero. On noise sox's encoder only picks the (256, 0) pair and
+//   the two agree exactly; on a sine they drift without bound (17,756 LSB on the loud stereo
+//   sine below), so there sox's decode is not compared.
+
+constexpr int kNotCompared = -1;
+constexpr int kImaVsSox = 1;
+constexpr int kImaVsFfmpeg = 64;
+
+class WaveInInteropAdpcm : public InteropTest {};
+
+struct AdpcmCase {
+  const char* name;
+  std::string make;  // {} is the output path
+  std::uint32_t rate, channels;
+  TWavType type;
+  int soxTolerance, ffmpegTolerance;  // largest difference allowed from each tool's decode, in LSB
+};
+
+void CheckAdpcm(const AdpcmCase& c, const std::string& path) {
+  std::string make = c.make;
+  make.replace(make.find("{}"), 2, path);
+  ASSERT_TRUE(Shell(make));
+  const auto file = ReadFile(path);
+  const auto fact = FindChunk(file, "fact");
+  ASSERT_TRUE(fact.has_value());
+  const std::int64_t factFrames = Le32(&file[fact->offset]);
+  ASSERT_GT(factFrames, 0);
+
+  const Delivered d = ReadWithWaveIn(path);
+  ASSERT_TRUE(d.valid);
+  EXPECT_EQ(d.type, c.type);
+  EXPECT_EQ(d.channels, c.channels);
+  EXPECT_EQ(d.rate, c.rate);
+  EXPECT_EQ(d.bits, 16u);
+  EXPECT_EQ(d.totalSamples, factFrames);
+  EXPECT_EQ(d.Frames(), factFrames);
+  EXPECT_TRUE(d.wholeFrames);
+  const auto got = d.As<std::int16_t>();
+
+  struct Decoder {
+    const char* tool;
+    std::string cmd;
+    int tolerance;
+  };
+  const Decoder decoders[] = {
+      {"sox", "sox -V1 " + path + " -t raw -e signed -b 16 -L -", c.soxTolerance},
+      {"ffmpeg", std::string(kFfmpeg) + "-i " + path + " -f s16le -", c.ffmpegTolerance},
+  };
+  int compared = 0;
+  for (const Decoder& dec : decoders) {
+    if (dec.tolerance == kNotCompared || !HaveTool(dec.tool)) continue;
+    SCOPED_TRACE(dec.tool);
+    ++compared;
+    const auto raw = Capture(dec.cmd);
+    ASSERT_TRUE(raw.has_value());
+    std::vector<std::int16_t> ref(raw->size() / 2);
+    std::memcpy(ref.data(), raw->data(), ref.size() * 2);
+    // The tools decode whole blocks, past the fact count; we stop at it.
+    EXPECT_GE(ref.size(), got.size());
+    const std::size_t n = std::min(ref.size(), got.size());
+    int worst = 0;
+    std::size_t worstAt = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const int diff = std::abs(got[i] - ref[i]);
+      if (diff > worst) worst = diff, worstAt = i;
+    }
+    EXPECT_LE(worst, dec.tolerance) << "at sample " << worstAt << ": " << got[worstAt] << " vs " << ref[worstAt];
+  }
+  EXPECT_GT(compared, 0) << "no decoder to compare with";
+}
+
+TEST_F(WaveInInteropAdpcm, SoxImaAndMsFiles) {
+  REQUIRE_TOOL("sox");
+  const AdpcmCase cases[] = {
+      // 256-byte IMA blocks (505 frames) and 512-byte MS blocks (1,012 frames): half a second
+      // ends inside the last block, so the fact count cuts it.
+      {"sox_ima_mono", "sox -R -V1 -r 22050 -c 1 -n -e ima-adpcm {} synth 0.5 sine 440", 22050, 1,
+       TWavType::wtDVIADPCM, kImaVsSox, kImaVsFfmpeg},
+      {"sox_ima_stereo", "sox -R -V1 -r 22050 -c 2 -n -e ima-adpcm {} synth 0.5 whitenoise", 22050, 2,
+       TWavType::wtDVIADPCM, kImaVsSox, kImaVsFfmpeg},
+      {"sox_ms_mono", "sox -R -V1 -r 22050 -c 1 -n -e ms-adpcm {} synth 0.5 whitenoise", 22050, 1,
+       TWavType::wtMSADPCM, 0, 0},
+      {"sox_ms_stereo", "sox -R -V1 -r 22050 -c 2 -n -e ms-adpcm {} synth 0.5 sine 440 sine 1000", 22050, 2,
+       TWavType::wtMSADPCM, kNotCompared, 0},
+  };
+  for (const AdpcmCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path(std::string(c.name) + ".wav");
+    CheckAdpcm(c, path);
+    // sox counts the frames it was given: half a second, not whole blocks.
+    const auto file = ReadFile(path);
+    const auto fact = FindChunk(file, "fact");
+    ASSERT_TRUE(fact.has_value());
+    EXPECT_EQ(Le32(&file[fact->offset]), c.rate / 2);
+  }
+}
+
+TEST_F(WaveInInteropAdpcm, FfmpegImaAndMsFiles) {
+  REQUIRE_TOOL("ffmpeg");
+  const std::string ff(kFfmpeg);
+  const std::string twoSines =
+      ff + "-f lavfi -i \"aevalsrc=0.8*sin(440*2*PI*t)|0.8*sin(1000*2*PI*t):s=22050:d=0.5\" ";
+  const std::string noise = ff + "-f lavfi -i \"anoisesrc=r=22050:d=0.5:a=0.7:seed=7\" ";
+  // ffmpeg's IMA blocks are 1,024 bytes (1,017 stereo or 2,041 mono frames) and its fact
+  // counts whole blocks, padding included.
+  const AdpcmCase cases[] = {
+      {"ff_ima_stereo", twoSines + "-c:a adpcm_ima_wav {}", 22050, 2, TWavType::wtDVIADPCM, kImaVsSox,
+       kImaVsFfmpeg},
+      {"ff_ima_mono", noise + "-c:a adpcm_ima_wav {}", 22050, 1, TWavType::wtDVIADPCM, kImaVsSox, kImaVsFfmpeg},
+      {"ff_ms_stereo", twoSines + "-c:a adpcm_ms {}", 22050, 2, TWavType::wtMSADPCM, 0, 0},
+  };
+  for (const AdpcmCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    CheckAdpcm(c, Path(std::string(c.name) + ".wav"));
+  }
+}
+
+// ---- chunks other writers put before the audio ----
+
+class WaveInInteropChunks : public InteropTest {};
+
+// A 16-bit mono file by ffmpeg with extra options; the reader must find the data chunk where a
+// plain RIFF walk finds it and deliver exactly what ffmpeg decodes.
+void CheckFfmpegPcm(const std::string& path, const std::string& options) {
+  ASSERT_TRUE(Shell(std::string(kFfmpeg) +
+                  "-f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=0.5\" -c:a pcm_s16le " + options +
+                  " " + path));
+  const auto file = ReadFile(path);
+  const auto data = FindChunk(file, "data");
+  ASSERT_TRUE(data.has_value());
+  const auto raw = Capture(std::string(kFfmpeg) + "-i " + path + " -f s16le -");
+  ASSERT_TRUE(raw.has_value());
+  ASSERT_EQ(raw->size(), 44100u);  // 22,050 frames of 2 bytes
+
+  const Delivered d = ReadWithWaveIn(path);
+  ASSERT_TRUE(d.valid);
+  EXPECT_EQ(d.type, TWavType::wtPCM);
+  EXPECT_EQ(d.headerSize, static_cast<std::int64_t>(data->offset));
+  EXPECT_EQ(d.channels, 1u);
+  EXPECT_EQ(d.rate, 44100u);
+  EXPECT_EQ(d.bits, 16u);
+  EXPECT_EQ(d.totalSamples, 22050);
+  EXPECT_TRUE(d.bytes == *raw) << "delivered " << d.bytes.size() << " bytes, ffmpeg decodes " << raw->size();
+}
+
+TEST_F(WaveInInteropChunks, FfmpegListInfoChunkIsPassedOver) {
+  REQUIRE_TOOL("ffmpeg");
+  const std::string path = Path("list.wav");
+  CheckFfmpegPcm(path, "-metadata title=x");
+  const auto file = ReadFile(path);
+  ASSERT_TRUE(FindChunk(file, "LIST").has_value());  // the case is what it claims to be
+}
+
+TEST_F(WaveInInteropChunks, FfmpegOddSizedBextChunkIsFollowedByItsPadByte) {
+  REQUIRE_TOOL("ffmpeg");
+  const std::string path = Path("bext.wav");
+  // 602 fixed bytes plus "ab" and its terminator: an odd body, padded to even as RIFF wants.
+  CheckFfmpegPcm(path, "-write_bext 1 -metadata coding_history=ab");
+  const auto file = ReadFile(path);
+  const auto bext = FindChunk(file, "bext");
+  ASSERT_TRUE(bext.has_value());
+  EXPECT_EQ(bext->size % 2, 1u);
+}
+
+// ---- what this build does not decode ----
+
+class WaveInInteropUnsupported : public InteropTest {};
+
+TEST_F(WaveInInteropUnsupported, Mp3InsideWavOpensNotValidAndDeliversNothing) {
+  REQUIRE_TOOL("ffmpeg");
+  if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg was built without libmp3lame";
+  const std::string path = Path("mp3.wav");
+  ASSERT_TRUE(Shell(std::string(kFfmpeg) +
+                  "-f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=0.5\" -c:a libmp3lame -f wav " +
+                  path));
+  const Delivered d = ReadWithWaveIn(path);
+  EXPECT_FALSE(d.valid);
+  EXPECT_EQ(d.type, TWavType::wtACM);
+  EXPECT_LE(d.totalSamples, 0);
+  EXPECT_TRUE(d.bytes.empty());
+}
+
+}  // namespace
+}  // namespace melvanto::testing
