@@ -440,22 +440,38 @@ TEST_F(WaveInInteropChunks, FfmpegOddSizedBextChunkIsFollowedByItsPadByte) {
   EXPECT_EQ(bext->size % 2, 1u);
 }
 
-// ---- what this build does not decode ----
+// ---- MPEG Layer-3 inside WAV, through the compressed-WAV route ----
 
-class WaveInInteropUnsupported : public InteropTest {};
+class WaveInInteropMp3 : public InteropTest {};
 
-TEST_F(WaveInInteropUnsupported, Mp3InsideWavOpensNotValidAndDeliversNothing) {
+// The route's own test covers 44.1 kHz stereo; this is the half-rate mono kind (MPEG-2 frames
+// of 576 samples), where rate, channels and the frame count must come from the decoded image.
+TEST_F(WaveInInteropMp3, HalfRateMonoDecodesLikeFfmpeg) {
   REQUIRE_TOOL("ffmpeg");
   if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg was built without libmp3lame";
   const std::string path = Path("mp3.wav");
   ASSERT_TRUE(Shell(std::string(kFfmpeg) +
-                  "-f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=0.5\" -c:a libmp3lame -f wav " +
-                  path));
+                    "-f lavfi -i \"sine=frequency=440:sample_rate=22050:duration=0.5\" -c:a libmp3lame -f wav " +
+                    path));
+  const auto raw = Capture(std::string(kFfmpeg) + "-i " + path + " -f s16le -");
+  ASSERT_TRUE(raw.has_value());
+  ASSERT_FALSE(raw->empty());
+
   const Delivered d = ReadWithWaveIn(path);
-  EXPECT_FALSE(d.valid);
+  ASSERT_TRUE(d.valid);
   EXPECT_EQ(d.type, TWavType::wtACM);
-  EXPECT_LE(d.totalSamples, 0);
-  EXPECT_TRUE(d.bytes.empty());
+  EXPECT_EQ(d.channels, 1u);
+  EXPECT_EQ(d.rate, 22050u);
+  EXPECT_EQ(d.bits, 16u);
+  EXPECT_EQ(d.totalSamples, d.Frames());
+  EXPECT_TRUE(d.wholeFrames);
+  EXPECT_EQ(d.bytes.size(), raw->size());
+  const auto got = d.As<std::int16_t>();
+  std::vector<std::int16_t> ref(raw->size() / 2);
+  std::memcpy(ref.data(), raw->data(), ref.size() * 2);
+  int worst = 0;
+  for (std::size_t i = 0; i < std::min(got.size(), ref.size()); ++i) worst = std::max(worst, std::abs(got[i] - ref[i]));
+  EXPECT_LE(worst, 1);  // the same decoder family: at most rounding apart
 }
 
 }  // namespace
