@@ -1,5 +1,7 @@
 #include "wave_out.h"
 
+#include "append_scan.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -236,69 +238,22 @@ void TWaveOut::WriteDviHeader(TAuInput& input) {
 }
 
 void TWaveOut::ScanForAppend() {
-  OldWavType = TWavType::wtUnsupported;
-  OldBlockAlign = 0;
-  // Only the window is read, and never past the file: every field the walk needs must lie
-  // within these bytes, or the file counts as one we cannot append to.
+  // Only the window is read, and never past the file.
   Stream_->SetPosition(0);
   const std::int64_t available = std::min<std::int64_t>(Stream_->Size(), kScanWindow);
-  std::vector<std::uint8_t> window(static_cast<std::size_t>(available));
+  std::vector<std::uint8_t> window(static_cast<std::size_t>(std::max<std::int64_t>(available, 0)));
   const std::int64_t got = Stream_->Read(window.data(), available);
-  if (got <= 0) return;
-  const std::uint8_t* w = window.data();
-  const auto n = static_cast<std::uint64_t>(got);
-
-  enum class Expect { Riff, Wave, Fmt, Fact, Data };
-  Expect expected = Expect::Riff;
-  TWavType found = TWavType::wtUnsupported;
-  // offset counts the bytes consumed; the last four are the identifier looked at.
-  std::uint64_t offset = 4;
-  while (offset <= n) {
-    const std::uint8_t* id = w + offset - 4;
-    if (expected == Expect::Riff || expected == Expect::Wave) {
-      if (IdentifierMatch(id, expected == Expect::Riff ? "RIFF" : "WAVE")) {
-        offset += 4;
-        expected = expected == Expect::Riff ? Expect::Wave : Expect::Fmt;
-      } else {
-        ++offset;  // slide on one byte: junk and the RIFF size are passed over
-      }
-      continue;
-    }
-    if (offset + 4 > n) return;
-    const std::uint32_t size = GetLE32(w + offset);
-    offset += 4;
-    const std::uint8_t* body = w + offset;
-    const char* name = expected == Expect::Fmt ? "fmt " : expected == Expect::Fact ? "fact" : "data";
-    if (!IdentifierMatch(id, name)) {
-      offset += std::uint64_t{size} + 4;  // unknown chunk; the loop test keeps us in the window
-      continue;
-    }
-    if (expected == Expect::Data) {
-      DataSizePosition = static_cast<std::int64_t>(offset) - 4;
-      OldDataSize = size;
-      DataStart = static_cast<std::int64_t>(offset);
-      OldWavType = found;
-      return;
-    }
-    if (offset + size > n) return;  // the body claims more than the window or the file holds
-    if (expected == Expect::Fmt) {
-      if (size < 16) return;
-      const std::uint16_t tag = GetLE16(body);
-      if (tag != kWaveFormatPcm && tag != kWaveFormatDviAdpcm) return;
-      OldChannels = GetLE16(body + 2);
-      OldSampleRate = GetLE32(body + 4);
-      OldBlockAlign = GetLE16(body + 12);
-      OldBits = GetLE16(body + 14);
-      found = tag == kWaveFormatPcm ? TWavType::wtPCM : TWavType::wtDVIADPCM;
-      expected = found == TWavType::wtPCM ? Expect::Data : Expect::Fact;
-    } else {
-      if (size < 4) return;
-      FactPosition = static_cast<std::int64_t>(offset);
-      OldFactSamples = GetLE32(body);
-      expected = Expect::Data;
-    }
-    offset += std::uint64_t{size} + 4;
-  }
+  const TAppendScan scan = ScanWaveForAppend(window.data(), static_cast<std::size_t>(std::max<std::int64_t>(got, 0)));
+  OldWavType = scan.OldWavType;
+  OldSampleRate = scan.OldSampleRate;
+  OldChannels = scan.OldChannels;
+  OldBits = scan.OldBits;
+  OldBlockAlign = scan.OldBlockAlign;
+  OldFactSamples = scan.OldFactSamples;
+  FactPosition = scan.FactPosition;
+  OldDataSize = scan.OldDataSize;
+  DataSizePosition = scan.DataSizePosition;
+  DataStart = scan.DataStart;
 }
 
 bool TWaveOut::DoOutput(bool Abort) {
