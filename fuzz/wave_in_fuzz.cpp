@@ -27,6 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::uint32_t bytes = want;
       in.GetData(block, bytes);
       if (bytes == 0) break;
+      // Never more than asked, and whole frames only.
+      if (bytes > want || bytes % in.SampleSize() != 0) __builtin_trap();
       volatile std::uint8_t sink = block[0] ^ block[bytes - 1];
       (void)sink;
       if (calls == 2) in.Seek(calls * 500);

@@ -26,6 +26,8 @@ build_and_test() {  # build dir, targets ("" for all), cmake arguments...
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+# The packages are installed above: an interop test without its tool is a failure here.
+export MELVANTO_REQUIRE_TOOLS=1
 
 build_and_test build/debug ""
 build_and_test build/tsan "engine_tests" -DMELVANTO_SANITIZE=thread -DMELVANTO_BUILD_BENCH=OFF

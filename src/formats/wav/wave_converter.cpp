@@ -56,38 +56,37 @@ TWaveConverter::TWaveConverter() {
 }
 
 void TWaveConverter::LoadWave(TStream& Source) {
-  const std::int64_t start = Source.Position();
-  const std::int64_t size = Source.Size() - start;
-  std::uint8_t head[12];
-  if (Source.Read(head, 12) != 12) return;
+  // The whole file is read once and searched in memory: the data is loaded whole anyway, and
+  // a byte-by-byte search through the stream would cost two system calls a byte.
+  const std::int64_t available = Source.Size() - Source.Position();
+  if (available < 12) return;
+  std::vector<std::uint8_t> file(static_cast<std::size_t>(available));
+  file.resize(static_cast<std::size_t>(Source.Read(file.data(), available)));
+  const std::uint8_t* f = file.data();
+  const auto n = static_cast<std::int64_t>(file.size());
   // The exact spellings only: this route is stricter than the reader's own walk.
-  if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0) return;
+  if (n < 12 || std::memcmp(f, "RIFF", 4) != 0 || std::memcmp(f + 8, "WAVE", 4) != 0) return;
   std::int64_t pos = 12;
-  while (pos < size - 1) {
+  while (pos < n - 1) {
     // Step back 7 and read 8: unknown bytes are passed one at a time.
     pos -= 7;
-    Source.SetPosition(start + pos);
-    std::uint8_t chunk[8];
-    const std::int64_t got = Source.Read(chunk, 8);
-    pos += got;
-    if (got < 8) break;
+    if (pos + 8 > n) break;
+    const std::uint8_t* chunk = f + pos;
+    pos += 8;
     const std::int64_t body = GetLE32(chunk + 4);
     // A body is what the file really holds, whatever its size field claims.
-    const std::int64_t present = std::min(body, size - pos);
+    const std::int64_t present = std::min(body, n - pos);
     if (std::memcmp(chunk, "fmt ", 4) == 0) {
       SourceFormat.fill(0);
-      const auto keep = static_cast<std::int64_t>(std::min<std::int64_t>(present, kFormatRecordSize));
-      pos += Source.Read(SourceFormat.data(), keep);
-      pos += present - keep;
+      std::memcpy(SourceFormat.data(), f + pos, static_cast<std::size_t>(std::min<std::int64_t>(present, kFormatRecordSize)));
+      pos += present;
     } else if (std::memcmp(chunk, "fact", 4) == 0) {
       pos += present;
     } else if (std::memcmp(chunk, "data", 4) == 0 && body > 0) {
-      std::vector<std::uint8_t> data(static_cast<std::size_t>(present));
-      const std::int64_t read = Source.Read(data.data(), present);
-      pos += read;
-      SetSize(read);
+      SetSize(present);
       SetPosition(0);
-      WriteBuffer(data.data(), read);
+      WriteBuffer(f + pos, present);
+      pos += present;
     }
   }
   SetPosition(0);

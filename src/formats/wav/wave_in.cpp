@@ -22,6 +22,8 @@ std::int32_t FloatSampleToInt32(long double v) {
 
 namespace {
 
+std::int64_t WholeFrames(std::int64_t bytes, std::int64_t frame) { return frame > 0 ? bytes - bytes % frame : bytes; }
+
 // The header walk keeps what it reads in a window and never moves the stream back, so it
 // also works on streams that cannot seek.
 class HeaderWindow {
@@ -225,6 +227,7 @@ void TWaveIn::OpenFile() {
     case TWavType::wtPCM:
     case TWavType::wtExtPCM:
       Valid_ = FormatSupported();
+      if (Valid_) Size_ = WholeFrames(Size(), Channels_ * (BitsPerSample_ / 8));
       break;
     case TWavType::wtDVIADPCM:
       Valid_ = BitsPerSample_ == 4 && FormatSupported();
@@ -240,6 +243,7 @@ void TWaveIn::OpenFile() {
     case TWavType::wtExtIEEEFloat:
       Valid_ = FormatSupported();
       ShortFloat = BitsPerSample_ == 32;
+      if (Valid_) Size_ = WholeFrames(Size(), Channels_ * (BitsPerSample_ / 8));
       if (!ShortFloat) Size_ = Size() / 2;
       BitsPerSample_ = 32;
       break;
@@ -335,7 +339,10 @@ std::uint32_t TWaveIn::DecodeMSBlock() {
 std::uint32_t TWaveIn::ReadFloatBlock() {
   const std::uint32_t whole = kBufferSize - kBufferSize % (Channels_ * 8);
   std::uint8_t* bytes = BufferBytes();
-  const auto n = static_cast<std::uint32_t>(Stream_->Read(bytes, whole));
+  // Whole stored frames only, as for PCM.
+  const std::uint32_t stored = Channels_ * (ShortFloat ? 4 : 8);
+  auto n = static_cast<std::uint32_t>(Stream_->Read(bytes, whole));
+  n -= n % stored;
   if (ShortFloat) {
     for (std::uint32_t i = 0; i + 4 <= n; i += 4) {
       float f;
@@ -368,8 +375,10 @@ void TWaveIn::GetDataInternal(const std::uint8_t*& Buffer, std::uint32_t& Bytes)
       case TWavType::wtPCM:
       case TWavType::wtExtPCM:
       case TWavType::wtACM: {
+        // A cut-off last frame is dropped: outputs only ever see whole frames.
         const std::uint32_t frame = Channels_ * (BitsPerSample_ / 8);
         filled = static_cast<std::uint32_t>(Stream_->Read(BufferBytes(), kBufferSize - kBufferSize % frame));
+        filled -= filled % frame;
         break;
       }
       case TWavType::wtDVIADPCM: filled = DecodeDVIBlock(); break;
@@ -392,6 +401,10 @@ bool TWaveIn::SeekInternal(std::int64_t& SampleNum) {
   BlockStart = 1;
   BlockEnd = 0;
   if (!Valid_ || SampleNum < 0) return false;
+  // The byte offset must stay countable whatever frame number the caller asks for.
+  const std::int64_t room = std::numeric_limits<std::int64_t>::max() - HeaderSize_;
+  const std::int64_t widest = std::int64_t{Channels_} * 8;
+  if (SampleNum > room / std::max<std::int64_t>(widest, 1)) return false;
   std::int64_t offset;
   switch (WavType_) {
     case TWavType::wtDVIADPCM: {

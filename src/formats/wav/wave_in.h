@@ -26,9 +26,10 @@ class TWaveIn : public TAuFileIn {
   TWaveIn();
   ~TWaveIn() override;
 
-  TWavType WavType() const { return WavType_; }
-  // Offset of the first audio byte of the open file.
-  std::int64_t HeaderSize() const { return HeaderSize_; }
+  // Both describe the open file (opened here if need be).
+  TWavType WavType() { return ReadFormat(WavType_); }
+  // Offset of the first audio byte.
+  std::int64_t HeaderSize() { return ReadFormat(HeaderSize_); }
 
  protected:
   void OpenFile() override;

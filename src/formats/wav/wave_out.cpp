@@ -101,6 +101,26 @@ void TWaveOut::WriteLE32At(std::int64_t offset, std::uint32_t value) {
   WriteAll(bytes, 4);
 }
 
+// Appended audio goes right after the old audio, which must end on a whole frame (or block):
+// a zero pad byte after it is dropped, anything else there (a chunk) cannot be moved aside,
+// so such a file is refused rather than having the chunk played as audio.
+std::int64_t TWaveOut::SeekAppendPosition(std::int64_t unit) {
+  const std::int64_t fileEnd = Stream_->Seek(0, TSeekOrigin::soEnd);
+  std::int64_t dataEnd = fileEnd;
+  // 0 and 0xFFFFFFFF are what writers leave when they never finished the header.
+  if (OldDataSize != 0 && OldDataSize != 0xFFFFFFFFu) dataEnd = std::min(fileEnd, DataStart + std::int64_t{OldDataSize});
+  bool padByte = false;
+  if (fileEnd == dataEnd + 1 && (dataEnd - DataStart) % 2 == 1) {
+    std::uint8_t b = 1;
+    Stream_->SetPosition(dataEnd);
+    padByte = Stream_->Read(&b, 1) == 1 && b == 0;
+  }
+  if ((fileEnd > dataEnd && !padByte) || (dataEnd - DataStart) % unit != 0) Refuse(kCannotAppend);
+  if (padByte) Stream_->SetSize(dataEnd);
+  Stream_->SetPosition(dataEnd);
+  return dataEnd;
+}
+
 void TWaveOut::Prepare() {
   EndOfInput = false;
   Prepared = false;
@@ -133,8 +153,7 @@ void TWaveOut::Prepare() {
         Refuse(kAdpcmBadBlockSize);
       if (Appending) {
         BlockSize_ = OldBlockAlign;
-        const std::int64_t end = Stream_->Seek(0, TSeekOrigin::soEnd);
-        OldBlocks = (end - DataStart) / BlockSize();
+        OldBlocks = (SeekAppendPosition(BlockSize()) - DataStart) / BlockSize();
       } else {
         WriteDviHeader(input);
         ImaState[0].StepIndex = 0;
@@ -149,7 +168,7 @@ void TWaveOut::Prepare() {
         if (input.SampleRate() != OldSampleRate || input.BitsPerSample() != OldBits ||
             input.Channels() != OldChannels)
           Refuse(kDifferentFormat);
-        Stream_->Seek(0, TSeekOrigin::soEnd);
+        SeekAppendPosition(std::max<std::uint16_t>(1, BlockAlign(OldBits, OldChannels)));
       } else {
         WritePcmHeader(input);
       }

@@ -26,8 +26,10 @@ class TWaveOut : public TAuFileOut {
   void SetBlockSize(std::uint16_t value);
   bool CreateNonMsHeaders() const { return CreateNonMsHeaders_.load(); }
   void SetCreateNonMsHeaders(bool value) { CreateNonMsHeaders_ = value; }
-  // This output can append, so both modes are kept.
-  void SetFileMode(TFileOutputMode mode) override { FileMode_ = mode; }
+  // This output can append, so both modes are kept; ignored while Busy like the other settings.
+  void SetFileMode(TFileOutputMode mode) override {
+    if (!Busy()) FileMode_ = mode;
+  }
 
  protected:
   void Prepare() override;
@@ -42,6 +44,9 @@ class TWaveOut : public TAuFileOut {
   void WriteDviHeader(TAuInput& input);
   // Walks the first bytes of the target (at most the scan window) and fills the Old* fields.
   void ScanForAppend();
+  // Positions the stream after the old audio; returns that offset. Refuses what it cannot
+  // append to without corrupting it.
+  std::int64_t SeekAppendPosition(std::int64_t unit);
   bool OutputPcm();
   bool OutputDviBlock();
   // Writes the final sizes into the header.

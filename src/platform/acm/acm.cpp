@@ -129,6 +129,9 @@ MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, std::uint32_t f
   if (n > 0) std::memcpy(pash->pbDst, has->pcm.data(), n);
   pash->cbSrcLengthUsed = pash->cbSrcLength;
   pash->cbDstLengthUsed = n;
+  // The decode has been handed over: do not hold a second copy of a long file's PCM.
+  std::vector<std::uint8_t>().swap(has->pcm);
+  has->cached = false;
   pash->fdwStatus |= ACMSTREAMHEADER_STATUSF_DONE;
   return MMSYSERR_NOERROR;
 }

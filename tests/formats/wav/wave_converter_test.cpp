@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "acm.h"
+#include "require_tool.h"
 #include "riff.h"
 #include "wav_builder.h"
 #include "wave_in.h"
@@ -98,8 +99,8 @@ TEST(WaveConverterTest, GarbageInAnMpegWavIsNotConvertedAndNotValid) {
 
 // MPEG Layer-3 in a WAV as another tool writes it decodes to what that tool decodes.
 TEST(WaveConverterTest, MpegWavFromAnotherToolDecodesCompletely) {
-  if (std::system("ffmpeg -v quiet -hide_banner -encoders 2>/dev/null | grep -q libmp3lame") != 0)
-    GTEST_SKIP() << "ffmpeg with libmp3lame is not installed";
+  MELVANTO_REQUIRE_TOOL(std::system("ffmpeg -v quiet -hide_banner -encoders 2>/dev/null | grep -q libmp3lame") == 0,
+                        "ffmpeg with libmp3lame");
   char dir[] = "/tmp/melvanto-mp3wav-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string wav = std::string(dir) + "/in.wav", raw = std::string(dir) + "/ref.raw";

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "require_tool.h"
 #include "wave_in.h"
 
 namespace melvanto::testing {
@@ -30,8 +31,7 @@ bool HaveMp3Encoder() {
          std::system("ffmpeg -hide_banner -encoders 2>/dev/null | grep -q libmp3lame") == 0;
 }
 
-#define REQUIRE_TOOL(name) \
-  if (!HaveTool(name)) GTEST_SKIP() << name " is not installed (scripts/deps.sh installs it)"
+#define REQUIRE_TOOL(name) MELVANTO_REQUIRE_TOOL(HaveTool(name), name)
 
 bool Shell(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }
 
@@ -448,7 +448,7 @@ class WaveInInteropMp3 : public InteropTest {};
 // of 576 samples), where rate, channels and the frame count must come from the decoded image.
 TEST_F(WaveInInteropMp3, HalfRateMonoDecodesLikeFfmpeg) {
   REQUIRE_TOOL("ffmpeg");
-  if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg was built without libmp3lame";
+  MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame");
   const std::string path = Path("mp3.wav");
   ASSERT_TRUE(Shell(std::string(kFfmpeg) +
                     "-f lavfi -i \"sine=frequency=440:sample_rate=22050:duration=0.5\" -c:a libmp3lame -f wav " +

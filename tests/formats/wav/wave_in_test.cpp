@@ -265,6 +265,17 @@ TEST(WaveInTest, TruncatedDataCountsOnlyWhatIsThere) {
   EXPECT_EQ(r.Drain().size(), 600u);
 }
 
+TEST(WaveInTest, APartialLastFrameIsNeverDelivered) {
+  // 16-bit stereo whose data size (and data) stop 1 byte into a frame.
+  Reader r(PcmWav(Ramp(1001), 2, 44100, 16));
+  r.in.Init();
+  EXPECT_EQ(r.in.Size(), 1000);
+  r.in.Flush();
+  std::vector<std::uint32_t> sizes;
+  EXPECT_EQ(r.Drain(65536, &sizes).size(), 1000u);
+  for (auto s : sizes) EXPECT_EQ(s % 4, 0u);
+}
+
 TEST(WaveInTest, MsAdpcmBlockWithABadPredictorIndexEndsTheData) {
   // Two mono blocks of 16 bytes, 20 samples each; the second names pair 5 of 2.
   WavBuilder b;

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "fakes.h"
+#include "require_tool.h"
 
 namespace melvanto::testing {
 namespace {
@@ -375,6 +376,24 @@ TEST_F(WaveOutTest, AppendAddsPcmAfterOtherChunksAndPatchesSizes) {
   EXPECT_EQ(Slice(b, 55), Cat(first, more));
 }
 
+TEST_F(WaveOutTest, AppendGoesAfterTheOldAudioNotAfterItsPadByteOrTrailingChunks) {
+  // 8-bit mono with an odd data size and the RIFF pad byte after it.
+  const Bytes odd = Ramp(1001);
+  Store("odd.wav", Cat(Cat(PcmHeader(1001, 1, 8000, 8), odd), Bytes{0}));
+  const Bytes more = Ramp(1000);
+  ASSERT_EQ(Write("odd.wav", more, {8, 1, 8000}, TFileOutputMode::foAppend), "");
+  const Bytes b = Contents("odd.wav");
+  EXPECT_EQ(At32(b, 40), 2001u);
+  EXPECT_EQ(Slice(b, 44), Cat(odd, more));  // no zero byte in the middle
+
+  // A chunk after the audio cannot be appended past without playing it as audio.
+  const Bytes tail = Cat(Cat(PcmHeader(400, 2, 44100, 16), Ramp(400)), Le{}.id("LIST").u32(4).raw({1, 2, 3, 4}).v);
+  Store("tail.wav", tail);
+  EXPECT_EQ(Write("tail.wav", Ramp(40), {16, 2, 44100}, TFileOutputMode::foAppend),
+            "Cannot append data to this .wav file.");
+  EXPECT_EQ(Contents("tail.wav"), tail);
+}
+
 TEST_F(WaveOutTest, AppendRefusesOtherFormatsAndLeavesTheFileAlone) {
   ASSERT_EQ(Write("22k.wav", Ramp(400), {16, 2, 22050}), "");
   Bytes ext = PcmHeader(4, 2, 44100, 16);
@@ -467,8 +486,7 @@ std::int16_t Sample(const void* p) {
 }
 
 TEST_F(WaveOutTest, InteropEveryKindOfFileReadsBackInSoxAndFfprobe) {
-  if (!Have("sox") || !Have("soxi") || !Have("ffprobe"))
-    GTEST_SKIP() << "sox, soxi or ffprobe is not installed";
+  MELVANTO_REQUIRE_TOOL(Have("sox") && Have("soxi") && Have("ffprobe"), "sox, soxi and ffprobe");
   struct Kind {
     const char* name;
     PcmFormat f;
