@@ -186,8 +186,10 @@ std::int32_t TAuFileIn::GetTotalTime() {
   const std::uint64_t bytesPerSecond =
       std::uint64_t{SampleRate_} * Channels_ * (BitsPerSample_ / 8);
   if (bytesPerSecond == 0 || Size() <= 0) return 0;
-  return static_cast<std::int32_t>(
-      std::nearbyint(static_cast<double>(Size()) / static_cast<double>(bytesPerSecond)));
+  // A damaged header can claim more seconds than 32 bits hold: say the most it can.
+  const double seconds = std::nearbyint(static_cast<double>(Size()) / static_cast<double>(bytesPerSecond));
+  return seconds >= std::numeric_limits<std::int32_t>::max() ? std::numeric_limits<std::int32_t>::max()
+                                                             : static_cast<std::int32_t>(seconds);
 }
 
 std::int64_t TAuFileIn::GetTotalSamples() {
@@ -249,7 +251,8 @@ void TAuFileIn::InitInternal() {
   }
   // Integer division: an unknown size (-1) gives 0 frames, which leaves Seek unbounded.
   TotalSamples_ = Size() / SampleSize_;
-  TotalTime_ = static_cast<std::int32_t>(TotalSamples_ / SampleRate_);
+  TotalTime_ = static_cast<std::int32_t>(
+      std::min<std::int64_t>(TotalSamples_ / SampleRate_, std::numeric_limits<std::int32_t>::max()));
   // Negative bounds mean nothing: the range starts at 0 and runs to the end.
   if (StartSample_ < 0) StartSample_ = 0;
   if (EndSample_ < -1) EndSample_ = -1;
