@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "fakes.h"
+#include "temp_dir.h"
 
 namespace melvanto::testing {
 namespace {
@@ -38,13 +39,6 @@ class TCopyOut : public TAuFileOut {
 
 class FileOutputTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/melvanto-out-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   // Runs out on a fresh input of the given bytes; returns the error message, if any.
   std::string RunWith(TCopyOut& out, const std::vector<std::uint8_t>& bytes) {
     TMemoryIn in(bytes, {8, 1, 8000});
@@ -62,7 +56,7 @@ class FileOutputTest : public ::testing::Test {
   }
   std::string Path(const std::string& name) { return (dir_ / name).string(); }
 
-  std::filesystem::path dir_;
+  TempDir dir_;
 };
 
 TEST_F(FileOutputTest, RewriteCreatesOrEmptiesTheTarget) {

@@ -27,6 +27,7 @@
 #include "main_thread.h"
 #include "stream.h"
 #include "wide_name.h"
+#include "temp_dir.h"
 
 namespace melvanto::testing {
 namespace {
@@ -161,16 +162,6 @@ TEST(FileStreamFdTest, ClosesExactlyOnceAcrossMovesAndRelease) {
 
 class FileStreamTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/melvanto-support-XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr) << std::strerror(errno);
-    dir_ = dir;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
-  }
-
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   std::u16string Name(const std::string& name) const { return Utf8ToUtf16(Path(name)); }
 
@@ -204,7 +195,8 @@ class FileStreamTest : public ::testing::Test {
     return out;
   }
 
-  std::string dir_;
+  TempDir tmp_;
+  std::string dir_ = tmp_.String();
 };
 
 TEST_F(FileStreamTest, CreateModeMakesOrEmptiesFileForReadWrite) {

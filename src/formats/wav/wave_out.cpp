@@ -53,6 +53,22 @@ std::uint32_t ChannelMask(std::uint32_t channels) {
   }
 }
 
+// The first 36 bytes the PCM and extensible headers share: RIFF, WAVE and the fmt fields.
+void PutRiffAndFormat(std::uint8_t* h, std::uint32_t riffSize, std::uint32_t fmtSize, std::uint16_t tag,
+                      TAuInput& input, std::uint16_t align) {
+  PutId(h, "RIFF");
+  PutLE32(h + 4, riffSize);
+  PutId(h + 8, "WAVE");
+  PutId(h + 12, "fmt ");
+  PutLE32(h + 16, fmtSize);
+  PutLE16(h + 20, tag);
+  PutLE16(h + 22, static_cast<std::uint16_t>(input.Channels()));
+  PutLE32(h + 24, input.SampleRate());
+  PutLE32(h + 28, Clamp32(std::int64_t{input.SampleRate()} * align));
+  PutLE16(h + 32, align);
+  PutLE16(h + 34, static_cast<std::uint16_t>(input.BitsPerSample()));
+}
+
 // Frames one IMA/DVI block holds, header frame included.
 std::uint32_t DviFramesPerBlock(std::uint32_t channels, std::uint16_t blockSize) {
   return static_cast<std::uint32_t>(channels == 1 ? adpcm::ImaMonoFrames(blockSize)
@@ -182,17 +198,7 @@ void TWaveOut::WritePcmHeader(TAuInput& input) {
   const std::int64_t size = input.Size() < 0 ? 0xFFFFFFFF : input.Size();
   const std::uint16_t align = BlockAlign(input.BitsPerSample(), input.Channels());
   std::uint8_t h[kPcmHeaderSize];
-  PutId(h, "RIFF");
-  PutLE32(h + 4, Clamp32(size + 36));
-  PutId(h + 8, "WAVE");
-  PutId(h + 12, "fmt ");
-  PutLE32(h + 16, 16);
-  PutLE16(h + 20, kWaveFormatPcm);
-  PutLE16(h + 22, static_cast<std::uint16_t>(input.Channels()));
-  PutLE32(h + 24, input.SampleRate());
-  PutLE32(h + 28, Clamp32(std::int64_t{input.SampleRate()} * align));
-  PutLE16(h + 32, align);
-  PutLE16(h + 34, static_cast<std::uint16_t>(input.BitsPerSample()));
+  PutRiffAndFormat(h, Clamp32(size + 36), 16, kWaveFormatPcm, input, align);
   PutId(h + 36, "data");
   HeaderDataSize = Clamp32(size);
   PutLE32(h + 40, HeaderDataSize);
@@ -204,17 +210,7 @@ void TWaveOut::WriteExtHeader(TAuInput& input) {
   const std::uint16_t align = BlockAlign(input.BitsPerSample(), input.Channels());
   const auto bits = static_cast<std::uint16_t>(input.BitsPerSample());
   std::uint8_t h[kExtHeaderSize];
-  PutId(h, "RIFF");
-  PutLE32(h + 4, Clamp32(size + 60));
-  PutId(h + 8, "WAVE");
-  PutId(h + 12, "fmt ");
-  PutLE32(h + 16, 40);
-  PutLE16(h + 20, kWaveFormatExtensible);
-  PutLE16(h + 22, static_cast<std::uint16_t>(input.Channels()));
-  PutLE32(h + 24, input.SampleRate());
-  PutLE32(h + 28, Clamp32(std::int64_t{input.SampleRate()} * align));
-  PutLE16(h + 32, align);
-  PutLE16(h + 34, bits);
+  PutRiffAndFormat(h, Clamp32(size + 60), 40, kWaveFormatExtensible, input, align);
   PutLE16(h + 36, 22);
   PutLE16(h + 38, bits);
   PutLE32(h + 40, ChannelMask(input.Channels()));

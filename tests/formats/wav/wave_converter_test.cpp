@@ -11,6 +11,7 @@
 
 #include "acm.h"
 #include "require_tool.h"
+#include "temp_dir.h"
 #include "riff.h"
 #include "wav_builder.h"
 #include "wave_in.h"
@@ -101,9 +102,8 @@ TEST(WaveConverterTest, GarbageInAnMpegWavIsNotConvertedAndNotValid) {
 TEST(WaveConverterTest, MpegWavFromAnotherToolDecodesCompletely) {
   MELVANTO_REQUIRE_TOOL(std::system("ffmpeg -v quiet -hide_banner -encoders 2>/dev/null | grep -q libmp3lame") == 0,
                         "ffmpeg with libmp3lame");
-  char dir[] = "/tmp/melvanto-mp3wav-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string wav = std::string(dir) + "/in.wav", raw = std::string(dir) + "/ref.raw";
+  TempDir dir;
+  const std::string wav = (dir / "in.wav").string(), raw = (dir / "ref.raw").string();
   ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=1 -ac 2 -c:a libmp3lame "
                          "-b:a 128k -f wav " + wav + " && ffmpeg -v error -i " + wav + " -f s16le " + raw)
                             .c_str()),
@@ -135,7 +135,6 @@ TEST(WaveConverterTest, MpegWavFromAnotherToolDecodesCompletely) {
     differ += std::abs(a - r) > 1;
   }
   EXPECT_EQ(differ, 0u);
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

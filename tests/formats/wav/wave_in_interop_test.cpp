@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "require_tool.h"
+#include "temp_dir.h"
 #include "wave_in.h"
 
 namespace melvanto::testing {
@@ -122,18 +123,10 @@ Delivered ReadWithWaveIn(const std::string& path, std::uint32_t want = 4099) {
 // A fresh directory for the tools' files, removed with everything in it afterwards.
 class InteropTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/melvanto_wav_interop.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
-  }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
-  std::string dir_;
+  TempDir tmp_;
+  std::string dir_ = tmp_.String();
 };
 
 constexpr const char* kFfmpeg = "ffmpeg -nostdin -y -hide_banner -loglevel error ";

@@ -15,6 +15,7 @@
 
 #include "fakes.h"
 #include "require_tool.h"
+#include "temp_dir.h"
 
 namespace melvanto::testing {
 namespace {
@@ -95,13 +96,6 @@ class TFullStream : public TMemoryStream {
 
 class WaveOutTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/melvanto-wav-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   std::string Path(const std::string& name) { return (dir_ / name).string(); }
   Bytes Contents(const std::string& name) {
     std::ifstream f(dir_ / name, std::ios::binary);
@@ -131,7 +125,7 @@ class WaveOutTest : public ::testing::Test {
     return RunOnce(out, in);
   }
 
-  std::filesystem::path dir_;
+  TempDir dir_;
 };
 
 Bytes PcmHeader(std::uint32_t size, std::uint16_t ch, std::uint32_t rate, std::uint16_t bits) {
