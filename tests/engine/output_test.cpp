@@ -116,12 +116,10 @@ TEST(OutputTest, RunRefusesWhenBusyOrWithoutInput) {
 }
 
 TEST(OutputTest, InvalidInputEndsTheRunAtOnce) {
-  TMemoryIn in(Ramp(10000), kMono8);
-  in.fileValid = false;
-  TRecordOut out;
-  EventLog log;
-  log.Attach(out);
-  out.SetInput(&in);
+  Rig rig(Ramp(10000), kMono8);
+  auto& log = rig.log;
+  auto& out = rig.out;
+  rig.in.fileValid = false;  // read at the first open, in the run
   out.Run();
   ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
   EXPECT_TRUE(out.data.empty());
@@ -339,12 +337,10 @@ TEST(OutputTest, PlainNotificationsShareTheQueueAndStopWithTheOutput) {
 }
 
 TEST(OutputTest, UnknownSizeKeepsProgressAtMinusOne) {
-  TMemoryIn in(Ramp(5000), kMono8, 100);
-  in.sizeKnown = false;
-  TRecordOut out;
-  EventLog log;
-  log.Attach(out);
-  out.SetInput(&in);
+  Rig rig(Ramp(5000), kMono8, 100);
+  auto& log = rig.log;
+  auto& out = rig.out;
+  rig.in.sizeKnown = false;
   out.Run();
   ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
   EXPECT_EQ(log.entries, (std::vector<std::string>{"progress -1", "done"}));
