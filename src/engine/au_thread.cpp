@@ -113,6 +113,7 @@ void TAuThread::PerformRun() {
     out.Interrupted_ = false;
     out.Busy_ = false;
   }
+  out.RunFinished();
   events.PostDone(&out, this, SleepCount(), run);
   DonePosted = true;
   WakeMainThreadWaiters();

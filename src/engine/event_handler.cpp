@@ -217,8 +217,14 @@ void TEventHandler::DeliverDone(TEvent& event) {
   thread->WaitForSleepAfter(event.sleepsAtPost);
   {
     std::lock_guard runLock(output->RunLock);
-    // A run started meanwhile keeps its Busy and its events.
-    if (output->EndRun(event.run)) RemoveEvents(output);
+    // A run started meanwhile keeps its Busy and its events; plain notifications are
+    // not the run's and stay too.
+    if (output->EndRun(event.run)) {
+      std::lock_guard lock(Lock);
+      Events.erase(std::remove_if(Events.begin(), Events.end(),
+                                  [&](const TEvent& e) { return e.sender == output && e.kind != Kind::Notify; }),
+                   Events.end());
+    }
   }
   HandOver(output, [output, thread]() -> TNotifyEvent {
     if (!thread->NotifyDone) return nullptr;

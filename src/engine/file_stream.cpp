@@ -34,6 +34,8 @@ TAuFileStream::TAuFileStream(const std::u16string& fileName, std::uint16_t mode,
   int flags = O_CLOEXEC;
   if (mode == kFileModeCreate) {
     flags |= O_RDWR | O_CREAT | O_TRUNC;
+  } else if (mode == kFileModeOpenOrCreate) {
+    flags |= O_RDWR | O_CREAT;
   } else {
     switch (mode & 3) {
       case 0: flags |= O_RDONLY; break;

@@ -30,6 +30,10 @@ class UniqueFd {
 // The mode that creates (or empties) a file for reading and writing.
 constexpr std::uint16_t kFileModeCreate = 0xFFFF;
 
+// Our own mode for appending: opens the file for reading and writing, creating it when it
+// does not exist, never truncating it.
+constexpr std::uint16_t kFileModeOpenOrCreate = 0xFFFE;
+
 // Mode bits of an existing file: access in bits 0-1, sharing in bits 4-7.
 constexpr std::uint16_t kFileModeRead = 0x0000;
 constexpr std::uint16_t kFileModeWrite = 0x0001;

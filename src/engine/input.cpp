@@ -146,15 +146,22 @@ void TAuStreamedInput::GetData(const std::uint8_t*& Buffer, std::uint32_t& Bytes
 
 // ---- TAuFileIn ----
 
+// The source cannot change under a run: the worker would read a closed stream.
+void TAuFileIn::RefuseWhileBusy() const {
+  if (Busy_) throw EAuException("The component is Busy");
+}
+
 // DataLock first: the worker reads the stream under it during a run.
 void TAuFileIn::SetStream(TStream* stream) {
   std::lock_guard lock(DataLock);
+  RefuseWhileBusy();
   CloseFile();
   TAuStreamedInput::SetStream(stream);
 }
 
 void TAuFileIn::SetFileName(const std::string& name) {
   std::lock_guard lock(DataLock);
+  RefuseWhileBusy();
   CloseFile();
   FileName_ = name;
   WideFileName_ = Utf8ToUtf16(name);
@@ -162,6 +169,7 @@ void TAuFileIn::SetFileName(const std::string& name) {
 
 void TAuFileIn::SetWideFileName(const std::u16string& name) {
   std::lock_guard lock(DataLock);
+  RefuseWhileBusy();
   CloseFile();
   WideFileName_ = name;
   FileName_ = Utf16ToUtf8(name);
@@ -249,8 +257,8 @@ void TAuFileIn::InitInternal() {
     }
     SampleSize_ = static_cast<std::uint16_t>((Channels_ * BitsPerSample_) >> 3);
   }
-  // Integer division: an unknown size (-1) gives 0 frames, which leaves Seek unbounded.
-  TotalSamples_ = Size() / SampleSize_;
+  // An unknown size (-1) gives 0 frames, which leaves Seek unbounded.
+  TotalSamples_ = Size() > 0 ? Size() / SampleSize_ : 0;
   TotalTime_ = static_cast<std::int32_t>(
       std::min<std::int64_t>(TotalSamples_ / SampleRate_, std::numeric_limits<std::int32_t>::max()));
   // Negative bounds mean nothing: the range starts at 0 and runs to the end.
@@ -297,7 +305,10 @@ bool TAuFileIn::Seek(std::int64_t SampleNum) {
   std::lock_guard lock(DataLock);
   if (!Seekable_) return false;
   const std::int64_t total = TotalSamples_;
-  if (total != 0 && SampleNum > total) return false;
+  // During a run a known size bounds the seek, an empty range included; otherwise 0 frames
+  // means "not known" and leaves it open.
+  const bool bounded = Busy_ ? Size() >= 0 : total != 0;
+  if (bounded && (SampleNum > total || (Busy_ && total == 0))) return false;
   if (!Busy_) {
     if (SampleSize_ != 0 && SampleNum > kMax / SampleSize_) return false;
     StartSample_ = SampleNum;

@@ -119,7 +119,7 @@ class TAuFileIn : public TAuStreamedInput {
 
   void SetStream(TStream* stream) override;
 
-  // Setting a name closes the file.
+  // Setting a name or a stream closes the file; during a run they raise "The component is Busy".
   const std::string& FileName() const { return FileName_; }
   void SetFileName(const std::string& name);
   const std::u16string& WideFileName() const { return WideFileName_; }
@@ -147,6 +147,8 @@ class TAuFileIn : public TAuStreamedInput {
   void CloseSourceStream();
   // Whether the format can be delivered: non-zero rate, channels and a whole-byte frame.
   bool FormatUsable() const;
+  // Raises "The component is Busy" during a run.
+  void RefuseWhileBusy() const;
   // A format field, read with the file open (getters may run before any Init).
   template <class T>
   T ReadFormat(const T& field) {

@@ -1,7 +1,5 @@
 #include "output.h"
 
-#include <sys/stat.h>
-
 #include <cassert>
 #include <cmath>
 
@@ -68,7 +66,9 @@ void TAuOutput::SetExceptionMessage(std::string message) { LockedSet(ExceptionMe
 void TAuOutput::Run() {
   std::lock_guard lock(RunLock);
   SetExceptionMessage({});
-  if (Busy_) throw EAuException("Component is Busy");
+  // A synchronous Stop that is still waiting counts as busy: a run started from a call it
+  // serves meanwhile would keep it waiting for that run too.
+  if (Busy_ || SyncStopping_ > 0) throw EAuException("Component is Busy");
   if (Input_.load() == nullptr) throw EAuException("Input is not assigned");
   // A Stop that reached an idle output must not mark this run as cut short.
   Interrupted_ = false;
@@ -85,6 +85,7 @@ void TAuOutput::Stop(bool Async) {
   worker.DonePosted = false;
   worker.StopRequest = true;
   if (Async) return;
+  ++SyncStopping_;
   EventHandler_->Block(this);
   EventHandler_->RemoveEvents(this);
   // Idle, not merely "done posted": a Run that slipped in after the old run cleared Busy
@@ -94,6 +95,7 @@ void TAuOutput::Stop(bool Async) {
   EventHandler_->WaitWhileDispatching(this);
   EventHandler_->Unblock(this);
   worker.NotifyDone = true;
+  --SyncStopping_;
 }
 
 void TAuOutput::PostNotify(TNotifyEvent handler) {
@@ -162,12 +164,8 @@ void TAuFileOut::SetFileMode(TFileOutputMode) { FileMode_ = TFileOutputMode::foR
 TStream* TAuFileOut::OpenTargetStream(const std::string& missingNameMessage) {
   if (StreamAssigned_) return Stream_;
   if (WideFileName_.empty()) throw EAuException(missingNameMessage);
-  // Appending to a file that does not exist yet writes a new one.
-  struct stat st{};
-  const bool exists = ::stat(Utf16ToUtf8(WideFileName_).c_str(), &st) == 0;
-  const std::uint16_t mode = FileMode_ == TFileOutputMode::foAppend && exists
-                                 ? static_cast<std::uint16_t>(ShareMode_ | kFileModeReadWrite)
-                                 : kFileModeCreate;
+  // Appending opens the file as it is, or creates it, in one step: never truncated.
+  const std::uint16_t mode = FileMode_ == TFileOutputMode::foAppend ? kFileModeOpenOrCreate : kFileModeCreate;
   OwnedStream_ = std::make_unique<TAuFileStream>(WideFileName_, mode, AccessRights_);
   Stream_ = OwnedStream_.get();
   return Stream_;

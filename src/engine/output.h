@@ -77,6 +77,9 @@ class TAuOutput : public TComponent {
   virtual void Prepare() = 0;
 
   void Notification(TComponent* component, TOperation operation) override;
+  // Called on the worker once a run is over and Busy is clear, just before its done event
+  // goes out; a descendant may release what only the run needed.
+  virtual void RunFinished() {}
 
   bool CanOutput() const { return CanOutput_.load(); }
   // For errors that arrive from elsewhere than Prepare and DoOutput (a codec's own threads).
@@ -116,6 +119,7 @@ class TAuOutput : public TComponent {
   TThreadExceptionEvent OnThreadException_;
   std::string ExceptionMessage_;
   std::atomic<std::uint64_t> RunCount_{0};
+  std::atomic<int> SyncStopping_{0};
   TEventHandler* EventHandler_ = nullptr;
   std::unique_ptr<TAuThread> Thread_;
 };
@@ -154,7 +158,7 @@ class TAuFileOut : public TAuStreamedOutput {
 
  protected:
   // For Prepare: the handed-in stream, or a new file stream on WideFileName (created for
-  // foRewrite or a missing file, opened for reading and writing for foAppend). An empty name raises
+  // foRewrite, opened or created without truncation for foAppend). An empty name raises
   // missingNameMessage.
   TStream* OpenTargetStream(const std::string& missingNameMessage);
 

@@ -155,6 +155,8 @@ class TRecordOut : public TAuOutput {
   int failAtBlock = -1;  // DoOutput raises on this block (1-based)
   bool failDone = false;
   Gate* gate = nullptr;  // when set, each block waits for a permit
+  Gate* finishGate = nullptr;  // when set, the worker waits after the run, Busy already clear
+  Gate* prepareGate = nullptr;  // when set, Prepare waits for a permit
   std::atomic<int>* doneCounter = nullptr;  // counts Done beyond the output's life
 
   std::vector<std::uint8_t> data;       // what was pulled, in order
@@ -166,6 +168,7 @@ class TRecordOut : public TAuOutput {
  protected:
   void Prepare() override {
     ++prepares;
+    if (prepareGate != nullptr) prepareGate->Pass();
     if (failPrepare) throw EAuException("Prepare failed");
     Input()->Init();
   }
@@ -180,6 +183,9 @@ class TRecordOut : public TAuOutput {
     blocks.push_back(bytes);
     if (static_cast<int>(blocks.size()) == failAtBlock) throw EAuException("Block failed");
     return true;
+  }
+  void RunFinished() override {
+    if (finishGate != nullptr) finishGate->Pass();
   }
   void Done() override {
     interruptedAtDone = Interrupted();

@@ -95,6 +95,7 @@ TEST(InputTest, EmptyOrInvertedRangeDeliversNothing) {
   in.SetEndSample(40);
   in.Init();
   EXPECT_EQ(in.Size(), 0);
+  EXPECT_FALSE(in.Seek(0));  // nothing to seek in, and nothing may leak out after it
   EXPECT_TRUE(Drain(in, 4096).empty());
   in.Flush();
 }
@@ -160,9 +161,11 @@ TEST(InputTest, InitWithoutNameOrStreamRaisesAndFlushCleansUp) {
   EXPECT_FALSE(in.Busy());
 }
 
-TEST(InputTest, SecondInitWhileBusyRaises) {
+TEST(InputTest, SecondInitOrANewSourceWhileBusyRaises) {
   TMemoryIn in(Ramp(16), kStereo16);
   in.Init();
+  EXPECT_THROW(in.SetFileName("other.raw"), EAuException);
+  EXPECT_THROW(in.SetStream(nullptr), EAuException);
   try {
     in.Init();
     FAIL() << "Init must raise";
@@ -304,6 +307,7 @@ TEST(InputTest, UnknownSizeIsNeverCutAndSeeksStayOpen) {
   EXPECT_EQ(in.TotalSamples(), -1);
   in.Init();
   EXPECT_EQ(in.Size(), -1);
+  EXPECT_TRUE(in.Seek(0));  // an unknown size bounds nothing
   EXPECT_EQ(Drain(in, 100), pcm);
   in.Flush();
 }

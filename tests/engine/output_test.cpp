@@ -229,19 +229,72 @@ TEST(OutputTest, SynchronousStopDropsQueuedEventsAndOnDone) {
 }
 
 TEST(OutputTest, SynchronousStopRightAfterANewRunWaitsForThatRunToo) {
-  // The new run may start while the old one is still posting its done event: the stop
-  // must not take the old run's end for the new one's. A race, so many tries.
+  // The new run starts while the old one has cleared Busy but not yet posted its done event:
+  // the stop must not take the old run's end for the new one's.
   Rig rig(Ramp(64), kMono8);
   auto& out = rig.out;
-  for (int i = 0; i < 1000; ++i) {
-    out.Run();
-    while (out.Busy()) std::this_thread::yield();
-    out.Run();
-    out.Stop(false);
-    ASSERT_FALSE(out.Busy()) << "try " << i;
-  }
+  Gate finish, prepare;
+  out.finishGate = &finish;
+  out.Run();
+  finish.AwaitWaiter();
+  ASSERT_FALSE(out.Busy());
+  out.prepareGate = &prepare;  // the new run will wait in Prepare
+  out.Run();
+  std::thread releaser = ReleaseOnStop(out.Thread(), finish);
+  // Holds the new run until the stop has returned, or long enough to show it waits; the
+  // verdict does not depend on the time: a stop that returns early does so while the run is held.
+  std::atomic<bool> stopReturned{false};
+  bool returnedEarly = true;
+  std::thread holder([&] {
+    prepare.AwaitWaiter();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    while (!stopReturned && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+    returnedEarly = stopReturned;
+    prepare.Open();
+  });
+  out.Stop(false);
+  stopReturned = true;
+  releaser.join();
+  holder.join();
+  EXPECT_FALSE(returnedEarly);
+  EXPECT_FALSE(out.Busy());
+  EXPECT_EQ(out.prepares.load(), 2);
+  EXPECT_EQ(out.dones.load(), 2);
   Flush();
-  EXPECT_EQ(out.prepares.load(), out.dones.load());
+  EXPECT_EQ(rig.log.done, 0);
+}
+
+TEST(OutputTest, RunIsRefusedFromACallServedDuringASynchronousStop) {
+  // Busy is already clear while the worker still finishes; a Run from a hand-over the stop
+  // serves would otherwise keep the stop waiting for a whole new run.
+  Rig rig(Ramp(64), kMono8);
+  auto& out = rig.out;
+  Gate finish;
+  out.finishGate = &finish;
+  out.Run();
+  finish.AwaitWaiter();
+  std::atomic<bool> called{false};
+  std::string refused;
+  std::thread caller([&] {
+    Synchronize([&] {
+      try {
+        out.Run();
+      } catch (const EAuException& e) {
+        refused = e.what();
+      }
+      called = true;
+    });
+  });
+  std::thread releaser([&] {
+    while (!out.Thread()->StopRequest || !called) std::this_thread::yield();
+    finish.Open();
+  });
+  out.Stop(false);
+  releaser.join();
+  caller.join();
+  EXPECT_EQ(refused, "Component is Busy");
+  EXPECT_FALSE(out.Busy());
+  EXPECT_EQ(out.prepares.load(), 1);
 }
 
 TEST(OutputTest, AsynchronousStopDeliversOnDoneOnceAfterDone) {

@@ -86,7 +86,8 @@ void TWaveConverter::LoadWave(TStream& Source) {
       SetSize(present);
       SetPosition(0);
       WriteBuffer(f + pos, present);
-      pos += present;
+      // The audio is found: the letters "data" in a later comment must not replace it.
+      break;
     }
   }
   SetPosition(0);

@@ -404,18 +404,25 @@ bool TWaveIn::SeekInternal(std::int64_t& SampleNum) {
   // The byte offset must stay countable whatever frame number the caller asks for.
   const std::int64_t room = std::numeric_limits<std::int64_t>::max() - HeaderSize_;
   const std::int64_t widest = std::int64_t{Channels_} * 8;
-  if (SampleNum > room / std::max<std::int64_t>(widest, 1)) return false;
+  const bool adpcm = WavType_ == TWavType::wtDVIADPCM || WavType_ == TWavType::wtMSADPCM;
+  if (!adpcm && SampleNum > room / std::max<std::int64_t>(widest, 1)) return false;
   std::int64_t offset;
   switch (WavType_) {
     case TWavType::wtDVIADPCM: {
       const std::int64_t perBlock = Channels_ == 2 ? adpcm::ImaStereoFrames(DVIBlockAlign)
                                                    : adpcm::ImaMonoFrames(DVIBlockAlign);
-      offset = SampleNum / perBlock * DVIBlockAlign;
+      const std::int64_t blocks = SampleNum / perBlock;
+      if (blocks > room / std::max<std::int64_t>(DVIBlockAlign, 1)) return false;
+      offset = blocks * DVIBlockAlign;
       break;
     }
-    case TWavType::wtMSADPCM:
-      offset = SampleNum / MSSamplesPerBlock * MSBlockAlign;
+    case TWavType::wtMSADPCM: {
+      // A block can be far larger than the frames it holds: bound by blocks, not frames.
+      const std::int64_t blocks = SampleNum / MSSamplesPerBlock;
+      if (blocks > room / std::max<std::int64_t>(MSBlockAlign, 1)) return false;
+      offset = blocks * MSBlockAlign;
       break;
+    }
     case TWavType::wtPCM:
     case TWavType::wtExtPCM:
     case TWavType::wtACM:

@@ -54,6 +54,15 @@ TEST(WaveConverterTest, LoadWaveTakesExactIdentifiersAndOnlyTheBytesThatExist) {
   EXPECT_EQ(b.Size(), 6);  // sized by the file, not by the claim
   EXPECT_EQ(GetLE16(b.SourceFormat.data()), 0x55);
 
+  // The first data chunk is the audio: "data" in a later comment does not replace it.
+  WavBuilder trailing;
+  trailing.Riff().Chunk("fmt ", WavBuilder::Fmt(0x55, 1, 8000, 1, 0)).Chunk("data", {1, 2, 3, 4, 5, 6, 7, 8});
+  trailing.Raw("LIST").U32(16).Raw("metadata\x02\0\0\0!!");
+  TMemoryStream in4(trailing.Get());
+  TWaveConverter d;
+  d.LoadWave(in4);
+  EXPECT_EQ(d.Size(), 8);
+
   // A fmt body longer than the record is cut at 129 bytes.
   std::vector<std::uint8_t> big(300, 0xAB);
   PutLE16(big.data(), 0x55);

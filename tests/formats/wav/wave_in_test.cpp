@@ -291,6 +291,18 @@ TEST(WaveInTest, MsAdpcmBlockWithABadPredictorIndexEndsTheData) {
   EXPECT_EQ(r.Drain().size(), 20u * 2);  // the first block only
 }
 
+TEST(WaveInTest, HugeStartInAnAdpcmFileIsRefusedWithoutOverflow) {
+  // MS ADPCM with 2 frames in a 4 KiB block: bytes grow 2,000 times faster than frames.
+  WavBuilder b;
+  auto fmt = WavBuilder::Fmt(2, 1, 8000, 4096, 4);
+  fmt.insert(fmt.end(), {8, 0, 2, 0, 1, 0, 0, 1, 0, 0});
+  b.Riff().Chunk("fmt ", fmt).Chunk("fact", {2, 0, 0, 0}).Chunk("data", std::vector<std::uint8_t>(4096));
+  Reader r(b.Get());
+  ASSERT_TRUE(r.in.Valid());
+  r.in.SetStartSample(std::int64_t{1} << 58);
+  EXPECT_LE(r.Drain().size(), 4u);  // the seek is refused; nothing past the fact count
+}
+
 TEST(WaveInTest, MissingFileRaisesFromTheFormatGetters) {
   TWaveIn in;
   in.SetFileName("/nonexistent/melvanto.wav");
