@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "components.h"
 
 namespace melvanto::testing {
@@ -27,6 +29,23 @@ inline bool PumpUntil(const std::function<bool()>& done,
     CheckSynchronize(std::chrono::milliseconds(1));
   }
   return true;
+}
+
+// Pulls everything (or at most maxCalls blocks) in requests of want bytes; the sizes of the
+// blocks go to sizes when given.
+inline std::vector<std::uint8_t> Drain(TAuInput& in, std::uint32_t want, std::vector<std::uint32_t>* sizes = nullptr,
+                                       int maxCalls = 100000) {
+  std::vector<std::uint8_t> out;
+  for (int i = 0; i < maxCalls; ++i) {
+    const std::uint8_t* block = nullptr;
+    std::uint32_t bytes = want;
+    in.GetData(block, bytes);
+    if (bytes == 0) break;
+    EXPECT_LE(bytes, want);
+    out.insert(out.end(), block, block + bytes);
+    if (sizes) sizes->push_back(bytes);
+  }
+  return out;
 }
 
 // PCM bytes 0,1,2,... so that any lost, doubled or moved byte shows.
@@ -143,6 +162,20 @@ inline std::thread ReleaseOnStop(TAuThread* worker, Gate& gate) {
     while (!worker->StopRequest) std::this_thread::yield();
     gate.Open();
   });
+}
+
+// One complete run of out on in, pumping hand-overs until OnDone; returns the run's error
+// message, if any. Every output flushes its input when a run ends.
+inline std::string RunOnce(TAuOutput& out, TAuInput& in) {
+  bool done = false;
+  out.SetOnDone([&](TComponent*) { done = true; });
+  out.SetInput(&in);
+  out.Run();
+  EXPECT_TRUE(PumpUntil([&] { return done; }));
+  out.SetOnDone(nullptr);
+  out.SetInput(nullptr);
+  EXPECT_FALSE(in.Busy()) << "the input is flushed after every run";
+  return out.ExceptionMessage();
 }
 
 // Pulls blocks of blockBytes and keeps them; counts Prepare and Done; fails on request.

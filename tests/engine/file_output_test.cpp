@@ -42,18 +42,9 @@ class FileOutputTest : public ::testing::Test {
   // Runs out on a fresh input of the given bytes; returns the error message, if any.
   std::string RunWith(TCopyOut& out, const std::vector<std::uint8_t>& bytes) {
     TMemoryIn in(bytes, {8, 1, 8000});
-    bool done = false;
-    out.SetOnDone([&](TComponent*) { done = true; });
-    out.SetInput(&in);
-    out.Run();
-    EXPECT_TRUE(PumpUntil([&] { return done; }));
-    out.SetInput(nullptr);
-    return out.ExceptionMessage();
+    return RunOnce(out, in);
   }
-  std::vector<std::uint8_t> Contents(const std::string& name) {
-    std::ifstream f(dir_ / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-  }
+  std::vector<std::uint8_t> Contents(const std::string& name) { return dir_.Contents(name); }
   std::string Path(const std::string& name) { return (dir_ / name).string(); }
 
   TempDir dir_;

@@ -11,22 +11,6 @@ namespace {
 
 constexpr PcmFormat kStereo16{16, 2, 44100};  // 4 bytes a frame
 
-// Pulls everything (or at most maxCalls blocks) in blocks of want bytes.
-std::vector<std::uint8_t> Drain(TAuInput& in, std::uint32_t want, std::vector<std::uint32_t>* sizes = nullptr,
-                                int maxCalls = 100000) {
-  std::vector<std::uint8_t> out;
-  for (int i = 0; i < maxCalls; ++i) {
-    const std::uint8_t* block = nullptr;
-    std::uint32_t bytes = want;
-    in.GetData(block, bytes);
-    if (bytes == 0) break;
-    EXPECT_LE(bytes, want);
-    out.insert(out.end(), block, block + bytes);
-    if (sizes) sizes->push_back(bytes);
-  }
-  return out;
-}
-
 std::vector<std::uint8_t> Slice(const std::vector<std::uint8_t>& v, std::size_t from, std::size_t to) {
   return {v.begin() + static_cast<std::ptrdiff_t>(from), v.begin() + static_cast<std::ptrdiff_t>(to)};
 }

@@ -5,10 +5,14 @@
 
 #include <stdlib.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace melvanto::testing {
 
@@ -29,6 +33,11 @@ class TempDir {
   const std::filesystem::path& Path() const { return path_; }
   std::string String() const { return path_.string(); }
   std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+  // The bytes of a file in the folder (empty when it does not exist).
+  std::vector<std::uint8_t> Contents(const std::string& name) const {
+    std::ifstream f(path_ / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+  }
 
  private:
   std::filesystem::path path_;

@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "acm.h"
+#include "fakes.h"
 #include "require_tool.h"
 #include "temp_dir.h"
 #include "riff.h"
@@ -126,14 +127,7 @@ TEST(WaveConverterTest, MpegWavFromAnotherToolDecodesCompletely) {
   EXPECT_EQ(in.Channels(), 2u);
   EXPECT_EQ(in.BitsPerSample(), 16u);
   in.Init();
-  std::vector<std::uint8_t> got;
-  for (;;) {
-    const std::uint8_t* block = nullptr;
-    std::uint32_t n = 65536;
-    in.GetData(block, n);
-    if (n == 0) break;
-    got.insert(got.end(), block, block + n);
-  }
+  const std::vector<std::uint8_t> got = Drain(in, 65536);
   in.Flush();
   // The same decoder family on the same frames: every frame, the same length.
   EXPECT_EQ(got.size(), reference.size());

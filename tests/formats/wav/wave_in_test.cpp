@@ -19,15 +19,7 @@ struct Reader {
   ~Reader() { in.SetStream(nullptr); }
   std::vector<std::uint8_t> Drain(std::uint32_t want = 65536, std::vector<std::uint32_t>* sizes = nullptr) {
     in.Init();
-    std::vector<std::uint8_t> out;
-    for (;;) {
-      const std::uint8_t* block = nullptr;
-      std::uint32_t bytes = want;
-      in.GetData(block, bytes);
-      if (bytes == 0) break;
-      out.insert(out.end(), block, block + bytes);
-      if (sizes) sizes->push_back(bytes);
-    }
+    std::vector<std::uint8_t> out = testing::Drain(in, want, sizes);
     in.Flush();
     return out;
   }

@@ -97,24 +97,9 @@ class TFullStream : public TMemoryStream {
 class WaveOutTest : public ::testing::Test {
  protected:
   std::string Path(const std::string& name) { return (dir_ / name).string(); }
-  Bytes Contents(const std::string& name) {
-    std::ifstream f(dir_ / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-  }
+  Bytes Contents(const std::string& name) { return dir_.Contents(name); }
   void Store(const std::string& name, const Bytes& b) {
     std::ofstream(dir_ / name, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
-  }
-  // One complete run; returns the error message, if any.
-  static std::string RunOnce(TWaveOut& out, TAuInput& in) {
-    bool done = false;
-    out.SetOnDone([&](TComponent*) { done = true; });
-    out.SetInput(&in);
-    out.Run();
-    EXPECT_TRUE(PumpUntil([&] { return done; }));
-    out.SetOnDone(nullptr);
-    out.SetInput(nullptr);
-    EXPECT_FALSE(in.Busy()) << "the input is flushed after every run";
-    return out.ExceptionMessage();
   }
   std::string Write(const std::string& name, const Bytes& pcm, PcmFormat f,
                     TFileOutputMode mode = TFileOutputMode::foRewrite) {
