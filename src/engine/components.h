@@ -10,4 +10,5 @@
 #include "main_thread.h"
 #include "output.h"
 #include "stream.h"
+#include "tagged_file.h"
 #include "wide_name.h"
