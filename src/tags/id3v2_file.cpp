@@ -203,7 +203,9 @@ bool TId3v2Tags::WriteToFile(TFileHandle Handle, bool Unicode) {
   for (int f = 0; f < tfFrameCount; ++f) {
     const auto frame = static_cast<TFrame>(f);
     if (frame == tfComment) continue;
-    const char* storeId = FrameId(frame, true);
+    // Values come from the id set the properties use, so a 2.2 tag read here is written
+    // out again; the file always gets the four-letter ids.
+    const char* storeId = FrameId(frame, NewFrameIds_);
     const bool wide = std::holds_alternative<std::u16string>(GetValue(storeId));
     std::string text;
     std::uint8_t encoding = 0;
@@ -221,7 +223,7 @@ bool TId3v2Tags::WriteToFile(TFileHandle Handle, bool Unicode) {
     const std::size_t frameSize = 1 + text.size();
     if (frameSize > kSyncsafeMax) return false;
     // The year is written as the 2.4 recording time; 2.4 has no year frame.
-    const char* fileId = frame == tfYear ? "TDRC" : storeId;
+    const char* fileId = frame == tfYear ? "TDRC" : FrameId(frame, true);
     const std::size_t at = frames.size();
     frames.resize(at + kHeaderSize + frameSize);
     std::memcpy(&frames[at], fileId, 4);

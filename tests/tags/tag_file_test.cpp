@@ -256,6 +256,17 @@ TEST_F(TagFile, Id3v2Version2FixtureUsesThreeLetterIds) {
   EXPECT_EQ(tags.Link(), u"http://x.example");
   EXPECT_TRUE(IsNull(tags.GetValue("TIT2")));
 
+  // Written out again, the values go under the four-letter ids of 2.4.
+  Fd out(dir / "out.mp3", O_RDWR | O_CREAT);
+  ASSERT_TRUE(tags.WriteToFile(out.get(), true));
+  ASSERT_EQ(::lseek(out.get(), 0, SEEK_SET), 0);
+  TId3v2Tags again;
+  ASSERT_TRUE(again.ReadFromFile(out.get()));
+  EXPECT_TRUE(again.NewFrameIds());
+  EXPECT_EQ(again.Title(), u"Old title");
+  EXPECT_EQ(again.Artist(), u"\u0416uk");
+  EXPECT_EQ(again.Year(), "1999");
+
   // A later 2.3 tag switches the properties back to four-letter ids.
   const auto v3 = Put(Tag(3, Frame(3, "TIT2", Latin1("New"))), "v3.mp3");
   Fd fd3(v3, O_RDONLY);
