@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev  # tests and benchmarks
   clang libclang-rt-14-dev                    # sanitizer and fuzzer runtimes
   libavcodec-dev libavformat-dev libswresample-dev libavutil-dev  # the media backend
+  libtagc0-dev libtag1-dev                    # TagLib: loaded at run time, linked by interop tests
   sox ffmpeg                                  # other tools' readers and writers, for interop tests
 )
 
