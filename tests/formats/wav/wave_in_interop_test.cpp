@@ -18,35 +18,13 @@
 
 #include "require_tool.h"
 #include "temp_dir.h"
+#include "tools.h"
 #include "wave_in.h"
 
 namespace melvanto::testing {
 namespace {
 
-bool HaveTool(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-bool HaveMp3Encoder() {
-  return HaveTool("ffmpeg") &&
-         std::system("ffmpeg -hide_banner -encoders 2>/dev/null | grep -q libmp3lame") == 0;
-}
-
-#define REQUIRE_TOOL(name) MELVANTO_REQUIRE_TOOL(HaveTool(name), name)
-
-bool Shell(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }
-
-// Standard output of a command; nothing when it fails.
-std::optional<std::vector<std::uint8_t>> Capture(const std::string& cmd) {
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return std::nullopt;
-  std::vector<std::uint8_t> out;
-  std::uint8_t buf[65536];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.insert(out.end(), buf, buf + n);
-  if (pclose(p) != 0) return std::nullopt;
-  return out;
-}
+#define REQUIRE_TOOL(name) MELVANTO_REQUIRE_COMMAND(name)
 
 std::vector<std::uint8_t> ReadFile(const std::string& path) {
   std::ifstream f(path, std::ios::binary);

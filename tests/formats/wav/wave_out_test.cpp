@@ -16,6 +16,7 @@
 #include "fakes.h"
 #include "require_tool.h"
 #include "temp_dir.h"
+#include "tools.h"
 
 namespace melvanto::testing {
 namespace {
@@ -446,18 +447,7 @@ TEST_F(WaveOutTest, ImaAppendTakesTheFilesBlockSizeAndCountsFrames) {
 
 // ---- Read back by other tools ----
 
-std::string Tool(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buf[4096];
-    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
-bool Have(const char* tool) {
-  return system((std::string("command -v ") + tool + " >/dev/null").c_str()) == 0;
-}
+std::string Tool(const std::string& command) { return CaptureText(command); }
 
 std::int16_t Sample(const void* p) {
   const auto* b = static_cast<const std::uint8_t*>(p);
@@ -465,7 +455,7 @@ std::int16_t Sample(const void* p) {
 }
 
 TEST_F(WaveOutTest, InteropEveryKindOfFileReadsBackInSoxAndFfprobe) {
-  MELVANTO_REQUIRE_TOOL(Have("sox") && Have("soxi") && Have("ffprobe"), "sox, soxi and ffprobe");
+  MELVANTO_REQUIRE_TOOL(HaveTool("sox") && HaveTool("soxi") && HaveTool("ffprobe"), "sox, soxi and ffprobe");
   struct Kind {
     const char* name;
     PcmFormat f;
