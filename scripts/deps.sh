@@ -8,8 +8,9 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev  # tests and benchmarks
   clang libclang-rt-14-dev                    # sanitizer and fuzzer runtimes
   libavcodec-dev libavformat-dev libswresample-dev libavutil-dev  # the media backend
+  libmp3lame0 libmp3lame-dev                  # LAME: loaded at run time
   libtagc0-dev libtag1-dev                    # TagLib: loaded at run time, linked by interop tests
-  sox ffmpeg                                  # other tools' readers and writers, for interop tests
+  sox ffmpeg lame                             # other tools' readers and writers, for interop tests
 )
 
 missing=()

@@ -7,6 +7,7 @@
 
 #include "file_access.h"
 #include "id3.h"
+#include "id3v1_record.h"
 #include "tags.h"
 #include "text_codec.h"
 
@@ -14,7 +15,7 @@ namespace melvanto {
 
 namespace {
 
-using Record = std::array<std::uint8_t, id3v1::kRecordSize>;
+using Record = TId3v1Record;
 
 // Seeks to the record and reads it; true when a whole record with its marker was read.
 bool ReadRecord(TFileHandle fd, Record& record) {
@@ -29,10 +30,6 @@ std::string Field(const Record& record, std::size_t offset, std::size_t length) 
   const auto* begin = reinterpret_cast<const char*>(record.data() + offset);
   const std::string_view raw(begin, length);
   return TrimControl(raw.substr(0, raw.find('\0')));
-}
-
-void PutField(Record& record, std::size_t offset, std::size_t length, std::string_view text) {
-  std::memcpy(record.data() + offset, text.data(), std::min(length, text.size()));
 }
 
 }  // namespace
@@ -74,21 +71,7 @@ bool TId3v1Tags::WriteToFile(TFileHandle Handle, bool Unicode) {
   if (!TAuTags::WriteToFile(Handle, Unicode)) return false;
   if (!file_access::Seek(Handle, 0, SEEK_END)) return false;
 
-  Record record{};
-  std::memcpy(record.data(), "TAG", 3);
-  PutField(record, id3v1::kTitle, id3v1::kTextLength, Title());
-  PutField(record, id3v1::kArtist, id3v1::kTextLength, Artist());
-  PutField(record, id3v1::kAlbum, id3v1::kTextLength, Album());
-  PutField(record, id3v1::kYear, id3v1::kYearLength, std::to_string(Year()));
-  if (Track() != 0) {
-    PutField(record, id3v1::kComment, id3v1::kCommentWithTrackLength, Comment());
-    record[id3v1::kTrackMarker] = 0;
-    record[id3v1::kTrack] = Track();
-  } else {
-    PutField(record, id3v1::kComment, id3v1::kTextLength, Comment());
-  }
-  // The stored code as it is: a record read with 255 ("no genre") keeps it.
-  record[id3v1::kGenre] = static_cast<std::uint8_t>(AsInteger("genre"));
+  const TId3v1Record record = MakeId3v1Record(*this, TId3v1YearForm::AnyYear);
   return file_access::WriteAll(Handle, record.data(), record.size());
 }
 

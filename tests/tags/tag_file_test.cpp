@@ -132,6 +132,10 @@ TEST_F(TagFile, Id3v1FieldsEndAtTheirFirstZeroAndKeepLatin1) {
   Fd rw(dir / "copy.mp3", O_RDWR | O_CREAT);
   ASSERT_TRUE(tags.WriteToFile(rw.get(), false));
   EXPECT_EQ(Get("copy.mp3")[127], 255);
+  // A cleared container stores no genre: the record says "none", not "Blues".
+  tags.Clear();
+  ASSERT_TRUE(tags.WriteToFile(rw.get(), false));
+  EXPECT_EQ(Get("copy.mp3")[255], 255);
 }
 
 TEST_F(TagFile, Id3v1DetectAndFailures) {
