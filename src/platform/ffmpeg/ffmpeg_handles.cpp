@@ -1,0 +1,16 @@
+#include "ffmpeg_handles.h"
+
+#include <mutex>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace melvanto::ffmpeg {
+
+void SilenceLogging() {
+  static std::once_flag once;
+  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+}  // namespace melvanto::ffmpeg
