@@ -1,6 +1,7 @@
 #include "file_access.h"
 
 #include <sys/mman.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,6 +52,13 @@ bool Truncate(int fd, std::int64_t length) {
   int rc;
   do rc = ::ftruncate(fd, static_cast<off_t>(length));
   while (rc != 0 && errno == EINTR);
+  return rc == 0;
+}
+
+bool Reserve(int fd, std::int64_t offset, std::int64_t length) {
+  int rc;
+  do rc = ::posix_fallocate(fd, static_cast<off_t>(offset), static_cast<off_t>(length));
+  while (rc == EINTR);
   return rc == 0;
 }
 

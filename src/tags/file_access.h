@@ -16,6 +16,8 @@ std::optional<std::int64_t> Size(int fd);
 std::size_t Read(int fd, void* buffer, std::size_t count);
 bool WriteAll(int fd, const void* buffer, std::size_t count);
 bool Truncate(int fd, std::int64_t length);
+// Allocates [offset, offset + length) on disk, lengthening the file as needed.
+bool Reserve(int fd, std::int64_t offset, std::int64_t length);
 
 // A shared, writable view of a whole file; unmapped when it goes.
 class WritableMapping {

@@ -4,12 +4,28 @@
 #include <cstring>
 #include <string>
 
+#include "text_codec.h"
+
 namespace melvanto {
 
 namespace {
 
 void PutField(TId3v1Record& record, std::size_t offset, std::size_t length, std::string_view text) {
   std::memcpy(record.data() + offset, text.data(), std::min(length, text.size()));
+}
+
+// The stored genre as a record's code: a number as it is; a name (as copied from a
+// container that keeps genres as text) through the table; nothing, or text that names no
+// genre, as "none".
+std::uint8_t GenreCode(const TTagValue& genre) {
+  if (IsNull(genre)) return id3v1::kNoGenre;
+  const std::string text = TrimControl(TagValueAsString(genre));
+  if (std::holds_alternative<std::uint8_t>(genre) || std::holds_alternative<std::uint16_t>(genre) ||
+      ParseInteger(text))
+    return static_cast<std::uint8_t>(TagValueAsInteger(genre));
+  for (std::size_t code = 0; code < kId3v1GenreCount; ++code)
+    if (SameText(kId3v1Genres[code], text)) return static_cast<std::uint8_t>(code);
+  return id3v1::kNoGenre;
 }
 
 }  // namespace
@@ -30,8 +46,7 @@ TId3v1Record MakeId3v1Record(const TId3v1Tags& tags, TId3v1YearForm yearForm) {
   } else {
     PutField(record, id3v1::kComment, id3v1::kTextLength, tags.Comment());
   }
-  const TTagValue genre = tags.GetValue("genre");
-  record[id3v1::kGenre] = IsNull(genre) ? id3v1::kNoGenre : static_cast<std::uint8_t>(TagValueAsInteger(genre));
+  record[id3v1::kGenre] = GenreCode(tags.GetValue("genre"));
   return record;
 }
 

@@ -242,7 +242,13 @@ bool TId3v2Tags::WriteToFile(TFileHandle Handle, bool Unicode) {
   const auto oldSize = file_access::Size(Handle);
   if (!oldSize) return false;
   const auto newSize = file_access::Seek(Handle, static_cast<std::int64_t>(tagLength), SEEK_END);
-  if (!newSize || !file_access::Truncate(Handle, *newSize)) return false;
+  if (!newSize) return false;
+  // The room is taken on disk first: a mapped write into space the disk does not have
+  // kills the process instead of failing.
+  if (!file_access::Reserve(Handle, *oldSize, static_cast<std::int64_t>(tagLength))) {
+    file_access::Truncate(Handle, *oldSize);
+    return false;
+  }
 
   file_access::WritableMapping view(Handle, static_cast<std::size_t>(*newSize));
   if (!view.Valid()) {
@@ -255,8 +261,7 @@ bool TId3v2Tags::WriteToFile(TFileHandle Handle, bool Unicode) {
   std::memcpy(base, header.data(), header.size());
   if (!frames.empty()) std::memcpy(base + kHeaderSize, frames.data(), frames.size());
   std::memset(base + kHeaderSize + frames.size(), 0, padding);
-  view.Flush();
-  return true;
+  return view.Flush();
 }
 
 }  // namespace melvanto

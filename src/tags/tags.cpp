@@ -59,6 +59,7 @@ void TAuTags::CopyValuesFrom(const TAuTags& Source) {
   if (&Source == this) return;  // clearing first would lose every value
   Clear();
   for (const Entry& e : Source.Entries) SetValue(e.Name, e.Value);
+  CopyStateFrom(Source);
 }
 
 void TAuTags::Assign(const TPersistent* Source) {
@@ -130,6 +131,10 @@ constexpr FrameIds kFrameIds[TId3v2Tags::tfFrameCount] = {
 
 const char* TId3v2Tags::FrameId(TFrame Frame, bool NewFrameIds) {
   return NewFrameIds ? kFrameIds[Frame].New : kFrameIds[Frame].Old;
+}
+
+void TId3v2Tags::CopyStateFrom(const TAuTags& Source) {
+  if (const auto* v2 = dynamic_cast<const TId3v2Tags*>(&Source)) NewFrameIds_ = v2->NewFrameIds_;
 }
 
 TId3v2Tags::TId3v2Tags() {

@@ -58,6 +58,8 @@ class TAuTags : public TPersistent {
 
  protected:
   void AssignTo(TPersistent* Dest) const override;
+  // Called after the values were copied from another container: state beyond the values.
+  virtual void CopyStateFrom(const TAuTags& /*Source*/) {}
   // Registers a name with its first value; constructors only.
   bool AddTag(std::string_view Name, const TTagValue& Initial);
 
@@ -168,6 +170,10 @@ class TId3v2Tags : public TAuTags {
   bool Detect(TFileHandle Handle) override;
   bool ReadFromFile(TFileHandle Handle) override;
   bool WriteToFile(TFileHandle Handle, bool Unicode) override;
+
+ protected:
+  // A copy of a container read from a 2.2 tag keeps reading the three-letter ids it holds.
+  void CopyStateFrom(const TAuTags& Source) override;
 
  private:
   bool NewFrameIds_ = true;

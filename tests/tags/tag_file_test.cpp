@@ -260,6 +260,12 @@ TEST_F(TagFile, Id3v2Version2FixtureUsesThreeLetterIds) {
   EXPECT_EQ(tags.Link(), u"http://x.example");
   EXPECT_TRUE(IsNull(tags.GetValue("TIT2")));
 
+  // A copy keeps reading what it holds.
+  TId3v2Tags copy;
+  copy.Assign(&tags);
+  EXPECT_FALSE(copy.NewFrameIds());
+  EXPECT_EQ(copy.Title(), u"Old title");
+
   // Written out again, the values go under the four-letter ids of 2.4.
   Fd out(dir / "out.mp3", O_RDWR | O_CREAT);
   ASSERT_TRUE(tags.WriteToFile(out.get(), true));

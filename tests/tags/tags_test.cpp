@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "id3v1_record.h"
 #include "tags.h"
 
 namespace melvanto::testing {
@@ -200,6 +201,35 @@ TEST(TagContainers, CreateMakesAFreshContainerOfTheSameKind) {
   EXPECT_STREQ(fresh->ClassName(), "TId3v1Tags");
   EXPECT_TRUE(fresh->Empty());
   EXPECT_EQ(fresh->AsInteger("genre"), 12);
+}
+
+// A genre copied in as text (the common set keeps names) becomes its code in the record,
+// and no genre at all is "none" rather than code 0, "Blues".
+TEST(Id3v1Record, GenreFromWhatTheContainerHolds) {
+  TCommonTags common;
+  TId3v1Tags v1;
+  const std::pair<std::u16string, int> cases[] = {{u"Rock", 17}, {u" hip-hop ", 7}, {u"", 255}, {u"No such", 255}, {u"12", 12}};
+  for (const auto& [genre, code] : cases) {
+    common.SetGenre(genre);
+    v1.Assign(&common);
+    EXPECT_EQ(MakeId3v1Record(v1, TId3v1YearForm::AnyYear)[127], code);
+  }
+  v1.Clear();
+  EXPECT_EQ(MakeId3v1Record(v1, TId3v1YearForm::AnyYear)[127], 255);
+  v1.SetGenreId(200);  // kept as stored
+  EXPECT_EQ(MakeId3v1Record(v1, TId3v1YearForm::AnyYear)[127], 200);
+}
+
+TEST(Id3v1Record, YearForms) {
+  TId3v1Tags v1;
+  for (const auto& [year, any, four] : {std::tuple{0, "0", ""}, std::tuple{999, "999", ""}, std::tuple{2024, "2024", "2024"},
+                                        std::tuple{12345, "1234", ""}}) {
+    v1.SetYear(static_cast<std::uint16_t>(year));
+    const auto a = MakeId3v1Record(v1, TId3v1YearForm::AnyYear);
+    const auto f = MakeId3v1Record(v1, TId3v1YearForm::FourDigitsOnly);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&a[93]), 4).c_str(), std::string(any)) << year;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&f[93]), 4).c_str(), std::string(four)) << year;
+  }
 }
 
 }  // namespace

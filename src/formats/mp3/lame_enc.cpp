@@ -1,6 +1,7 @@
 #include "lame_enc.h"
 
-#include <dlfcn.h>
+#include "dynamic_library.h"
+
 #include <fcntl.h>
 #include <lame/lame.h>
 #include <unistd.h>
@@ -61,51 +62,41 @@ struct LameApi {
   decltype(&lame_get_lametag_frame) get_lametag_frame;
 };
 
-struct DlClose {
-  void operator()(void* handle) const { ::dlclose(handle); }
-};
-
 struct LameLibrary {
-  std::unique_ptr<void, DlClose> Handle;
+  explicit LameLibrary(const std::string& name) : Library(name) {}
+  TDynamicLibrary Library;
   LameApi Api{};
 };
 
-template <class F>
-bool Resolve(void* handle, const char* name, F& slot) {
-  slot = reinterpret_cast<F>(::dlsym(handle, name));
-  return slot != nullptr;
-}
-
 std::unique_ptr<LameLibrary> LoadLame(const std::string& name) {
-  auto lib = std::make_unique<LameLibrary>();
-  lib->Handle.reset(::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL));
-  if (!lib->Handle) return nullptr;
-  void* h = lib->Handle.get();
+  auto lib = std::make_unique<LameLibrary>(name);
+  if (!lib->Library.Loaded()) return nullptr;
+  const TDynamicLibrary& h = lib->Library;
   LameApi& a = lib->Api;
   const bool ok =
-      Resolve(h, "lame_init", a.init) && Resolve(h, "lame_close", a.close) &&
-      Resolve(h, "lame_set_errorf", a.set_errorf) && Resolve(h, "lame_set_debugf", a.set_debugf) &&
-      Resolve(h, "lame_set_msgf", a.set_msgf) && Resolve(h, "lame_set_in_samplerate", a.set_in_samplerate) &&
-      Resolve(h, "lame_set_out_samplerate", a.set_out_samplerate) &&
-      Resolve(h, "lame_set_num_channels", a.set_num_channels) && Resolve(h, "lame_set_mode", a.set_mode) &&
-      Resolve(h, "lame_set_brate", a.set_brate) && Resolve(h, "lame_set_VBR", a.set_VBR) &&
-      Resolve(h, "lame_set_VBR_q", a.set_VBR_q) &&
-      Resolve(h, "lame_set_VBR_min_bitrate_kbps", a.set_VBR_min_bitrate_kbps) &&
-      Resolve(h, "lame_set_VBR_max_bitrate_kbps", a.set_VBR_max_bitrate_kbps) &&
-      Resolve(h, "lame_set_VBR_mean_bitrate_kbps", a.set_VBR_mean_bitrate_kbps) &&
-      Resolve(h, "lame_set_error_protection", a.set_error_protection) &&
-      Resolve(h, "lame_set_copyright", a.set_copyright) && Resolve(h, "lame_set_original", a.set_original) &&
-      Resolve(h, "lame_set_extension", a.set_extension) && Resolve(h, "lame_set_emphasis", a.set_emphasis) &&
-      Resolve(h, "lame_set_bWriteVbrTag", a.set_bWriteVbrTag) &&
-      Resolve(h, "lame_set_disable_reservoir", a.set_disable_reservoir) &&
-      Resolve(h, "lame_set_strict_ISO", a.set_strict_ISO) && Resolve(h, "lame_set_quality", a.set_quality) &&
-      Resolve(h, "lame_set_preset", a.set_preset) &&
-      Resolve(h, "lame_set_write_id3tag_automatic", a.set_write_id3tag_automatic) &&
-      Resolve(h, "lame_init_params", a.init_params) && Resolve(h, "lame_get_framesize", a.get_framesize) &&
-      Resolve(h, "lame_encode_buffer", a.encode_buffer) &&
-      Resolve(h, "lame_encode_buffer_interleaved", a.encode_buffer_interleaved) &&
-      Resolve(h, "lame_encode_flush", a.encode_flush) && Resolve(h, "lame_encode_flush_nogap", a.encode_flush_nogap) &&
-      Resolve(h, "lame_get_lametag_frame", a.get_lametag_frame);
+      h.Resolve("lame_init", a.init) && h.Resolve("lame_close", a.close) &&
+      h.Resolve("lame_set_errorf", a.set_errorf) && h.Resolve("lame_set_debugf", a.set_debugf) &&
+      h.Resolve("lame_set_msgf", a.set_msgf) && h.Resolve("lame_set_in_samplerate", a.set_in_samplerate) &&
+      h.Resolve("lame_set_out_samplerate", a.set_out_samplerate) &&
+      h.Resolve("lame_set_num_channels", a.set_num_channels) && h.Resolve("lame_set_mode", a.set_mode) &&
+      h.Resolve("lame_set_brate", a.set_brate) && h.Resolve("lame_set_VBR", a.set_VBR) &&
+      h.Resolve("lame_set_VBR_q", a.set_VBR_q) &&
+      h.Resolve("lame_set_VBR_min_bitrate_kbps", a.set_VBR_min_bitrate_kbps) &&
+      h.Resolve("lame_set_VBR_max_bitrate_kbps", a.set_VBR_max_bitrate_kbps) &&
+      h.Resolve("lame_set_VBR_mean_bitrate_kbps", a.set_VBR_mean_bitrate_kbps) &&
+      h.Resolve("lame_set_error_protection", a.set_error_protection) &&
+      h.Resolve("lame_set_copyright", a.set_copyright) && h.Resolve("lame_set_original", a.set_original) &&
+      h.Resolve("lame_set_extension", a.set_extension) && h.Resolve("lame_set_emphasis", a.set_emphasis) &&
+      h.Resolve("lame_set_bWriteVbrTag", a.set_bWriteVbrTag) &&
+      h.Resolve("lame_set_disable_reservoir", a.set_disable_reservoir) &&
+      h.Resolve("lame_set_strict_ISO", a.set_strict_ISO) && h.Resolve("lame_set_quality", a.set_quality) &&
+      h.Resolve("lame_set_preset", a.set_preset) &&
+      h.Resolve("lame_set_write_id3tag_automatic", a.set_write_id3tag_automatic) &&
+      h.Resolve("lame_init_params", a.init_params) && h.Resolve("lame_get_framesize", a.get_framesize) &&
+      h.Resolve("lame_encode_buffer", a.encode_buffer) &&
+      h.Resolve("lame_encode_buffer_interleaved", a.encode_buffer_interleaved) &&
+      h.Resolve("lame_encode_flush", a.encode_flush) && h.Resolve("lame_encode_flush_nogap", a.encode_flush_nogap) &&
+      h.Resolve("lame_get_lametag_frame", a.get_lametag_frame);
   return ok ? std::move(lib) : nullptr;
 }
 
@@ -220,7 +211,9 @@ BE_ERR beInitStream(const TLameConfig* config, std::uint32_t* samples, std::uint
       if (method == c::kVbrMethodAbr)
         api->set_VBR_mean_bitrate_kbps(gf, static_cast<int>(GetConfig32(r, c::kVbrAbrBps) / 1000));
       api->set_VBR_q(gf, static_cast<int>(GetConfig32(r, c::kVbrQuality)));
-      if (bitrate > 0) api->set_VBR_min_bitrate_kbps(gf, bitrate);
+      // A minimum above an average target would overrule the target.
+      const auto mean = static_cast<int>(GetConfig32(r, c::kVbrAbrBps) / 1000);
+      if (bitrate > 0 && !(method == c::kVbrMethodAbr && bitrate > mean)) api->set_VBR_min_bitrate_kbps(gf, bitrate);
       if (maxBitrate > 0) api->set_VBR_max_bitrate_kbps(gf, maxBitrate);
     }
   } else {

@@ -1,6 +1,10 @@
 #include "mp3_out.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <array>
+#include <cstring>
 #include <string>
 
 #include "au_exception.h"
@@ -16,6 +20,25 @@ const char kNoFileName[] = "File name is not assigned.";
 const char kWriteFailed[] = "Error writing down mp3 file";
 
 constexpr std::uint32_t Bool32(bool value) { return value ? 0xFFFFFFFFu : 0u; }
+
+// More channels than any real recording has would only size a huge buffer.
+constexpr unsigned kMaxInputChannels = 64;
+
+// Puts the record back as the file's last 128 bytes: over the record there, else after
+// the audio. TagLib's save rewrites the record from the few values it is given (and drops
+// it when they are empty), which would lose comment, track and genre.
+void PutRecordBack(const std::string& fileName, const TId3v1Record& record) {
+  const int fd = ::open(fileName.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return;
+  const off_t size = ::lseek(fd, 0, SEEK_END);
+  char head[3] = {};
+  off_t at = size;
+  if (size >= static_cast<off_t>(record.size()) && ::pread(fd, head, 3, size - 128) == 3 &&
+      std::memcmp(head, "TAG", 3) == 0)
+    at = size - 128;
+  (void)!::pwrite(fd, record.data(), record.size(), at);
+  ::close(fd);
+}
 
 }  // namespace
 
@@ -71,6 +94,10 @@ void TMP3Out::Prepare() {
   Lame = BindLameEnc();
   if (!Lame.Loaded) throw EAuException(kLameMissing);
   OpenTargetStream(kNoFileName);
+  // What the finishing step needs, taken now: the run does not see later changes.
+  RunFileName = OwnNamedFile() ? FileName() : std::string();
+  Record = MakeId3v1Record(*Id3v1Tags_, TId3v1YearForm::FourDigitsOnly);
+  RunId3v2Tags.Assign(Id3v2Tags_.get());
   TAuInput& input = *Input();
   input.Init();
 
@@ -83,11 +110,11 @@ void TMP3Out::Prepare() {
   std::uint32_t samples = 0, bufferSize = 0;
   BE_ERR error = BE_ERR_INVALID_FORMAT;
   const bool usableInput = (InputBits == 8 || InputBits == 16 || InputBits == 24 || InputBits == 32) &&
-                           InputChannels > 0;
+                           InputChannels > 0 && InputChannels <= kMaxInputChannels;
   if (usableInput) {
     // The placeholder for the Info frame only where it can be filled in afterwards.
     error = Lame.beInitStream(&config, &samples, &bufferSize, &Encoder,
-                              OwnNamedFile() ? TInfoFrame::Always : TInfoFrame::Never);
+                              RunFileName.empty() ? TInfoFrame::Never : TInfoFrame::Always);
   }
   if (error != BE_ERR_SUCCESSFUL || samples < EncoderChannels) {
     if (error == BE_ERR_SUCCESSFUL) Lame.beCloseStream(Encoder);
@@ -114,7 +141,11 @@ bool TMP3Out::DoOutput(bool Abort) {
   if (frames == 0) return false;
   ConvertToPcm16(PcmBuffer.data(), frames, InputBits, InputChannels, EncoderChannels, Samples.data());
   std::uint32_t produced = 0;
-  Lame.beEncodeChunk(Encoder, frames * EncoderChannels, Samples.data(), Mp3Buffer.data(), &produced);
+  // An encoder that refuses a chunk would silently drop that stretch of audio.
+  if (const BE_ERR error = Lame.beEncodeChunk(Encoder, frames * EncoderChannels, Samples.data(), Mp3Buffer.data(),
+                                              &produced);
+      error != BE_ERR_SUCCESSFUL)
+    throw EAuException("LAME Error: " + std::to_string(error));
   WriteAll(Mp3Buffer.data(), produced, kWriteFailed);
   return !endReached;
 }
@@ -126,11 +157,11 @@ void TMP3Out::Done() {
     std::uint32_t produced = 0;
     Lame.beDeinitStream(Encoder, Mp3Buffer.data(), &produced);
     try {
-      WriteAll(Mp3Buffer.data(), produced, nullptr);
-      const TId3v1Record record = MakeId3v1Record(*Id3v1Tags_, TId3v1YearForm::FourDigitsOnly);
-      WriteAll(record.data(), static_cast<std::uint32_t>(record.size()), nullptr);
-    } catch (const std::exception&) {
-      // A failing disk still leaves the encoder, the file and the input released.
+      WriteAll(Mp3Buffer.data(), produced, kWriteFailed);
+      WriteAll(Record.data(), static_cast<std::uint32_t>(Record.size()), kWriteFailed);
+    } catch (const std::exception& e) {
+      // The file lacks its end: say so, and still release the encoder, file and input.
+      SetExceptionMessage(e.what());
     }
   }
   CloseOwnStream();
@@ -139,21 +170,22 @@ void TMP3Out::Done() {
     Encoder = 0;
     // At constant bit rate too: without the Info frame decoders cannot trim the encoder's
     // delay and padding, and every file plays longer than its source.
-    if (OwnNamedFile()) Lame.beWriteVBRHeader(FileName().c_str());
+    if (!RunFileName.empty()) Lame.beWriteVBRHeader(RunFileName.c_str());
   }
   PcmBuffer = {};
   Samples = {};
   Mp3Buffer = {};
 
-  if (encoded && OwnNamedFile()) {
+  if (encoded && !RunFileName.empty()) {
     const TTagLibBinding tagLib = BindTagLib();
     if (tagLib.Loaded) {
       try {
-        WriteTagsWithTagLib(tagLib, FileName(), *Id3v2Tags_);
+        WriteTagsWithTagLib(tagLib, RunFileName, RunId3v2Tags);
       } catch (...) {
         if (input != nullptr) input->Flush();
         throw;
       }
+      PutRecordBack(RunFileName, Record);
     }
   }
   if (input != nullptr) input->Flush();

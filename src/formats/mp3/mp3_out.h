@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "id3v1_record.h"
 #include "lame_enc.h"
 #include "tagged_file.h"
 #include "taglib_binding.h"
@@ -85,6 +86,9 @@ class TMP3Out : public TAuTaggedFileOut {
   std::vector<std::uint8_t> PcmBuffer;
   std::vector<std::int16_t> Samples;
   std::vector<std::uint8_t> Mp3Buffer;
+  std::string RunFileName;  // empty when the target is a caller's stream
+  TId3v1Record Record{};
+  TId3v2Tags RunId3v2Tags;
 };
 
 }  // namespace melvanto

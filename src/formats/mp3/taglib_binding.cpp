@@ -1,31 +1,21 @@
 #include "taglib_binding.h"
 
-#include <dlfcn.h>
-
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "au_exception.h"
+#include "dynamic_library.h"
 #include "text_codec.h"
 
 namespace melvanto {
 
 namespace {
 
-struct DlClose {
-  void operator()(void* handle) const { ::dlclose(handle); }
-};
-
 std::mutex BindingLock;
 std::string LibraryName = "libtag_c.so.0";
-std::unique_ptr<void, DlClose> Handle;
+std::unique_ptr<TDynamicLibrary> Library;
 TTagLibBinding Binding;
-
-template <class F>
-bool Resolve(void* handle, const char* name, F& slot) {
-  slot = reinterpret_cast<F>(::dlsym(handle, name));
-  return slot != nullptr;
-}
 
 // Frees the library's file handle on every path out.
 struct FileCloser {
@@ -33,28 +23,42 @@ struct FileCloser {
   void operator()(TagLib_File* file) const { Lib.taglib_file_free(file); }
 };
 
+// The whole number a tag text starts with ("3" of "3/12", "2024" of "2024-05-01").
+std::optional<unsigned> LeadingNumber(const std::string& text) {
+  std::size_t digits = 0;
+  while (digits < text.size() && digits < 9 && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  if (digits == 0) return std::nullopt;
+  return static_cast<unsigned>(std::stoul(text.substr(0, digits)));
+}
+
 }  // namespace
 
 TTagLibBinding BindTagLib() {
   std::lock_guard lock(BindingLock);
   if (Binding.Loaded) return Binding;
-  std::unique_ptr<void, DlClose> handle(::dlopen(LibraryName.c_str(), RTLD_NOW | RTLD_LOCAL));
-  if (!handle) return Binding;
+  auto library = std::make_unique<TDynamicLibrary>(LibraryName);
+  if (!library->Loaded()) return Binding;
   TTagLibBinding found;
-  bool all = true;
-#define MELVANTO_TAGLIB_RESOLVE(name) all = Resolve(handle.get(), #name, found.name) && all;
+#define MELVANTO_TAGLIB_RESOLVE(name) library->Resolve(#name, found.name);
   MELVANTO_TAGLIB_NAMES(MELVANTO_TAGLIB_RESOLVE)
 #undef MELVANTO_TAGLIB_RESOLVE
-  // A library without every name we may call is as good as none.
-  if (!all) return Binding;
+  // The names the tag writing calls must all be there; the others may be missing.
+  const bool usable = found.taglib_id3v2_set_default_text_encoding && found.taglib_file_new &&
+                      found.taglib_file_is_valid && found.taglib_file_tag && found.taglib_tag_set_title &&
+                      found.taglib_tag_set_artist && found.taglib_tag_set_album && found.taglib_tag_set_genre &&
+                      found.taglib_tag_set_year && found.taglib_tag_set_track && found.taglib_file_save &&
+                      found.taglib_file_free;
+  if (!usable) return Binding;
+  // A process-wide setting of the library: set once here rather than by every writer
+  // thread. Text frames the library creates are UTF-16.
+  found.taglib_id3v2_set_default_text_encoding(TagLib_ID3v2_UTF16);
   found.Loaded = true;
-  Handle = std::move(handle);
+  Library = std::move(library);
   Binding = found;
   return Binding;
 }
 
 void WriteTagsWithTagLib(const TTagLibBinding& lib, const std::string& fileName, const TId3v2Tags& tags) {
-  lib.taglib_id3v2_set_default_text_encoding(TagLib_ID3v2_UTF16);
   std::unique_ptr<TagLib_File, FileCloser> file(lib.taglib_file_new(fileName.c_str()), FileCloser{lib});
   if (!file || !lib.taglib_file_is_valid(file.get())) throw EAuException("Failed to write tags");
   TagLib_Tag* tag = lib.taglib_file_tag(file.get());
@@ -64,11 +68,9 @@ void WriteTagsWithTagLib(const TTagLibBinding& lib, const std::string& fileName,
   lib.taglib_tag_set_artist(tag, WideToUtf8(tags.Artist()).c_str());
   lib.taglib_tag_set_album(tag, WideToUtf8(tags.Album()).c_str());
   lib.taglib_tag_set_genre(tag, WideToUtf8(tags.Genre()).c_str());
-  // Numbers that are not whole non-negative numbers are left out; the rest still saves.
-  if (const auto year = ParseInteger(tags.Year()); year && *year >= 0)
-    lib.taglib_tag_set_year(tag, static_cast<unsigned>(*year));
-  if (const auto track = ParseInteger(tags.Track()); track && *track >= 0)
-    lib.taglib_tag_set_track(tag, static_cast<unsigned>(*track));
+  // Texts that do not start with a number are left out; the rest still saves.
+  if (const auto year = LeadingNumber(tags.Year())) lib.taglib_tag_set_year(tag, *year);
+  if (const auto track = LeadingNumber(tags.Track())) lib.taglib_tag_set_track(tag, *track);
 
   if (!lib.taglib_file_save(file.get())) throw EAuException("Failed to save tags");
 }
@@ -77,7 +79,7 @@ void SetTagLibLibraryNameForTesting(const std::string& name) {
   std::lock_guard lock(BindingLock);
   LibraryName = name;
   Binding = TTagLibBinding{};
-  Handle.reset();
+  Library.reset();
 }
 
 }  // namespace melvanto
