@@ -5,6 +5,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/frame.h>
 #include <libswresample/swresample.h>
 }
@@ -39,6 +40,9 @@ struct IoContextFree {
   }
 };
 
+struct AudioFifoFree {
+  void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
+};
 using InputFormatPtr = std::unique_ptr<AVFormatContext, FormatInputClose>;
 using OutputFormatPtr = std::unique_ptr<AVFormatContext, FormatOutputFree>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
@@ -46,6 +50,21 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrFree>;
 using IoContextPtr = std::unique_ptr<AVIOContext, IoContextFree>;
+using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoFree>;
+
+// An option dictionary: FFmpeg's calls take its address and may replace it.
+class Dictionary {
+ public:
+  Dictionary() = default;
+  Dictionary(const Dictionary&) = delete;
+  Dictionary& operator=(const Dictionary&) = delete;
+  ~Dictionary() { av_dict_free(&Dict); }
+  AVDictionary** Address() { return &Dict; }
+  AVDictionary* Get() const { return Dict; }
+
+ private:
+  AVDictionary* Dict = nullptr;
+};
 
 // The product logs nothing: FFmpeg's own messages are silenced once per process.
 void SilenceLogging();
