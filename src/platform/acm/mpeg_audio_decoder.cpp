@@ -3,34 +3,18 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <mutex>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
 
+#include "ffmpeg_handles.h"
+
 namespace melvanto::acm {
 namespace {
-
-struct CodecContextFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct ParserFree {
-  void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct SwrFree {
-  void operator()(SwrContext* s) const { swr_free(&s); }
-};
 
 class Decoder {
  public:
@@ -140,11 +124,11 @@ class Decoder {
   int channels_;
   int rate_;
   std::vector<std::uint8_t>& out_;
-  std::unique_ptr<AVCodecContext, CodecContextFree> ctx_;
-  std::unique_ptr<AVCodecParserContext, ParserFree> parser_;
-  std::unique_ptr<AVPacket, PacketFree> packet_;
-  std::unique_ptr<AVFrame, FrameFree> frame_;
-  std::unique_ptr<SwrContext, SwrFree> swr_;
+  ffmpeg::CodecContextPtr ctx_;
+  ffmpeg::ParserPtr parser_;
+  ffmpeg::PacketPtr packet_;
+  ffmpeg::FramePtr frame_;
+  ffmpeg::SwrPtr swr_;
   int inFormat_ = -1;
   int inRate_ = 0;
   AVChannelLayout inLayout_{};
@@ -159,8 +143,7 @@ class Decoder {
 bool DecodeMpegAudio(const std::uint8_t* data, std::size_t size, int channels, int rate,
                      std::vector<std::uint8_t>& pcm) {
   // The product logs nothing; a damaged frame is handled, not reported on stderr.
-  static std::once_flag quiet;
-  std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+  ffmpeg::SilenceLogging();
   pcm.clear();
   if (channels < 1 || channels > 2 || rate <= 0) return false;
   // The parser reads a little past the end of what it is given: pad with zeros.

@@ -23,6 +23,9 @@ struct FormatOutputFree {
 struct CodecContextFree {
   void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 };
+struct ParserClose {
+  void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
+};
 struct PacketFree {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
@@ -46,6 +49,7 @@ struct AudioFifoFree {
 using InputFormatPtr = std::unique_ptr<AVFormatContext, FormatInputClose>;
 using OutputFormatPtr = std::unique_ptr<AVFormatContext, FormatOutputFree>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
+using ParserPtr = std::unique_ptr<AVCodecParserContext, ParserClose>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrFree>;
