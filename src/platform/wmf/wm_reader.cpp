@@ -1,0 +1,820 @@
+#include "wm_reader.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "ffmpeg_handles.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/mem.h>
+}
+
+namespace melvanto::wmf {
+namespace {
+
+constexpr std::int64_t kHundredNs = 10'000'000;
+constexpr int kIoBufferSize = 32768;
+constexpr int kMaxChannels = 8;
+constexpr int kMaxRate = 384000;
+// A decoder that keeps refusing packets is treated as at its end rather than spun on.
+constexpr int kMaxConsecutiveErrors = 4096;
+
+using Guid = std::array<std::uint8_t, 16>;
+// {75B22630-668E-11CF-A6D9-00AA0062CE6C}, as stored in the file.
+constexpr Guid kAsfHeader = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                             0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+// {2211B3FB-BD23-11D2-B4B7-00A0C955FC6E}
+constexpr Guid kContentEncryption = {0xFB, 0xB3, 0x11, 0x22, 0x23, 0xBD, 0xD2, 0x11,
+                                     0xB4, 0xB7, 0x00, 0xA0, 0xC9, 0x55, 0xFC, 0x6E};
+// {298AE614-2622-4C17-B935-DAE07EE9289C}
+constexpr Guid kExtendedContentEncryption = {0x14, 0xE6, 0x8A, 0x29, 0x22, 0x26, 0x17, 0x4C,
+                                             0xB9, 0x35, 0xDA, 0xE0, 0x7E, 0xE9, 0x28, 0x9C};
+
+std::uint64_t LE64(const std::uint8_t* p) {
+  std::uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+std::uint32_t LE32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+
+// Malformed sequences become U+FFFD; text from tags is not trusted to be UTF-8.
+std::u16string Utf8ToUtf16(const char* s) {
+  std::u16string out;
+  const auto* p = reinterpret_cast<const unsigned char*>(s);
+  while (*p != 0) {
+    std::uint32_t c = *p;
+    int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
+    if (extra < 0) {
+      out.push_back(0xFFFD);
+      ++p;
+      continue;
+    }
+    c &= extra == 0 ? 0x7F : extra == 1 ? 0x1F : extra == 2 ? 0x0F : 0x07;
+    int i = 1;
+    for (; i <= extra; ++i) {
+      if ((p[i] & 0xC0) != 0x80) break;
+      c = (c << 6) | (p[i] & 0x3F);
+    }
+    if (i <= extra || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+      out.push_back(0xFFFD);
+      p += i;
+      continue;
+    }
+    p += extra + 1;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+  }
+  return out;
+}
+
+WM_MEDIA_TYPE PcmType(int channels, int rate, int bits) {
+  WM_MEDIA_TYPE t;
+  t.majortype = TMajorType::Audio;
+  t.hasWaveFormat = true;
+  t.wave.wFormatTag = WAVE_FORMAT_PCM;
+  t.wave.nChannels = static_cast<std::uint16_t>(channels);
+  t.wave.nSamplesPerSec = static_cast<std::uint32_t>(rate);
+  t.wave.wBitsPerSample = static_cast<std::uint16_t>(bits);
+  t.wave.nBlockAlign = static_cast<std::uint16_t>(channels * bits / 8);
+  t.wave.nAvgBytesPerSec = t.wave.nSamplesPerSec * t.wave.nBlockAlign;
+  return t;
+}
+
+bool SamePcm(const WM_MEDIA_TYPE& a, const WM_MEDIA_TYPE& b) {
+  return a.majortype == b.majortype && a.hasWaveFormat && b.hasWaveFormat && a.wave.wFormatTag == b.wave.wFormatTag &&
+         a.wave.nChannels == b.wave.nChannels && a.wave.nSamplesPerSec == b.wave.nSamplesPerSec &&
+         a.wave.wBitsPerSample == b.wave.wBitsPerSample;
+}
+
+class TMediaProps : public IWMOutputMediaProps {
+ public:
+  explicit TMediaProps(const WM_MEDIA_TYPE& type) : Type(type) {}
+  HRESULT GetType(TMajorType* type) override {
+    if (type == nullptr) return E_INVALIDARG;
+    *type = Type.majortype;
+    return S_OK;
+  }
+  HRESULT GetMediaType(WM_MEDIA_TYPE* type) override {
+    if (type == nullptr) return E_INVALIDARG;
+    *type = Type;
+    return S_OK;
+  }
+  HRESULT SetMediaType(const WM_MEDIA_TYPE& type) override {
+    Type = type;
+    return S_OK;
+  }
+
+ private:
+  WM_MEDIA_TYPE Type;
+};
+
+// The attributes of one opened file, kept by value so they outlive the reader's Close.
+class THeaderInfo : public IWMHeaderInfo {
+ public:
+  std::map<std::u16string, std::u16string> Text;
+  std::optional<std::uint64_t> Duration;
+
+  HRESULT GetAttributeByName(std::uint16_t* /*stream*/, const std::u16string& name, WMT_ATTR_DATATYPE* type,
+                             std::uint8_t* value, std::uint16_t* length) override {
+    if (length == nullptr) return E_INVALIDARG;
+    std::vector<std::uint8_t> bytes;
+    WMT_ATTR_DATATYPE kind;
+    if (name == g_wszWMDuration) {
+      if (!Duration) return ASF_E_NOTFOUND;
+      kind = WMT_ATTR_DATATYPE::WMT_TYPE_QWORD;
+      bytes.resize(8);
+      for (int i = 0; i < 8; ++i) bytes[i] = static_cast<std::uint8_t>(*Duration >> (8 * i));
+    } else {
+      const auto it = Text.find(name);
+      if (it == Text.end()) return ASF_E_NOTFOUND;
+      kind = WMT_ATTR_DATATYPE::WMT_TYPE_STRING;
+      // The length is 16 bits: longer text is cut to fit with its null.
+      const std::size_t chars = std::min<std::size_t>(it->second.size(), 0xFFFE / 2 - 1);
+      bytes.resize((chars + 1) * 2, 0);
+      for (std::size_t i = 0; i < chars; ++i) {
+        bytes[2 * i] = static_cast<std::uint8_t>(it->second[i]);
+        bytes[2 * i + 1] = static_cast<std::uint8_t>(it->second[i] >> 8);
+      }
+    }
+    if (type != nullptr) *type = kind;
+    const auto needed = static_cast<std::uint16_t>(bytes.size());
+    if (value == nullptr) {
+      *length = needed;
+      return S_OK;
+    }
+    if (*length < needed) {
+      *length = needed;
+      return NS_E_SDK_BUFFERTOOSMALL;
+    }
+    std::memcpy(value, bytes.data(), bytes.size());
+    *length = needed;
+    return S_OK;
+  }
+
+  HRESULT SetAttribute(std::uint16_t, const std::u16string&, WMT_ATTR_DATATYPE, const std::uint8_t*,
+                       std::uint16_t) override {
+    return NS_E_INVALID_REQUEST;  // a reader's header is read-only
+  }
+};
+
+// FFmpeg's byte source over the caller's IStream. Positions are our own count: only
+// absolute seeks go to the stream, so an adapter that reports nothing still works.
+struct TStreamIo {
+  IStream* Stream = nullptr;
+  std::int64_t Position = 0;
+  std::int64_t Size = -1;
+
+  std::int64_t KnownSize() {
+    if (Size >= 0) return Size;
+    STATSTG stat;
+    if (Succeeded(Stream->Stat(&stat, 0))) {
+      Size = static_cast<std::int64_t>(std::min<std::uint64_t>(stat.cbSize, std::numeric_limits<std::int64_t>::max()));
+    } else {
+      std::uint64_t end = 0;
+      if (Failed(Stream->Seek(0, STREAM_SEEK_END, &end))) return -1;
+      Size = static_cast<std::int64_t>(std::min<std::uint64_t>(end, std::numeric_limits<std::int64_t>::max()));
+      if (Failed(Stream->Seek(Position, STREAM_SEEK_SET, nullptr))) return -1;
+    }
+    return Size;
+  }
+
+  bool SeekTo(std::int64_t position) {
+    if (position < 0 || Failed(Stream->Seek(position, STREAM_SEEK_SET, nullptr))) return false;
+    Position = position;
+    return true;
+  }
+
+  // Up to count bytes; fewer only at the end of the stream or on failure.
+  std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count) {
+    std::uint32_t total = 0;
+    while (total < count) {
+      std::uint32_t got = 0;
+      if (Failed(Stream->Read(buffer + total, count - total, &got)) || got == 0) break;
+      got = std::min(got, count - total);
+      total += got;
+    }
+    Position += total;
+    return total;
+  }
+
+  static int ReadPacket(void* opaque, std::uint8_t* buffer, int size) {
+    auto* io = static_cast<TStreamIo*>(opaque);
+    if (size <= 0) return 0;
+    const std::uint32_t got = io->Read(buffer, static_cast<std::uint32_t>(size));
+    return got == 0 ? AVERROR_EOF : static_cast<int>(got);
+  }
+
+  static std::int64_t SeekPacket(void* opaque, std::int64_t offset, int whence) {
+    auto* io = static_cast<TStreamIo*>(opaque);
+    whence &= ~AVSEEK_FORCE;
+    if (whence == AVSEEK_SIZE) {
+      const std::int64_t size = io->KnownSize();
+      return size >= 0 ? size : AVERROR(ENOSYS);
+    }
+    std::int64_t base = 0;
+    if (whence == SEEK_CUR) {
+      base = io->Position;
+    } else if (whence == SEEK_END) {
+      base = io->KnownSize();
+      if (base < 0) return AVERROR(ENOSYS);
+    } else if (whence != SEEK_SET) {
+      return AVERROR(EINVAL);
+    }
+    if ((offset > 0 && base > std::numeric_limits<std::int64_t>::max() - offset)) return AVERROR(EINVAL);
+    return io->SeekTo(base + offset) ? io->Position : AVERROR(EIO);
+  }
+};
+
+// No nested file or network access: a playlist-like reference in hostile data opens nothing.
+int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
+
+bool AllowedCodec(AVCodecID id) {
+  switch (id) {
+    case AV_CODEC_ID_WMAV1:
+    case AV_CODEC_ID_WMAV2:
+    case AV_CODEC_ID_WMAPRO:
+    case AV_CODEC_ID_WMALOSSLESS:
+    case AV_CODEC_ID_MP1:
+    case AV_CODEC_ID_MP2:
+    case AV_CODEC_ID_MP3:
+      return true;
+    default:
+      return false;
+  }
+}
+constexpr const char* kCodecWhitelist = "wmav1,wmav2,wmapro,wmalossless,mp1float,mp2float,mp3float,mp1,mp2,mp3";
+
+struct TOutput {
+  int StreamIndex = -1;
+  std::uint16_t StreamNumber = 0;
+  TMajorType Type = TMajorType::Unknown;
+  bool Decodable = false;
+  int Channels = 0;
+  int Rate = 0;
+  bool Discrete = false;
+  std::uint32_t Speakers = 0;
+  WM_MEDIA_TYPE Current;
+
+  std::vector<WM_MEDIA_TYPE> Formats() const {
+    std::vector<WM_MEDIA_TYPE> list;
+    if (!Decodable) return list;
+    const int base = std::min(Channels, 2);
+    const bool surround = Channels > 2 && Speakers == static_cast<std::uint32_t>(Channels);
+    for (int bits : {16, 24}) {
+      if (bits == 24 && !Discrete) break;
+      list.push_back(PcmType(base, Rate, bits));
+      if (surround) list.push_back(PcmType(Channels, Rate, bits));
+    }
+    return list;
+  }
+};
+
+class TSyncReader : public IWMSyncReader {
+ public:
+  TSyncReader() {
+    ffmpeg::SilenceLogging();
+  }
+  ~TSyncReader() override { Reset(); }
+
+  HRESULT OpenStream(std::shared_ptr<IStream> stream) override {
+    std::lock_guard lock(Lock);
+    Reset();
+    if (!stream) return E_INVALIDARG;
+    Stream = std::move(stream);
+    Io.Stream = Stream.get();
+    Protected = DetectProtection();
+    if (!OpenDemuxer()) {
+      Reset();
+      return NS_E_UNRECOGNIZED_STREAM_TYPE;
+    }
+    BuildOutputs();
+    Header = std::make_shared<THeaderInfo>();
+    ReadAttributes();
+    if (IsMp3() && !CountMp3Duration()) {
+      Reset();
+      return NS_E_UNRECOGNIZED_STREAM_TYPE;
+    }
+    for (std::size_t i = 0; i < Outputs.size(); ++i) {
+      if (Outputs[i].Decodable) {
+        Active = static_cast<int>(i);
+        break;
+      }
+    }
+    return S_OK;
+  }
+
+  HRESULT Close() override {
+    std::lock_guard lock(Lock);
+    if (!Format) return NS_E_INVALID_REQUEST;
+    Reset();
+    return S_OK;
+  }
+
+  HRESULT GetOutputCount(std::uint32_t* outputs) override {
+    std::lock_guard lock(Lock);
+    if (outputs == nullptr) return E_INVALIDARG;
+    if (!Format) return NS_E_INVALID_REQUEST;
+    *outputs = static_cast<std::uint32_t>(Outputs.size());
+    return S_OK;
+  }
+
+  HRESULT GetOutputProps(std::uint32_t output, std::shared_ptr<IWMOutputMediaProps>* props) override {
+    std::lock_guard lock(Lock);
+    if (props == nullptr || output >= Outputs.size()) return E_INVALIDARG;
+    *props = std::make_shared<TMediaProps>(Outputs[output].Current);
+    return S_OK;
+  }
+
+  HRESULT SetOutputProps(std::uint32_t output, IWMOutputMediaProps* props) override {
+    std::lock_guard lock(Lock);
+    if (props == nullptr || output >= Outputs.size()) return E_INVALIDARG;
+    WM_MEDIA_TYPE wanted;
+    if (Failed(props->GetMediaType(&wanted))) return E_INVALIDARG;
+    TOutput& o = Outputs[output];
+    for (const WM_MEDIA_TYPE& offered : o.Formats()) {
+      if (SamePcm(offered, wanted)) {
+        o.Current = offered;
+        if (static_cast<int>(output) == Active) Swr.reset();  // the next block converts to the new format
+        return S_OK;
+      }
+    }
+    return NS_E_INVALID_OUTPUT_FORMAT;
+  }
+
+  HRESULT GetOutputFormatCount(std::uint32_t output, std::uint32_t* formats) override {
+    std::lock_guard lock(Lock);
+    if (formats == nullptr || output >= Outputs.size()) return E_INVALIDARG;
+    *formats = static_cast<std::uint32_t>(Outputs[output].Formats().size());
+    return S_OK;
+  }
+
+  HRESULT GetOutputFormat(std::uint32_t output, std::uint32_t format,
+                          std::shared_ptr<IWMOutputMediaProps>* props) override {
+    std::lock_guard lock(Lock);
+    if (props == nullptr || output >= Outputs.size()) return E_INVALIDARG;
+    const auto list = Outputs[output].Formats();
+    if (format >= list.size()) return E_INVALIDARG;
+    *props = std::make_shared<TMediaProps>(list[format]);
+    return S_OK;
+  }
+
+  HRESULT SetOutputSetting(std::uint32_t output, const std::u16string& name, WMT_ATTR_DATATYPE type,
+                           const std::uint8_t* value, std::uint16_t length) override {
+    std::lock_guard lock(Lock);
+    if (output >= Outputs.size()) return E_INVALIDARG;
+    TOutput& o = Outputs[output];
+    if (name == g_wszEnableDiscreteOutput) {
+      if (type != WMT_ATTR_DATATYPE::WMT_TYPE_BOOL || value == nullptr || length < 4) return E_INVALIDARG;
+      o.Discrete = LE32(value) != 0;
+    } else if (name == g_wszSpeakerConfig) {
+      if (type != WMT_ATTR_DATATYPE::WMT_TYPE_DWORD || value == nullptr || length < 4) return E_INVALIDARG;
+      o.Speakers = LE32(value);
+    } else {
+      return S_OK;  // settings with no meaning here are accepted and ignored
+    }
+    // A current format no longer offered falls back to the first one.
+    const auto list = o.Formats();
+    if (!list.empty() && std::none_of(list.begin(), list.end(), [&](auto& f) { return SamePcm(f, o.Current); })) {
+      o.Current = list.front();
+      if (static_cast<int>(output) == Active) Swr.reset();
+    }
+    return S_OK;
+  }
+
+  HRESULT GetStreamNumberForOutput(std::uint32_t output, std::uint16_t* stream) override {
+    std::lock_guard lock(Lock);
+    if (stream == nullptr || output >= Outputs.size()) return E_INVALIDARG;
+    *stream = Outputs[output].StreamNumber;
+    return S_OK;
+  }
+
+  HRESULT SetReadStreamSamples(std::uint16_t stream, bool compressed) override {
+    std::lock_guard lock(Lock);
+    if (FindOutput(stream) < 0) return E_INVALIDARG;
+    if (compressed) return E_NOTIMPL;  // only decoded delivery exists here
+    if (Protected) return NS_E_PROTECTED_CONTENT;
+    return S_OK;
+  }
+
+  HRESULT GetNextSample(std::uint16_t stream, std::shared_ptr<INSSBuffer>* sample, std::uint64_t* sampleTime,
+                        std::uint64_t* duration, std::uint32_t* flags, std::uint32_t* output,
+                        std::uint16_t* streamNumber) override {
+    std::lock_guard lock(Lock);
+    if (sample == nullptr) return E_INVALIDARG;
+    if (!Format) return NS_E_INVALID_REQUEST;
+    if (Protected) return NS_E_PROTECTED_CONTENT;
+    const int index = stream == 0 ? Active : FindOutput(stream);
+    if (index < 0 || !Outputs[index].Decodable) return NS_E_INVALID_REQUEST;
+    if (index != Active || !Codec) {
+      const bool started = Position > 0 || index != Active;
+      Active = index;
+      if (started ? !Rewind() : !OpenDecoder()) return E_FAIL;
+    }
+    const TOutput& o = Outputs[Active];
+    const int frameBytes = o.Current.wave.nBlockAlign;
+    for (;;) {
+      if (EndAt >= 0 && Position >= EndAt) return NS_E_NO_MORE_SAMPLES;
+      Block.clear();
+      if (!NextBlock()) return NS_E_NO_MORE_SAMPLES;
+      std::int64_t frames = static_cast<std::int64_t>(Block.size()) / frameBytes;
+      std::int64_t start = Position;
+      Position += frames;
+      std::int64_t skip = std::clamp<std::int64_t>(SkipUntil - start, 0, frames);
+      std::int64_t keep = frames - skip;
+      if (EndAt >= 0) keep = std::min(keep, std::max<std::int64_t>(0, EndAt - (start + skip)));
+      if (keep <= 0) continue;
+      start += skip;
+      auto buffer = std::make_shared<TSampleBuffer>(static_cast<std::uint32_t>(keep * frameBytes));
+      std::memcpy(buffer->Storage().data(), Block.data() + skip * frameBytes, static_cast<std::size_t>(keep * frameBytes));
+      const std::int64_t rate = o.Current.wave.nSamplesPerSec;
+      if (sampleTime) *sampleTime = static_cast<std::uint64_t>(av_rescale(start, kHundredNs, rate));
+      if (duration) *duration = static_cast<std::uint64_t>(av_rescale(keep, kHundredNs, rate));
+      if (flags) *flags = 0;
+      if (output) *output = static_cast<std::uint32_t>(Active);
+      if (streamNumber) *streamNumber = o.StreamNumber;
+      *sample = std::move(buffer);
+      return S_OK;
+    }
+  }
+
+  HRESULT SetRange(std::uint64_t start, std::int64_t duration) override {
+    std::lock_guard lock(Lock);
+    if (!Format) return NS_E_INVALID_REQUEST;
+    if (Active < 0 || duration < 0 || start > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+      return E_INVALIDARG;
+    const std::int64_t rate = Outputs[Active].Current.wave.nSamplesPerSec;
+    const std::int64_t target = av_rescale(static_cast<std::int64_t>(start), rate, kHundredNs);
+    // Decoding goes forward only: an earlier point starts again from the beginning.
+    if (target < Position || !Codec) {
+      if (!Rewind()) return E_FAIL;
+    }
+    SkipUntil = target;
+    EndAt = duration > 0 ? target + av_rescale(duration, rate, kHundredNs) : -1;
+    return S_OK;
+  }
+
+  HRESULT GetHeaderInfo(std::shared_ptr<IWMHeaderInfo>* info) override {
+    std::lock_guard lock(Lock);
+    if (info == nullptr) return E_INVALIDARG;
+    if (!Header) return NS_E_INVALID_REQUEST;
+    *info = Header;
+    return S_OK;
+  }
+
+ private:
+  void Reset() {
+    CloseDecoder();
+    Format.reset();
+    Io = TStreamIo{};
+    IoContext.reset();
+    Stream.reset();
+    Outputs.clear();
+    Header.reset();
+    Protected = false;
+    Active = -1;
+  }
+
+  // Reads the ASF header object's children (GUID and size each) looking for encryption.
+  bool DetectProtection() {
+    std::uint8_t head[30];
+    if (!Io.SeekTo(0) || Io.Read(head, sizeof head) != sizeof head) return false;
+    if (!std::equal(kAsfHeader.begin(), kAsfHeader.end(), head)) return false;
+    std::int64_t end = static_cast<std::int64_t>(std::min<std::uint64_t>(LE64(head + 16), INT64_MAX));
+    const std::int64_t size = Io.KnownSize();
+    if (size >= 0) end = std::min(end, size);
+    const std::uint32_t count = LE32(head + 24);
+    std::int64_t position = 30;
+    for (std::uint32_t i = 0; i < count && position + 24 <= end; ++i) {
+      std::uint8_t object[24];
+      if (!Io.SeekTo(position) || Io.Read(object, sizeof object) != sizeof object) break;
+      if (std::equal(kContentEncryption.begin(), kContentEncryption.end(), object) ||
+          std::equal(kExtendedContentEncryption.begin(), kExtendedContentEncryption.end(), object))
+        return true;
+      const std::uint64_t objectSize = LE64(object + 16);
+      if (objectSize < 24 || objectSize > static_cast<std::uint64_t>(end - position)) break;
+      position += static_cast<std::int64_t>(objectSize);
+    }
+    return false;
+  }
+
+  bool OpenDemuxer() {
+    Format.reset();
+    IoContext.reset();
+    Io.Size = -1;
+    if (!Io.SeekTo(0)) return false;
+    auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferSize));
+    if (buffer == nullptr) return false;
+    IoContext.reset(avio_alloc_context(buffer, kIoBufferSize, 0, &Io, &TStreamIo::ReadPacket, nullptr,
+                                       &TStreamIo::SeekPacket));
+    if (!IoContext) {
+      av_free(buffer);
+      return false;
+    }
+    AVFormatContext* ctx = avformat_alloc_context();
+    if (ctx == nullptr) return false;
+    ctx->pb = IoContext.get();
+    ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
+    ctx->io_open = &RefuseNestedOpen;
+    ctx->format_whitelist = av_strdup("asf,mp3");
+    ctx->protocol_whitelist = av_strdup("none");
+    ctx->codec_whitelist = av_strdup(kCodecWhitelist);
+    if (avformat_open_input(&ctx, nullptr, nullptr, nullptr) < 0) return false;  // ctx is freed on failure
+    Format.reset(ctx);
+    if (avformat_find_stream_info(ctx, nullptr) < 0) {
+      Format.reset();
+      return false;
+    }
+    return true;
+  }
+
+  bool IsMp3() const { return Format && std::strcmp(Format->iformat->name, "mp3") == 0; }
+
+  void BuildOutputs() {
+    for (unsigned i = 0; i < Format->nb_streams; ++i) {
+      const AVStream* st = Format->streams[i];
+      const AVCodecParameters* par = st->codecpar;
+      TOutput o;
+      o.StreamIndex = static_cast<int>(i);
+      o.StreamNumber = st->id >= 1 && st->id <= 127 && !IsMp3() ? static_cast<std::uint16_t>(st->id)
+                                                                : static_cast<std::uint16_t>(i + 1);
+      switch (par->codec_type) {
+        case AVMEDIA_TYPE_AUDIO: o.Type = TMajorType::Audio; break;
+        case AVMEDIA_TYPE_VIDEO: o.Type = TMajorType::Video; break;
+        case AVMEDIA_TYPE_DATA:
+        case AVMEDIA_TYPE_SUBTITLE: o.Type = TMajorType::Script; break;
+        default: o.Type = TMajorType::Unknown; break;
+      }
+      o.Channels = par->ch_layout.nb_channels;
+      o.Rate = par->sample_rate;
+      o.Decodable = o.Type == TMajorType::Audio && AllowedCodec(par->codec_id) && o.Channels >= 1 &&
+                    o.Channels <= kMaxChannels && o.Rate >= 1 && o.Rate <= kMaxRate && TryDecoder(st);
+      if (o.Decodable) o.Current = PcmType(std::min(o.Channels, 2), o.Rate, 16);
+      else o.Current.majortype = o.Type;
+      Outputs.push_back(o);
+    }
+  }
+
+  static ffmpeg::CodecContextPtr MakeDecoder(const AVStream* st) {
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    if (codec == nullptr) return nullptr;
+    ffmpeg::CodecContextPtr ctx(avcodec_alloc_context3(codec));
+    if (!ctx || avcodec_parameters_to_context(ctx.get(), st->codecpar) < 0) return nullptr;
+    ctx->pkt_timebase = st->time_base;
+    ctx->thread_count = 1;
+    if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return nullptr;
+    return ctx;
+  }
+  static bool TryDecoder(const AVStream* st) { return MakeDecoder(st) != nullptr; }
+
+  int FindOutput(std::uint16_t stream) const {
+    for (std::size_t i = 0; i < Outputs.size(); ++i)
+      if (Outputs[i].StreamNumber == stream) return static_cast<int>(i);
+    return -1;
+  }
+
+  std::optional<std::u16string> Lookup(std::initializer_list<const char*> keys) const {
+    const AVDictionary* dicts[2] = {Format->metadata, nullptr};
+    if (Active >= 0) dicts[1] = Format->streams[Outputs[Active].StreamIndex]->metadata;
+    for (const char* key : keys) {
+      for (const AVDictionary* d : dicts) {
+        const AVDictionaryEntry* e = av_dict_get(d, key, nullptr, 0);
+        if (e != nullptr && e->value != nullptr && e->value[0] != 0) return Utf8ToUtf16(e->value);
+      }
+    }
+    return std::nullopt;
+  }
+
+  // The demuxers expose the file's attributes under generic keys; ID3 frames of MP3 too.
+  void ReadAttributes() {
+    const std::pair<const std::u16string*, std::initializer_list<const char*>> map[] = {
+        {&g_wszWMTitle, {"title"}},
+        {&g_wszWMAuthor, {"artist", "author"}},
+        {&g_wszWMCopyright, {"copyright"}},
+        {&g_wszWMAlbumTitle, {"album", "WM/AlbumTitle"}},
+        {&g_wszWMGenre, {"genre", "WM/Genre"}},
+        {&g_wszWMYear, {"WM/Year", "date", "year"}},
+        {&g_wszWMTrack, {"WM/Track", "WM/TrackNumber", "track"}},
+    };
+    for (const auto& [name, keys] : map) {
+      if (auto text = Lookup(keys)) Header->Text[*name] = *text;
+    }
+    if (Format->duration != AV_NOPTS_VALUE && Format->duration > 0)
+      Header->Duration = static_cast<std::uint64_t>(av_rescale(Format->duration, kHundredNs, AV_TIME_BASE));
+  }
+
+  // The demuxer's MP3 length is an estimate (from the first frame's bit rate) or counts
+  // whole frames with their padding; the frames' own durations, less the samples the
+  // encoder's delay and padding mark for discarding, give the decoded length exactly.
+  bool CountMp3Duration() {
+    int index = -1;
+    for (const TOutput& o : Outputs)
+      if (o.Decodable) {
+        index = o.StreamIndex;
+        break;
+      }
+    if (index < 0) return true;
+    const AVStream* st = Format->streams[index];
+    const int rate = st->codecpar->sample_rate;
+    ffmpeg::PacketPtr packet(av_packet_alloc());
+    if (!packet) return false;
+    std::int64_t units = 0;  // in the stream's time base
+    std::int64_t discarded = 0;
+    while (av_read_frame(Format.get(), packet.get()) >= 0) {
+      if (packet->stream_index == index && packet->duration > 0) {
+        units += packet->duration;
+        std::size_t sideSize = 0;
+        const std::uint8_t* side = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &sideSize);
+        if (side != nullptr && sideSize >= 8) discarded += std::int64_t{LE32(side)} + LE32(side + 4);
+      }
+      av_packet_unref(packet.get());
+    }
+    const std::int64_t samples = av_rescale_q(units, st->time_base, AVRational{1, rate}) - discarded;
+    if (samples > 0) Header->Duration = static_cast<std::uint64_t>(av_rescale(samples, kHundredNs, rate));
+    return OpenDemuxer();
+  }
+
+  bool OpenDecoder() {
+    CloseDecoder();
+    Codec = MakeDecoder(Format->streams[Outputs[Active].StreamIndex]);
+    Packet.reset(av_packet_alloc());
+    Frame.reset(av_frame_alloc());
+    return Codec && Packet && Frame;
+  }
+
+  void CloseDecoder() {
+    Swr.reset();
+    Codec.reset();
+    Packet.reset();
+    Frame.reset();
+    av_channel_layout_uninit(&SwrLayout);
+    Position = 0;
+    SkipUntil = 0;
+    EndAt = -1;
+    DemuxEnded = DecoderFlushed = DecoderEnded = SwrFlushed = false;
+    Errors = 0;
+  }
+
+  bool Rewind() { return OpenDemuxer() && OpenDecoder(); }
+
+  // Converts a decoded frame (null: what the resampler still holds) and appends it to Block.
+  bool Convert(const AVFrame* frame) {
+    const TOutput& o = Outputs[Active];
+    if (frame != nullptr) {
+      AVChannelLayout layout{};
+      if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_check(&frame->ch_layout) == 0)
+        av_channel_layout_default(&layout, frame->ch_layout.nb_channels);
+      else if (av_channel_layout_copy(&layout, &frame->ch_layout) < 0)
+        return false;
+      const bool same = Swr && frame->format == SwrFormat && frame->sample_rate == SwrRate &&
+                        av_channel_layout_compare(&layout, &SwrLayout) == 0;
+      if (!same) {
+        Swr.reset();
+        av_channel_layout_uninit(&SwrLayout);
+        SwrLayout = layout;
+        SwrFormat = frame->format;
+        SwrRate = frame->sample_rate;
+        if (layout.nb_channels < 1 || layout.nb_channels > kMaxChannels || SwrRate < 1 || SwrRate > kMaxRate)
+          return false;
+        AVChannelLayout outLayout{};
+        av_channel_layout_default(&outLayout, o.Current.wave.nChannels);
+        SwrContext* s = nullptr;
+        const AVSampleFormat outFormat = o.Current.wave.wBitsPerSample == 16 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_S32;
+        const int r = swr_alloc_set_opts2(&s, &outLayout, outFormat, static_cast<int>(o.Current.wave.nSamplesPerSec),
+                                          &SwrLayout, static_cast<AVSampleFormat>(SwrFormat), SwrRate, 0, nullptr);
+        av_channel_layout_uninit(&outLayout);
+        Swr.reset(s);
+        if (r < 0 || swr_init(Swr.get()) < 0) {
+          Swr.reset();
+          return false;
+        }
+      } else {
+        av_channel_layout_uninit(&layout);
+      }
+    } else if (!Swr) {
+      return true;
+    }
+    const int inSamples = frame != nullptr ? frame->nb_samples : 0;
+    const int room = swr_get_out_samples(Swr.get(), inSamples);
+    if (room <= 0) return room == 0;
+    const int channels = o.Current.wave.nChannels;
+    const bool deep = o.Current.wave.wBitsPerSample == 24;
+    Converted.resize(static_cast<std::size_t>(room) * channels * (deep ? 4 : 2));
+    std::uint8_t* out = Converted.data();
+    const int n = swr_convert(Swr.get(), &out, room, frame != nullptr ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr,
+                              inSamples);
+    if (n <= 0) return n == 0;
+    const std::size_t values = static_cast<std::size_t>(n) * channels;
+    const std::size_t at = Block.size();
+    if (!deep) {
+      Block.insert(Block.end(), Converted.begin(), Converted.begin() + values * 2);
+    } else {
+      // The top three bytes of each 32-bit sample, little-endian.
+      Block.resize(at + values * 3);
+      for (std::size_t i = 0; i < values; ++i) std::memcpy(&Block[at + i * 3], &Converted[i * 4 + 1], 3);
+    }
+    return true;
+  }
+
+  // Decodes until at least one frame of PCM is in Block; false at the end of the data.
+  bool NextBlock() {
+    while (Block.empty()) {
+      if (DecoderEnded) {
+        if (SwrFlushed) return false;
+        SwrFlushed = true;
+        if (!Convert(nullptr)) return false;
+        continue;
+      }
+      const int r = avcodec_receive_frame(Codec.get(), Frame.get());
+      if (r == 0) {
+        // A frame that cannot be converted is dropped like a damaged packet.
+        if (!Convert(Frame.get()) && ++Errors > kMaxConsecutiveErrors) return false;
+        av_frame_unref(Frame.get());
+        continue;
+      }
+      if (r == AVERROR_EOF) {
+        DecoderEnded = true;
+        continue;
+      }
+      if (r != AVERROR(EAGAIN)) {
+        if (++Errors > kMaxConsecutiveErrors) return false;
+        continue;
+      }
+      if (DemuxEnded) {
+        if (DecoderFlushed) return false;
+        DecoderFlushed = true;
+        avcodec_send_packet(Codec.get(), nullptr);
+        continue;
+      }
+      if (av_read_frame(Format.get(), Packet.get()) < 0) {
+        DemuxEnded = true;
+        continue;
+      }
+      if (Packet->stream_index == Outputs[Active].StreamIndex) {
+        // A packet the decoder refuses is skipped, as players do; the rest still decodes.
+        if (avcodec_send_packet(Codec.get(), Packet.get()) < 0 && ++Errors > kMaxConsecutiveErrors) {
+          av_packet_unref(Packet.get());
+          return false;
+        }
+      }
+      av_packet_unref(Packet.get());
+    }
+    Errors = 0;
+    return true;
+  }
+
+  std::mutex Lock;
+  std::shared_ptr<IStream> Stream;
+  TStreamIo Io;
+  // Declared before Format, so the demuxer goes first and never sees a freed I/O context.
+  ffmpeg::IoContextPtr IoContext;
+  ffmpeg::InputFormatPtr Format;
+  std::vector<TOutput> Outputs;
+  std::shared_ptr<THeaderInfo> Header;
+  bool Protected = false;
+  int Active = -1;
+
+  ffmpeg::CodecContextPtr Codec;
+  ffmpeg::PacketPtr Packet;
+  ffmpeg::FramePtr Frame;
+  ffmpeg::SwrPtr Swr;
+  AVChannelLayout SwrLayout{};
+  int SwrFormat = -1;
+  int SwrRate = 0;
+  std::vector<std::uint8_t> Converted;
+  std::vector<std::uint8_t> Block;
+  std::int64_t Position = 0;  // frames decoded since the start, delivered or skipped
+  std::int64_t SkipUntil = 0;
+  std::int64_t EndAt = -1;
+  bool DemuxEnded = false;
+  bool DecoderFlushed = false;
+  bool DecoderEnded = false;
+  bool SwrFlushed = false;
+  int Errors = 0;
+};
+
+}  // namespace
+
+HRESULT WMCreateSyncReader(std::shared_ptr<IWMSyncReader>* reader) {
+  if (reader == nullptr) return E_INVALIDARG;
+  *reader = std::make_shared<TSyncReader>();
+  return S_OK;
+}
+
+}  // namespace melvanto::wmf
