@@ -1,0 +1,141 @@
+#pragma once
+
+// The runtime's writer side: a writer that encodes PCM into WMA in ASF through FFmpeg and
+// hands the bytes to its sinks, a file sink, and the status-callback registration both
+// sinks offer.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "wm_profile.h"
+#include "wm_types.h"
+
+namespace melvanto::wmf {
+
+// An owned file descriptor or socket, closed with its owner.
+class TOwnedFd {
+ public:
+  TOwnedFd() = default;
+  explicit TOwnedFd(int fd) : Fd(fd) {}
+  TOwnedFd(TOwnedFd&& other) noexcept : Fd(other.Release()) {}
+  TOwnedFd& operator=(TOwnedFd&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  TOwnedFd(const TOwnedFd&) = delete;
+  TOwnedFd& operator=(const TOwnedFd&) = delete;
+  ~TOwnedFd() { Reset(); }
+  int Get() const { return Fd; }
+  bool Valid() const { return Fd >= 0; }
+  int Release() {
+    const int fd = Fd;
+    Fd = -1;
+    return fd;
+  }
+  void Reset(int fd = -1);
+
+ private:
+  int Fd = -1;
+};
+
+class IWMStatusCallback {
+ public:
+  virtual ~IWMStatusCallback() = default;
+  // May be called on a thread of the runtime's own.
+  virtual HRESULT OnStatus(WMT_STATUS Status, HRESULT hr, WMT_ATTR_DATATYPE dwType, const std::uint8_t* pValue,
+                           void* pvContext) = 0;
+};
+
+class IWMRegisterCallback {
+ public:
+  virtual ~IWMRegisterCallback() = default;
+  virtual HRESULT Advise(const std::shared_ptr<IWMStatusCallback>& callback, void* context) = 0;
+  virtual HRESULT Unadvise(const std::shared_ptr<IWMStatusCallback>& callback, void* context) = 0;
+};
+
+// The registered callbacks of one object; reports call them outside the lock, so a callback
+// may unregister itself.
+class TStatusCallbacks : public IWMRegisterCallback {
+ public:
+  HRESULT Advise(const std::shared_ptr<IWMStatusCallback>& callback, void* context) override;
+  HRESULT Unadvise(const std::shared_ptr<IWMStatusCallback>& callback, void* context) override;
+  void Report(WMT_STATUS status, HRESULT hr);
+
+ private:
+  struct Entry {
+    std::shared_ptr<IWMStatusCallback> Callback;
+    void* Context;
+  };
+  std::mutex Lock;
+  std::vector<Entry> Entries;
+};
+
+// Where a writer's bytes go. The header is handed over first, then the data; a sink that
+// can seek also receives the header again, rewritten at its start, when writing ends.
+class IWMWriterSink {
+ public:
+  virtual ~IWMWriterSink() = default;
+  virtual HRESULT OnBeginWriting() = 0;
+  virtual HRESULT OnHeader(const std::uint8_t* data, std::size_t size) = 0;
+  virtual HRESULT OnDataUnit(const std::uint8_t* data, std::size_t size) = 0;
+  virtual HRESULT OnEndWriting() = 0;
+  // Whether the sink takes positioned writes (a file) rather than a stream (the network).
+  virtual bool CanSeek() const = 0;
+  // Positions the next write; only called when CanSeek. Returns the new position or -1.
+  virtual std::int64_t Seek(std::int64_t offset, int whence) = 0;
+};
+
+class IWMWriterFileSink : public IWMWriterSink, public IWMRegisterCallback {
+ public:
+  // Creates (or empties) the file. Any name the system accepts, ':' included.
+  virtual HRESULT Open(const std::u16string& filename) = 0;
+};
+
+class IWMInputMediaProps : public IWMMediaProps {
+ public:
+  virtual HRESULT GetConnectionName(std::u16string* name) = 0;
+};
+
+class IWMWriterAdvanced {
+ public:
+  virtual ~IWMWriterAdvanced() = default;
+  virtual HRESULT AddSink(const std::shared_ptr<IWMWriterSink>& sink) = 0;
+  virtual HRESULT RemoveSink(const std::shared_ptr<IWMWriterSink>& sink) = 0;
+  virtual HRESULT GetSinkCount(std::uint32_t* count) = 0;
+};
+
+class IWMWriter {
+ public:
+  virtual ~IWMWriter() = default;
+  virtual HRESULT SetProfile(const std::shared_ptr<IWMProfile>& profile) = 0;
+  virtual HRESULT GetInputCount(std::uint32_t* count) = 0;
+  virtual HRESULT GetInputProps(std::uint32_t input, std::shared_ptr<IWMInputMediaProps>* props) = 0;
+  // PCM of any width, channel count and rate; it is converted to the profile's format.
+  virtual HRESULT SetInputProps(std::uint32_t input, const std::shared_ptr<IWMInputMediaProps>& props) = 0;
+  virtual HRESULT BeginWriting() = 0;
+  virtual HRESULT AllocateSample(std::uint32_t size, std::shared_ptr<INSSBuffer>* sample) = 0;
+  // time: the sample's time in 100 ns units.
+  virtual HRESULT WriteSample(std::uint32_t input, std::uint64_t time, std::uint32_t flags,
+                              const std::shared_ptr<INSSBuffer>& sample) = 0;
+  virtual HRESULT EndWriting() = 0;
+  // The other interfaces of the same object (COM's QueryInterface).
+  virtual HRESULT QueryInterface(std::shared_ptr<IWMWriterAdvanced>* advanced) = 0;
+  virtual HRESULT QueryInterface(std::shared_ptr<IWMHeaderInfo>* header) = 0;
+};
+
+HRESULT WMCreateWriter(void* reserved, std::shared_ptr<IWMWriter>* writer);
+HRESULT WMCreateWriterFileSink(std::shared_ptr<IWMWriterFileSink>* sink);
+
+// What the writer chose for a format: the ASF packet size that keeps the file's real bit
+// rate within a few percent of the stated one, and how many encoded frames go in one
+// payload to that end.
+struct TAsfLayout {
+  std::uint32_t FramesPerPayload = 1;
+  std::uint32_t PacketSize = 0;
+};
+TAsfLayout AsfLayoutFor(std::uint32_t blockAlign);
+
+}  // namespace melvanto::wmf
