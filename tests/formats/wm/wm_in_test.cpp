@@ -1,0 +1,361 @@
+// TWMIn and TMP3In on files made by ffmpeg and lame, checked against ffmpeg and ffprobe.
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "au_exception.h"
+#include "fakes.h"
+#include "mp3_in.h"
+#include "temp_dir.h"
+#include "tools.h"
+#include "wave_out.h"
+#include "wm_in.h"
+
+namespace melvanto::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes ReadBytes(const std::filesystem::path& path) {
+  std::ifstream f(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+// The files, made once for the whole program.
+class Files {
+ public:
+  static Files& Get() {
+    static Files f;
+    return f;
+  }
+  bool Ready() const { return ready; }
+  std::string operator/(const std::string& name) const { return (dir / name).string(); }
+  Bytes Decoded(const std::string& name, const std::string& fmt = "s16le") const {
+    return Capture("ffmpeg -v error -i " + (*this / name) + " -f " + fmt + " -").value_or(Bytes{});
+  }
+  // ffprobe's duration of the container, in hundredths of a second.
+  std::int64_t ProbedHundredths(const std::string& name) const {
+    const std::string text =
+        CaptureText("ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 " + (*this / name));
+    return text.empty() ? -1 : std::llround(std::stod(text) * 100);
+  }
+
+ private:
+  Files() {
+    if (!HaveTool("ffmpeg") || !HaveTool("lame")) return;
+    ready = Shell("cd " + dir.String() +
+                  " && ffmpeg -v error -f lavfi -i 'sine=f=440:d=3:r=44100' -f lavfi -i "
+                  "'anoisesrc=d=3:r=44100:a=0.2:s=3' -filter_complex '[0][1]amerge=inputs=2' -c:a pcm_s16le src.wav"
+                  " && lame --quiet -b 128 src.wav cbr.mp3"
+                  " && lame --quiet -V 4 --noreplaygain -t src.wav vbr_noinfo.mp3"
+                  " && lame --quiet -V 2 src.wav vbr_info.mp3"
+                  " && ffmpeg -v error -i src.wav -c:a libmp3lame -q:a 5 -metadata title=MpTitle -metadata artist=MpArtist"
+                  " -metadata album=MpAlbum -metadata genre=Pop -metadata date=2004 -metadata track=3"
+                  " -metadata copyright=MpCopy tagged.mp3"
+                  " && ffmpeg -v error -i src.wav -c:a wmav2 -b:a 128k -metadata title=WmTitle -metadata artist=WmArtist"
+                  " -metadata album=WmAlbum -metadata genre=Blues -metadata date=2011 -metadata track=12"
+                  " -metadata copyright=WmCopy v2.wma"
+                  " && ffmpeg -v error -i src.wav -ac 1 -c:a wmav1 -b:a 48k v1.wma");
+  }
+  TempDir dir;
+  bool ready = false;
+};
+
+#define REQUIRE_FILES()                   \
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");     \
+  MELVANTO_REQUIRE_COMMAND("ffprobe");    \
+  MELVANTO_REQUIRE_COMMAND("lame");       \
+  ASSERT_TRUE(Files::Get().Ready()) << "the test files could not be made"
+
+Bytes DecodeAll(TAuFileIn& in, std::uint32_t want = 16384) {
+  in.Init();
+  Bytes out = Drain(in, want);
+  in.Flush();
+  return out;
+}
+
+int OpenDescriptors() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+// The adapter's answers, including offsets past 4 GB, which keep all their bits.
+TEST(AudioStream, AdapterAnswers) {
+  TMemoryStream stream(Bytes{1, 2, 3, 4, 5});
+  TAudioStream io(&stream);
+  std::uint8_t buffer[8] = {};
+  std::uint32_t got = 99;
+  EXPECT_EQ(io.Read(buffer, 3, &got), wmf::S_OK);
+  EXPECT_EQ(got, 3u);
+  EXPECT_EQ(io.Read(buffer, 8, &got), wmf::S_OK);
+  EXPECT_EQ(got, 2u);
+  EXPECT_EQ(io.Read(buffer, 8, &got), TAudioStream::kFailure) << "nothing more to read";
+  EXPECT_EQ(got, 0u);
+  std::uint64_t at = 0;
+  EXPECT_EQ(io.Seek(-2, wmf::STREAM_SEEK_END, &at), wmf::S_OK);
+  EXPECT_EQ(at, 3u);
+  EXPECT_EQ(io.Seek(1, wmf::STREAM_SEEK_CUR, &at), wmf::S_OK);
+  EXPECT_EQ(at, 4u);
+  const std::int64_t far = (std::int64_t{1} << 32) + 7;
+  EXPECT_EQ(io.Seek(far, wmf::STREAM_SEEK_SET, &at), wmf::S_OK);
+  EXPECT_EQ(at, static_cast<std::uint64_t>(far));
+  EXPECT_EQ(stream.Position(), far);
+  EXPECT_EQ(io.Seek(-1, wmf::STREAM_SEEK_SET, &at), TAudioStream::kFailure) << "the stream refuses it";
+  EXPECT_EQ(io.SetSize(2), wmf::S_OK);
+  EXPECT_EQ(stream.Position(), 2);
+  EXPECT_EQ(stream.Size(), 5);
+  wmf::STATSTG stat;
+  EXPECT_EQ(io.Stat(&stat, 0), wmf::S_OK);
+  EXPECT_EQ(stat.cbSize, 5u);
+  EXPECT_EQ(stat.grfLocksSupported, 0u);
+  std::shared_ptr<wmf::IStream> clone = std::make_shared<TAudioStream>(&stream);
+  EXPECT_EQ(io.Clone(&clone), TAudioStream::kFailure);
+  EXPECT_EQ(clone, nullptr);
+  EXPECT_EQ(io.Commit(0), TAudioStream::kFailure);
+  EXPECT_EQ(io.LockRegion(0, 1, 0), TAudioStream::kFailure);
+}
+
+TEST(WMIn, FormatDurationAndTagsOfWma) {
+  REQUIRE_FILES();
+  TWMIn in;
+  in.SetFileName(Files::Get() / "v2.wma");
+  // The tag container opens the file itself.
+  TId3v2Tags* tags = in.Id3v2Tags();
+  EXPECT_EQ(tags->Title(), u"WmTitle");
+  EXPECT_EQ(tags->Artist(), u"WmArtist");
+  EXPECT_EQ(tags->Album(), u"WmAlbum");
+  EXPECT_EQ(tags->Genre(), u"Blues");
+  EXPECT_EQ(tags->Year(), "2011");
+  EXPECT_EQ(tags->Track(), "12");
+  EXPECT_EQ(tags->Comment(), u"WmCopy");
+  EXPECT_EQ(in.CommonTags()->Title(), u"WmTitle");
+  EXPECT_EQ(in.CommonTags()->Artist(), u"WmArtist");
+  EXPECT_EQ(in.CommonTags()->Year(), "2011");
+  EXPECT_EQ(in.CommonTags()->Track(), "12");
+  EXPECT_TRUE(in.Valid());
+  EXPECT_EQ(in.Channels(), 2u);
+  EXPECT_EQ(in.BitsPerSample(), 16u);
+  EXPECT_EQ(in.SampleRate(), 44100u);
+  const std::int64_t hundredths = Files::Get().ProbedHundredths("v2.wma");
+  EXPECT_EQ(in.TotalSamples(), static_cast<std::int64_t>(hundredths / 100.0 * 44100));
+  EXPECT_EQ(in.TotalTime(), 3);
+}
+
+TEST(WMIn, Mp3TagsFromId3AndTheEndAllowance) {
+  REQUIRE_FILES();
+  TMP3In in;
+  in.SetFileName(Files::Get() / "tagged.mp3");
+  EXPECT_EQ(in.Id3v2Tags()->Title(), u"MpTitle");
+  EXPECT_EQ(in.Id3v2Tags()->Artist(), u"MpArtist");
+  EXPECT_EQ(in.Id3v2Tags()->Album(), u"MpAlbum");
+  EXPECT_EQ(in.Id3v2Tags()->Genre(), u"Pop");
+  EXPECT_EQ(in.Id3v2Tags()->Year(), "2004");
+  EXPECT_EQ(in.Id3v2Tags()->Track(), "3");
+  EXPECT_EQ(in.Id3v2Tags()->Comment(), u"MpCopy");
+  EXPECT_EQ(in.CommonTags()->Genre(), u"Pop");
+  // 3.00 s decoded: 132,300 frames, plus 44100 div 3 = 14,700 allowed at the end.
+  EXPECT_EQ(in.TotalSamples(), 132300 + 14700);
+}
+
+// Every sample as ffmpeg decodes it, including a VBR file without an Info frame, whose
+// length libavformat alone would estimate at about half.
+TEST(WMIn, DecodesLikeFfmpeg) {
+  REQUIRE_FILES();
+  for (const char* file : {"cbr.mp3", "vbr_noinfo.mp3", "vbr_info.mp3", "tagged.mp3"}) {
+    SCOPED_TRACE(file);
+    TMP3In in;
+    in.SetFileName(Files::Get() / file);
+    const Bytes expected = Files::Get().Decoded(file);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_GE(in.TotalSamples() * 4, static_cast<std::int64_t>(expected.size()));
+    const Bytes got = DecodeAll(in, 5000);  // requests that split the runtime's samples
+    EXPECT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected);
+  }
+  for (const char* file : {"v2.wma", "v1.wma"}) {
+    SCOPED_TRACE(file);
+    TWMIn in;
+    in.SetFileName(Files::Get() / file);
+    const Bytes expected = Files::Get().Decoded(file);
+    const std::size_t cut = std::min<std::size_t>(expected.size(), static_cast<std::size_t>(in.TotalSamples()) *
+                                                                       in.Channels() * 2);
+    const Bytes got = DecodeAll(in);
+    ASSERT_EQ(got.size(), cut) << "WMA delivery ends at the stated duration or the data, whichever comes first";
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin()));
+  }
+}
+
+TEST(WMIn, HighPrecisionGives24Bits) {
+  REQUIRE_FILES();
+  TMP3In in;
+  in.SetFileName(Files::Get() / "vbr_info.mp3");
+  EXPECT_EQ(in.BitsPerSample(), 16u);
+  in.SetHighPrecision(true);  // reopens the open file
+  EXPECT_EQ(in.BitsPerSample(), 24u);
+  EXPECT_EQ(in.Channels(), 2u);
+  const Bytes got = DecodeAll(in);
+  EXPECT_TRUE(got == Files::Get().Decoded("vbr_info.mp3", "s24le"));
+}
+
+TEST(WMIn, ChannelRequests) {
+  REQUIRE_FILES();
+  TWMIn in;
+  in.SetFileName(Files::Get() / "v2.wma");
+  in.SetOutputChannels(TChannelsNumber::cn5dot1);
+  EXPECT_TRUE(in.HighPrecision());
+  EXPECT_FALSE(in.Valid()) << "a stereo file has no 6-channel format";
+  EXPECT_TRUE(DecodeAll(in).empty());
+  in.SetHighPrecision(false);  // ignored while a layout is asked for
+  EXPECT_TRUE(in.HighPrecision());
+  in.SetOutputChannels(TChannelsNumber::cnMaxAvailable);
+  EXPECT_TRUE(in.Valid());
+  EXPECT_EQ(in.Channels(), 2u);
+  EXPECT_EQ(in.BitsPerSample(), 24u);
+  in.SetOutputChannels(TChannelsNumber::cnMonoOrStereo);
+  in.SetHighPrecision(false);
+  EXPECT_EQ(in.BitsPerSample(), 16u);
+  TWMIn mono;
+  mono.SetFileName(Files::Get() / "v1.wma");
+  EXPECT_EQ(mono.Channels(), 1u);
+}
+
+// Seeks land on the frame asked for, and nothing of the sample being delivered before the
+// seek comes out after it.
+TEST(WMIn, SeeksAreSampleExact) {
+  REQUIRE_FILES();
+  for (const char* file : {"vbr_noinfo.mp3", "v2.wma"}) {
+    SCOPED_TRACE(file);
+    const Bytes all = Files::Get().Decoded(file);
+    TMP3In in;  // the allowance keeps the WMA file's last samples too
+    in.SetFileName(Files::Get() / file);
+    in.SetStartSample(20001);
+    in.Init();
+    Bytes head = Drain(in, 1000, nullptr, 3);
+    ASSERT_GT(head.size(), 2000u);  // a block ends early where a runtime sample ends
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), all.begin() + 20001 * 4));
+    ASSERT_TRUE(in.Seek(50000));  // relative to StartSample during a run
+    EXPECT_EQ(in.Position(), 50000 * 4);
+    Bytes rest = Drain(in, 7000);
+    const std::size_t from = (20001 + 50000) * 4;
+    ASSERT_EQ(rest.size(), all.size() - from);
+    EXPECT_TRUE(std::equal(rest.begin(), rest.end(), all.begin() + from));
+    ASSERT_TRUE(in.Seek(3));  // backwards
+    rest = Drain(in, 1 << 20, nullptr, 1);
+    ASSERT_FALSE(rest.empty());
+    EXPECT_TRUE(std::equal(rest.begin(), rest.end(), all.begin() + (20001 + 3) * 4));
+    in.Flush();
+  }
+}
+
+// Header with one more object: GUID, size, and an empty body; the header's size and count follow.
+Bytes WithContentEncryption(Bytes asf) {
+  const std::uint8_t guid[16] = {0xFB, 0xB3, 0x11, 0x22, 0x23, 0xBD, 0xD2, 0x11,
+                                 0xB4, 0xB7, 0x00, 0xA0, 0xC9, 0x55, 0xFC, 0x6E};
+  Bytes object(guid, guid + 16);
+  const std::uint64_t size = 40;
+  for (int i = 0; i < 8; ++i) object.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
+  object.resize(size, 0);
+  std::uint64_t headerSize = 0;
+  std::uint32_t count = 0;
+  std::memcpy(&headerSize, &asf[16], 8);
+  std::memcpy(&count, &asf[24], 4);
+  headerSize += size;
+  ++count;
+  std::memcpy(&asf[16], &headerSize, 8);
+  std::memcpy(&asf[24], &count, 4);
+  asf.insert(asf.begin() + 30, object.begin(), object.end());
+  return asf;
+}
+
+TEST(WMIn, ProtectedFileRaisesAndReleasesIt) {
+  REQUIRE_FILES();
+  const Bytes data = WithContentEncryption(ReadBytes(Files::Get() / "v2.wma"));
+  const std::string path = Files::Get() / "protected.wma";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), data.size());
+  const int before = OpenDescriptors();
+  TWMIn in;
+  in.SetFileName(path);
+  try {
+    in.Channels();
+    ADD_FAILURE() << "no exception";
+  } catch (const EAuException& e) {
+    EXPECT_STREQ(e.what(), "File is protected");
+  }
+  EXPECT_EQ(OpenDescriptors(), before) << "the file is not left open";
+  EXPECT_THROW(in.Init(), EAuException);
+  in.Flush();
+  // A stream handed in is rewound, not kept.
+  TMemoryStream stream(data);
+  TWMIn handed;
+  handed.SetStream(&stream);
+  EXPECT_THROW(handed.Valid(), EAuException);
+  EXPECT_EQ(stream.Position(), 0);
+}
+
+TEST(WMIn, BrokenFilesAreNotValid) {
+  REQUIRE_FILES();
+  TWMIn noName;
+  try {
+    noName.Channels();
+    ADD_FAILURE() << "no exception";
+  } catch (const EAuException& e) {
+    EXPECT_STREQ(e.what(), "File name is not assigned");
+  }
+  const Bytes mp3 = ReadBytes(Files::Get() / "vbr_info.mp3");
+  std::mt19937 random(5);
+  Bytes noise(30000);
+  for (auto& b : noise) b = static_cast<std::uint8_t>(random());
+  const int before = OpenDescriptors();
+  {
+    const std::string path = Files::Get() / "noise.wma";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(noise.data()), noise.size());
+    TWMIn in;
+    in.SetFileName(path);
+    EXPECT_FALSE(in.Valid());
+    EXPECT_EQ(OpenDescriptors(), before) << "a file no reader takes is not left open";
+    EXPECT_TRUE(DecodeAll(in).empty());
+  }
+  for (std::size_t cut : {std::size_t{0}, std::size_t{50}, std::size_t{2000}, mp3.size() / 3}) {
+    SCOPED_TRACE(cut);
+    TMemoryStream stream(Bytes(mp3.begin(), mp3.begin() + static_cast<std::ptrdiff_t>(cut)));
+    TMP3In in;
+    in.SetStream(&stream);
+    const Bytes got = DecodeAll(in);
+    if (in.Valid()) {
+      const Bytes all = Files::Get().Decoded("vbr_info.mp3");
+      EXPECT_LE(got.size(), all.size());
+    }
+  }
+}
+
+// MP3 to WAV through the pipeline keeps the whole track of a VBR file without an Info frame.
+TEST(WMIn, Mp3ToWavKeepsTheFullLength) {
+  REQUIRE_FILES();
+  TMP3In in;
+  in.SetFileName(Files::Get() / "vbr_noinfo.mp3");
+  TWaveOut out;
+  const std::string wav = Files::Get() / "out.wav";
+  out.SetFileName(wav);
+  ASSERT_EQ(RunOnce(out, in), "");
+  const Bytes expected = Files::Get().Decoded("vbr_noinfo.mp3");
+  const Bytes written = Files::Get().Decoded("out.wav");
+  EXPECT_EQ(written.size(), expected.size());
+  EXPECT_TRUE(written == expected);
+}
+
+}  // namespace
+}  // namespace melvanto::testing
