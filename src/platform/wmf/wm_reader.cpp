@@ -305,17 +305,17 @@ class TSyncReader : public IWMSyncReader {
       return NS_E_UNRECOGNIZED_STREAM_TYPE;
     }
     BuildOutputs();
-    Header = std::make_shared<THeaderInfo>();
-    ReadAttributes();
-    if (IsMp3() && !CountMp3Duration()) {
-      Reset();
-      return NS_E_UNRECOGNIZED_STREAM_TYPE;
-    }
     for (std::size_t i = 0; i < Outputs.size(); ++i) {
       if (Outputs[i].Decodable) {
         Active = static_cast<int>(i);
         break;
       }
+    }
+    Header = std::make_shared<THeaderInfo>();
+    ReadAttributes();
+    if (IsMp3() && !CountMp3Duration()) {
+      Reset();
+      return NS_E_UNRECOGNIZED_STREAM_TYPE;
     }
     return S_OK;
   }
@@ -589,10 +589,12 @@ class TSyncReader : public IWMSyncReader {
     return -1;
   }
 
-  std::optional<std::u16string> Lookup(std::initializer_list<const char*> keys) const {
+  // The first of the keys (up to three; null ends the list) that has text.
+  std::optional<std::u16string> Lookup(const std::array<const char*, 3>& keys) const {
     const AVDictionary* dicts[2] = {Format->metadata, nullptr};
     if (Active >= 0) dicts[1] = Format->streams[Outputs[Active].StreamIndex]->metadata;
     for (const char* key : keys) {
+      if (key == nullptr) break;
       for (const AVDictionary* d : dicts) {
         const AVDictionaryEntry* e = av_dict_get(d, key, nullptr, 0);
         if (e != nullptr && e->value != nullptr && e->value[0] != 0) return Utf8ToUtf16(e->value);
@@ -603,7 +605,11 @@ class TSyncReader : public IWMSyncReader {
 
   // The demuxers expose the file's attributes under generic keys; ID3 frames of MP3 too.
   void ReadAttributes() {
-    const std::pair<const std::u16string*, std::initializer_list<const char*>> map[] = {
+    struct Source {
+      const std::u16string* Name;
+      std::array<const char*, 3> Keys;
+    };
+    static const Source sources[] = {
         {&g_wszWMTitle, {"title"}},
         {&g_wszWMAuthor, {"artist", "author"}},
         {&g_wszWMCopyright, {"copyright"}},
@@ -612,8 +618,8 @@ class TSyncReader : public IWMSyncReader {
         {&g_wszWMYear, {"WM/Year", "date", "year"}},
         {&g_wszWMTrack, {"WM/Track", "WM/TrackNumber", "track"}},
     };
-    for (const auto& [name, keys] : map) {
-      if (auto text = Lookup(keys)) Header->Text[*name] = *text;
+    for (const Source& source : sources) {
+      if (auto text = Lookup(source.Keys)) Header->Text[*source.Name] = *text;
     }
     if (Format->duration != AV_NOPTS_VALUE && Format->duration > 0)
       Header->Duration = static_cast<std::uint64_t>(av_rescale(Format->duration, kHundredNs, AV_TIME_BASE));
