@@ -174,7 +174,7 @@ class TWMWriterFileSink final : public IWMWriterFileSink {
   HRESULT Unadvise(const std::shared_ptr<IWMStatusCallback>& callback, void* context) override {
     return Callbacks.Unadvise(callback, context);
   }
-  HRESULT OnBeginWriting() override { return File.Valid() ? S_OK : NS_E_NOT_CONFIGURED; }
+  HRESULT OnBeginWriting(std::uint32_t) override { return File.Valid() ? S_OK : NS_E_NOT_CONFIGURED; }
   HRESULT OnHeader(const std::uint8_t* data, std::size_t size) override { return Write(data, size); }
   HRESULT OnDataUnit(const std::uint8_t* data, std::size_t size) override { return Write(data, size); }
   HRESULT OnEndWriting() override {
@@ -434,7 +434,7 @@ class TWMWriter final : public IWMWriter,
     av_dict_set_int(options.Address(), "packet_size", Layout.PacketSize, 0);
 
     for (const auto& sink : Sinks)
-      if (const HRESULT hr = sink->OnBeginWriting(); Failed(hr)) return hr;
+      if (const HRESULT hr = sink->OnBeginWriting(Layout.PacketSize); Failed(hr)) return hr;
     HeaderPhase = true;
     if (avformat_write_header(Muxer.get(), options.Address()) < 0) return FailureOr(NS_E_INVALID_REQUEST);
     avio_flush(Muxer->pb);

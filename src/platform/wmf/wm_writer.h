@@ -73,12 +73,13 @@ class TStatusCallbacks : public IWMRegisterCallback {
   std::vector<Entry> Entries;
 };
 
-// Where a writer's bytes go. The header is handed over first, then the data; a sink that
-// can seek also receives the header again, rewritten at its start, when writing ends.
+// Where a writer's bytes go. The header is handed over first, then the data: whole ASF
+// packets of packetSize bytes one after another, though not one per call. A sink that can
+// seek also receives the header again, rewritten at its start, when writing ends.
 class IWMWriterSink {
  public:
   virtual ~IWMWriterSink() = default;
-  virtual HRESULT OnBeginWriting() = 0;
+  virtual HRESULT OnBeginWriting(std::uint32_t packetSize) = 0;
   virtual HRESULT OnHeader(const std::uint8_t* data, std::size_t size) = 0;
   virtual HRESULT OnDataUnit(const std::uint8_t* data, std::size_t size) = 0;
   virtual HRESULT OnEndWriting() = 0;

@@ -1,0 +1,296 @@
+// TWMAOut end to end: PCM encoded to WMA through the runtime stand-in and checked with
+// ffprobe and ffmpeg; the format choice, the attributes and every failure message.
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fakes.h"
+#include "temp_dir.h"
+#include "tools.h"
+#include "wma_out.h"
+
+namespace melvanto::testing {
+namespace {
+
+const char kBeginRefused[] = "Filed to set data writer, possible reason: required WMA codec not installed.";
+
+// A sweep whose shape shows any shift in time, as 16-bit PCM in every channel.
+std::vector<float> Chirp(std::size_t frames, std::uint32_t rate) {
+  std::vector<float> v(frames);
+  const double f0 = 200, f1 = std::min(6000.0, rate * 0.4), T = double(frames) / rate;
+  for (std::size_t i = 0; i < frames; ++i) {
+    const double t = double(i) / rate;
+    v[i] = static_cast<float>(0.5 * std::sin(2 * M_PI * (f0 * t + (f1 - f0) * t * t / (2 * T))));
+  }
+  return v;
+}
+
+std::vector<std::uint8_t> Pcm16(const std::vector<float>& mono, unsigned channels) {
+  std::vector<std::uint8_t> out;
+  for (float s : mono) {
+    const auto v = static_cast<std::int16_t>(std::lround(s * 32767));
+    for (unsigned c = 0; c < channels; ++c) {
+      out.push_back(static_cast<std::uint8_t>(v & 0xFF));
+      out.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
+    }
+  }
+  return out;
+}
+
+std::string Probe(const std::string& path, const std::string& entries) {
+  return CaptureText("ffprobe -v error -show_entries " + entries + " -of default=nw=1 '" + path + "'");
+}
+
+double Field(const std::string& text, const std::string& key) {
+  const auto at = text.find(key + "=");
+  return at == std::string::npos ? -1 : std::atof(text.c_str() + at + key.size() + 1);
+}
+
+std::vector<std::int16_t> DecodeMono16(const std::string& path) {
+  const auto raw = Capture("ffmpeg -nostdin -v error -i '" + path + "' -f s16le -ac 1 - 2>/dev/null");
+  std::vector<std::int16_t> out;
+  if (!raw) return out;
+  out.resize(raw->size() / 2);
+  std::memcpy(out.data(), raw->data(), out.size() * 2);
+  return out;
+}
+
+int BestLag(const std::vector<float>& input, const std::vector<std::int16_t>& decoded, int maxLag) {
+  const int window = static_cast<int>(std::min<std::size_t>(16384, input.size()));
+  double best = -1e300;
+  int bestLag = 0;
+  for (int lag = -maxLag; lag <= maxLag; ++lag) {
+    double sum = 0;
+    for (int i = 0; i < window; ++i) {
+      const int j = i + lag;
+      if (j >= 0 && j < static_cast<int>(decoded.size())) sum += input[i] * decoded[j];
+    }
+    if (sum > best) {
+      best = sum;
+      bestLag = lag;
+    }
+  }
+  return bestLag;
+}
+
+TEST(WmaOut, ListsCodecsAndFormatsForTheWindows) {
+  TWMAOut out;
+  EXPECT_EQ(out.CodecIndex(), -1);
+  EXPECT_EQ(out.FormatIndex(), 0);
+  EXPECT_EQ(out.DesiredBitrate(), 0u);
+  EXPECT_EQ(out.Codecs(), (std::vector<std::string>{"Windows Media Audio V2", "Windows Media Audio V1"}));
+
+  const auto formats = out.Formats(0);
+  ASSERT_GT(formats.size(), 29u);
+  EXPECT_EQ(formats[29], "128 kbps, 44 kHz, stereo CBR") << "the options dialog's default";
+  // The main window's default search, without regard to case.
+  bool found = false;
+  for (std::size_t c = 0; c < out.Codecs().size() && !found; ++c)
+    for (std::string f : out.Formats(static_cast<std::int32_t>(c))) {
+      std::transform(f.begin(), f.end(), f.begin(), [](unsigned char ch) { return std::tolower(ch); });
+      if (f.find("96 kbps, 44 khz, stereo cbr") != std::string::npos) found = true;
+    }
+  EXPECT_TRUE(found);
+  EXPECT_FALSE(out.Formats(1).empty());
+  EXPECT_TRUE(out.Formats(2).empty()) << "no codec at that position";
+  EXPECT_TRUE(out.Formats(-1).empty());
+
+  // No variable-bit-rate or lossless encoder exists: the codec refuses and the list is empty.
+  out.SetVBR(true);
+  EXPECT_TRUE(out.Formats(0).empty());
+  out.SetVBR(false);
+  out.SetLossless(true);
+  EXPECT_TRUE(out.Formats(0).empty());
+}
+
+class WmaOutRun : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& name) { return (dir / name).string(); }
+  TempDir dir;
+};
+
+TEST_F(WmaOutRun, WritesAWmaFileWithTheTagsAsAttributes) {
+  MELVANTO_REQUIRE_COMMAND("ffprobe");
+  const std::size_t frames = 44100 * 2 + 1001;
+  TMemoryIn in(Pcm16(Chirp(frames, 44100), 2), {16, 2, 44100});
+  TWMAOut out;
+  out.SetFileName(Path("tags.wma"));
+  out.SetCodecIndex(0);
+  out.SetFormatIndex(29);
+  TId3v2Tags* tags = out.Id3v2Tags();
+  tags->SetTitle(u"Título");
+  tags->SetArtist(u"The Artist");
+  tags->SetAlbum(u"The Album");
+  tags->SetGenre(u"Jazz");
+  tags->SetYear("2001");
+  tags->SetTrack("12");
+  tags->SetComment(u"Some comment");
+  ASSERT_EQ(RunOnce(out, in), "");
+
+  const std::string s = Probe(Path("tags.wma"), "stream=codec_name,sample_rate,channels,bit_rate:format_tags");
+  EXPECT_NE(s.find("codec_name=wmav2"), std::string::npos) << s;
+  EXPECT_NE(s.find("sample_rate=44100"), std::string::npos) << s;
+  EXPECT_NE(s.find("channels=2"), std::string::npos) << s;
+  EXPECT_EQ(Field(s, "bit_rate"), 128000) << s;
+  for (const char* tag : {"TAG:title=Título", "TAG:artist=The Artist", "TAG:album=The Album", "TAG:genre=Jazz",
+                          "TAG:WM/Year=2001", "TAG:WM/Track=12", "TAG:copyright=Some comment"})
+    EXPECT_NE(s.find(tag), std::string::npos) << tag << "\n" << s;
+  const auto decoded = DecodeMono16(Path("tags.wma"));
+  EXPECT_GE(decoded.size(), frames);
+  EXPECT_LT(decoded.size(), frames + 2048);
+}
+
+TEST_F(WmaOutRun, EmptyTagsWriteNoAttribute) {
+  MELVANTO_REQUIRE_COMMAND("ffprobe");
+  TMemoryIn in(Pcm16(Chirp(22050, 44100), 2), {16, 2, 44100});
+  TWMAOut out;
+  out.SetFileName(Path("none.wma"));
+  out.SetDesiredBitrate(128);
+  out.Id3v2Tags()->SetArtist(u"");
+  ASSERT_EQ(RunOnce(out, in), "");
+  const std::string s = Probe(Path("none.wma"), "stream=codec_name:format_tags");
+  EXPECT_NE(s.find("codec_name=wmav2"), std::string::npos) << s;
+  EXPECT_EQ(s.find("TAG:"), std::string::npos) << s;
+}
+
+TEST_F(WmaOutRun, ConvertedPcmKeepsEverySampleInPlace) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  const auto chirp = Chirp(44100 * 2 + 517, 44100);
+  TMemoryIn in(Pcm16(chirp, 2), {16, 2, 44100}, 1000);  // blocks that end mid-frame
+  TWMAOut out;
+  out.SetFileName(Path("chirp.wma"));
+  out.SetDesiredBitrate(128);
+  ASSERT_EQ(RunOnce(out, in), "");
+  const auto decoded = DecodeMono16(Path("chirp.wma"));
+  EXPECT_EQ(BestLag(chirp, decoded, 3000), 0);
+  EXPECT_GE(decoded.size(), chirp.size());
+  EXPECT_LT(decoded.size(), chirp.size() + 2048);
+}
+
+TEST_F(WmaOutRun, TargetBitRateRuleThroughTheChosenProfile) {
+  TMemoryIn in(Pcm16(Chirp(8000, 44100), 2), {16, 2, 44100});
+  TWMAOut out;
+  out.SetFileName(Path("target.wma"));
+  // Below 1000 the value is kbit/s.
+  out.SetDesiredBitrate(128);
+  ASSERT_EQ(RunOnce(out, in), "");
+  EXPECT_EQ(out.ChosenFormat().BitRate, 128000u);
+  EXPECT_EQ(out.ChosenFormat().SampleRate, 44100u);
+  EXPECT_EQ(out.ChosenFormat().Channels, 2);
+  // 999 kbit/s: the nearest is the highest 44 kHz stereo format.
+  out.SetDesiredBitrate(999);
+  ASSERT_EQ(RunOnce(out, in), "");
+  EXPECT_EQ(out.ChosenFormat().BitRate, 320000u);
+  EXPECT_EQ(out.ChosenFormat().SampleRate, 44100u);
+  // 1000 stays 1000 bit/s, which no format comes nearer to than nothing at all.
+  out.SetDesiredBitrate(1000);
+  EXPECT_EQ(RunOnce(out, in), "Failed to init codec");
+  EXPECT_EQ(out.ChosenFormat().BitRate, 0u);
+}
+
+TEST_F(WmaOutRun, InputTheEncoderCannotTakeIsConvertedAndTheProfileSaysWhatIsWritten) {
+  MELVANTO_REQUIRE_COMMAND("ffprobe");
+  // Six channels of 24-bit PCM at 96 kHz.
+  std::vector<std::uint8_t> pcm;
+  for (float s : Chirp(96000, 96000)) {
+    const auto v = static_cast<std::int32_t>(std::lround(s * 8388607));
+    for (int c = 0; c < 6; ++c)
+      for (int b = 0; b < 3; ++b) pcm.push_back(static_cast<std::uint8_t>((v >> (8 * b)) & 0xFF));
+  }
+  TMemoryIn in(std::move(pcm), {24, 6, 96000});
+  TWMAOut out;
+  out.SetFileName(Path("six.wma"));
+  out.SetDesiredBitrate(128);
+  ASSERT_EQ(RunOnce(out, in), "");
+  // Wanted: stereo at 48 kHz; the first format at the nearest bit rate is 44 kHz, and a
+  // later one at the same bit rate is no nearer.
+  const wmf::TCodecFormat chosen = out.ChosenFormat();
+  EXPECT_EQ(chosen.SampleRate, 44100u);
+  EXPECT_EQ(chosen.Channels, 2);
+  EXPECT_EQ(chosen.BitRate, 128000u);
+  const std::string s = Probe(Path("six.wma"), "stream=sample_rate,channels:format=duration");
+  EXPECT_NE(s.find("sample_rate=" + std::to_string(chosen.SampleRate)), std::string::npos) << s;
+  EXPECT_NE(s.find("channels=2"), std::string::npos) << s;
+  EXPECT_NEAR(Field(s, "duration"), 1.0, 0.1) << s;
+
+  // And 8-bit mono into a 44 kHz stereo format chosen by position.
+  std::vector<std::uint8_t> bytes(22050);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(128 + 100 * std::sin(i * 0.1));
+  TMemoryIn eight(std::move(bytes), {8, 1, 22050});
+  out.SetFileName(Path("eight.wma"));
+  out.SetCodecIndex(1);
+  out.SetFormatIndex(29);
+  ASSERT_EQ(RunOnce(out, eight), "");
+  const std::string e = Probe(Path("eight.wma"), "stream=codec_name,sample_rate,channels:format=duration");
+  EXPECT_NE(e.find("codec_name=wmav1"), std::string::npos) << e;
+  EXPECT_NE(e.find("sample_rate=44100"), std::string::npos) << e;
+  EXPECT_NEAR(Field(e, "duration"), 1.0, 0.1) << e;
+}
+
+TEST_F(WmaOutRun, FailuresGiveTheirMessagesAndLeaveNothingOpen) {
+  TMemoryIn in(Pcm16(Chirp(4410, 44100), 2), {16, 2, 44100});
+  TWMAOut out;
+  EXPECT_EQ(RunOnce(out, in), "File name is not assigned.");
+
+  out.SetFileName(Path("missing/x.wma"));
+  EXPECT_EQ(RunOnce(out, in), "Cannot create file");
+
+  out.SetFileName(Path("x.wma"));
+  out.SetCodecIndex(2);  // beyond the codecs
+  EXPECT_EQ(RunOnce(out, in), kBeginRefused);
+  out.SetCodecIndex(0);
+  out.SetFormatIndex(1000);  // beyond the formats
+  EXPECT_EQ(RunOnce(out, in), kBeginRefused);
+
+  // VBR: by position the codec refuses the switch, so no profile; by target none qualifies.
+  out.SetFormatIndex(29);
+  out.SetVBR(true);
+  EXPECT_EQ(RunOnce(out, in), kBeginRefused);
+  out.SetCodecIndex(-1);
+  out.SetVBRQuality(90);
+  EXPECT_EQ(RunOnce(out, in), "Failed to init codec");
+  out.SetVBR(false);
+  out.SetLossless(true);
+  EXPECT_EQ(RunOnce(out, in), "Failed to init codec");
+
+  // And the same output works again afterwards.
+  out.SetLossless(false);
+  out.SetDesiredBitrate(64);
+  EXPECT_EQ(RunOnce(out, in), "");
+  EXPECT_EQ(out.ChosenFormat().BitRate, 64000u);
+}
+
+TEST_F(WmaOutRun, AWriteErrorReportedByTheRuntimeEndsTheRun) {
+  TMemoryIn in(Pcm16(Chirp(44100 * 10, 44100), 2), {16, 2, 44100});
+  TWMAOut out;
+  // The error callback alone stores the runtime's message.
+  out.HandleError(0);
+  EXPECT_EQ(out.ExceptionMessage(), "Windows Media output error.");
+
+  out.SetFileName(Path("full.wma"));
+  out.SetDesiredBitrate(128);
+  // The file may not grow past 16 KiB: writes beyond fail with EFBIG instead of a signal.
+  struct rlimit old {};
+  getrlimit(RLIMIT_FSIZE, &old);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 16384;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::string message = RunOnce(out, in);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(message, "Windows Media output error");
+  EXPECT_LT(in.Position(), static_cast<std::int64_t>(44100 * 4 * 10)) << "the run stopped early";
+}
+
+}  // namespace
+}  // namespace melvanto::testing
