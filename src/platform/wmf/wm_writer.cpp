@@ -411,9 +411,12 @@ class TWMWriter final : public IWMWriter,
     Muxer.reset(oc);
     Muxer->flags |= AVFMT_FLAG_BITEXACT;
     const bool seekable = std::all_of(Sinks.begin(), Sinks.end(), [](const auto& s) { return s->CanSeek(); });
-    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
+    Layout = AsfLayoutFor(static_cast<std::uint32_t>(Codec->block_align));
+    // A stream goes out packet by packet, so that listeners do not wait for a full buffer.
+    const int ioBufferSize = seekable ? kIoBufferSize : static_cast<int>(Layout.PacketSize);
+    auto* buffer = static_cast<unsigned char*>(av_malloc(static_cast<std::size_t>(ioBufferSize)));
     if (buffer == nullptr) return E_OUTOFMEMORY;
-    Io.reset(avio_alloc_context(buffer, kIoBufferSize, 1, this, nullptr, &TWMWriter::IoWrite,
+    Io.reset(avio_alloc_context(buffer, ioBufferSize, 1, this, nullptr, &TWMWriter::IoWrite,
                                 seekable ? &TWMWriter::IoSeek : nullptr));
     if (!Io) {
       av_free(buffer);
@@ -429,7 +432,6 @@ class TWMWriter final : public IWMWriter,
       const char* key = MuxerKey(name);
       av_dict_set(&Muxer->metadata, key != nullptr ? key : Utf8(name).c_str(), Utf8(value).c_str(), 0);
     }
-    Layout = AsfLayoutFor(static_cast<std::uint32_t>(Codec->block_align));
     ffmpeg::Dictionary options;
     av_dict_set_int(options.Address(), "packet_size", Layout.PacketSize, 0);
 

@@ -1,0 +1,228 @@
+// TWMStreamedOut: the encoded stream served over HTTP to real clients (ffprobe, ffmpeg) on a
+// loopback address, and the client events on the user-interface thread.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fakes.h"
+#include "tools.h"
+#include "wma_out.h"
+
+namespace melvanto::testing {
+namespace {
+
+std::vector<std::uint8_t> Tone(std::size_t frames) {
+  std::vector<std::uint8_t> out;
+  for (std::size_t i = 0; i < frames; ++i) {
+    const auto v = static_cast<std::int16_t>(12000 * std::sin(i * 2 * M_PI * 440 / 44100));
+    for (int c = 0; c < 2; ++c) {
+      out.push_back(static_cast<std::uint8_t>(v & 0xFF));
+      out.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
+    }
+  }
+  return out;
+}
+
+// Delivers its first blocks freely, then one block per permit: the run stays on while the
+// test connects its clients.
+class THeldIn : public TMemoryIn {
+ public:
+  THeldIn(std::size_t frames, int freeBlocks)
+      : TMemoryIn(Tone(frames), {16, 2, 44100}, 4096), freeBlocks_(freeBlocks) {}
+  Gate gate;
+
+ protected:
+  void GetDataInternal(const std::uint8_t*& Buffer, std::uint32_t& Bytes) override {
+    if (++blocks_ > freeBlocks_) gate.Pass();
+    TMemoryIn::GetDataInternal(Buffer, Bytes);
+  }
+
+ private:
+  int freeBlocks_;
+  int blocks_ = 0;
+};
+
+// A plain TCP client on the loopback address.
+class TRawClient {
+ public:
+  explicit TRawClient(std::uint32_t port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // Only a safety net: a broken server fails the test instead of hanging it.
+    const timeval limit{30, 0};
+    ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    connected_ = ::connect(fd_.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  bool Connected() const { return connected_; }
+  void Send(const std::string& text) { ASSERT_EQ(::send(fd_.Get(), text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size())); }
+  // Reads until n bytes have come or the server closes.
+  std::string Read(std::size_t n) {
+    std::string out;
+    char buffer[4096];
+    while (out.size() < n) {
+      const ssize_t got = ::recv(fd_.Get(), buffer, std::min(sizeof buffer, n - out.size()), 0);
+      if (got <= 0) break;
+      out.append(buffer, static_cast<std::size_t>(got));
+    }
+    return out;
+  }
+  void Close() { fd_.Reset(); }
+
+ private:
+  wmf::TOwnedFd fd_;
+  bool connected_ = false;
+};
+
+class WmStreamedOut : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    out.SetOnClientConnected([this](TComponent* sender) {
+      EXPECT_EQ(sender, &out);
+      EXPECT_EQ(std::this_thread::get_id(), mainThread);
+      ++connected;
+    });
+    out.SetOnClientDisconnected([this](TComponent* sender) {
+      EXPECT_EQ(sender, &out);
+      EXPECT_EQ(std::this_thread::get_id(), mainThread);
+      ++disconnected;
+    });
+    out.SetOnDone([this](TComponent*) { done = true; });
+    out.SetDesiredBitrate(128);
+  }
+
+  // Starts the run and waits until the sink listens; returns its port.
+  std::uint32_t Start(TAuInput& in) {
+    out.SetInput(&in);
+    out.Run();
+    EXPECT_TRUE(PumpUntil([&] { return out.ListeningPort() != 0 || !out.Busy(); }));
+    return out.ListeningPort();
+  }
+  void Finish(THeldIn& in) {
+    in.gate.Open();
+    EXPECT_TRUE(PumpUntil([&] { return done; }));
+    EXPECT_EQ(out.ExceptionMessage(), "");
+  }
+
+  const std::thread::id mainThread = std::this_thread::get_id();
+  TWMStreamedOut out;
+  int connected = 0, disconnected = 0;
+  bool done = false;
+};
+
+TEST_F(WmStreamedOut, FfprobeIdentifiesTheStreamAsWma) {
+  MELVANTO_REQUIRE_COMMAND("ffprobe");
+  THeldIn in(44100 * 10, 4);
+  const std::uint32_t port = Start(in);
+  ASSERT_NE(port, 0u);
+  std::string probed;
+  std::thread client([&] {
+    probed = CaptureText("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels -of default=nw=1 "
+                         "http://127.0.0.1:" + std::to_string(port));
+  });
+  EXPECT_TRUE(PumpUntil([&] { return connected == 1; }));
+  Finish(in);
+  client.join();
+  EXPECT_NE(probed.find("codec_name=wmav2"), std::string::npos) << probed;
+  EXPECT_NE(probed.find("sample_rate=44100"), std::string::npos) << probed;
+  EXPECT_NE(probed.find("channels=2"), std::string::npos) << probed;
+  EXPECT_TRUE(PumpUntil([&] { return disconnected == 1; }));
+  EXPECT_EQ(out.ListeningPort(), 0u) << "the sink is closed with the run";
+}
+
+TEST_F(WmStreamedOut, TwoClientsAtOnceBothReceiveTheStream) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  THeldIn in(44100 * 10, 4);
+  // A port chosen by the caller this time: one the system has just found free.
+  std::uint32_t chosen = 0;
+  {
+    wmf::TOwnedFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ASSERT_EQ(::bind(probe.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&a), &length), 0);
+    chosen = ntohs(a.sin_port);
+  }
+  out.SetPort(chosen);
+  const std::uint32_t port = Start(in);
+  ASSERT_EQ(port, chosen);
+  EXPECT_EQ(out.Port(), chosen);
+  std::string decoded[2];
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 2; ++i)
+    clients.emplace_back([&, i] {
+      decoded[i] = CaptureText("ffmpeg -nostdin -v error -i http://127.0.0.1:" + std::to_string(port) +
+                               " -t 1 -f s16le - | wc -c");
+    });
+  EXPECT_TRUE(PumpUntil([&] { return connected == 2; }));
+  Finish(in);
+  for (auto& c : clients) c.join();
+  // About a second of 44.1 kHz stereo 16-bit PCM each (counted from the first packet each got).
+  for (const std::string& bytes : decoded) {
+    EXPECT_GT(std::atof(bytes.c_str()), 176400 * 0.8) << bytes;
+    EXPECT_LE(std::atof(bytes.c_str()), 176400 + 4096) << bytes;
+  }
+  EXPECT_TRUE(PumpUntil([&] { return disconnected == 2; }));
+}
+
+TEST_F(WmStreamedOut, ConnectAndDisconnectEventsArriveOnTheMainThread) {
+  THeldIn in(44100 * 4, 2);
+  out.SetMaxClients(1);
+  const std::uint32_t port = Start(in);
+  ASSERT_NE(port, 0u);
+  TRawClient first(port);
+  ASSERT_TRUE(first.Connected());
+  first.Send("GET / HTTP/1.0\r\n\r\n");
+  EXPECT_TRUE(PumpUntil([&] { return connected == 1; }));
+
+  // Beyond the limit a client is turned away, and no event tells of it.
+  TRawClient second(port);
+  ASSERT_TRUE(second.Connected());
+  EXPECT_EQ(second.Read(12), "HTTP/1.0 503");
+  first.Close();
+  EXPECT_TRUE(PumpUntil([&] { return disconnected == 1; }));
+  EXPECT_EQ(connected, 1);
+
+  // A client that joins while data flows gets the response, then the ASF header.
+  TRawClient third(port);
+  ASSERT_TRUE(third.Connected());
+  EXPECT_TRUE(PumpUntil([&] { return connected == 2; }));
+  in.gate.Allow(100);  // a few packets' worth
+  const std::string head = third.Read(512);
+  const auto body = head.find("\r\n\r\n");
+  ASSERT_NE(body, std::string::npos) << head;
+  EXPECT_EQ(head.rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
+  const unsigned char asfHeaderGuid[] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11};
+  EXPECT_EQ(head.substr(body + 4, 8), std::string(reinterpret_cast<const char*>(asfHeaderGuid), 8));
+  Finish(in);
+  EXPECT_TRUE(PumpUntil([&] { return disconnected == 2; }));
+}
+
+TEST_F(WmStreamedOut, EventsWithoutHandlersAreNotPosted) {
+  out.SetOnClientConnected(nullptr);
+  THeldIn in(44100, 2);
+  const std::uint32_t port = Start(in);
+  TRawClient client(port);
+  ASSERT_TRUE(client.Connected());
+  client.Close();
+  // The disconnect handler is still set: its event proves the connect was seen and dropped.
+  EXPECT_TRUE(PumpUntil([&] { return disconnected == 1; }));
+  EXPECT_EQ(connected, 0);
+  Finish(in);
+}
+
+}  // namespace
+}  // namespace melvanto::testing
