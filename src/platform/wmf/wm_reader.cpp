@@ -28,6 +28,9 @@ constexpr int kMaxChannels = 8;
 constexpr int kMaxRate = 384000;
 // A decoder that keeps refusing packets is treated as at its end rather than spun on.
 constexpr int kMaxConsecutiveErrors = 4096;
+// Frames decoded and dropped before a range start, more than the longest bit reservoir and
+// the synthesis filter's memory reach back.
+constexpr std::int64_t kWarmUpFrames = 16 * 1152;
 
 using Guid = std::array<std::uint8_t, 16>;
 // {75B22630-668E-11CF-A6D9-00AA0062CE6C}, as stored in the file.
@@ -673,7 +676,7 @@ class TSyncReader : public IWMSyncReader {
     Position = 0;
     SkipUntil = 0;
     EndAt = -1;
-    DemuxEnded = DecoderFlushed = DecoderEnded = SwrFlushed = false;
+    DemuxEnded = DecoderFlushed = DecoderEnded = SwrFlushed = Skipped = false;
     Errors = 0;
   }
 
@@ -738,6 +741,22 @@ class TSyncReader : public IWMSyncReader {
     return true;
   }
 
+  // MPEG audio packets far before the range start are counted, not decoded: each decodes to
+  // exactly its duration. The last ones before the start are decoded, so that the bit
+  // reservoir and the filter bank hold what a decode from the beginning would hold.
+  std::int64_t SkippableFrames(const AVPacket& packet) const {
+    const AVStream* st = Format->streams[packet.stream_index];
+    const AVCodecID id = st->codecpar->codec_id;
+    if (id != AV_CODEC_ID_MP3 && id != AV_CODEC_ID_MP2 && id != AV_CODEC_ID_MP1) return 0;
+    if (packet.duration <= 0 || SkipUntil - Position <= kWarmUpFrames) return 0;
+    // The encoder's delay and padding are cut from marked packets: those are decoded.
+    if (av_packet_get_side_data(&packet, AV_PKT_DATA_SKIP_SAMPLES, nullptr) != nullptr) return 0;
+    const int rate = static_cast<int>(Outputs[Active].Current.wave.nSamplesPerSec);
+    if (st->codecpar->sample_rate != rate || (Swr && swr_get_delay(Swr.get(), rate) != 0)) return 0;
+    const std::int64_t frames = av_rescale_q(packet.duration, st->time_base, AVRational{1, rate});
+    return Position + frames + kWarmUpFrames <= SkipUntil ? frames : 0;
+  }
+
   // Decodes until at least one frame of PCM is in Block; false at the end of the data.
   bool NextBlock() {
     while (Block.empty()) {
@@ -773,6 +792,16 @@ class TSyncReader : public IWMSyncReader {
         continue;
       }
       if (Packet->stream_index == Outputs[Active].StreamIndex) {
+        if (const std::int64_t frames = SkippableFrames(*Packet); frames > 0) {
+          Position += frames;
+          Skipped = true;
+          av_packet_unref(Packet.get());
+          continue;
+        }
+        if (Skipped) {
+          avcodec_flush_buffers(Codec.get());
+          Skipped = false;
+        }
         // A packet the decoder refuses is skipped, as players do; the rest still decodes.
         if (avcodec_send_packet(Codec.get(), Packet.get()) < 0 && ++Errors > kMaxConsecutiveErrors) {
           av_packet_unref(Packet.get());
@@ -812,6 +841,7 @@ class TSyncReader : public IWMSyncReader {
   bool DecoderFlushed = false;
   bool DecoderEnded = false;
   bool SwrFlushed = false;
+  bool Skipped = false;  // packets were counted without decoding since the last one decoded
   int Errors = 0;
 };
 
