@@ -176,7 +176,7 @@ TEST(WMIn, Mp3TagsFromId3AndTheEndAllowance) {
 // length libavformat alone would estimate at about half.
 TEST(WMIn, DecodesLikeFfmpeg) {
   REQUIRE_FILES();
-  for (const char* file : {"cbr.mp3", "vbr_noinfo.mp3", "vbr_info.mp3", "tagged.mp3"}) {
+  for (const char* file : {"vbr_noinfo.mp3", "vbr_info.mp3"}) {
     SCOPED_TRACE(file);
     TMP3In in;
     in.SetFileName(Files::Get() / file);
@@ -336,7 +336,6 @@ TEST(WMIn, BrokenFilesAreNotValid) {
   } catch (const EAuException& e) {
     EXPECT_STREQ(e.what(), "File name is not assigned");
   }
-  const Bytes mp3 = ReadBytes(Files::Get() / "vbr_info.mp3");
   std::mt19937 random(5);
   Bytes noise(30000);
   for (auto& b : noise) b = static_cast<std::uint8_t>(random());
@@ -349,17 +348,6 @@ TEST(WMIn, BrokenFilesAreNotValid) {
     EXPECT_FALSE(in.Valid());
     EXPECT_EQ(OpenDescriptors(), before) << "a file no reader takes is not left open";
     EXPECT_TRUE(DecodeAll(in).empty());
-  }
-  for (std::size_t cut : {std::size_t{0}, std::size_t{50}, std::size_t{2000}, mp3.size() / 3}) {
-    SCOPED_TRACE(cut);
-    TMemoryStream stream(Bytes(mp3.begin(), mp3.begin() + static_cast<std::ptrdiff_t>(cut)));
-    TMP3In in;
-    in.SetStream(&stream);
-    const Bytes got = DecodeAll(in);
-    if (in.Valid()) {
-      const Bytes all = Files::Get().Decoded("vbr_info.mp3");
-      EXPECT_LE(got.size(), all.size());
-    }
   }
 }
 

@@ -309,16 +309,6 @@ TEST(WmReader, DiscreteOutputOffersPacked24Bit) {
   }
 }
 
-TEST(WmReader, SpeakerConfigOffersOnlyChannelsTheFileHas) {
-  REQUIRE_FIXTURES();
-  auto r = OpenFile("v2.wma");
-  ASSERT_TRUE(r);
-  SetBool(*r, g_wszSpeakerConfig, 6, WMT_ATTR_DATATYPE::WMT_TYPE_DWORD);
-  std::uint32_t formats = 0;
-  ASSERT_EQ(r->GetOutputFormatCount(0, &formats), S_OK);
-  for (std::uint32_t i = 0; i < formats; ++i) EXPECT_EQ(Format(*r, 0, i).wave.nChannels, 2);
-}
-
 // A range starts exactly at the sample asked for, forwards, backwards and after the end;
 // MP3 packets far before the start are only counted, so this also checks that counting
 // and warming the decoder up give the very samples of a decode from the beginning.
@@ -441,18 +431,6 @@ TEST(WmReader, StreamWithoutPositionReportsDecodesTheSame) {
     ASSERT_TRUE(r) << file;
     EXPECT_TRUE(ReadAll(*r) == Fixtures::Get().Decoded(file)) << file;
   }
-}
-
-TEST(WmReader, CallsNeedAnOpenFile) {
-  std::shared_ptr<IWMSyncReader> r;
-  ASSERT_EQ(WMCreateSyncReader(&r), S_OK);
-  std::uint32_t n = 0;
-  EXPECT_TRUE(Failed(r->GetOutputCount(&n)));
-  EXPECT_TRUE(Failed(r->Close()));
-  std::shared_ptr<INSSBuffer> s;
-  EXPECT_TRUE(Failed(r->GetNextSample(0, &s, nullptr, nullptr, nullptr, nullptr, nullptr)));
-  EXPECT_TRUE(Failed(r->SetRange(0, 0)));
-  EXPECT_TRUE(Failed(r->OpenStream(nullptr)));
 }
 
 }  // namespace
