@@ -30,9 +30,11 @@ constexpr char kResponse[] =
     "Cache-Control: no-cache\r\n"
     "Connection: close\r\n\r\n";
 constexpr char kBusy[] = "HTTP/1.0 503 Service Unavailable\r\nConnection: close\r\n\r\n";
-// A client that lets this much pile up is too slow for the stream: it is dropped rather
-// than let the writer wait or the memory grow.
-constexpr std::size_t kMaxPending = 8u << 20;
+// A client that lets this much pile up (half a minute and more of a usual stream) is too
+// slow for it: it is dropped rather than let the writer wait or the memory grow. The
+// system's own buffer per client is kept small for the same reason.
+constexpr std::size_t kMaxPending = 1u << 20;
+constexpr int kSocketBuffer = 64 * 1024;
 // How long Close waits for clients to take what is already theirs.
 constexpr auto kCloseLinger = std::chrono::seconds(2);
 
@@ -214,6 +216,7 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
       if (!socket.Valid()) return;
       const int yes = 1;
       ::setsockopt(socket.Get(), IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+      ::setsockopt(socket.Get(), SOL_SOCKET, SO_SNDBUF, &kSocketBuffer, sizeof kSocketBuffer);
       if (Clients.size() >= MaxClients) {
         [[maybe_unused]] auto ignored = ::send(socket.Get(), kBusy, sizeof kBusy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
         continue;

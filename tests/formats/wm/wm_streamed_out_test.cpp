@@ -55,7 +55,8 @@ class THeldIn : public TMemoryIn {
 // A plain TCP client on the loopback address.
 class TRawClient {
  public:
-  explicit TRawClient(std::uint32_t port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  explicit TRawClient(std::uint32_t port, int receiveBuffer = 0) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    if (receiveBuffer > 0) ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -209,6 +210,21 @@ TEST_F(WmStreamedOut, ConnectAndDisconnectEventsArriveOnTheMainThread) {
   EXPECT_EQ(head.substr(body + 4, 8), std::string(reinterpret_cast<const char*>(asfHeaderGuid), 8));
   Finish(in);
   EXPECT_TRUE(PumpUntil([&] { return disconnected == 2; }));
+}
+
+TEST_F(WmStreamedOut, AClientThatNeverReadsIsDroppedAndTheRunGoesOn) {
+  // 90 s at 128 kbit/s: more than the sink keeps for one client, even with the system's buffers.
+  THeldIn in(44100 * 90, 2);
+  const std::uint32_t port = Start(in);
+  TRawClient idle(port, 4096);
+  ASSERT_TRUE(idle.Connected());
+  EXPECT_TRUE(PumpUntil([&] { return connected == 1; }));
+  // All but the last blocks: the run cannot end, so the drop is not the one of the closing sink.
+  in.gate.Allow(44100 * 90 * 4 / 4096 - 20);
+  EXPECT_TRUE(PumpUntil([&] { return disconnected == 1; })) << "dropped while the run goes on";
+  EXPECT_TRUE(out.Busy());
+  Finish(in);
+  EXPECT_EQ(disconnected, 1);
 }
 
 TEST_F(WmStreamedOut, EventsWithoutHandlersAreNotPosted) {
