@@ -240,5 +240,26 @@ TEST_F(WmStreamedOut, EventsWithoutHandlersAreNotPosted) {
   Finish(in);
 }
 
+TEST_F(WmStreamedOut, FailuresReleaseThePortAndABusyPortCannotBeServed) {
+  // A failed Prepare after the sink opened: the sink is closed by Done.
+  TMemoryIn in(Tone(4410), {16, 2, 44100});
+  out.SetVBR(true);
+  EXPECT_EQ(RunOnce(out, in), "Failed to init codec");
+  EXPECT_EQ(out.ListeningPort(), 0u);
+
+  // A port someone else listens on.
+  wmf::TOwnedFd taken(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  socklen_t length = sizeof a;
+  ASSERT_EQ(::bind(taken.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(taken.Get(), 1), 0);
+  ASSERT_EQ(::getsockname(taken.Get(), reinterpret_cast<sockaddr*>(&a), &length), 0);
+  out.SetVBR(false);
+  out.SetPort(ntohs(a.sin_port));
+  EXPECT_EQ(RunOnce(out, in), "Cannot create file");
+}
+
 }  // namespace
 }  // namespace melvanto::testing
