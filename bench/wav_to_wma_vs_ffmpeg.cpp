@@ -64,11 +64,13 @@ int main() {
   // Three minutes of stereo tone and noise at 44.1 kHz, 16-bit.
   Run("ffmpeg -nostdin -v error -y -f lavfi -i \"sine=f=440:d=180:r=44100\" -f lavfi -i "
       "\"anoisesrc=d=180:r=44100:a=0.1\" -filter_complex \"[0][1]amix=inputs=2,pan=stereo|c0=c0|c1=c0\" "
-      "-c:a pcm_s16le " + d + "/x.wav");
+      "-c:a pcm_s16le " +
+      d + "/x.wav");
 
   const double ours = BestSeconds(kRuns, [&] { Convert(d + "/x.wav", d + "/ours.wma"); });
-  const double ffmpeg = BestSeconds(
-      kRuns, [&] { Run("ffmpeg -nostdin -v error -y -i " + d + "/x.wav -c:a wmav2 -b:a 128k " + d + "/x.wma"); });
+  const double ffmpeg = BestSeconds(kRuns, [&] {
+    Run("ffmpeg -nostdin -v error -y -i " + d + "/x.wav -c:a wmav2 -b:a 128k " + d + "/x.wma");
+  });
   std::printf("%-28s ours %8.1f ms   ffmpeg %8.1f ms   ratio %.2f\n", "WAV to WMA 128 kbit/s", ours * 1e3,
               ffmpeg * 1e3, ours / ffmpeg);
   std::filesystem::remove_all(dir);

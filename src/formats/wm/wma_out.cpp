@@ -53,7 +53,9 @@ std::shared_ptr<IWMCodecInfo3> CodecInfoOf(const std::shared_ptr<IWMProfileManag
   return info;
 }
 
-std::uint32_t Distance(std::uint32_t a, std::uint32_t b) { return a > b ? a - b : b - a; }
+std::uint32_t Distance(std::uint32_t a, std::uint32_t b) {
+  return a > b ? a - b : b - a;
+}
 
 std::u16string Widen(const std::string& latin1) {
   std::u16string out;
@@ -91,9 +93,15 @@ class TWMStatusCallback final : public IWMStatusCallback {
   TWMWriterContext* Context;
 };
 
-void ErrorHandler(TWMAOut* owner, int status) { owner->HandleError(status); }
-void ConnectedHandler(TWMAOut* owner) { owner->HandleClientConnected(); }
-void DisconnectedHandler(TWMAOut* owner) { owner->HandleClientDisconnected(); }
+void ErrorHandler(TWMAOut* owner, int status) {
+  owner->HandleError(status);
+}
+void ConnectedHandler(TWMAOut* owner) {
+  owner->HandleClientConnected();
+}
+void DisconnectedHandler(TWMAOut* owner) {
+  owner->HandleClientDisconnected();
+}
 
 }  // namespace
 
@@ -109,7 +117,9 @@ TWMAOut::TWMAOut() {
     }));
 }
 
-TWMAOut::~TWMAOut() { Stop(false); }
+TWMAOut::~TWMAOut() {
+  Stop(false);
+}
 
 const std::vector<std::string>& TWMAOut::Formats(std::int32_t Index) {
   Formats_.clear();
@@ -209,9 +219,8 @@ void TWMAOut::ProfileByIndex(std::int32_t Codec, std::int32_t Format, bool VbrSw
   if (static_cast<std::uint32_t>(Codec) >= count) return;
   if (VbrSwitch && !EnableVbr(*info, static_cast<std::uint32_t>(Codec))) return;
   std::shared_ptr<IWMStreamConfig> config;
-  if (Format < 0 ||
-      Failed(info->GetCodecFormat(TMajorType::Audio, static_cast<std::uint32_t>(Codec),
-                                  static_cast<std::uint32_t>(Format), &config)))
+  if (Format < 0 || Failed(info->GetCodecFormat(TMajorType::Audio, static_cast<std::uint32_t>(Codec),
+                                                static_cast<std::uint32_t>(Format), &config)))
     return;
   UseStream(manager, config);
 }
@@ -314,7 +323,7 @@ void TWMAOut::WriteAttributes() {
   if (Failed(Context.Writer->QueryInterface(&header))) return;
   const TId3v2Tags& tags = *Id3v2Tags_;
   const std::pair<const char16_t*, std::u16string> values[] = {
-      {u"Author", tags.Artist()},       {u"WM/AlbumTitle", tags.Album()}, {u"WM/Genre", tags.Genre()},
+      {u"Author", tags.Artist()},       {u"WM/AlbumTitle", tags.Album()},   {u"WM/Genre", tags.Genre()},
       {u"WM/Year", Widen(tags.Year())}, {u"WM/Track", Widen(tags.Track())}, {u"Title", tags.Title()},
       {u"Copyright", tags.Comment()},
   };
@@ -339,7 +348,8 @@ bool TWMAOut::DoOutput(bool Abort) {
 
 void TWMAOut::WriteBlock(std::uint32_t Bytes) {
   std::shared_ptr<INSSBuffer> sample;
-  if (Failed(Context.Writer->AllocateSample(Bytes, &sample))) throw EAuException("Failed to write data: 8007000E");
+  if (Failed(Context.Writer->AllocateSample(Bytes, &sample)))
+    throw EAuException("Failed to write data: 8007000E");
   Context.Sample = sample;
   std::uint8_t* data = nullptr;
   sample->GetBuffer(&data);
@@ -347,7 +357,8 @@ void TWMAOut::WriteBlock(std::uint32_t Bytes) {
   sample->SetLength(Bytes);
   if (Context.ByteRate > 0)
     Context.Time += std::llround(static_cast<double>(Bytes) * 10000000.0 / Context.ByteRate);
-  const HRESULT hr = Context.Writer->WriteSample(Context.InputNumber, static_cast<std::uint64_t>(Context.Time), 0, sample);
+  const HRESULT hr =
+      Context.Writer->WriteSample(Context.InputNumber, static_cast<std::uint64_t>(Context.Time), 0, sample);
   Context.Sample.reset();
   if (Failed(hr)) {
     char code[9];
@@ -368,7 +379,9 @@ void TWMAOut::Done() {
 
 TWMStreamedOut::TWMStreamedOut() = default;
 
-TWMStreamedOut::~TWMStreamedOut() { Stop(false); }
+TWMStreamedOut::~TWMStreamedOut() {
+  Stop(false);
+}
 
 TStreamedAudioEvent TWMStreamedOut::OnClientConnected() const {
   std::lock_guard lock(HandlersLock);

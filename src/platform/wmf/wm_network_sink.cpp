@@ -77,7 +77,8 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
         ::listen(listener.Get(), 16) != 0)
       return NS_E_NETWORK_BUSY;
     socklen_t length = sizeof address;
-    if (::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) return NS_E_NETWORK_BUSY;
+    if (::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      return NS_E_NETWORK_BUSY;
     TOwnedFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wake.Valid()) return E_OUTOFMEMORY;
     *port = ntohs(address.sin_port);
@@ -132,7 +133,8 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
       // A client that joins now starts at the next packet boundary in this block.
       const std::uint64_t intoPacket = DataOffset % PacketSize;
       const std::size_t boundary =
-          intoPacket == 0 ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(PacketSize - intoPacket, size));
+          intoPacket == 0 ? 0
+                          : static_cast<std::size_t>(std::min<std::uint64_t>(PacketSize - intoPacket, size));
       for (Client& c : Clients) {
         if (!c.Streaming) {
           if (boundary >= size) continue;
@@ -218,7 +220,8 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
       ::setsockopt(socket.Get(), IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
       ::setsockopt(socket.Get(), SOL_SOCKET, SO_SNDBUF, &kSocketBuffer, sizeof kSocketBuffer);
       if (Clients.size() >= MaxClients) {
-        [[maybe_unused]] auto ignored = ::send(socket.Get(), kBusy, sizeof kBusy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        [[maybe_unused]] auto ignored =
+            ::send(socket.Get(), kBusy, sizeof kBusy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
         continue;
       }
       Client& c = Clients.emplace_back();
@@ -265,7 +268,8 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
         fds.push_back({Wake.Get(), POLLIN, 0});
         fds.push_back({Listener.Get(), static_cast<short>(lingering ? 0 : POLLIN), 0});
         for (const Client& c : Clients)
-          fds.push_back({c.Socket.Get(), static_cast<short>(POLLIN | (c.Sent < c.Pending.size() ? POLLOUT : 0)), 0});
+          fds.push_back(
+              {c.Socket.Get(), static_cast<short>(POLLIN | (c.Sent < c.Pending.size() ? POLLOUT : 0)), 0});
       }
       ReportAll(0, disconnected);
       disconnected = 0;

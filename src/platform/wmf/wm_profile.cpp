@@ -7,7 +7,9 @@ namespace melvanto::wmf {
 
 namespace {
 
-constexpr std::uint32_t Kbps(std::uint32_t k) { return k * 1000; }
+constexpr std::uint32_t Kbps(std::uint32_t k) {
+  return k * 1000;
+}
 
 // Copies a UTF-16 text with its terminating null the two-call way.
 HRESULT CopyText(const std::u16string& text, char16_t* out, std::uint32_t* length) {
@@ -27,7 +29,9 @@ HRESULT CopyText(const std::u16string& text, char16_t* out, std::uint32_t* lengt
   return S_OK;
 }
 
-std::u16string Ascii(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+std::u16string Ascii(const std::string& s) {
+  return std::u16string(s.begin(), s.end());
+}
 
 class TWMStreamConfig final : public IWMStreamConfig {
  public:
@@ -199,8 +203,9 @@ class TWMProfileManager final : public IWMProfileManager,
     if (config != nullptr) *config = std::make_shared<TWMStreamConfig>(codec, WmaCodecFormats()[format]);
     return CopyText(DescribeFormat(WmaCodecFormats()[format]), description, length);
   }
-  HRESULT GetCodecFormatProp(TMajorType type, std::uint32_t codec, std::uint32_t format, const std::u16string& name,
-                             WMT_ATTR_DATATYPE* valueType, std::uint8_t* value, std::uint32_t* size) override {
+  HRESULT GetCodecFormatProp(TMajorType type, std::uint32_t codec, std::uint32_t format,
+                             const std::u16string& name, WMT_ATTR_DATATYPE* valueType, std::uint8_t* value,
+                             std::uint32_t* size) override {
     if (!ValidFormat(type, codec, format) || valueType == nullptr || size == nullptr) return E_INVALIDARG;
     // Only variable-bit-rate formats carry a quality, and none exists here.
     if (name == u"_VBRQUALITY") return NS_E_INVALID_REQUEST;
@@ -239,20 +244,13 @@ const std::vector<TCodecFormat>& WmaCodecFormats() {
       std::vector<std::uint32_t> kbps;
     };
     const std::vector<Row> rows = {
-        {8000, 1, {24}},
-        {8000, 2, {32}},
-        {11025, 1, {24}},
-        {11025, 2, {32}},
-        {16000, 1, {24, 32}},
-        {16000, 2, {32, 48}},
-        {22050, 1, {24, 32}},
-        {22050, 2, {32, 48, 64}},
-        {32000, 1, {32, 48}},
-        {32000, 2, {40, 48, 64, 80}},
-        {44100, 1, {48, 64, 96}},
-        {44100, 2, {48, 64, 80, 96, 128, 160, 192, 256, 320}},
-        {48000, 1, {64}},
-        {48000, 2, {64, 96, 128, 160, 192, 256, 320}},
+        {8000, 1, {24}},          {8000, 2, {32}},
+        {11025, 1, {24}},         {11025, 2, {32}},
+        {16000, 1, {24, 32}},     {16000, 2, {32, 48}},
+        {22050, 1, {24, 32}},     {22050, 2, {32, 48, 64}},
+        {32000, 1, {32, 48}},     {32000, 2, {40, 48, 64, 80}},
+        {44100, 1, {48, 64, 96}}, {44100, 2, {48, 64, 80, 96, 128, 160, 192, 256, 320}},
+        {48000, 1, {64}},         {48000, 2, {64, 96, 128, 160, 192, 256, 320}},
     };
     std::vector<TCodecFormat> all;
     for (const Row& r : rows)
@@ -281,8 +279,8 @@ std::uint32_t WmaFrameSamples(std::uint32_t sampleRate, int version) {
 }
 
 std::uint32_t WmaBlockAlign(const TCodecFormat& format, int version) {
-  const std::uint64_t bytes = static_cast<std::uint64_t>(format.BitRate) * WmaFrameSamples(format.SampleRate, version) /
-                              (format.SampleRate * 8ull);
+  const std::uint64_t bytes = static_cast<std::uint64_t>(format.BitRate) *
+                              WmaFrameSamples(format.SampleRate, version) / (format.SampleRate * 8ull);
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, 0xFFFF));
 }
 

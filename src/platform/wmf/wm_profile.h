@@ -74,7 +74,8 @@ class IWMCodecInfo3 {
  public:
   virtual ~IWMCodecInfo3() = default;
   virtual HRESULT GetCodecInfoCount(TMajorType type, std::uint32_t* count) = 0;
-  virtual HRESULT GetCodecName(TMajorType type, std::uint32_t codec, char16_t* name, std::uint32_t* length) = 0;
+  virtual HRESULT GetCodecName(TMajorType type, std::uint32_t codec, char16_t* name,
+                               std::uint32_t* length) = 0;
   virtual HRESULT SetCodecEnumerationSetting(TMajorType type, std::uint32_t codec, const std::u16string& name,
                                              WMT_ATTR_DATATYPE valueType, const std::uint8_t* value,
                                              std::uint32_t size) = 0;

@@ -30,8 +30,9 @@ HRESULT TStatusCallbacks::Advise(const std::shared_ptr<IWMStatusCallback>& callb
 
 HRESULT TStatusCallbacks::Unadvise(const std::shared_ptr<IWMStatusCallback>& callback, void* context) {
   std::lock_guard lock(Lock);
-  const auto it = std::find_if(Entries.begin(), Entries.end(),
-                               [&](const Entry& e) { return e.Callback == callback && e.Context == context; });
+  const auto it = std::find_if(Entries.begin(), Entries.end(), [&](const Entry& e) {
+    return e.Callback == callback && e.Context == context;
+  });
   if (it == Entries.end()) return E_INVALIDARG;
   Entries.erase(it);
   return S_OK;
@@ -43,7 +44,8 @@ void TStatusCallbacks::Report(WMT_STATUS status, HRESULT hr) {
     std::lock_guard lock(Lock);
     copy = Entries;
   }
-  for (const Entry& e : copy) e.Callback->OnStatus(status, hr, WMT_ATTR_DATATYPE::WMT_TYPE_DWORD, nullptr, e.Context);
+  for (const Entry& e : copy)
+    e.Callback->OnStatus(status, hr, WMT_ATTR_DATATYPE::WMT_TYPE_DWORD, nullptr, e.Context);
 }
 
 TAsfLayout AsfLayoutFor(std::uint32_t blockAlign) {
@@ -112,8 +114,8 @@ const char* MuxerKey(const std::u16string& name) {
 bool UsablePcm(const WM_MEDIA_TYPE& type) {
   const WAVEFORMATEX& w = type.wave;
   if (type.majortype != TMajorType::Audio || !type.hasWaveFormat) return false;
-  const bool pcm = w.wFormatTag == WAVE_FORMAT_PCM &&
-                   (w.wBitsPerSample == 8 || w.wBitsPerSample == 16 || w.wBitsPerSample == 24 || w.wBitsPerSample == 32);
+  const bool pcm = w.wFormatTag == WAVE_FORMAT_PCM && (w.wBitsPerSample == 8 || w.wBitsPerSample == 16 ||
+                                                       w.wBitsPerSample == 24 || w.wBitsPerSample == 32);
   const bool floats = w.wFormatTag == 3 && w.wBitsPerSample == 32;
   return (pcm || floats) && w.nChannels >= 1 && w.nChannels <= 8 && w.nSamplesPerSec >= 1000 &&
          w.nSamplesPerSec <= 768000 && w.nBlockAlign == w.nChannels * w.wBitsPerSample / 8;
@@ -250,8 +252,8 @@ class TWMWriter final : public IWMWriter,
     std::uint32_t count = 0;
     std::shared_ptr<IWMStreamConfig> config;
     TStreamFormat format;
-    if (!profile || profile->GetStreamCount(&count) != S_OK || count != 1 || profile->GetStream(0, &config) != S_OK ||
-        !config || !StreamFormatOf(*config, &format))
+    if (!profile || profile->GetStreamCount(&count) != S_OK || count != 1 ||
+        profile->GetStream(0, &config) != S_OK || !config || !StreamFormatOf(*config, &format))
       return NS_E_INVALID_REQUEST;
     Stream = format;
     HasProfile = true;
@@ -281,7 +283,8 @@ class TWMWriter final : public IWMWriter,
   HRESULT GetAttributeByName(std::uint16_t* stream, const std::u16string& name, WMT_ATTR_DATATYPE* type,
                              std::uint8_t* value, std::uint16_t* length) override {
     if (stream == nullptr || type == nullptr || length == nullptr || *stream != 0) return E_INVALIDARG;
-    const auto it = std::find_if(Attributes.begin(), Attributes.end(), [&](const auto& a) { return a.first == name; });
+    const auto it =
+        std::find_if(Attributes.begin(), Attributes.end(), [&](const auto& a) { return a.first == name; });
     if (it == Attributes.end()) return E_INVALIDARG;
     const std::size_t bytes = (it->second.size() + 1) * 2;
     *type = WMT_ATTR_DATATYPE::WMT_TYPE_STRING;
@@ -301,7 +304,8 @@ class TWMWriter final : public IWMWriter,
     std::u16string text(length / 2, u'\0');
     if (length >= 2) std::memcpy(text.data(), value, text.size() * 2);
     while (!text.empty() && text.back() == u'\0') text.pop_back();
-    const auto it = std::find_if(Attributes.begin(), Attributes.end(), [&](const auto& a) { return a.first == name; });
+    const auto it =
+        std::find_if(Attributes.begin(), Attributes.end(), [&](const auto& a) { return a.first == name; });
     if (it != Attributes.end())
       it->second = text;
     else
@@ -328,7 +332,8 @@ class TWMWriter final : public IWMWriter,
     return S_OK;
   }
 
-  HRESULT WriteSample(std::uint32_t input, std::uint64_t, std::uint32_t, const std::shared_ptr<INSSBuffer>& sample) override {
+  HRESULT WriteSample(std::uint32_t input, std::uint64_t, std::uint32_t,
+                      const std::shared_ptr<INSSBuffer>& sample) override {
     if (!Writing) return NS_E_INVALID_REQUEST;
     if (input != 0 || !sample) return E_INVALIDARG;
     if (Failed(Failure)) return Failure;
@@ -378,19 +383,24 @@ class TWMWriter final : public IWMWriter,
     Codec->bit_rate = f.BitRate;
     Codec->flags |= AV_CODEC_FLAG_BITEXACT;
     if (avcodec_open2(Codec.get(), encoder, nullptr) < 0) return NS_E_UNRECOGNIZED_STREAM_TYPE;
-    FrameSamples = Codec->frame_size > 0 ? Codec->frame_size : static_cast<int>(WmaFrameSamples(f.SampleRate));
+    FrameSamples =
+        Codec->frame_size > 0 ? Codec->frame_size : static_cast<int>(WmaFrameSamples(f.SampleRate));
 
     // Input PCM to the encoder's planar float, remixed and resampled as needed.
     const WAVEFORMATEX& in = Input.wave;
     AVSampleFormat inFormat = AV_SAMPLE_FMT_S16;
-    if (in.wFormatTag == 3) inFormat = AV_SAMPLE_FMT_FLT;
-    else if (in.wBitsPerSample == 8) inFormat = AV_SAMPLE_FMT_U8;
-    else if (in.wBitsPerSample >= 24) inFormat = AV_SAMPLE_FMT_S32;  // 24-bit is widened first
+    if (in.wFormatTag == 3)
+      inFormat = AV_SAMPLE_FMT_FLT;
+    else if (in.wBitsPerSample == 8)
+      inFormat = AV_SAMPLE_FMT_U8;
+    else if (in.wBitsPerSample >= 24)
+      inFormat = AV_SAMPLE_FMT_S32;  // 24-bit is widened first
     AVChannelLayout inLayout{};
     av_channel_layout_default(&inLayout, in.nChannels);
     SwrContext* swr = nullptr;
-    const int made = swr_alloc_set_opts2(&swr, &Codec->ch_layout, AV_SAMPLE_FMT_FLTP, Codec->sample_rate, &inLayout,
-                                         inFormat, static_cast<int>(in.nSamplesPerSec), 0, nullptr);
+    const int made =
+        swr_alloc_set_opts2(&swr, &Codec->ch_layout, AV_SAMPLE_FMT_FLTP, Codec->sample_rate, &inLayout,
+                            inFormat, static_cast<int>(in.nSamplesPerSec), 0, nullptr);
     av_channel_layout_uninit(&inLayout);
     Resampler.reset(swr);
     if (made < 0 || swr_init(Resampler.get()) < 0) return NS_E_INVALID_INPUT_FORMAT;
@@ -402,12 +412,14 @@ class TWMWriter final : public IWMWriter,
     Frame->nb_samples = FrameSamples;
     Frame->format = AV_SAMPLE_FMT_FLTP;
     Frame->sample_rate = Codec->sample_rate;
-    if (av_channel_layout_copy(&Frame->ch_layout, &Codec->ch_layout) < 0 || av_frame_get_buffer(Frame.get(), 0) < 0)
+    if (av_channel_layout_copy(&Frame->ch_layout, &Codec->ch_layout) < 0 ||
+        av_frame_get_buffer(Frame.get(), 0) < 0)
       return E_OUTOFMEMORY;
 
     // The muxer writes through our own I/O into the sinks: no FFmpeg protocol opens anything.
     AVFormatContext* oc = nullptr;
-    if (avformat_alloc_output_context2(&oc, nullptr, "asf", nullptr) < 0 || oc == nullptr) return E_OUTOFMEMORY;
+    if (avformat_alloc_output_context2(&oc, nullptr, "asf", nullptr) < 0 || oc == nullptr)
+      return E_OUTOFMEMORY;
     Muxer.reset(oc);
     Muxer->flags |= AVFMT_FLAG_BITEXACT;
     const bool seekable = std::all_of(Sinks.begin(), Sinks.end(), [](const auto& s) { return s->CanSeek(); });

@@ -45,8 +45,8 @@ class IWMStatusCallback {
  public:
   virtual ~IWMStatusCallback() = default;
   // May be called on a thread of the runtime's own.
-  virtual HRESULT OnStatus(WMT_STATUS Status, HRESULT hr, WMT_ATTR_DATATYPE dwType, const std::uint8_t* pValue,
-                           void* pvContext) = 0;
+  virtual HRESULT OnStatus(WMT_STATUS Status, HRESULT hr, WMT_ATTR_DATATYPE dwType,
+                           const std::uint8_t* pValue, void* pvContext) = 0;
 };
 
 class IWMRegisterCallback {

@@ -2,6 +2,7 @@
 // loopback address, and the client events on the user-interface thread.
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,8 +12,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "fakes.h"
 #include "tools.h"
@@ -55,8 +54,10 @@ class THeldIn : public TMemoryIn {
 // A plain TCP client on the loopback address.
 class TRawClient {
  public:
-  explicit TRawClient(std::uint32_t port, int receiveBuffer = 0) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    if (receiveBuffer > 0) ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  explicit TRawClient(std::uint32_t port, int receiveBuffer = 0)
+      : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    if (receiveBuffer > 0)
+      ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -67,7 +68,9 @@ class TRawClient {
     connected_ = ::connect(fd_.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
   }
   bool Connected() const { return connected_; }
-  void Send(const std::string& text) { ASSERT_EQ(::send(fd_.Get(), text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size())); }
+  void Send(const std::string& text) {
+    ASSERT_EQ(::send(fd_.Get(), text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size()));
+  }
   // Reads until n bytes have come or the server closes.
   std::string Read(std::size_t n) {
     std::string out;
@@ -129,8 +132,10 @@ TEST_F(WmStreamedOut, FfprobeIdentifiesTheStreamAsWma) {
   ASSERT_NE(port, 0u);
   std::string probed;
   std::thread client([&] {
-    probed = CaptureText("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels -of default=nw=1 "
-                         "http://127.0.0.1:" + std::to_string(port));
+    probed = CaptureText(
+        "ffprobe -v error -show_entries stream=codec_name,sample_rate,channels -of default=nw=1 "
+        "http://127.0.0.1:" +
+        std::to_string(port));
   });
   EXPECT_TRUE(PumpUntil([&] { return connected == 1; }));
   Finish(in);

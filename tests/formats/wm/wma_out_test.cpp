@@ -1,6 +1,9 @@
 // TWMAOut end to end: PCM encoded to WMA through the runtime stand-in and checked with
 // ffprobe and ffmpeg; the format choice, the attributes and every failure message.
 
+#include "wma_out.h"
+
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -11,13 +14,10 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "audio_checks.h"
 #include "fakes.h"
 #include "temp_dir.h"
 #include "tools.h"
-#include "wma_out.h"
 
 namespace melvanto::testing {
 namespace {
@@ -78,13 +78,15 @@ TEST_F(WmaOutRun, WritesAWmaFileWithTheTagsAsAttributes) {
   tags->SetComment(u"Some comment");
   ASSERT_EQ(RunOnce(out, in), "");
 
-  const std::string s = Probe(Path("tags.wma"), "stream=codec_name,sample_rate,channels,bit_rate:format_tags");
+  const std::string s =
+      Probe(Path("tags.wma"), "stream=codec_name,sample_rate,channels,bit_rate:format_tags");
   EXPECT_NE(s.find("codec_name=wmav2"), std::string::npos) << s;
   EXPECT_NE(s.find("sample_rate=44100"), std::string::npos) << s;
   EXPECT_NE(s.find("channels=2"), std::string::npos) << s;
   EXPECT_EQ(Field(s, "bit_rate"), 128000) << s;
-  for (const char* tag : {"TAG:title=Título", "TAG:artist=The Artist", "TAG:album=The Album", "TAG:genre=Jazz",
-                          "TAG:WM/Year=2001", "TAG:WM/Track=12", "TAG:copyright=Some comment"})
+  for (const char* tag :
+       {"TAG:title=Título", "TAG:artist=The Artist", "TAG:album=The Album", "TAG:genre=Jazz",
+        "TAG:WM/Year=2001", "TAG:WM/Track=12", "TAG:copyright=Some comment"})
     EXPECT_NE(s.find(tag), std::string::npos) << tag << "\n" << s;
   const auto decoded = DecodeMono16(Path("tags.wma"));
   EXPECT_GE(decoded.size(), frames);
@@ -166,7 +168,8 @@ TEST_F(WmaOutRun, InputTheEncoderCannotTakeIsConvertedAndTheProfileSaysWhatIsWri
 
   // And 8-bit mono into a 44 kHz stereo format chosen by position.
   std::vector<std::uint8_t> bytes(22050);
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(128 + 100 * std::sin(i * 0.1));
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<std::uint8_t>(128 + 100 * std::sin(i * 0.1));
   TMemoryIn eight(std::move(bytes), {8, 1, 22050});
   out.SetFileName(Path("eight.wma"));
   out.SetCodecIndex(1);

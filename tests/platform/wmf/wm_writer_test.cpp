@@ -1,6 +1,9 @@
 // The writer side of the Windows Media stand-in: codec and format listing, profiles, and
 // files checked by ffprobe and ffmpeg (tools we did not write).
 
+#include "wm_writer.h"
+
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -12,20 +15,19 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "audio_checks.h"
 #include "temp_dir.h"
 #include "tools.h"
 #include "wm_profile.h"
-#include "wm_writer.h"
 
 namespace melvanto::testing {
 namespace {
 
 using namespace melvanto::wmf;
 
-std::string Narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
+std::string Narrow(const std::u16string& s) {
+  return std::string(s.begin(), s.end());
+}
 // UTF-8 to UTF-16, for the names and texts tests write (no characters beyond the BMP).
 std::u16string Wide(const std::string& s) {
   std::u16string out;
@@ -46,7 +48,8 @@ std::u16string Wide(const std::string& s) {
 }
 
 std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return s;
 }
 
@@ -250,9 +253,10 @@ TEST(WmCodecInfo, VbrIsRefusedAndFormatsHaveNoQuality) {
   const std::uint32_t on = 0xFFFFFFFF, off = 0;
   for (std::uint32_t c = 0; c < 2; ++c) {
     EXPECT_TRUE(Failed(info->SetCodecEnumerationSetting(TMajorType::Audio, c, u"_VBRENABLED",
-                                                         WMT_ATTR_DATATYPE::WMT_TYPE_BOOL,
-                                                         reinterpret_cast<const std::uint8_t*>(&on), 4)));
-    EXPECT_EQ(info->SetCodecEnumerationSetting(TMajorType::Audio, c, u"_VBRENABLED", WMT_ATTR_DATATYPE::WMT_TYPE_BOOL,
+                                                        WMT_ATTR_DATATYPE::WMT_TYPE_BOOL,
+                                                        reinterpret_cast<const std::uint8_t*>(&on), 4)));
+    EXPECT_EQ(info->SetCodecEnumerationSetting(TMajorType::Audio, c, u"_VBRENABLED",
+                                               WMT_ATTR_DATATYPE::WMT_TYPE_BOOL,
                                                reinterpret_cast<const std::uint8_t*>(&off), 4),
               S_OK);
     WMT_ATTR_DATATYPE type;
@@ -330,8 +334,8 @@ TEST(WmWriter, FileIsWmaWithItsAttributesAndDecodesToTheInputsLength) {
   EXPECT_NE(s.find("sample_rate=44100"), std::string::npos);
   EXPECT_NE(s.find("channels=2"), std::string::npos);
   EXPECT_NEAR(Field(s, "duration"), 3.02, 0.1) << s;
-  for (const char* tag : {"TAG:title=Title ü", "TAG:artist=The Artist", "TAG:album=The Album", "TAG:genre=Rock",
-                          "TAG:copyright=A comment", "TAG:WM/Year=1999", "TAG:WM/Track=7"})
+  for (const char* tag : {"TAG:title=Title ü", "TAG:artist=The Artist", "TAG:album=The Album",
+                          "TAG:genre=Rock", "TAG:copyright=A comment", "TAG:WM/Year=1999", "TAG:WM/Track=7"})
     EXPECT_NE(s.find(tag), std::string::npos) << tag << "\n" << s;
 
   const auto decoded = DecodeMono16(path);
@@ -356,7 +360,9 @@ TEST(WmWriter, EverySampleStaysInPlaceThroughAnFfmpegDecode) {
     const std::uint32_t rate = type.wave.nSamplesPerSec;
     const auto chirp = Chirp(rate * 2 + 123, rate);
     const std::string path = (dir / "chirp.wma").string();
-    ASSERT_EQ(WriteFile(path, MakePcm(chirp, type.wave.nChannels, rate), 0, static_cast<std::uint32_t>(f)).end, S_OK);
+    ASSERT_EQ(
+        WriteFile(path, MakePcm(chirp, type.wave.nChannels, rate), 0, static_cast<std::uint32_t>(f)).end,
+        S_OK);
     const auto decoded = DecodeMono16(path);
     EXPECT_EQ(BestLag(chirp, decoded, 3000), 0);
     const auto frame = static_cast<std::int64_t>(WmaFrameSamples(rate));
@@ -381,8 +387,8 @@ TEST(WmWriter, StatedAndRealBitRatesAgree) {
       WM_MEDIA_TYPE type;
       config->GetMediaType(&type);
       const std::string path = (dir / "rate.wma").string();
-      const Pcm pcm = MakePcm(Chirp(type.wave.nSamplesPerSec * 45, type.wave.nSamplesPerSec), type.wave.nChannels,
-                            type.wave.nSamplesPerSec);
+      const Pcm pcm = MakePcm(Chirp(type.wave.nSamplesPerSec * 45, type.wave.nSamplesPerSec),
+                              type.wave.nChannels, type.wave.nSamplesPerSec);
       ASSERT_EQ(WriteFile(path, pcm, codec, static_cast<std::uint32_t>(f)).end, S_OK);
       const std::string s = Probe(path, "stream=bit_rate:format=bit_rate,duration,size");
       const double stated = Field(s, "bit_rate");  // the stream's, listed first
@@ -407,8 +413,8 @@ TEST(WmWriter, WriteErrorsReachTheSinksCallbackAndLaterSamplesAreRefused) {
   struct rlimit small = old;
   small.rlim_cur = 8192;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const Written w = WriteFile((dir / "full.wma").string(), MakePcm(Chirp(44100 * 10, 44100), 2, 44100), 0, 29, {},
-                              callback);
+  const Written w = WriteFile((dir / "full.wma").string(), MakePcm(Chirp(44100 * 10, 44100), 2, 44100), 0, 29,
+                              {}, callback);
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
 
@@ -417,7 +423,8 @@ TEST(WmWriter, WriteErrorsReachTheSinksCallbackAndLaterSamplesAreRefused) {
   ASSERT_FALSE(statuses.empty());
   EXPECT_EQ(statuses[0].first, WMT_STATUS::WMT_ERROR);
   EXPECT_EQ(statuses[0].second, NS_E_FILE_WRITE);
-  const auto firstRefused = std::find_if(w.writes.begin(), w.writes.end(), [](HRESULT hr) { return Failed(hr); });
+  const auto firstRefused =
+      std::find_if(w.writes.begin(), w.writes.end(), [](HRESULT hr) { return Failed(hr); });
   ASSERT_NE(firstRefused, w.writes.end());
   EXPECT_EQ(*firstRefused, NS_E_FILE_WRITE);
   EXPECT_TRUE(std::all_of(firstRefused, w.writes.end(), [](HRESULT hr) { return hr == NS_E_FILE_WRITE; }));
