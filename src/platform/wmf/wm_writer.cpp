@@ -70,6 +70,7 @@ TAsfLayout AsfLayoutFor(std::uint32_t blockAlign) {
 namespace {
 
 constexpr int kIoBufferSize = 1 << 15;
+constexpr int kMaxInputChannels = 64;  // what swresample mixes at most
 
 std::string Utf8(const std::u16string& text) {
   std::string out;
@@ -117,8 +118,9 @@ bool UsablePcm(const WM_MEDIA_TYPE& type) {
   const bool pcm = w.wFormatTag == WAVE_FORMAT_PCM && (w.wBitsPerSample == 8 || w.wBitsPerSample == 16 ||
                                                        w.wBitsPerSample == 24 || w.wBitsPerSample == 32);
   const bool floats = w.wFormatTag == 3 && w.wBitsPerSample == 32;
-  return (pcm || floats) && w.nChannels >= 1 && w.nChannels <= 8 && w.nSamplesPerSec >= 1000 &&
-         w.nSamplesPerSec <= 768000 && w.nBlockAlign == w.nChannels * w.wBitsPerSample / 8;
+  return (pcm || floats) && w.nChannels >= 1 && w.nChannels <= kMaxInputChannels &&
+         w.nSamplesPerSec >= 1000 && w.nSamplesPerSec <= 768000 &&
+         w.nBlockAlign == w.nChannels * w.wBitsPerSample / 8;
 }
 
 WM_MEDIA_TYPE PcmType(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits) {
@@ -257,6 +259,7 @@ class TWMWriter final : public IWMWriter,
       return NS_E_INVALID_REQUEST;
     Stream = format;
     HasProfile = true;
+    InputRefused = false;
     // Until told otherwise the input is 16-bit PCM in the encoder's own rate and channels.
     Input = PcmType(format.Format.Channels, format.Format.SampleRate, 16);
     return S_OK;
@@ -275,7 +278,9 @@ class TWMWriter final : public IWMWriter,
     if (!props || !HasProfile || input != 0) return E_INVALIDARG;
     if (Writing) return NS_E_INVALID_REQUEST;
     WM_MEDIA_TYPE type;
-    if (props->GetMediaType(&type) != S_OK || !UsablePcm(type)) return NS_E_INVALID_INPUT_FORMAT;
+    // A refused format is remembered: PCM in another format must not be read as the old one.
+    InputRefused = props->GetMediaType(&type) != S_OK || !UsablePcm(type);
+    if (InputRefused) return NS_E_INVALID_INPUT_FORMAT;
     Input = type;
     return S_OK;
   }
@@ -316,6 +321,7 @@ class TWMWriter final : public IWMWriter,
   HRESULT BeginWriting() override {
     if (Writing) return NS_E_INVALID_REQUEST;
     if (!HasProfile || Sinks.empty()) return NS_E_NOT_CONFIGURED;
+    if (InputRefused) return NS_E_INVALID_INPUT_FORMAT;
     ffmpeg::SilenceLogging();
     const HRESULT hr = OpenEncoder();
     if (Failed(hr)) {
@@ -403,7 +409,15 @@ class TWMWriter final : public IWMWriter,
                             inFormat, static_cast<int>(in.nSamplesPerSec), 0, nullptr);
     av_channel_layout_uninit(&inLayout);
     Resampler.reset(swr);
-    if (made < 0 || swr_init(Resampler.get()) < 0) return NS_E_INVALID_INPUT_FORMAT;
+    if (made < 0) return NS_E_INVALID_INPUT_FORMAT;
+    if (in.nChannels > 8) {
+      // Beyond 7.1 there is no standard layout to mix down from: every channel counts alike.
+      const std::size_t inputs = in.nChannels;
+      std::vector<double> matrix(inputs * f.Channels, 1.0 / static_cast<double>(inputs));
+      if (swr_set_matrix(Resampler.get(), matrix.data(), static_cast<int>(inputs)) < 0)
+        return NS_E_INVALID_INPUT_FORMAT;
+    }
+    if (swr_init(Resampler.get()) < 0) return NS_E_INVALID_INPUT_FORMAT;
 
     Fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, f.Channels, FrameSamples * 4));
     Frame.reset(av_frame_alloc());
@@ -602,6 +616,7 @@ class TWMWriter final : public IWMWriter,
   bool HasProfile = false;
   TStreamFormat Stream;
   WM_MEDIA_TYPE Input;
+  bool InputRefused = false;
   std::vector<std::pair<std::u16string, std::u16string>> Attributes;
 
   // One writing session, from BeginWriting to EndWriting.

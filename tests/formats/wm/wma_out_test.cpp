@@ -166,6 +166,14 @@ TEST_F(WmaOutRun, InputTheEncoderCannotTakeIsConvertedAndTheProfileSaysWhatIsWri
   EXPECT_NE(s.find("channels=2"), std::string::npos) << s;
   EXPECT_NEAR(Field(s, "duration"), 1.0, 0.1) << s;
 
+  // Twelve channels, beyond any standard layout, are mixed down too.
+  TMemoryIn twelve(Pcm16(Chirp(44100, 44100), 12), {16, 12, 44100});
+  out.SetFileName(Path("twelve.wma"));
+  ASSERT_EQ(RunOnce(out, twelve), "");
+  const auto mixed = DecodeMono16(Path("twelve.wma"));
+  ASSERT_FALSE(mixed.empty());
+  EXPECT_GT(*std::max_element(mixed.begin(), mixed.end()), 8000) << "not silence";
+
   // And 8-bit mono into a 44 kHz stereo format chosen by position.
   std::vector<std::uint8_t> bytes(22050);
   for (std::size_t i = 0; i < bytes.size(); ++i)
@@ -206,6 +214,12 @@ TEST_F(WmaOutRun, FailuresGiveTheirMessagesAndLeaveNothingOpen) {
   out.SetVBR(false);
   out.SetLossless(true);
   EXPECT_EQ(RunOnce(out, in), "Failed to init codec");
+
+  // PCM the writer cannot read (12-bit samples) is refused, not read as 16-bit.
+  out.SetLossless(false);
+  out.SetDesiredBitrate(128);
+  TMemoryIn twelveBit(std::vector<std::uint8_t>(3000), {12, 2, 44100});
+  EXPECT_EQ(RunOnce(out, twelveBit), kBeginRefused);
 
   // And the same output works again afterwards.
   out.SetLossless(false);

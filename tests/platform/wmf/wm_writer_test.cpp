@@ -347,27 +347,30 @@ TEST(WmWriter, FileIsWmaWithItsAttributesAndDecodesToTheInputsLength) {
 TEST(WmWriter, EverySampleStaysInPlaceThroughAnFfmpegDecode) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   TempDir dir;
-  // Frames of 2,048, 1,024 and 512 samples.
-  for (const std::string description :
-       {"128 kbps, 44 kHz, stereo CBR", "32 kbps, 22 kHz, stereo CBR", "24 kbps, 8 kHz, mono CBR"}) {
-    SCOPED_TRACE(description);
-    const std::int32_t f = FormatIndexOf(description);
-    ASSERT_GE(f, 0);
-    std::shared_ptr<IWMStreamConfig> config;
-    CodecInfo()->GetCodecFormat(TMajorType::Audio, 0, static_cast<std::uint32_t>(f), &config);
-    WM_MEDIA_TYPE type;
-    config->GetMediaType(&type);
-    const std::uint32_t rate = type.wave.nSamplesPerSec;
-    const auto chirp = Chirp(rate * 2 + 123, rate);
-    const std::string path = (dir / "chirp.wma").string();
-    ASSERT_EQ(
-        WriteFile(path, MakePcm(chirp, type.wave.nChannels, rate), 0, static_cast<std::uint32_t>(f)).end,
-        S_OK);
-    const auto decoded = DecodeMono16(path);
-    EXPECT_EQ(BestLag(chirp, decoded, 3000), 0);
-    const auto frame = static_cast<std::int64_t>(WmaFrameSamples(rate));
-    EXPECT_GE(static_cast<std::int64_t>(decoded.size()), static_cast<std::int64_t>(chirp.size()));
-    EXPECT_LT(static_cast<std::int64_t>(decoded.size()), static_cast<std::int64_t>(chirp.size()) + frame);
+  // Frames of 2,048, 1,024 and 512 samples; version 1 has 1,024 at 32 kHz.
+  for (std::uint32_t codec : {0u, 1u}) {
+    for (const std::string description : {"128 kbps, 44 kHz, stereo CBR", "64 kbps, 32 kHz, stereo CBR",
+                                          "32 kbps, 22 kHz, stereo CBR", "24 kbps, 8 kHz, mono CBR"}) {
+      SCOPED_TRACE(description + " codec " + std::to_string(codec));
+      const std::int32_t f = FormatIndexOf(description);
+      ASSERT_GE(f, 0);
+      std::shared_ptr<IWMStreamConfig> config;
+      CodecInfo()->GetCodecFormat(TMajorType::Audio, codec, static_cast<std::uint32_t>(f), &config);
+      WM_MEDIA_TYPE type;
+      config->GetMediaType(&type);
+      const std::uint32_t rate = type.wave.nSamplesPerSec;
+      const auto chirp = Chirp(rate * 2 + 123, rate);
+      const std::string path = (dir / "chirp.wma").string();
+      ASSERT_EQ(
+          WriteFile(path, MakePcm(chirp, type.wave.nChannels, rate), codec, static_cast<std::uint32_t>(f))
+              .end,
+          S_OK);
+      const auto decoded = DecodeMono16(path);
+      EXPECT_EQ(BestLag(chirp, decoded, 3000), 0);
+      const auto frame = static_cast<std::int64_t>(WmaFrameSamples(rate, codec == 0 ? 2 : 1));
+      EXPECT_GE(static_cast<std::int64_t>(decoded.size()), static_cast<std::int64_t>(chirp.size()));
+      EXPECT_LT(static_cast<std::int64_t>(decoded.size()), static_cast<std::int64_t>(chirp.size()) + frame);
+    }
   }
 }
 
