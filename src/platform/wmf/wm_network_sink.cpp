@@ -65,7 +65,7 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
   HRESULT Open(std::uint32_t* port) override {
     if (port == nullptr || *port > 65535) return E_INVALIDARG;
     if (Server.joinable()) return NS_E_INVALID_REQUEST;
-    TOwnedFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!listener.Valid()) return NS_E_NETWORK_BUSY;
     const int yes = 1;
     ::setsockopt(listener.Get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -79,7 +79,7 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
     socklen_t length = sizeof address;
     if (::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
       return NS_E_NETWORK_BUSY;
-    TOwnedFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wake.Valid()) return E_OUTOFMEMORY;
     *port = ntohs(address.sin_port);
     Listener = std::move(listener);
@@ -157,7 +157,7 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
 
  private:
   struct Client {
-    TOwnedFd Socket;
+    UniqueFd Socket;
     std::vector<std::uint8_t> Pending;
     std::size_t Sent = 0;  // bytes of Pending already gone
     bool Streaming = false;
@@ -214,7 +214,7 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
 
   void Accept(int& connected) {
     for (;;) {
-      TOwnedFd socket(::accept4(Listener.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+      UniqueFd socket(::accept4(Listener.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
       if (!socket.Valid()) return;
       const int yes = 1;
       ::setsockopt(socket.Get(), IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
@@ -303,8 +303,8 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
   }
 
   TStatusCallbacks Callbacks;
-  TOwnedFd Listener;
-  TOwnedFd Wake;
+  UniqueFd Listener;
+  UniqueFd Wake;
   std::thread Server;
 
   std::mutex Lock;  // guards everything below

@@ -1,5 +1,7 @@
 #include "wm_reader.h"
 
+#include "text_codec.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -50,41 +52,6 @@ std::uint64_t LE64(const std::uint8_t* p) {
 }
 std::uint32_t LE32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-}
-
-// Malformed sequences become U+FFFD; text from tags is not trusted to be UTF-8.
-std::u16string Utf8ToUtf16(const char* s) {
-  std::u16string out;
-  const auto* p = reinterpret_cast<const unsigned char*>(s);
-  while (*p != 0) {
-    std::uint32_t c = *p;
-    int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-    if (extra < 0) {
-      out.push_back(0xFFFD);
-      ++p;
-      continue;
-    }
-    c &= extra == 0 ? 0x7F : extra == 1 ? 0x1F : extra == 2 ? 0x0F : 0x07;
-    int i = 1;
-    for (; i <= extra; ++i) {
-      if ((p[i] & 0xC0) != 0x80) break;
-      c = (c << 6) | (p[i] & 0x3F);
-    }
-    if (i <= extra || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      out.push_back(0xFFFD);
-      p += i;
-      continue;
-    }
-    p += extra + 1;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(c));
-    }
-  }
-  return out;
 }
 
 WM_MEDIA_TYPE PcmType(int channels, int rate, int bits) {
@@ -600,7 +567,7 @@ class TSyncReader : public IWMSyncReader {
       if (key == nullptr) break;
       for (const AVDictionary* d : dicts) {
         const AVDictionaryEntry* e = av_dict_get(d, key, nullptr, 0);
-        if (e != nullptr && e->value != nullptr && e->value[0] != 0) return Utf8ToUtf16(e->value);
+        if (e != nullptr && e->value != nullptr && e->value[0] != 0) return Utf8ToWide(e->value);
       }
     }
     return std::nullopt;

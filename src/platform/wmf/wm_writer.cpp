@@ -14,12 +14,10 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-namespace melvanto::wmf {
+#include "text_codec.h"
+#include "wide_name.h"
 
-void TOwnedFd::Reset(int fd) {
-  if (Fd >= 0) ::close(Fd);
-  Fd = fd;
-}
+namespace melvanto::wmf {
 
 HRESULT TStatusCallbacks::Advise(const std::shared_ptr<IWMStatusCallback>& callback, void* context) {
   if (!callback) return E_INVALIDARG;
@@ -71,35 +69,6 @@ namespace {
 
 constexpr int kIoBufferSize = 1 << 15;
 constexpr int kMaxInputChannels = 64;  // what swresample mixes at most
-
-std::string Utf8(const std::u16string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;  // a lone surrogate
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
 
 // The runtime's attribute names and the keys FFmpeg's ASF muxer writes under those names.
 const char* MuxerKey(const std::u16string& name) {
@@ -167,7 +136,7 @@ class TWMWriterFileSink final : public IWMWriterFileSink {
  public:
   HRESULT Open(const std::u16string& filename) override {
     if (filename.empty()) return E_INVALIDARG;
-    TOwnedFd fd(::open(Utf8(filename).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    UniqueFd fd(::open(Utf16ToUtf8(filename).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!fd.Valid()) return NS_E_FILE_OPEN_FAILED;
     File = std::move(fd);
     return S_OK;
@@ -208,7 +177,7 @@ class TWMWriterFileSink final : public IWMWriterFileSink {
     return S_OK;
   }
 
-  TOwnedFd File;
+  UniqueFd File;
   TStatusCallbacks Callbacks;
 };
 
@@ -456,7 +425,7 @@ class TWMWriter final : public IWMWriter,
     for (const auto& [name, value] : Attributes) {
       if (value.empty()) continue;
       const char* key = MuxerKey(name);
-      av_dict_set(&Muxer->metadata, key != nullptr ? key : Utf8(name).c_str(), Utf8(value).c_str(), 0);
+      av_dict_set(&Muxer->metadata, key != nullptr ? key : WideToUtf8(name).c_str(), WideToUtf8(value).c_str(), 0);
     }
     ffmpeg::Dictionary options;
     av_dict_set_int(options.Address(), "packet_size", Layout.PacketSize, 0);

@@ -13,33 +13,10 @@
 #include "wm_profile.h"
 #include "wm_types.h"
 
+#include "file_stream.h"  // UniqueFd
+
 namespace melvanto::wmf {
 
-// An owned file descriptor or socket, closed with its owner.
-class TOwnedFd {
- public:
-  TOwnedFd() = default;
-  explicit TOwnedFd(int fd) : Fd(fd) {}
-  TOwnedFd(TOwnedFd&& other) noexcept : Fd(other.Release()) {}
-  TOwnedFd& operator=(TOwnedFd&& other) noexcept {
-    if (this != &other) Reset(other.Release());
-    return *this;
-  }
-  TOwnedFd(const TOwnedFd&) = delete;
-  TOwnedFd& operator=(const TOwnedFd&) = delete;
-  ~TOwnedFd() { Reset(); }
-  int Get() const { return Fd; }
-  bool Valid() const { return Fd >= 0; }
-  int Release() {
-    const int fd = Fd;
-    Fd = -1;
-    return fd;
-  }
-  void Reset(int fd = -1);
-
- private:
-  int Fd = -1;
-};
 
 class IWMStatusCallback {
  public:

@@ -85,7 +85,7 @@ class TRawClient {
   void Close() { fd_.Reset(); }
 
  private:
-  wmf::TOwnedFd fd_;
+  UniqueFd fd_;
   bool connected_ = false;
 };
 
@@ -153,7 +153,7 @@ TEST_F(WmStreamedOut, TwoClientsAtOnceBothReceiveTheStream) {
   // A port chosen by the caller this time: one the system has just found free.
   std::uint32_t chosen = 0;
   {
-    wmf::TOwnedFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -253,7 +253,7 @@ TEST_F(WmStreamedOut, FailuresReleaseThePortAndABusyPortCannotBeServed) {
   EXPECT_EQ(out.ListeningPort(), 0u);
 
   // A port someone else listens on.
-  wmf::TOwnedFd taken(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd taken(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_ANY);
