@@ -531,10 +531,30 @@ class TWMWriter final : public IWMWriter,
     return Failure;
   }
 
+  // The resampler holds back the last samples of its input until told there is no more.
+  HRESULT DrainResampler() {
+    const std::size_t channels = Stream.Format.Channels;
+    Planes.resize(channels);
+    std::vector<std::uint8_t*> out(channels);
+    for (;;) {
+      const int capacity = std::max(swr_get_out_samples(Resampler.get(), 0), FrameSamples);
+      for (std::size_t c = 0; c < channels; ++c) {
+        Planes[c].resize(static_cast<std::size_t>(capacity));
+        out[c] = reinterpret_cast<std::uint8_t*>(Planes[c].data());
+      }
+      const int made = swr_convert(Resampler.get(), out.data(), capacity, nullptr, 0);
+      if (made < 0) return E_FAIL;
+      if (made == 0) return S_OK;
+      if (av_audio_fifo_write(Fifo.get(), reinterpret_cast<void**>(out.data()), made) != made)
+        return E_OUTOFMEMORY;
+    }
+  }
+
   HRESULT Finish() {
+    HRESULT hr = DrainResampler();
     // The encoder takes only whole frames: the last one is padded with silence.
     const int rest = av_audio_fifo_size(Fifo.get()) % FrameSamples;
-    HRESULT hr = rest > 0 ? AppendSilence(FrameSamples - rest) : S_OK;
+    if (Succeeded(hr) && rest > 0) hr = AppendSilence(FrameSamples - rest);
     if (Succeeded(hr)) hr = EncodeWhileFull();
     if (Succeeded(hr)) hr = Encode(nullptr);
     if (Succeeded(hr)) hr = EmitPending();
