@@ -35,6 +35,9 @@ constexpr char kBusy[] = "HTTP/1.0 503 Service Unavailable\r\nConnection: close\
 // system's own buffer per client is kept small for the same reason.
 constexpr std::size_t kMaxPending = 1u << 20;
 constexpr int kSocketBuffer = 64 * 1024;
+// A player sends one request of a few hundred bytes; more than this is not a player.
+constexpr std::size_t kMaxRequest = 64 * 1024;
+constexpr std::size_t kMaxReadPerWake = 16 * 1024;
 // How long Close waits for clients to take what is already theirs.
 constexpr auto kCloseLinger = std::chrono::seconds(2);
 
@@ -159,7 +162,8 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
   struct Client {
     UniqueFd Socket;
     std::vector<std::uint8_t> Pending;
-    std::size_t Sent = 0;  // bytes of Pending already gone
+    std::size_t Sent = 0;      // bytes of Pending already gone
+    std::size_t Received = 0;  // bytes the client has sent
     bool Streaming = false;
     bool Drop = false;
   };
@@ -201,15 +205,23 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
     return true;
   }
 
-  // The request and anything else a client sends is read and dropped; false at its end.
+  // The request and anything else a client sends is read and dropped; false at its end, or
+  // when it sends more than a request. Reads are bounded per wake: this runs under Lock,
+  // which the writer's thread waits on.
   static bool Drain(Client& c) {
     std::uint8_t buffer[4096];
-    for (;;) {
+    for (std::size_t read = 0; read < kMaxReadPerWake;) {
       const ssize_t n = ::recv(c.Socket.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
-      if (n > 0) continue;
+      if (n > 0) {
+        read += static_cast<std::size_t>(n);
+        c.Received += static_cast<std::size_t>(n);
+        if (c.Received > kMaxRequest) return false;
+        continue;
+      }
       if (n < 0 && errno == EINTR) continue;
       return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
     }
+    return true;
   }
 
   void Accept(int& connected) {
