@@ -40,6 +40,8 @@ constexpr std::size_t kMaxRequest = 64 * 1024;
 constexpr std::size_t kMaxReadPerWake = 16 * 1024;
 // How long Close waits for clients to take what is already theirs.
 constexpr auto kCloseLinger = std::chrono::seconds(2);
+// How long a listener out of descriptors rests when no client leaves to free one.
+constexpr auto kAcceptRetry = std::chrono::seconds(1);
 
 class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
  public:
@@ -226,8 +228,18 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
 
   void Accept(int& connected) {
     for (;;) {
-      UniqueFd socket(::accept4(Listener.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-      if (!socket.Valid()) return;
+      const int accepted = ::accept4(Listener.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      const int error = errno;
+      UniqueFd socket(accepted);
+      if (!socket.Valid()) {
+        // Out of descriptors the connection stays queued and the listener stays readable:
+        // polling it would spin. It is tried again when a client leaves, or a little later.
+        if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
+          AcceptPaused = true;
+          AcceptResume = std::chrono::steady_clock::now() + kAcceptRetry;
+        }
+        return;
+      }
       const int yes = 1;
       ::setsockopt(socket.Get(), IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
       ::setsockopt(socket.Get(), SOL_SOCKET, SO_SNDBUF, &kSocketBuffer, sizeof kSocketBuffer);
@@ -268,6 +280,7 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
             ++it;
           }
         }
+        if (disconnected > 0 || std::chrono::steady_clock::now() >= AcceptResume) AcceptPaused = false;
         const bool everythingSent = std::all_of(Clients.begin(), Clients.end(),
                                                 [](const Client& c) { return c.Sent == c.Pending.size(); });
         if (lingering && (everythingSent || std::chrono::steady_clock::now() >= lingerEnd)) {
@@ -278,7 +291,7 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
           return;
         }
         fds.push_back({Wake.Get(), POLLIN, 0});
-        fds.push_back({Listener.Get(), static_cast<short>(lingering ? 0 : POLLIN), 0});
+        fds.push_back({Listener.Get(), static_cast<short>(lingering || AcceptPaused ? 0 : POLLIN), 0});
         for (const Client& c : Clients)
           fds.push_back(
               {c.Socket.Get(), static_cast<short>(POLLIN | (c.Sent < c.Pending.size() ? POLLOUT : 0)), 0});
@@ -286,7 +299,11 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
       ReportAll(0, disconnected);
       disconnected = 0;
 
-      const int timeout = lingering ? 50 : -1;
+      int timeout = lingering ? 50 : -1;
+      if (AcceptPaused && !lingering)
+        timeout = static_cast<int>(std::max<std::int64_t>(
+            1, std::chrono::ceil<std::chrono::milliseconds>(AcceptResume - std::chrono::steady_clock::now())
+                   .count()));
       if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) return;
       if (fds[0].revents & POLLIN) {
         std::uint64_t count = 0;
@@ -318,6 +335,9 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
   UniqueFd Listener;
   UniqueFd Wake;
   std::thread Server;
+  // Only the server's thread uses these.
+  bool AcceptPaused = false;
+  std::chrono::steady_clock::time_point AcceptResume{};
 
   std::mutex Lock;  // guards everything below
   std::uint32_t MaxClients = kDefaultMaximumClients;

@@ -5,14 +5,22 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <mutex>
+#include <set>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace melvanto::testing {
@@ -78,6 +86,76 @@ TEST(WmNetworkSink, AClientThatKeepsSendingIsDropped) {
   for (int i = 0; i < 64; ++i)
     if (::send(client.Get(), chunk.data(), chunk.size(), MSG_NOSIGNAL) <= 0) break;
   EXPECT_TRUE(s.events->WaitFor(1, 1));
+}
+
+std::set<std::string> Threads() {
+  std::set<std::string> ids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+    ids.insert(entry.path().filename().string());
+  return ids;
+}
+
+// A thread's processor time in clock ticks, read again from a file opened beforehand.
+long CpuTicks(int statFile) {
+  char text[1024] = {};
+  if (::pread(statFile, text, sizeof text - 1, 0) <= 0) return -1;
+  // The fields after the name in parentheses; utime and stime are the 12th and 13th of them.
+  std::istringstream rest(std::strrchr(text, ')') + 2);
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 1; i <= 13 && rest >> field; ++i) {
+    if (i == 12) utime = std::atol(field.c_str());
+    if (i == 13) stime = std::atol(field.c_str());
+  }
+  return utime + stime;
+}
+
+TEST(WmNetworkSink, OutOfDescriptorsTheListenerRestsUntilAClientLeaves) {
+  const auto before = Threads();
+  OpenSink s;
+  std::string server;
+  for (const auto& id : Threads())
+    if (!before.count(id)) server = id;
+  ASSERT_FALSE(server.empty());
+  UniqueFd stat(::open(("/proc/self/task/" + server + "/stat").c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(stat.Valid());
+
+  UniqueFd first = Connect(s.port);
+  ASSERT_TRUE(s.events->WaitFor(1, 0));
+  UniqueFd second(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  // From here on no descriptor can be made: every number below the limit is taken.
+  UniqueFd probe(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(probe.Valid());
+  const rlim_t lowestFree = static_cast<rlim_t>(probe.Get());
+  probe.Reset();
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+  rlimit low = old;
+  low.rlim_cur = lowestFree;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  struct Restore {
+    rlimit limit;
+    ~Restore() { ::setrlimit(RLIMIT_NOFILE, &limit); }
+  } restore{old};
+
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(s.port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(second.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  // A spinning server burns a second of processor time in about a second; a resting one
+  // none. Load can only make a spinning one look idle, never the other way round.
+  const long start = CpuTicks(stat.Get());
+  const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (std::chrono::steady_clock::now() < end && CpuTicks(stat.Get()) - start < ticksPerSecond / 2)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_LT(CpuTicks(stat.Get()) - start, ticksPerSecond / 4);
+
+  // With a descriptor free again, the waiting client is taken when the first one leaves.
+  ::setrlimit(RLIMIT_NOFILE, &old);
+  first.Reset();
+  EXPECT_TRUE(s.events->WaitFor(2, 1));
 }
 
 }  // namespace
