@@ -1,6 +1,7 @@
 #include "wm_writer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -136,8 +137,18 @@ class TWMWriterFileSink final : public IWMWriterFileSink {
  public:
   HRESULT Open(const std::u16string& filename) override {
     if (filename.empty()) return E_INVALIDARG;
-    UniqueFd fd(::open(Utf16ToUtf8(filename).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!fd.Valid()) return NS_E_FILE_OPEN_FAILED;
+    // As TAuFileStream does: non-blocking only while opening, so that a FIFO does not hang us
+    // until a reader comes, and only a regular file (a pipe's reader could leave mid-file).
+    const std::string path = Utf16ToUtf8(filename);
+    int opened;
+    do {
+      opened = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+    } while (opened < 0 && errno == EINTR);
+    UniqueFd fd(opened);
+    struct stat st{};
+    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK) != 0)
+      return NS_E_FILE_OPEN_FAILED;
     File = std::move(fd);
     return S_OK;
   }

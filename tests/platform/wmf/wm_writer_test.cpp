@@ -4,13 +4,17 @@
 #include "wm_writer.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -294,6 +298,23 @@ TEST(WmWriter, RefusesToBeginWithoutProfileOrSink) {
   writer->AllocateSample(4, &sample);
   EXPECT_TRUE(Failed(writer->WriteSample(0, 0, 0, sample)));
   EXPECT_TRUE(Failed(writer->EndWriting()));
+}
+
+TEST(WmWriterFileSink, RefusesAFifoWithoutWaitingForAReader) {
+  TempDir dir;
+  const std::string fifo = (dir / "pipe").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::shared_ptr<IWMWriterFileSink> sink;
+  WMCreateWriterFileSink(&sink);
+  auto opened = std::async(std::launch::async, [&] { return sink->Open(Wide(fifo)); });
+  if (opened.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+    // Only a safety net: a reader lets a blocked open return, so that the test ends.
+    UniqueFd reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    opened.wait();
+    FAIL() << "Open waited for a reader";
+  }
+  EXPECT_EQ(opened.get(), NS_E_FILE_OPEN_FAILED);
+  EXPECT_TRUE(Failed(sink->Open(Wide(dir.String()))));
 }
 
 TEST(WmWriter, EverySampleStaysInPlaceThroughAnFfmpegDecode) {
