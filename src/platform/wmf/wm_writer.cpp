@@ -70,6 +70,7 @@ namespace {
 
 constexpr int kIoBufferSize = 1 << 15;
 constexpr int kMaxInputChannels = 64;  // what swresample mixes at most
+constexpr std::size_t kMaxAttributeChars = 0xFFFF / 2 - 1;
 
 // The runtime's attribute names and the keys FFmpeg's ASF muxer writes under those names.
 const char* MuxerKey(const std::u16string& name) {
@@ -289,6 +290,11 @@ class TWMWriter final : public IWMWriter,
     std::u16string text(length / 2, u'\0');
     if (length >= 2) std::memcpy(text.data(), value, text.size() * 2);
     while (!text.empty() && text.back() == u'\0') text.pop_back();
+    // The text and its null must fit the 16-bit byte length GetAttributeByName reports.
+    if (text.size() > kMaxAttributeChars) {
+      text.resize(kMaxAttributeChars);
+      if (text.back() >= 0xD800 && text.back() <= 0xDBFF) text.pop_back();  // half a pair
+    }
     const auto it =
         std::find_if(Attributes.begin(), Attributes.end(), [&](const auto& a) { return a.first == name; });
     if (it != Attributes.end())

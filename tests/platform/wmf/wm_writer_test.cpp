@@ -317,6 +317,30 @@ TEST(WmWriterFileSink, RefusesAFifoWithoutWaitingForAReader) {
   EXPECT_TRUE(Failed(sink->Open(Wide(dir.String()))));
 }
 
+TEST(WmWriter, TheLongestAttributeIsCutToWhatItsLengthCanSay) {
+  std::shared_ptr<IWMWriter> writer;
+  WMCreateWriter(nullptr, &writer);
+  std::shared_ptr<IWMHeaderInfo> header;
+  ASSERT_EQ(writer->QueryInterface(&header), S_OK);
+  // 32,767 characters and their null would need 65,536 bytes.
+  std::u16string text(32767, u'a');
+  text[32765] = u'\xD83D';  // a pair cut at the limit loses its first half too
+  text[32766] = u'\xDE00';
+  ASSERT_EQ(header->SetAttribute(0, u"Title", WMT_ATTR_DATATYPE::WMT_TYPE_STRING,
+                                 reinterpret_cast<const std::uint8_t*>(text.data()),
+                                 static_cast<std::uint16_t>(text.size() * 2)),
+            S_OK);
+  std::uint16_t stream = 0, length = 0;
+  WMT_ATTR_DATATYPE type;
+  ASSERT_EQ(header->GetAttributeByName(&stream, u"Title", &type, nullptr, &length), S_OK);
+  EXPECT_EQ(length, 32766 * 2);
+  std::u16string back(length / 2, u'?');
+  ASSERT_EQ(header->GetAttributeByName(&stream, u"Title", &type, reinterpret_cast<std::uint8_t*>(back.data()),
+                                       &length),
+            S_OK);
+  EXPECT_EQ(back, std::u16string(32765, u'a') + u'\0');
+}
+
 TEST(WmWriter, EverySampleStaysInPlaceThroughAnFfmpegDecode) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   TempDir dir;
