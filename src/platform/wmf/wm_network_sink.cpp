@@ -124,7 +124,7 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
     Header.clear();
     PacketSize = std::max<std::uint32_t>(packetSize, 1);
     DataOffset = 0;
-    for (Client& c : Clients) c.Streaming = false;  // they get the new header first
+    for (Client& c : Clients) c.Streaming = false;  // they get the new header first, not a new response
     return S_OK;
   }
   HRESULT OnHeader(const std::uint8_t* data, std::size_t size) override {
@@ -143,7 +143,9 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
       for (Client& c : Clients) {
         if (!c.Streaming) {
           if (boundary >= size) continue;
-          Queue(c, reinterpret_cast<const std::uint8_t*>(kResponse), sizeof kResponse - 1);
+          if (!c.ResponseSent)
+            Queue(c, reinterpret_cast<const std::uint8_t*>(kResponse), sizeof kResponse - 1);
+          c.ResponseSent = true;
           Queue(c, Header.data(), Header.size());
           Queue(c, data + boundary, size - boundary);
           c.Streaming = true;
@@ -166,7 +168,8 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
     std::vector<std::uint8_t> Pending;
     std::size_t Sent = 0;      // bytes of Pending already gone
     std::size_t Received = 0;  // bytes the client has sent
-    bool Streaming = false;
+    bool Streaming = false;     // has this stream's header
+    bool ResponseSent = false;  // once a connection: later streams only send their header
     bool Drop = false;
   };
 

@@ -88,6 +88,34 @@ TEST(WmNetworkSink, AClientThatKeepsSendingIsDropped) {
   EXPECT_TRUE(s.events->WaitFor(1, 1));
 }
 
+std::string ReadToEnd(int fd) {
+  std::string out;
+  char buffer[4096];
+  for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) out.append(buffer, static_cast<std::size_t>(n));
+  return out;
+}
+
+void Deliver(IWMWriterNetworkSink& sink, const std::string& header, const std::string& data) {
+  ASSERT_EQ(sink.OnBeginWriting(4), S_OK);
+  ASSERT_EQ(sink.OnHeader(reinterpret_cast<const std::uint8_t*>(header.data()), header.size()), S_OK);
+  ASSERT_EQ(sink.OnDataUnit(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()), S_OK);
+  ASSERT_EQ(sink.OnEndWriting(), S_OK);
+}
+
+TEST(WmNetworkSink, ASecondStreamGivesAConnectedClientItsHeaderButNoSecondResponse) {
+  OpenSink s;
+  UniqueFd client = Connect(s.port);
+  ASSERT_TRUE(s.events->WaitFor(1, 0));
+  Deliver(*s.sink, "H1", "AAAA");
+  Deliver(*s.sink, "H2", "BBBB");
+  s.sink->Close();  // delivers what is queued, then lets the client go
+  const std::string got = ReadToEnd(client.Get());
+  const auto body = got.find("\r\n\r\n");
+  ASSERT_NE(body, std::string::npos) << got;
+  EXPECT_EQ(got.substr(0, 15), "HTTP/1.0 200 OK");
+  EXPECT_EQ(got.substr(body + 4), "H1AAAAH2BBBB");
+}
+
 std::set<std::string> Threads() {
   std::set<std::string> ids;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
