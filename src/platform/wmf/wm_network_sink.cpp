@@ -229,6 +229,21 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
     return true;
   }
 
+  // Closing a socket with unread input resets the connection, and the client then often loses
+  // the reply: what it has sent so far is read first (without waiting for more).
+  static void Refuse(int socket) {
+    [[maybe_unused]] auto ignored = ::send(socket, kBusy, sizeof kBusy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    ::shutdown(socket, SHUT_WR);
+    std::uint8_t buffer[4096];
+    for (std::size_t read = 0; read < kMaxRequest;) {
+      const ssize_t n = ::recv(socket, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (n > 0)
+        read += static_cast<std::size_t>(n);
+      else if (!(n < 0 && errno == EINTR))
+        break;
+    }
+  }
+
   void Accept(int& connected) {
     for (;;) {
       const int accepted = ::accept4(Listener.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
@@ -247,8 +262,7 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
       ::setsockopt(socket.Get(), IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
       ::setsockopt(socket.Get(), SOL_SOCKET, SO_SNDBUF, &kSocketBuffer, sizeof kSocketBuffer);
       if (Clients.size() >= MaxClients) {
-        [[maybe_unused]] auto ignored =
-            ::send(socket.Get(), kBusy, sizeof kBusy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        Refuse(socket.Get());
         continue;
       }
       Client& c = Clients.emplace_back();

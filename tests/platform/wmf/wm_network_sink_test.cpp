@@ -186,5 +186,44 @@ TEST(WmNetworkSink, OutOfDescriptorsTheListenerRestsUntilAClientLeaves) {
   EXPECT_TRUE(s.events->WaitFor(2, 1));
 }
 
+TEST(WmNetworkSink, ARefusedClientGetsTheBusyReplyAndAnOrderlyEnd) {
+  OpenSink s;
+  ASSERT_EQ(s.sink->SetMaximumClients(1), S_OK);
+  UniqueFd first = Connect(s.port);
+  ASSERT_TRUE(s.events->WaitFor(1, 0));
+  UniqueFd second(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const timeval limit{30, 0};
+  ::setsockopt(second.Get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  {
+    // Out of descriptors, the sink takes the connection only once its request is there (when
+    // the listener's rest ends), so the refusal always meets unread input.
+    UniqueFd probe(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(probe.Valid());
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit low = old;
+    low.rlim_cur = static_cast<rlim_t>(probe.Get());
+    probe.Reset();
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(s.port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected = ::connect(second.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    const std::string request = "GET / HTTP/1.0\r\nUser-Agent: test\r\n\r\n";
+    const bool sent = connected && ::send(second.Get(), request.data(), request.size(), MSG_NOSIGNAL) ==
+                                       ssize_t(request.size());
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    ASSERT_TRUE(sent);
+  }
+  std::string reply;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::recv(second.Get(), buffer, sizeof buffer, 0)) > 0) reply.append(buffer, static_cast<std::size_t>(n));
+  const int error = n < 0 ? errno : 0;
+  EXPECT_EQ(reply.substr(0, 12), "HTTP/1.0 503");
+  EXPECT_EQ(n, 0) << std::strerror(error);  // a FIN, not a reset
+}
+
 }  // namespace
 }  // namespace melvanto::testing
