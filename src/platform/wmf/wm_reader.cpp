@@ -231,6 +231,23 @@ bool AllowedCodec(AVCodecID id) {
 }
 constexpr const char* kCodecWhitelist = "wmav1,wmav2,wmapro,wmalossless,mp1float,mp2float,mp3float,mp1,mp2,mp3";
 
+}  // namespace
+
+std::vector<WM_MEDIA_TYPE> OfferedPcmFormats(int channels, int rate, bool discrete, std::uint32_t speakers) {
+  std::vector<WM_MEDIA_TYPE> list;
+  const int base = std::min(channels, 2);
+  // Discrete output is what asks for the file's own channels, whatever the speakers.
+  const bool surround = channels > 2 && (discrete || speakers == static_cast<std::uint32_t>(channels));
+  for (int bits : {16, 24}) {
+    if (bits == 24 && !discrete) break;
+    list.push_back(PcmType(base, rate, bits));
+    if (surround) list.push_back(PcmType(channels, rate, bits));
+  }
+  return list;
+}
+
+namespace {
+
 struct TOutput {
   int StreamIndex = -1;
   std::uint16_t StreamNumber = 0;
@@ -243,16 +260,8 @@ struct TOutput {
   WM_MEDIA_TYPE Current;
 
   std::vector<WM_MEDIA_TYPE> Formats() const {
-    std::vector<WM_MEDIA_TYPE> list;
-    if (!Decodable) return list;
-    const int base = std::min(Channels, 2);
-    const bool surround = Channels > 2 && Speakers == static_cast<std::uint32_t>(Channels);
-    for (int bits : {16, 24}) {
-      if (bits == 24 && !Discrete) break;
-      list.push_back(PcmType(base, Rate, bits));
-      if (surround) list.push_back(PcmType(Channels, Rate, bits));
-    }
-    return list;
+    if (!Decodable) return {};
+    return OfferedPcmFormats(Channels, Rate, Discrete, Speakers);
   }
 };
 

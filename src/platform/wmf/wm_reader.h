@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "wm_types.h"
 
@@ -80,8 +81,8 @@ class IWMSyncReader {
   virtual HRESULT GetOutputFormatCount(std::uint32_t output, std::uint32_t* formats) = 0;
   virtual HRESULT GetOutputFormat(std::uint32_t output, std::uint32_t format,
                                   std::shared_ptr<IWMOutputMediaProps>* props) = 0;
-  // "EnableDiscreteOutput" (BOOL, 4 bytes) offers 24-bit formats; "SpeakerConfig" (DWORD)
-  // offers the file's own layout when it has that many channels.
+  // "EnableDiscreteOutput" (BOOL, 4 bytes) offers 24-bit formats and the file's own layout;
+  // "SpeakerConfig" (DWORD) offers that layout when it has that many channels.
   virtual HRESULT SetOutputSetting(std::uint32_t output, const std::u16string& name, WMT_ATTR_DATATYPE type,
                                    const std::uint8_t* value, std::uint16_t length) = 0;
   virtual HRESULT GetStreamNumberForOutput(std::uint32_t output, std::uint16_t* stream) = 0;
@@ -99,5 +100,9 @@ class IWMSyncReader {
 };
 
 HRESULT WMCreateSyncReader(std::shared_ptr<IWMSyncReader>* reader);
+
+// The PCM formats an output of that many channels offers, in the reader's order: per depth
+// (16, then 24 bits with discrete output), stereo (or mono) first, then the file's own layout.
+std::vector<WM_MEDIA_TYPE> OfferedPcmFormats(int channels, int rate, bool discrete, std::uint32_t speakers);
 
 }  // namespace melvanto::wmf

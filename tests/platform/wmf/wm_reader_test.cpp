@@ -309,6 +309,27 @@ TEST(WmReader, DiscreteOutputOffersPacked24Bit) {
   }
 }
 
+// No encoder at hand writes a multichannel WMA, so the offer is checked on its own.
+TEST(WmReader, DiscreteOutputAlsoOffersTheFilesOwnLayout) {
+  auto shape = [](int channels, bool discrete, std::uint32_t speakers) {
+    std::vector<std::pair<int, int>> list;  // channels, bits
+    for (const WM_MEDIA_TYPE& t : OfferedPcmFormats(channels, 48000, discrete, speakers)) {
+      EXPECT_EQ(t.wave.nSamplesPerSec, 48000u);
+      EXPECT_EQ(t.wave.nBlockAlign, t.wave.nChannels * t.wave.wBitsPerSample / 8);
+      list.emplace_back(t.wave.nChannels, t.wave.wBitsPerSample);
+    }
+    return list;
+  };
+  using L = std::vector<std::pair<int, int>>;
+  EXPECT_EQ(shape(6, false, 0), (L{{2, 16}}));
+  EXPECT_EQ(shape(6, false, 6), (L{{2, 16}, {6, 16}}));
+  EXPECT_EQ(shape(6, false, 8), (L{{2, 16}}));
+  // Stereo stays first at each depth: a request for the current stereo format still finds it.
+  EXPECT_EQ(shape(6, true, 0), (L{{2, 16}, {6, 16}, {2, 24}, {6, 24}}));
+  EXPECT_EQ(shape(2, true, 0), (L{{2, 16}, {2, 24}}));
+  EXPECT_EQ(shape(1, true, 6), (L{{1, 16}, {1, 24}}));
+}
+
 // A range starts exactly at the sample asked for, forwards, backwards and after the end;
 // MP3 packets far before the start are only counted, so this also checks that counting
 // and warming the decoder up give the very samples of a decode from the beginning.
