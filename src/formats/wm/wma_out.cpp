@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "au_exception.h"
+#include "text_codec.h"
 
 namespace melvanto {
 
@@ -25,12 +26,6 @@ const char kOutputErrorReport[] = "Windows Media output error.";
 
 constexpr std::uint32_t kTrue32 = 0xFFFFFFFF;
 
-std::string Narrow(const std::u16string& text) {
-  std::string out;
-  for (char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
-
 // Names and descriptions the two-call way: the length, then the text up to its null.
 template <class Fetch>
 std::string FetchText(Fetch fetch) {
@@ -38,7 +33,7 @@ std::string FetchText(Fetch fetch) {
   if (Failed(fetch(nullptr, &length)) || length == 0) return {};
   std::u16string text(length, u'\0');
   if (Failed(fetch(text.data(), &length))) return {};
-  return Narrow(text.substr(0, text.find(u'\0')));
+  return WideToLatin1(text.substr(0, text.find(u'\0')));
 }
 
 bool EnableVbr(IWMCodecInfo3& info, std::uint32_t codec) {
@@ -55,12 +50,6 @@ std::shared_ptr<IWMCodecInfo3> CodecInfoOf(const std::shared_ptr<IWMProfileManag
 
 std::uint32_t Distance(std::uint32_t a, std::uint32_t b) {
   return a > b ? a - b : b - a;
-}
-
-std::u16string Widen(const std::string& latin1) {
-  std::u16string out;
-  for (unsigned char c : latin1) out += static_cast<char16_t>(c);
-  return out;
 }
 
 // The runtime's status reports, each handed to the output's handlers.
@@ -323,8 +312,12 @@ void TWMAOut::WriteAttributes() {
   if (Failed(Context.Writer->QueryInterface(&header))) return;
   const TId3v2Tags& tags = *Id3v2Tags_;
   const std::pair<const char16_t*, std::u16string> values[] = {
-      {u"Author", tags.Artist()},       {u"WM/AlbumTitle", tags.Album()},   {u"WM/Genre", tags.Genre()},
-      {u"WM/Year", Widen(tags.Year())}, {u"WM/Track", Widen(tags.Track())}, {u"Title", tags.Title()},
+      {u"Author", tags.Artist()},
+      {u"WM/AlbumTitle", tags.Album()},
+      {u"WM/Genre", tags.Genre()},
+      {u"WM/Year", Latin1ToWide(tags.Year())},
+      {u"WM/Track", Latin1ToWide(tags.Track())},
+      {u"Title", tags.Title()},
       {u"Copyright", tags.Comment()},
   };
   for (const auto& [name, value] : values) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ffmpeg_handles.h"
+#include "wm_media_props.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -54,46 +55,11 @@ std::uint32_t LE32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
 }
 
-WM_MEDIA_TYPE PcmType(int channels, int rate, int bits) {
-  WM_MEDIA_TYPE t;
-  t.majortype = TMajorType::Audio;
-  t.hasWaveFormat = true;
-  t.wave.wFormatTag = WAVE_FORMAT_PCM;
-  t.wave.nChannels = static_cast<std::uint16_t>(channels);
-  t.wave.nSamplesPerSec = static_cast<std::uint32_t>(rate);
-  t.wave.wBitsPerSample = static_cast<std::uint16_t>(bits);
-  t.wave.nBlockAlign = static_cast<std::uint16_t>(channels * bits / 8);
-  t.wave.nAvgBytesPerSec = t.wave.nSamplesPerSec * t.wave.nBlockAlign;
-  return t;
-}
-
 bool SamePcm(const WM_MEDIA_TYPE& a, const WM_MEDIA_TYPE& b) {
   return a.majortype == b.majortype && a.hasWaveFormat && b.hasWaveFormat && a.wave.wFormatTag == b.wave.wFormatTag &&
          a.wave.nChannels == b.wave.nChannels && a.wave.nSamplesPerSec == b.wave.nSamplesPerSec &&
          a.wave.wBitsPerSample == b.wave.wBitsPerSample;
 }
-
-class TMediaProps : public IWMOutputMediaProps {
- public:
-  explicit TMediaProps(const WM_MEDIA_TYPE& type) : Type(type) {}
-  HRESULT GetType(TMajorType* type) override {
-    if (type == nullptr) return E_INVALIDARG;
-    *type = Type.majortype;
-    return S_OK;
-  }
-  HRESULT GetMediaType(WM_MEDIA_TYPE* type) override {
-    if (type == nullptr) return E_INVALIDARG;
-    *type = Type;
-    return S_OK;
-  }
-  HRESULT SetMediaType(const WM_MEDIA_TYPE& type) override {
-    Type = type;
-    return S_OK;
-  }
-
- private:
-  WM_MEDIA_TYPE Type;
-};
 
 // The attributes of one opened file, kept by value so they outlive the reader's Close.
 class THeaderInfo : public IWMHeaderInfo {

@@ -84,6 +84,20 @@ struct WM_MEDIA_TYPE {
   WAVEFORMATEX wave;
 };
 
+// Integer PCM of that shape, its block and byte rate worked out.
+inline WM_MEDIA_TYPE PcmType(std::uint32_t channels, std::uint32_t rate, std::uint32_t bits) {
+  WM_MEDIA_TYPE t;
+  t.majortype = TMajorType::Audio;
+  t.hasWaveFormat = true;
+  t.wave.wFormatTag = WAVE_FORMAT_PCM;
+  t.wave.nChannels = static_cast<std::uint16_t>(channels);
+  t.wave.nSamplesPerSec = rate;
+  t.wave.wBitsPerSample = static_cast<std::uint16_t>(bits);
+  t.wave.nBlockAlign = static_cast<std::uint16_t>(channels * bits / 8);
+  t.wave.nAvgBytesPerSec = rate * t.wave.nBlockAlign;
+  return t;
+}
+
 // A block of sample data owned by the runtime.
 class INSSBuffer {
  public:

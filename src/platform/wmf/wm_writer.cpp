@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "ffmpeg_handles.h"
+#include "wm_media_props.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -93,46 +94,6 @@ bool UsablePcm(const WM_MEDIA_TYPE& type) {
          w.nSamplesPerSec >= 1000 && w.nSamplesPerSec <= 768000 &&
          w.nBlockAlign == w.nChannels * w.wBitsPerSample / 8;
 }
-
-WM_MEDIA_TYPE PcmType(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits) {
-  WM_MEDIA_TYPE t;
-  t.majortype = TMajorType::Audio;
-  t.hasWaveFormat = true;
-  t.wave.wFormatTag = WAVE_FORMAT_PCM;
-  t.wave.nChannels = channels;
-  t.wave.nSamplesPerSec = rate;
-  t.wave.wBitsPerSample = bits;
-  t.wave.nBlockAlign = static_cast<std::uint16_t>(channels * bits / 8);
-  t.wave.nAvgBytesPerSec = rate * t.wave.nBlockAlign;
-  return t;
-}
-
-class TWMInputProps final : public IWMInputMediaProps {
- public:
-  explicit TWMInputProps(const WM_MEDIA_TYPE& type) : Type(type) {}
-  HRESULT GetType(TMajorType* type) override {
-    if (type == nullptr) return E_INVALIDARG;
-    *type = Type.majortype;
-    return S_OK;
-  }
-  HRESULT GetMediaType(WM_MEDIA_TYPE* type) override {
-    if (type == nullptr) return E_INVALIDARG;
-    *type = Type;
-    return S_OK;
-  }
-  HRESULT SetMediaType(const WM_MEDIA_TYPE& type) override {
-    Type = type;
-    return S_OK;
-  }
-  HRESULT GetConnectionName(std::u16string* name) override {
-    if (name == nullptr) return E_INVALIDARG;
-    *name = u"NAAudioConnection";
-    return S_OK;
-  }
-
- private:
-  WM_MEDIA_TYPE Type;
-};
 
 class TWMWriterFileSink final : public IWMWriterFileSink {
  public:
@@ -252,7 +213,7 @@ class TWMWriter final : public IWMWriter,
   }
   HRESULT GetInputProps(std::uint32_t input, std::shared_ptr<IWMInputMediaProps>* props) override {
     if (props == nullptr || !HasProfile || input != 0) return E_INVALIDARG;
-    *props = std::make_shared<TWMInputProps>(Input);
+    *props = std::make_shared<TMediaProps>(Input);
     return S_OK;
   }
   HRESULT SetInputProps(std::uint32_t input, const std::shared_ptr<IWMInputMediaProps>& props) override {
