@@ -166,8 +166,8 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
   struct Client {
     UniqueFd Socket;
     std::vector<std::uint8_t> Pending;
-    std::size_t Sent = 0;      // bytes of Pending already gone
-    std::size_t Received = 0;  // bytes the client has sent
+    std::size_t Sent = 0;       // bytes of Pending already gone
+    std::size_t Received = 0;   // bytes the client has sent
     bool Streaming = false;     // has this stream's header
     bool ResponseSent = false;  // once a connection: later streams only send their header
     bool Drop = false;

@@ -3,9 +3,9 @@
 #include "wm_network_sink.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -41,9 +41,8 @@ class TClientEvents : public IWMStatusCallback {
   // The limit is only a safety net: a broken sink fails the test instead of hanging it.
   bool WaitFor(int wantedConnects, int wantedDisconnects) {
     std::unique_lock lock(mutex);
-    return changed.wait_for(lock, std::chrono::seconds(30), [&] {
-      return connects >= wantedConnects && disconnects >= wantedDisconnects;
-    });
+    return changed.wait_for(lock, std::chrono::seconds(30),
+                            [&] { return connects >= wantedConnects && disconnects >= wantedDisconnects; });
   }
 
  private:
@@ -91,7 +90,8 @@ TEST(WmNetworkSink, AClientThatKeepsSendingIsDropped) {
 std::string ReadToEnd(int fd) {
   std::string out;
   char buffer[4096];
-  for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) out.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+    out.append(buffer, static_cast<std::size_t>(n));
   return out;
 }
 
@@ -219,7 +219,8 @@ TEST(WmNetworkSink, ARefusedClientGetsTheBusyReplyAndAnOrderlyEnd) {
   std::string reply;
   char buffer[4096];
   ssize_t n;
-  while ((n = ::recv(second.Get(), buffer, sizeof buffer, 0)) > 0) reply.append(buffer, static_cast<std::size_t>(n));
+  while ((n = ::recv(second.Get(), buffer, sizeof buffer, 0)) > 0)
+    reply.append(buffer, static_cast<std::size_t>(n));
   const int error = n < 0 ? errno : 0;
   EXPECT_EQ(reply.substr(0, 12), "HTTP/1.0 503");
   EXPECT_EQ(n, 0) << std::strerror(error);  // a FIN, not a reset
