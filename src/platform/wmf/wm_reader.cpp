@@ -15,7 +15,12 @@
 #include <vector>
 
 #include "ffmpeg_handles.h"
+#include "wm_asf_protection.h"
+#include "wm_file_attributes.h"
+#include "wm_little_endian.h"
 #include "wm_media_props.h"
+#include "wm_mp3_length.h"
+#include "wm_stream_io.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -35,148 +40,11 @@ constexpr int kMaxConsecutiveErrors = 4096;
 // the synthesis filter's memory reach back.
 constexpr std::int64_t kWarmUpFrames = 16 * 1152;
 
-using Guid = std::array<std::uint8_t, 16>;
-// {75B22630-668E-11CF-A6D9-00AA0062CE6C}, as stored in the file.
-constexpr Guid kAsfHeader = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                             0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-// {2211B3FB-BD23-11D2-B4B7-00A0C955FC6E}
-constexpr Guid kContentEncryption = {0xFB, 0xB3, 0x11, 0x22, 0x23, 0xBD, 0xD2, 0x11,
-                                     0xB4, 0xB7, 0x00, 0xA0, 0xC9, 0x55, 0xFC, 0x6E};
-// {298AE614-2622-4C17-B935-DAE07EE9289C}
-constexpr Guid kExtendedContentEncryption = {0x14, 0xE6, 0x8A, 0x29, 0x22, 0x26, 0x17, 0x4C,
-                                             0xB9, 0x35, 0xDA, 0xE0, 0x7E, 0xE9, 0x28, 0x9C};
-
-std::uint64_t LE64(const std::uint8_t* p) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-std::uint32_t LE32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-}
-
 bool SamePcm(const WM_MEDIA_TYPE& a, const WM_MEDIA_TYPE& b) {
   return a.majortype == b.majortype && a.hasWaveFormat && b.hasWaveFormat && a.wave.wFormatTag == b.wave.wFormatTag &&
          a.wave.nChannels == b.wave.nChannels && a.wave.nSamplesPerSec == b.wave.nSamplesPerSec &&
          a.wave.wBitsPerSample == b.wave.wBitsPerSample;
 }
-
-// The attributes of one opened file, kept by value so they outlive the reader's Close.
-class THeaderInfo : public IWMHeaderInfo {
- public:
-  std::map<std::u16string, std::u16string> Text;
-  std::optional<std::uint64_t> Duration;
-
-  HRESULT GetAttributeByName(std::uint16_t* /*stream*/, const std::u16string& name, WMT_ATTR_DATATYPE* type,
-                             std::uint8_t* value, std::uint16_t* length) override {
-    if (length == nullptr) return E_INVALIDARG;
-    std::vector<std::uint8_t> bytes;
-    WMT_ATTR_DATATYPE kind;
-    if (name == g_wszWMDuration) {
-      if (!Duration) return ASF_E_NOTFOUND;
-      kind = WMT_ATTR_DATATYPE::WMT_TYPE_QWORD;
-      bytes.resize(8);
-      for (int i = 0; i < 8; ++i) bytes[i] = static_cast<std::uint8_t>(*Duration >> (8 * i));
-    } else {
-      const auto it = Text.find(name);
-      if (it == Text.end()) return ASF_E_NOTFOUND;
-      kind = WMT_ATTR_DATATYPE::WMT_TYPE_STRING;
-      // The length is 16 bits: longer text is cut to fit with its null.
-      const std::size_t chars = std::min<std::size_t>(it->second.size(), 0xFFFE / 2 - 1);
-      bytes.resize((chars + 1) * 2, 0);
-      for (std::size_t i = 0; i < chars; ++i) {
-        bytes[2 * i] = static_cast<std::uint8_t>(it->second[i]);
-        bytes[2 * i + 1] = static_cast<std::uint8_t>(it->second[i] >> 8);
-      }
-    }
-    if (type != nullptr) *type = kind;
-    const auto needed = static_cast<std::uint16_t>(bytes.size());
-    if (value == nullptr) {
-      *length = needed;
-      return S_OK;
-    }
-    if (*length < needed) {
-      *length = needed;
-      return NS_E_SDK_BUFFERTOOSMALL;
-    }
-    std::memcpy(value, bytes.data(), bytes.size());
-    *length = needed;
-    return S_OK;
-  }
-
-  HRESULT SetAttribute(std::uint16_t, const std::u16string&, WMT_ATTR_DATATYPE, const std::uint8_t*,
-                       std::uint16_t) override {
-    return NS_E_INVALID_REQUEST;  // a reader's header is read-only
-  }
-};
-
-// FFmpeg's byte source over the caller's IStream. Positions are our own count: only
-// absolute seeks go to the stream, so an adapter that reports nothing still works.
-struct TStreamIo {
-  IStream* Stream = nullptr;
-  std::int64_t Position = 0;
-  std::int64_t Size = -1;
-
-  std::int64_t KnownSize() {
-    if (Size >= 0) return Size;
-    STATSTG stat;
-    if (Succeeded(Stream->Stat(&stat, 0))) {
-      Size = static_cast<std::int64_t>(std::min<std::uint64_t>(stat.cbSize, std::numeric_limits<std::int64_t>::max()));
-    } else {
-      std::uint64_t end = 0;
-      if (Failed(Stream->Seek(0, STREAM_SEEK_END, &end))) return -1;
-      Size = static_cast<std::int64_t>(std::min<std::uint64_t>(end, std::numeric_limits<std::int64_t>::max()));
-      if (Failed(Stream->Seek(Position, STREAM_SEEK_SET, nullptr))) return -1;
-    }
-    return Size;
-  }
-
-  bool SeekTo(std::int64_t position) {
-    if (position < 0 || Failed(Stream->Seek(position, STREAM_SEEK_SET, nullptr))) return false;
-    Position = position;
-    return true;
-  }
-
-  // Up to count bytes; fewer only at the end of the stream or on failure.
-  std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count) {
-    std::uint32_t total = 0;
-    while (total < count) {
-      std::uint32_t got = 0;
-      if (Failed(Stream->Read(buffer + total, count - total, &got)) || got == 0) break;
-      got = std::min(got, count - total);
-      total += got;
-    }
-    Position += total;
-    return total;
-  }
-
-  static int ReadPacket(void* opaque, std::uint8_t* buffer, int size) {
-    auto* io = static_cast<TStreamIo*>(opaque);
-    if (size <= 0) return 0;
-    const std::uint32_t got = io->Read(buffer, static_cast<std::uint32_t>(size));
-    return got == 0 ? AVERROR_EOF : static_cast<int>(got);
-  }
-
-  static std::int64_t SeekPacket(void* opaque, std::int64_t offset, int whence) {
-    auto* io = static_cast<TStreamIo*>(opaque);
-    whence &= ~AVSEEK_FORCE;
-    if (whence == AVSEEK_SIZE) {
-      const std::int64_t size = io->KnownSize();
-      return size >= 0 ? size : AVERROR(ENOSYS);
-    }
-    std::int64_t base = 0;
-    if (whence == SEEK_CUR) {
-      base = io->Position;
-    } else if (whence == SEEK_END) {
-      base = io->KnownSize();
-      if (base < 0) return AVERROR(ENOSYS);
-    } else if (whence != SEEK_SET) {
-      return AVERROR(EINVAL);
-    }
-    if ((offset > 0 && base > std::numeric_limits<std::int64_t>::max() - offset)) return AVERROR(EINVAL);
-    return io->SeekTo(base + offset) ? io->Position : AVERROR(EIO);
-  }
-};
 
 // No nested file or network access: a playlist-like reference in hostile data opens nothing.
 int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
@@ -244,7 +112,7 @@ class TSyncReader : public IWMSyncReader {
     if (!stream) return E_INVALIDARG;
     Stream = std::move(stream);
     Io.Stream = Stream.get();
-    Protected = DetectProtection();
+    Protected = AsfIsProtected(Io);
     if (!OpenDemuxer()) {
       Reset();
       return NS_E_UNRECOGNIZED_STREAM_TYPE;
@@ -436,27 +304,16 @@ class TSyncReader : public IWMSyncReader {
     Active = -1;
   }
 
-  // Reads the ASF header object's children (GUID and size each) looking for encryption.
-  bool DetectProtection() {
-    std::uint8_t head[30];
-    if (!Io.SeekTo(0) || Io.Read(head, sizeof head) != sizeof head) return false;
-    if (!std::equal(kAsfHeader.begin(), kAsfHeader.end(), head)) return false;
-    std::int64_t end = static_cast<std::int64_t>(std::min<std::uint64_t>(LE64(head + 16), INT64_MAX));
-    const std::int64_t size = Io.KnownSize();
-    if (size >= 0) end = std::min(end, size);
-    const std::uint32_t count = LE32(head + 24);
-    std::int64_t position = 30;
-    for (std::uint32_t i = 0; i < count && position + 24 <= end; ++i) {
-      std::uint8_t object[24];
-      if (!Io.SeekTo(position) || Io.Read(object, sizeof object) != sizeof object) break;
-      if (std::equal(kContentEncryption.begin(), kContentEncryption.end(), object) ||
-          std::equal(kExtendedContentEncryption.begin(), kExtendedContentEncryption.end(), object))
-        return true;
-      const std::uint64_t objectSize = LE64(object + 16);
-      if (objectSize < 24 || objectSize > static_cast<std::uint64_t>(end - position)) break;
-      position += static_cast<std::int64_t>(objectSize);
-    }
-    return false;
+  // The demuxer's own MP3 length is only an estimate.
+  bool CountMp3Duration() {
+    const auto decodable =
+        std::find_if(Outputs.begin(), Outputs.end(), [](const TOutput& o) { return o.Decodable; });
+    if (decodable == Outputs.end()) return true;
+    const std::optional<std::int64_t> samples = CountMp3Samples(Format.get(), decodable->StreamIndex);
+    if (!samples) return false;
+    const int rate = Format->streams[decodable->StreamIndex]->codecpar->sample_rate;
+    if (*samples > 0) Header->Duration = static_cast<std::uint64_t>(av_rescale(*samples, kHundredNs, rate));
+    return OpenDemuxer();
   }
 
   bool OpenDemuxer() {
@@ -568,37 +425,6 @@ class TSyncReader : public IWMSyncReader {
     }
     if (Format->duration != AV_NOPTS_VALUE && Format->duration > 0)
       Header->Duration = static_cast<std::uint64_t>(av_rescale(Format->duration, kHundredNs, AV_TIME_BASE));
-  }
-
-  // The demuxer's MP3 length is an estimate (from the first frame's bit rate) or counts
-  // whole frames with their padding; the frames' own durations, less the samples the
-  // encoder's delay and padding mark for discarding, give the decoded length exactly.
-  bool CountMp3Duration() {
-    int index = -1;
-    for (const TOutput& o : Outputs)
-      if (o.Decodable) {
-        index = o.StreamIndex;
-        break;
-      }
-    if (index < 0) return true;
-    const AVStream* st = Format->streams[index];
-    const int rate = st->codecpar->sample_rate;
-    ffmpeg::PacketPtr packet(av_packet_alloc());
-    if (!packet) return false;
-    std::int64_t units = 0;  // in the stream's time base
-    std::int64_t discarded = 0;
-    while (av_read_frame(Format.get(), packet.get()) >= 0) {
-      if (packet->stream_index == index && packet->duration > 0) {
-        units += packet->duration;
-        std::size_t sideSize = 0;
-        const std::uint8_t* side = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &sideSize);
-        if (side != nullptr && sideSize >= 8) discarded += std::int64_t{LE32(side)} + LE32(side + 4);
-      }
-      av_packet_unref(packet.get());
-    }
-    const std::int64_t samples = av_rescale_q(units, st->time_base, AVRational{1, rate}) - discarded;
-    if (samples > 0) Header->Duration = static_cast<std::uint64_t>(av_rescale(samples, kHundredNs, rate));
-    return OpenDemuxer();
   }
 
   bool OpenDecoder() {
