@@ -112,6 +112,11 @@ class TSyncReader : public IWMSyncReader {
     if (!stream) return E_INVALIDARG;
     Stream = std::move(stream);
     Io.Stream = Stream.get();
+    // The data begins where the caller left the stream (past a prefix it skipped, say); a
+    // stream that does not report its position is read from 0.
+    std::uint64_t here = 0;
+    if (Failed(Stream->Seek(0, STREAM_SEEK_CUR, &here))) here = 0;
+    Io.Start = static_cast<std::int64_t>(std::min<std::uint64_t>(here, std::numeric_limits<std::int64_t>::max()));
     Protected = AsfIsProtected(Io);
     if (!OpenDemuxer()) {
       Reset();

@@ -72,7 +72,8 @@ inline const std::u16string g_wszWMTrack = u"WM/Track";
 class IWMSyncReader {
  public:
   virtual ~IWMSyncReader() = default;
-  // Reads from the stream's position 0; fails on anything but ASF or MP3 audio.
+  // Reads from the stream's position at the call (0 if the stream does not report it);
+  // fails on anything but ASF or MP3 audio.
   virtual HRESULT OpenStream(std::shared_ptr<IStream> stream) = 0;
   virtual HRESULT Close() = 0;
   virtual HRESULT GetOutputCount(std::uint32_t* outputs) = 0;

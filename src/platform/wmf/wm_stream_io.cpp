@@ -15,20 +15,22 @@ namespace melvanto::wmf {
 std::int64_t TStreamIo::KnownSize() {
   if (Size >= 0) return Size;
   STATSTG stat;
+  std::uint64_t end = 0;
   if (Succeeded(Stream->Stat(&stat, 0))) {
-    Size = static_cast<std::int64_t>(
-        std::min<std::uint64_t>(stat.cbSize, std::numeric_limits<std::int64_t>::max()));
+    end = stat.cbSize;
   } else {
-    std::uint64_t end = 0;
     if (Failed(Stream->Seek(0, STREAM_SEEK_END, &end))) return -1;
-    Size = static_cast<std::int64_t>(std::min<std::uint64_t>(end, std::numeric_limits<std::int64_t>::max()));
-    if (Failed(Stream->Seek(Position, STREAM_SEEK_SET, nullptr))) return -1;
+    if (Failed(Stream->Seek(Start + Position, STREAM_SEEK_SET, nullptr))) return -1;
   }
+  end = std::min<std::uint64_t>(end, std::numeric_limits<std::int64_t>::max());
+  Size = std::max<std::int64_t>(static_cast<std::int64_t>(end) - Start, 0);
   return Size;
 }
 
 bool TStreamIo::SeekTo(std::int64_t position) {
-  if (position < 0 || Failed(Stream->Seek(position, STREAM_SEEK_SET, nullptr))) return false;
+  if (position < 0 || position > std::numeric_limits<std::int64_t>::max() - Start ||
+      Failed(Stream->Seek(Start + position, STREAM_SEEK_SET, nullptr)))
+    return false;
   Position = position;
   return true;
 }

@@ -11,8 +11,9 @@ namespace melvanto::wmf {
 
 struct TStreamIo {
   IStream* Stream = nullptr;
+  std::int64_t Start = 0;  // where in the stream the data begins; positions count from here
   std::int64_t Position = 0;
-  std::int64_t Size = -1;
+  std::int64_t Size = -1;  // from Start on
 
   // The stream's size, asked once; -1 when it cannot tell.
   std::int64_t KnownSize();

@@ -352,6 +352,24 @@ TEST(WMIn, BrokenFilesAreNotValid) {
 }
 
 // MP3 to WAV through the pipeline keeps the whole track of a VBR file without an Info frame.
+// The component tries again from byte 30 when the data does not start at 0.
+TEST(WMIn, OpensAWmaAfterA30BytePrefix) {
+  REQUIRE_FILES();
+  TempDir dir;
+  Bytes data(30, 0x5A);
+  const Bytes whole = ReadBytes(Files::Get() / "v2.wma");
+  data.insert(data.end(), whole.begin(), whole.end());
+  const std::string path = (dir / "prefixed.wma").string();
+  {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  }
+  TWMIn in;
+  in.SetFileName(path);
+  ASSERT_TRUE(in.Valid());
+  EXPECT_TRUE(DecodeAll(in) == Files::Get().Decoded("v2.wma"));
+}
+
 TEST(WMIn, Mp3ToWavKeepsTheFullLength) {
   REQUIRE_FILES();
   TMP3In in;

@@ -454,5 +454,25 @@ TEST(WmReader, StreamWithoutPositionReportsDecodesTheSame) {
   }
 }
 
+// Data after a prefix the caller has skipped: the stream's position at OpenStream is the start.
+TEST(WmReader, ReadsFromTheStreamsPositionAtOpen) {
+  REQUIRE_FIXTURES();
+  for (const char* file : {"v2.wma", "vbr_info.mp3"}) {
+    SCOPED_TRACE(file);
+    Bytes data(30, 0x5A);
+    const Bytes whole = ReadFile(Fixtures::Get() / file);
+    data.insert(data.end(), whole.begin(), whole.end());
+    auto stream = std::make_shared<TBytesStream>(data);
+    ASSERT_EQ(stream->Seek(30, STREAM_SEEK_SET, nullptr), S_OK);
+    std::shared_ptr<IWMSyncReader> r;
+    ASSERT_EQ(WMCreateSyncReader(&r), S_OK);
+    ASSERT_EQ(r->OpenStream(stream), S_OK);
+    EXPECT_TRUE(ReadAll(*r) == Fixtures::Get().Decoded(file));
+    // Seeking back in it stays within the data.
+    ASSERT_EQ(r->SetRange(0, 0), S_OK);
+    EXPECT_TRUE(ReadAll(*r) == Fixtures::Get().Decoded(file));
+  }
+}
+
 }  // namespace
 }  // namespace melvanto::testing
