@@ -128,12 +128,15 @@ long CpuTicks(int statFile) {
   char text[1024] = {};
   if (::pread(statFile, text, sizeof text - 1, 0) <= 0) return -1;
   // The fields after the name in parentheses; utime and stime are the 12th and 13th of them.
-  std::istringstream rest(std::strrchr(text, ')') + 2);
-  std::string field;
+  // Parsed by hand: no stream objects while the descriptor limit is down.
+  const char* p = std::strrchr(text, ')');
+  if (p == nullptr) return -1;
   long utime = 0, stime = 0;
-  for (int i = 1; i <= 13 && rest >> field; ++i) {
-    if (i == 12) utime = std::atol(field.c_str());
-    if (i == 13) stime = std::atol(field.c_str());
+  for (int i = 0; i <= 13 && *p != 0; ++i) {
+    while (*p != 0 && *p != ' ') ++p;  // to the end of this field
+    while (*p == ' ') ++p;             // to the start of field i + 1
+    if (i + 1 == 12) utime = std::atol(p);
+    if (i + 1 == 13) stime = std::atol(p);
   }
   return utime + stime;
 }
