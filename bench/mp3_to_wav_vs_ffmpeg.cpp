@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "bench_support.h"
 #include "components.h"
 #include "mp3_in.h"
 #include "wave_out.h"
@@ -19,50 +20,14 @@
 namespace {
 
 using namespace melvanto;
-using Clock = std::chrono::steady_clock;
-
-// The best of several runs: the least disturbed by whatever else the machine does.
-double BestSeconds(int runs, const std::function<void()>& work) {
-  double best = 1e30;
-  for (int i = 0; i < runs; ++i) {
-    const auto start = Clock::now();
-    work();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-  }
-  return best;
-}
-
-void Run(const std::string& command) {
-  if (std::system(command.c_str()) != 0) {
-    std::fprintf(stderr, "failed: %s\n", command.c_str());
-    std::exit(1);
-  }
-}
-
-std::string Output(const std::string& command) {
-  std::string text;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, p) != nullptr) text += buffer;
-    pclose(p);
-  }
-  return text;
-}
+using namespace melvanto::bench;
 
 void Convert(const std::string& from, const std::string& to) {
   TMP3In in;
   in.SetFileName(from);
   TWaveOut out;
   out.SetFileName(to);
-  out.SetInput(&in);
-  bool done = false;
-  out.SetOnDone([&](TComponent*) { done = true; });
-  out.Run();
-  while (!done) CheckSynchronize(std::chrono::milliseconds(1));
-  if (!out.ExceptionMessage().empty()) {
-    std::fprintf(stderr, "conversion failed: %s\n", out.ExceptionMessage().c_str());
-    std::exit(1);
-  }
+  bench::RunToEnd(out, in);
 }
 
 }  // namespace

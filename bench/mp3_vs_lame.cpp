@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "components.h"
 #include "mp3_out.h"
 #include "wave_in.h"
@@ -39,20 +40,7 @@
 namespace {
 
 using namespace melvanto;
-using Clock = std::chrono::steady_clock;
-
-double Seconds(const std::function<void()>& work) {
-  const auto start = Clock::now();
-  work();
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-void Run(const std::string& command) {
-  if (std::system(command.c_str()) != 0) {
-    std::fprintf(stderr, "failed: %s\n", command.c_str());
-    std::exit(1);
-  }
-}
+using namespace melvanto::bench;
 
 void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
   out.push_back(static_cast<std::uint8_t>(v));
@@ -130,11 +118,7 @@ void EncodeThroughPipeline(const std::string& from, const std::string& to, const
   out.SetBitRate(s.BitRate);
   out.SetEnableVBR(s.Vbr);
   out.SetVBRQuality(s.VbrQuality);
-  out.SetInput(&in);
-  bool done = false;
-  out.SetOnDone([&](TComponent*) { done = true; });
-  out.Run();
-  while (!done) CheckSynchronize(std::chrono::milliseconds(1));
+  bench::RunToEnd(out, in);
 }
 
 std::vector<std::uint8_t> ReadFile(const std::string& path) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "bench_support.h"
 #include "components.h"
 #include "wave_in.h"
 #include "wave_out.h"
@@ -17,25 +18,7 @@
 namespace {
 
 using namespace melvanto;
-using Clock = std::chrono::steady_clock;
-
-// The best of several runs: the least disturbed by whatever else the machine does.
-double BestSeconds(int runs, const std::function<void()>& work) {
-  double best = 1e30;
-  for (int i = 0; i < runs; ++i) {
-    const auto start = Clock::now();
-    work();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-  }
-  return best;
-}
-
-void Run(const std::string& command) {
-  if (std::system(command.c_str()) != 0) {
-    std::fprintf(stderr, "failed: %s\n", command.c_str());
-    std::exit(1);
-  }
-}
+using namespace melvanto::bench;
 
 std::int64_t DecodeAll(const std::string& file) {
   TWaveIn in;
@@ -58,11 +41,7 @@ void CopyThroughPipeline(const std::string& from, const std::string& to) {
   in.SetFileName(from);
   TWaveOut out;
   out.SetFileName(to);
-  out.SetInput(&in);
-  bool done = false;
-  out.SetOnDone([&](TComponent*) { done = true; });
-  out.Run();
-  while (!done) CheckSynchronize(std::chrono::milliseconds(1));
+  bench::RunToEnd(out, in);
 }
 
 void Report(const char* what, double ours, double peer, const char* peerName) {
