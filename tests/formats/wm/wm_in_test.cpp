@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "asf_header.h"
 #include "au_exception.h"
 #include "fakes.h"
 #include "mp3_in.h"
@@ -282,29 +283,9 @@ TEST(WMIn, LoopRestartsAtStartSample) {
   in.Flush();
 }
 
-// Header with one more object: GUID, size, and an empty body; the header's size and count follow.
-Bytes WithContentEncryption(Bytes asf) {
-  const std::uint8_t guid[16] = {0xFB, 0xB3, 0x11, 0x22, 0x23, 0xBD, 0xD2, 0x11,
-                                 0xB4, 0xB7, 0x00, 0xA0, 0xC9, 0x55, 0xFC, 0x6E};
-  Bytes object(guid, guid + 16);
-  const std::uint64_t size = 40;
-  for (int i = 0; i < 8; ++i) object.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
-  object.resize(size, 0);
-  std::uint64_t headerSize = 0;
-  std::uint32_t count = 0;
-  std::memcpy(&headerSize, &asf[16], 8);
-  std::memcpy(&count, &asf[24], 4);
-  headerSize += size;
-  ++count;
-  std::memcpy(&asf[16], &headerSize, 8);
-  std::memcpy(&asf[24], &count, 4);
-  asf.insert(asf.begin() + 30, object.begin(), object.end());
-  return asf;
-}
-
 TEST(WMIn, ProtectedFileRaisesAndReleasesIt) {
   REQUIRE_FILES();
-  const Bytes data = WithContentEncryption(ReadBytes(Files::Get() / "v2.wma"));
+  const Bytes data = WithAsfHeaderObject(ReadBytes(Files::Get() / "v2.wma"), kAsfContentEncryption);
   const std::string path = Files::Get() / "protected.wma";
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), data.size());
   const int before = OpenDescriptors();

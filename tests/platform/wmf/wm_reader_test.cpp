@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "asf_header.h"
 #include "temp_dir.h"
 #include "tools.h"
 #include "wm_reader.h"
@@ -370,40 +371,18 @@ TEST(WmReader, SetRangeIsSampleExact) {
 }
 
 // A Content Encryption or Extended Content Encryption object among the header's objects
-// makes the file protected; the header's size and count are fixed up around it.
-Bytes WithHeaderObject(Bytes asf, const std::array<std::uint8_t, 16>& guid) {
-  Bytes object(guid.begin(), guid.end());
-  const std::uint64_t size = 24 + 16;
-  for (int i = 0; i < 8; ++i) object.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
-  object.resize(size, 0);
-  std::uint64_t headerSize = 0;
-  std::uint32_t count = 0;
-  std::memcpy(&headerSize, &asf[16], 8);
-  std::memcpy(&count, &asf[24], 4);
-  headerSize += size;
-  ++count;
-  std::memcpy(&asf[16], &headerSize, 8);
-  std::memcpy(&asf[24], &count, 4);
-  asf.insert(asf.begin() + 30, object.begin(), object.end());
-  return asf;
-}
-
+// makes the file protected; any other object is harmless.
 TEST(WmReader, ProtectedAsfRefusesUncompressedSamples) {
   REQUIRE_FIXTURES();
   const Bytes plain = ReadFile(Fixtures::Get() / "v2.wma");
-  const std::array<std::uint8_t, 16> contentEncryption = {0xFB, 0xB3, 0x11, 0x22, 0x23, 0xBD, 0xD2, 0x11,
-                                                          0xB4, 0xB7, 0x00, 0xA0, 0xC9, 0x55, 0xFC, 0x6E};
-  const std::array<std::uint8_t, 16> extended = {0x14, 0xE6, 0x8A, 0x29, 0x22, 0x26, 0x17, 0x4C,
-                                                 0xB9, 0x35, 0xDA, 0xE0, 0x7E, 0xE9, 0x28, 0x9C};
-  // Any other object is harmless.
-  const std::array<std::uint8_t, 16> other = [&] {
-    auto o = contentEncryption;
+  const AsfGuid other = [] {
+    auto o = kAsfContentEncryption;
     o[0] ^= 1;
     return o;
   }();
-  for (const std::array<std::uint8_t, 16>* guid : {&contentEncryption, &extended, &other}) {
+  for (const AsfGuid* guid : {&kAsfContentEncryption, &kAsfExtendedContentEncryption, &other}) {
     HRESULT hr = S_OK;
-    auto r = Open(WithHeaderObject(plain, *guid), &hr);
+    auto r = Open(WithAsfHeaderObject(plain, *guid), &hr);
     ASSERT_TRUE(r) << std::hex << hr;
     std::uint16_t stream = 0;
     ASSERT_EQ(r->GetStreamNumberForOutput(0, &stream), S_OK);
