@@ -1,0 +1,1 @@
+#include "ini_file.h"

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "mp3_out.h"
+#include "wma_out.h"
+
+namespace melvanto {
+
+struct TCommonOptions {
+  std::string OutputFolder;  // UTF-8; the default is filled by DefaultOutputFolder()
+  std::int32_t OutputFormat = 0;
+  bool SameAsInputFolder = false;
+  bool IsShowTagEditor = true;
+  bool IsSameTag = false;
+};
+
+struct TOptionsSetting {
+  TCommonOptions CommonOptions;
+  bool IsSelectVBR = false;
+  bool IsVBRHead = false;
+  std::int32_t BitRate = 128;
+  std::int32_t MaxBitRate = 320;
+  std::int32_t VBRQuality = 4;
+  std::int32_t StereoMode = 1;
+  std::int32_t CPU = 3;
+  std::int32_t ConstantBitRate = 5;
+  std::int32_t CodecIndex = -1;
+  std::int32_t FormatIndex = -1;
+  bool VBR = false;
+};
+
+// The tag values of the current batch; never stored in a file. Genre is a position in
+// kDisplayGenres, -1 for none.
+struct TTagInfo {
+  std::u16string Title, Artist, Album, Year;
+  std::int32_t Genre = -1;
+  std::u16string Track, Comment;
+
+  // All strings empty, Genre -1: what every batch starts from.
+  void Clear() { *this = TTagInfo(); }
+  bool operator==(const TTagInfo&) const = default;
+};
+
+// The process-wide records, used on the user-interface thread only.
+extern TOptionsSetting OptionsSetting;
+extern TTagInfo TagInfo;
+
+// The per-user configuration folder ($XDG_CONFIG_HOME, else ~/.config), with a trailing '/'.
+std::string SettingsFolder();
+// The folder of the running program, with a trailing '/'.
+std::string ProgramFolder();
+// Tests point the program's folder somewhere else; an empty path restores the real one.
+void SetProgramFolderForTesting(const std::string& folder);
+// Where options.ini lives, after the location rules: the folder below SettingsFolder
+// (created with its parents), else ProgramFolder; a seed options.ini beside the program
+// (or in <prefix>/share/melvanto) is copied there first when the file is missing.
+std::string SettingsFilePath();
+// The default OutputFolder: ProgramFolder + "Output" where the user can write there (a
+// build tree), else "Melvanto" in the user's XDG music folder. No trailing '/'.
+std::string DefaultOutputFolder();
+
+// Reads options.ini into OptionsSetting (defaults for missing keys or an unreadable file),
+// and creates the default output folder when that is the one in use.
+void LoadSettings();
+// Writes every key of OptionsSetting to options.ini, replacing the file atomically (new
+// file, then rename); keys and sections of other programs' making are kept. False when the
+// file could not be written (the old one is then untouched).
+bool SaveSettings();
+
+// The bit-rate table: 32 -> mbr32 ... 320 -> mbr320, anything else mbrAuto.
+TMP3BitRate MP3BitRateFromKbps(std::int32_t kbps);
+// Configures an output for the next file from OptionsSetting.
+void ApplyMP3Settings(TMP3Out& output);
+// Configures an output for the next file from OptionsSetting and TagInfo (its Id3v2Tags
+// were cleared or filled from the source file before).
+void ApplyWMASettings(TWMAOut& output);
+// Position of name in kDisplayGenres without regard to letter case; -1 when absent.
+std::int32_t GenreIndex(std::u16string_view name);
+
+}  // namespace melvanto
