@@ -1,1 +1,111 @@
 #include "conversion_mode.h"
+
+#include <array>
+#include <exception>
+
+#include "mp3_in.h"
+#include "text_codec.h"
+#include "wm_in.h"
+
+namespace melvanto {
+
+namespace {
+
+struct TDirection {
+  TConversionMode Mode;
+  TSourceFormat Source;
+  TTargetFormat Target;
+  const char* Extension;
+};
+
+constexpr std::array<TDirection, 7> kDirections = {{
+    {TConversionMode::cmWavToMp3, TSourceFormat::sfWav, TTargetFormat::tfMp3, ".mp3"},
+    {TConversionMode::cmWavToWma, TSourceFormat::sfWav, TTargetFormat::tfWma, ".wma"},
+    {TConversionMode::cmMp3ToWav, TSourceFormat::sfMp3, TTargetFormat::tfWav, ".wav"},
+    {TConversionMode::cmWmaToWav, TSourceFormat::sfWma, TTargetFormat::tfWav, ".wav"},
+    {TConversionMode::cmMp3ToWma, TSourceFormat::sfMp3, TTargetFormat::tfWma, ".wma"},
+    {TConversionMode::cmWmaToMp3, TSourceFormat::sfWma, TTargetFormat::tfMp3, ".mp3"},
+    {TConversionMode::cmWavToWav, TSourceFormat::sfWav, TTargetFormat::tfWav, ".wav"},
+}};
+
+const TDirection& DirectionOf(TConversionMode mode) {
+  for (const TDirection& d : kDirections)
+    if (d.Mode == mode) return d;
+  // Only a value cast from outside the enumeration gets here; treat it as the first button.
+  return kDirections[0];
+}
+
+// Where the extension of a name starts, or npos. A leading dot (a hidden file's name) is
+// part of the name, not an extension.
+std::string::size_type ExtensionStart(const std::string& name) {
+  const auto dot = name.find_last_of('.');
+  return dot == std::string::npos || dot == 0 ? std::string::npos : dot;
+}
+
+}  // namespace
+
+TSourceFormat SourceFormatOf(TConversionMode mode) { return DirectionOf(mode).Source; }
+TTargetFormat TargetFormatOf(TConversionMode mode) { return DirectionOf(mode).Target; }
+const char* TargetExtension(TConversionMode mode) { return DirectionOf(mode).Extension; }
+
+std::optional<TConversionMode> ConversionModeFromValue(std::int32_t value) {
+  for (const TDirection& d : kDirections)
+    if (static_cast<std::int32_t>(d.Mode) == value) return d.Mode;
+  return std::nullopt;
+}
+
+std::string NameWithoutFolder(const std::string& F) {
+  const auto slash = F.find_last_of('/');
+  return slash == std::string::npos ? F : F.substr(slash + 1);
+}
+
+std::string NameWithoutExtension(const std::string& F) {
+  std::string name = NameWithoutFolder(F);
+  const auto dot = ExtensionStart(name);
+  if (dot != std::string::npos) name.erase(dot);
+  return name;
+}
+
+std::string FolderOf(const std::string& F) {
+  const auto slash = F.find_last_of('/');
+  return slash == std::string::npos ? std::string("./") : F.substr(0, slash + 1);
+}
+
+std::string OutputFileName(const std::string& D, const std::string& F, std::string_view extension) {
+  std::string result = D;
+  if (!result.empty() && result.back() != '/') result.push_back('/');
+  result += NameWithoutExtension(F);
+  result += extension;
+  return result;
+}
+
+void PrepareBatchTags(const std::vector<std::string>& files, TConversionMode mode, TTagInfo& tags) {
+  tags.Clear();
+  if (files.size() != 1) return;
+  const std::string& F = files.front();
+  tags.Title = Utf8ToWide(NameWithoutExtension(F));
+  if (mode != TConversionMode::cmMp3ToWma && mode != TConversionMode::cmWmaToMp3) return;
+  try {
+    // The MP3 reader is a WM reader too; only the file opening differs.
+    TMP3In mp3;
+    TWMIn wma;
+    TWMIn& input = mode == TConversionMode::cmMp3ToWma ? static_cast<TWMIn&>(mp3) : wma;
+    input.SetFileName(F);
+    const TId3v2Tags& source = *input.Id3v2Tags();
+    // Taken whole or not at all: a read that fails half way leaves no mixture.
+    TTagInfo read = tags;
+    if (!source.Title().empty()) read.Title = source.Title();
+    read.Artist = source.Artist();
+    read.Album = source.Album();
+    read.Year = Latin1ToWide(source.Year());
+    read.Genre = GenreIndex(source.Genre());
+    read.Track = Latin1ToWide(source.Track());
+    read.Comment = source.Comment();
+    input.SetFileName({});
+    tags = read;
+  } catch (const std::exception&) {
+    // A file that cannot be read keeps the title from its name; the runner reports it.
+  }
+}
+
+}  // namespace melvanto

@@ -32,12 +32,15 @@ const char* TargetExtension(TConversionMode mode);
 // A value of the enumeration (2, 4, 7, 8, 9, 10, 11), else nothing.
 std::optional<TConversionMode> ConversionModeFromValue(std::int32_t value);
 
-// The output name for input file F in folder D: D with a trailing '/' added if missing,
-// then F's name without folder, its extension (after the last dot of the name) replaced by
-// extension, or extension appended when the name has none.
+// The output name for input file F in folder D: D with a trailing '/' added if missing
+// (an empty D names the current folder), then F's name without folder, its extension
+// (after the last dot of the name) replaced by extension, or extension appended when the
+// name has none. A dot in a folder name, or a name's leading dot (".hidden"), starts no
+// extension.
 std::string OutputFileName(const std::string& D, const std::string& F, std::string_view extension);
-// F's name without folder, and without its extension.
+// F's name without folder.
 std::string NameWithoutFolder(const std::string& F);
+// F's name without folder and without its extension.
 std::string NameWithoutExtension(const std::string& F);
 // F's folder with a trailing '/' ("./" for a bare name).
 std::string FolderOf(const std::string& F);

@@ -1,1 +1,427 @@
 #include "runner.h"
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <utility>
+
+#include "settings.h"
+#include "text_codec.h"
+
+namespace melvanto {
+
+namespace {
+
+constexpr const char* kProductName = "Melvanto";
+constexpr const char* kProgressHint = "Encoding...";
+constexpr const char* kOverwriteQuestion = " has existed, overite it?";
+constexpr const char* kSameFile = "the output file would overwrite the input file";
+constexpr const char* kKept = "the output file exists and was kept";
+constexpr const char* kStopped = "stopped; the output holds what was converted until then";
+constexpr const char* kStoppedBeforeStart = "stopped before its conversion began";
+
+const char* SourceName(TConversionMode mode) {
+  switch (SourceFormatOf(mode)) {
+    case TSourceFormat::sfWav:
+      return "WAV";
+    case TSourceFormat::sfMp3:
+      return "MP3";
+    case TSourceFormat::sfWma:
+      return "WMA";
+  }
+  return "audio";
+}
+
+// Why a file cannot be converted from, or empty when the reader takes it.
+std::string InputProblem(TAuFileIn& input, const std::string& F, TConversionMode mode) {
+  const std::string invalid = std::string("not a valid ") + SourceName(mode) + " file";
+  struct stat st {};
+  if (::stat(F.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return "file not found";
+    return std::string("cannot read the file: ") + std::strerror(errno);
+  }
+  if (S_ISDIR(st.st_mode)) return invalid + " (it is a folder)";
+  if (::access(F.c_str(), R_OK) != 0) return std::string("cannot read the file: ") + std::strerror(errno);
+  try {
+    if (!input.Valid()) return invalid;
+  } catch (const std::exception& e) {
+    return invalid + " (" + e.what() + ")";
+  }
+  return {};
+}
+
+// Whether two names are one file (a link or another spelling of the same path included).
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+bool DiskFull(const std::string& O) {
+  struct statvfs fs {};
+  return ::statvfs(FolderOf(O).c_str(), &fs) == 0 && fs.f_bavail == 0;
+}
+
+std::uint8_t GenreCodeOf(std::int32_t position) {
+  if (position < 0 || position >= static_cast<std::int32_t>(kDisplayGenreCount)) return id3v1::kNoGenre;
+  return GenreCodeForDisplayPosition(static_cast<std::uint8_t>(position));
+}
+
+// An ID3v1 track number: 0 (none) unless the text is a number the byte holds.
+std::uint8_t TrackNumberOf(std::u16string_view text) {
+  const auto n = ParseInteger(TrimControl(text));
+  return n && *n > 0 && *n <= 255 ? static_cast<std::uint8_t>(*n) : 0;
+}
+
+}  // namespace
+
+TConversionRunner::TConversionRunner(TRunnerView& view, const std::vector<std::string>& files)
+    : View_(view), Batch_(std::make_shared<TBatchFiles>()) {
+  Batch_->Files = files;
+  Initialise();
+}
+
+TConversionRunner::TConversionRunner(TRunnerView& view, std::shared_ptr<TBatchFiles> batch)
+    : View_(view), Batch_(batch ? std::move(batch) : std::make_shared<TBatchFiles>()), OwnBatch_(false) {
+  Initialise();
+}
+
+TConversionRunner::~TConversionRunner() {
+  try {
+    Close();
+  } catch (const std::exception&) {
+    // The components still stop in their own destructors.
+  }
+}
+
+void TConversionRunner::Initialise() {
+  for (TAuFileIn* input : {static_cast<TAuFileIn*>(&WaveIn1), static_cast<TAuFileIn*>(&MP3In1),
+                           static_cast<TAuFileIn*>(&WMIn1)}) {
+    input->SetLoop(false);
+    input->SetEndSample(-1);
+  }
+  for (TWMIn* input : {static_cast<TWMIn*>(&MP3In1), &WMIn1}) {
+    input->SetHighPrecision(false);
+    input->SetOutputChannels(TChannelsNumber::cnMonoOrStereo);
+  }
+  WaveOut1.SetWavType(TWavType::wtPCM);
+  WaveOut1.SetBlockSize(512);
+  WaveOut1.SetCreateNonMsHeaders(true);
+  WaveOut1.SetFileMode(TFileOutputMode::foRewrite);
+  WaveOut1.SetShareMode(0);
+  MP3Out1.SetInput(&WaveIn1);
+  MP3Out1.SetBitRate(TMP3BitRate::mbr128);
+  MP3Out1.SetEnableBitReservoir(false);
+  MP3Out1.SetStrictISO(false);
+  MP3Out1.SetVBRQuality(TMP3Quality::mp3ql0);
+  MP3Out1.SetEnableVBR(false);
+  MP3Out1.SetAverageBitrate(TMP3BitRate::mbrAuto);
+  MP3Out1.SetMaximumBitrate(TMP3BitRate::mbrAuto);
+  WMAOut1.SetInput(&WaveIn1);
+  WMAOut1.SetDesiredBitrate(128);
+  WMAOut1.SetLossless(false);
+  WMAOut1.SetVBR(false);
+  WMAOut1.SetVBRQuality(0);
+
+  for (TAuOutput* output : {static_cast<TAuOutput*>(&WaveOut1), static_cast<TAuOutput*>(&MP3Out1),
+                            static_cast<TAuOutput*>(&WMAOut1)}) {
+    output->SetOnDone([this](TComponent* Sender) { OutputDone(Sender); });
+    output->SetOnProgress([this, output](TComponent*) { View_.SetProgress(std::max(0, output->Progress())); });
+  }
+
+  View_.SetCaption(kProductName);
+  View_.SetProgressHint(kProgressHint);
+  View_.SetSelectedTracks(std::to_string(Batch_->Files.size()));
+  View_.PostBatchStep(0);
+}
+
+TAuFileIn& TConversionRunner::CurrentInput() {
+  switch (SourceFormatOf(Mode_)) {
+    case TSourceFormat::sfMp3:
+      return MP3In1;
+    case TSourceFormat::sfWma:
+      return WMIn1;
+    case TSourceFormat::sfWav:
+      break;
+  }
+  return WaveIn1;
+}
+
+TAuFileOut& TConversionRunner::CurrentOutput() {
+  switch (TargetFormatOf(Mode_)) {
+    case TTargetFormat::tfMp3:
+      return MP3Out1;
+    case TTargetFormat::tfWma:
+      return WMAOut1;
+    case TTargetFormat::tfWav:
+      break;
+  }
+  return WaveOut1;
+}
+
+void TConversionRunner::BatchStep(std::int32_t Param) {
+  if (Closed_) return;
+  try {
+    Step(Param);
+  } catch (const std::exception& e) {
+    if (InFile_ && !Running_) {
+      FinishFile(TFileResult::frFailed, e.what());
+    } else if (!InFile_) {
+      // Nothing was taken, so nothing can move on: the batch ends here.
+      View_.CloseWindow();
+    }
+  }
+}
+
+void TConversionRunner::Step(std::int32_t Param) {
+  if (Param == 1 && (Mode_ == TConversionMode::cmWavToMp3 || Mode_ == TConversionMode::cmWmaToMp3)) {
+    try {
+      ComposeId3v1();
+    } catch (const std::exception&) {
+      // Only composed, never written: it must not hold up the batch.
+    }
+  }
+  if (Holding_) {
+    Holding_ = false;
+    StartFile(HeldFile_, HeldIndex_);
+    return;
+  }
+  if (Batch_->FileIndex >= static_cast<std::int32_t>(Batch_->Files.size())) {
+    View_.CloseWindow();
+    return;
+  }
+  const std::int32_t index = Batch_->FileIndex++;
+  StartFile(Batch_->Files[static_cast<std::size_t>(index)], index);
+}
+
+void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
+  Current_ = TFileResult{F, {}, TFileResult::frFailed, {}};
+  InFile_ = true;
+  View_.SetInputFileName(NameWithoutFolder(F));
+  View_.SetProgressCaption(kProgressHint);
+  View_.SetCompleted(std::to_string(index));
+  const TCommonOptions& options = OptionsSetting.CommonOptions;
+  const std::string D = options.SameAsInputFolder ? FolderOf(F) : options.OutputFolder;
+  View_.SetOutputFolder(D);
+
+  TAuFileIn& input = CurrentInput();
+  TAuFileOut& output = CurrentOutput();
+  input.SetFileName(F);
+  if (Mode_ != TConversionMode::cmWavToMp3 && Mode_ != TConversionMode::cmWavToWma) output.SetInput(&input);
+  const std::string O = OutputFileName(D, F, TargetExtension(Mode_));
+  output.SetFileName(O);
+  View_.SetOutputFileName(NameWithoutFolder(O));
+  Current_.Output = O;
+
+  if (const std::string problem = InputProblem(input, F, Mode_); !problem.empty()) {
+    FinishFile(TFileResult::frFailed, problem);
+    return;
+  }
+  if (SameFile(F, O)) {
+    FinishFile(TFileResult::frFailed, kSameFile);
+    return;
+  }
+  if (Batch_->BusyOutputs.count(O) != 0) {
+    // Another runner writes O now; the file waits here until that runner frees it.
+    Holding_ = true;
+    HeldFile_ = F;
+    HeldIndex_ = index;
+    InFile_ = false;
+    Batch_->Waiting.push_back([this, alive = std::weak_ptr<int>(Alive_)] {
+      if (!alive.expired()) View_.PostBatchStep(2);
+    });
+    return;
+  }
+  Batch_->BusyOutputs.insert(O);
+  Claimed_ = O;
+
+  const TTargetFormat target = TargetFormatOf(Mode_);
+  const bool severalFiles = Batch_->Files.size() > 1;
+  const bool ownTags = severalFiles && !OptionsSetting.CommonOptions.IsSameTag;
+  if (target == TTargetFormat::tfWma) {
+    WMAOut1.Id3v2Tags()->Clear();
+    if (Mode_ == TConversionMode::cmMp3ToWma && ownTags) WMAOut1.SetId3v2Tags(MP3In1.Id3v2Tags());
+  }
+
+  struct stat before {};
+  Before_ = TOutputBefore{};
+  Before_.Existed = ::stat(O.c_str(), &before) == 0;
+  Before_.Appending = target == TTargetFormat::tfWav && WaveOut1.FileMode() == TFileOutputMode::foAppend;
+  if (Before_.Existed && !Before_.Appending) {
+    const bool yes = View_.AskOverwrite(O + kOverwriteQuestion, O);
+    // A view whose question runs an event loop may have closed this runner meanwhile.
+    if (Closed_) return;
+    if (!yes) {
+      FinishFile(TFileResult::frSkipped, kKept);
+      return;
+    }
+  }
+
+  if (Mode_ == TConversionMode::cmWmaToMp3 && ownTags) {
+    const TId3v2Tags& source = *WMIn1.Id3v2Tags();
+    TagInfo.Title = source.Title();
+    TagInfo.Artist = source.Artist();
+    TagInfo.Album = source.Album();
+    TagInfo.Year = Latin1ToWide(source.Year());
+    TagInfo.Genre = GenreIndex(source.Genre());
+    TagInfo.Track = Latin1ToWide(source.Track());
+    TagInfo.Comment = source.Comment();
+  }
+
+  if (target == TTargetFormat::tfMp3) {
+    ApplyMP3Settings(MP3Out1);
+    FillMp3Tags();
+  } else if (target == TTargetFormat::tfWma) {
+    ApplyWMASettings(WMAOut1);
+  }
+
+  // Taken after the question: a Yes is what allows a failed run to remove the old file.
+  if (::stat(O.c_str(), &before) == 0) {
+    Before_.Existed = true;
+    Before_.Device = before.st_dev;
+    Before_.Inode = before.st_ino;
+    Before_.Size = before.st_size;
+    Before_.ModifiedSeconds = before.st_mtim.tv_sec;
+    Before_.ModifiedNanoseconds = before.st_mtim.tv_nsec;
+  } else {
+    Before_.Existed = false;
+  }
+  output.Run();
+  Running_ = true;
+}
+
+void TConversionRunner::OutputDone(TComponent* Sender) {
+  if (Closed_ || !Running_ || Sender != static_cast<TComponent*>(&CurrentOutput())) return;
+  Running_ = false;
+  try {
+    std::string message = CurrentOutput().ExceptionMessage();
+    if (message.empty()) {
+      FinishFile(TFileResult::frConverted, {});
+      return;
+    }
+    // Asked before the broken output is removed, which frees its blocks again.
+    if (DiskFull(Current_.Output)) message = "the disk is full: " + message;
+    RemoveFailedOutput();
+    FinishFile(TFileResult::frFailed, message);
+  } catch (const std::exception& e) {
+    if (InFile_) FinishFile(TFileResult::frFailed, e.what());
+  }
+}
+
+void TConversionRunner::FinishFile(TFileResult::TStatus status, std::string message) {
+  InFile_ = false;
+  Current_.Status = status;
+  Current_.Message = std::move(message);
+  Record(Current_);
+  ReleaseOutput();
+  View_.PostBatchStep(1);
+}
+
+void TConversionRunner::Record(TFileResult result) {
+  Results_.push_back(result);
+  View_.FileFinished(Results_.back());
+}
+
+void TConversionRunner::ReleaseOutput() {
+  if (Claimed_.empty()) return;
+  Batch_->BusyOutputs.erase(Claimed_);
+  Claimed_.clear();
+  // Each held runner looks again; one whose output is still busy holds again.
+  std::vector<std::function<void()>> waiting = std::move(Batch_->Waiting);
+  Batch_->Waiting.clear();
+  for (const auto& wake : waiting) wake();
+}
+
+void TConversionRunner::RemoveFailedOutput() {
+  // Appending never removes: the file holds the user's earlier audio.
+  if (Before_.Appending) return;
+  const std::string& O = Current_.Output;
+  struct stat now {};
+  if (::stat(O.c_str(), &now) != 0) return;
+  const bool changed = !Before_.Existed || static_cast<std::uint64_t>(now.st_dev) != Before_.Device ||
+                       static_cast<std::uint64_t>(now.st_ino) != Before_.Inode || now.st_size != Before_.Size ||
+                       now.st_mtim.tv_sec != Before_.ModifiedSeconds ||
+                       now.st_mtim.tv_nsec != Before_.ModifiedNanoseconds;
+  if (changed) ::unlink(O.c_str());
+}
+
+void TConversionRunner::FillMp3Tags() {
+  const TTagInfo& t = TagInfo;
+  const std::u16string title = t.Title.empty() ? Utf8ToWide(NameWithoutExtension(MP3Out1.FileName())) : t.Title;
+  const std::uint8_t genre = GenreCodeOf(t.Genre);
+
+  TId3v1Tags& v1 = *MP3Out1.Id3v1Tags();
+  v1.Clear();
+  v1.SetTitle(WideToLatin1(title));
+  v1.SetArtist(WideToLatin1(t.Artist));
+  v1.SetAlbum(WideToLatin1(t.Album));
+  v1.SetComment(WideToLatin1(t.Comment));
+  if (const auto year = ParseInteger(TrimControl(t.Year)); year && *year >= 0 && *year <= 0xFFFF)
+    v1.SetYear(static_cast<std::uint16_t>(*year));
+  v1.SetTrack(TrackNumberOf(t.Track));
+  v1.SetGenreId(genre);
+
+  TId3v2Tags& v2 = *MP3Out1.Id3v2Tags();
+  v2.Clear();
+  v2.SetTitle(title);
+  v2.SetArtist(t.Artist);
+  v2.SetAlbum(t.Album);
+  v2.SetYear(WideToLatin1(t.Year));
+  v2.SetTrack(WideToLatin1(t.Track));
+  v2.SetComment(t.Comment);
+  // Other readers know the ID3v1 table's spellings, not the display list's.
+  if (genre != id3v1::kNoGenre) v2.SetGenre(Latin1ToWide(kId3v1Genres[genre]));
+}
+
+void TConversionRunner::ComposeId3v1() {
+  const TTagInfo& t = TagInfo;
+  Tid3tag tag;
+  tag.SetTitle(t.Title.empty() ? Utf8ToWide(NameWithoutExtension(MP3Out1.FileName())) : t.Title);
+  tag.SetArtist(t.Artist);
+  tag.SetAlbum(t.Album);
+  tag.SetYear(t.Year);
+  tag.SetComment(t.Comment);
+  tag.GenreCode = GenreCodeOf(t.Genre);
+  tag.SetTrack(TrackNumberOf(t.Track));
+  ComposedId3v1_ = tag;
+}
+
+void TConversionRunner::bStopClick() { View_.CloseWindow(); }
+
+void TConversionRunner::Close() {
+  if (Closed_) return;
+  Closed_ = true;
+  // Synchronous: the partly written file is finished and no done event follows.
+  CurrentOutput().Stop(false);
+  if (Running_ || InFile_) {
+    Current_.Status = TFileResult::frStopped;
+    Current_.Message = Running_ ? kStopped : kStoppedBeforeStart;
+    Running_ = false;
+    InFile_ = false;
+    Record(Current_);
+  }
+  if (Holding_) {
+    // Taken from the batch, so no other runner will convert it.
+    Holding_ = false;
+    Record(TFileResult{HeldFile_, {}, TFileResult::frStopped, kStoppedBeforeStart});
+  }
+  ReleaseOutput();
+  // Our view of the batch goes; a shared list stays with the runners still on it.
+  if (OwnBatch_)
+    Batch_->Files.clear();
+  else
+    Batch_ = std::make_shared<TBatchFiles>();
+  WaveIn1.SetFileName({});
+  WaveOut1.SetFileName({});
+  MP3In1.SetFileName({});
+  WMIn1.SetFileName({});
+  MP3Out1.SetFileName({});
+  WMAOut1.SetFileName({});
+}
+
+}  // namespace melvanto

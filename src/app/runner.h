@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "conversion_mode.h"
+#include "id3.h"
 #include "mp3_in.h"
 #include "mp3_out.h"
 #include "wave_in.h"
@@ -107,19 +108,52 @@ class TConversionRunner {
   TWMAOut WMAOut1;
 
  private:
+  // What a failed run may remove: the output as it stood before this runner wrote it.
+  struct TOutputBefore {
+    bool Existed = false;
+    bool Appending = false;
+    std::uint64_t Device = 0, Inode = 0;
+    std::int64_t Size = 0, ModifiedSeconds = 0, ModifiedNanoseconds = 0;
+  };
+
   void Initialise();
-  TAuOutput* CurrentOutput();
+  TAuFileIn& CurrentInput();
+  TAuFileOut& CurrentOutput();
+  void Step(std::int32_t Param);
+  // Steps 3 to 11 for one file, taken now (index is its position in Files) or held before.
+  void StartFile(const std::string& F, std::int32_t index);
   void OutputDone(TComponent* Sender);
+  // Ends the current file with a result, frees its output and posts the next step.
+  void FinishFile(TFileResult::TStatus status, std::string message);
   void Record(TFileResult result);
+  // Erases this runner's output from the batch's busy outputs and wakes held runners.
+  void ReleaseOutput();
+  void RemoveFailedOutput();
+  void FillMp3Tags();
+  void ComposeId3v1();
 
   TRunnerView& View_;
   std::shared_ptr<TBatchFiles> Batch_;
+  bool OwnBatch_ = true;
   TConversionMode Mode_ = TConversionMode::cmWavToMp3;
   bool Closed_ = false;
   std::vector<TFileResult> Results_;
   // The file being converted.
   bool Running_ = false;
+  // A file is between being taken and its result (its step may wait on the overwrite question).
+  bool InFile_ = false;
   TFileResult Current_;
+  TOutputBefore Before_;
+  // The output name this runner put into the batch's BusyOutputs, empty for none.
+  std::string Claimed_;
+  // A file taken whose output another runner writes now: tried again when that is freed.
+  bool Holding_ = false;
+  std::string HeldFile_;
+  std::int32_t HeldIndex_ = 0;
+  // Callbacks left in a shared batch's Waiting list check this before reaching the runner.
+  std::shared_ptr<int> Alive_ = std::make_shared<int>(0);
+  // The ID3v1 values composed after each finished MP3 file.
+  Tid3tag ComposedId3v1_;
 };
 
 }  // namespace melvanto

@@ -1,0 +1,157 @@
+// Several runners on one batch (the command line's parallel jobs), and the step loop that
+// drives them without a window system.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "conversion_mode.h"
+#include "main_thread.h"
+#include "runner_fixture.h"
+
+namespace melvanto::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(StepLoop, RunsPostedCallsInOrderAndHandedOverEvents) {
+  TStepLoop loop;
+  std::vector<int> order;
+  loop.Post([&] {
+    order.push_back(1);
+    // Posted from inside a call: runs after what was queued before it.
+    loop.Post([&] { order.push_back(3); });
+  });
+  loop.Post([&] { order.push_back(2); });
+  loop.RunUntil([&] { return order.size() == 3; });
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+
+  // A call handed over by another thread runs on this one while the loop has nothing posted.
+  std::atomic<bool> ran{false};
+  bool onThisThread = false;
+  std::thread other([&] {
+    Synchronize([&] {
+      onThisThread = IsMainThread();
+      ran = true;
+    });
+  });
+  loop.RunUntil([&] { return ran.load(); });
+  other.join();
+  EXPECT_TRUE(onThisThread);
+}
+
+// Two jobs on one batch whose files share a name: the second never writes that output while
+// the first does; it holds the file, then asks before overwriting the first's output.
+TEST_F(RunnerTest, SharedBatchHoldsAFileWhoseOutputAnotherJobWrites) {
+  REQUIRE_SOURCES();
+  // Slow blocks keep the first job writing while the second takes its file.
+  OptionsSetting.CPU = 0;
+  fs::create_directories(dir / "a");
+  fs::create_directories(dir / "b");
+  fs::copy_file(Src("src.wav"), dir / "a" / "x.wav");
+  fs::copy_file(Src("src24.wav"), dir / "b" / "x.wav");
+  auto shared = std::make_shared<TBatchFiles>();
+  shared->Files = {(dir / "a" / "x.wav").string(), (dir / "b" / "x.wav").string()};
+
+  TStepLoop loop;
+  std::vector<std::string> log;
+  TestView first(loop), second(loop);
+  first.name = "first";
+  second.name = "second";
+  first.log = second.log = &log;
+  TConversionRunner one(first, shared);
+  TConversionRunner two(second, shared);
+  one.SetMode(TConversionMode::cmWavToMp3);
+  two.SetMode(TConversionMode::cmWavToMp3);
+  first.runner = &one;
+  second.runner = &two;
+  loop.RunUntil([&] { return first.closed && second.closed; });
+
+  const std::string O = Out("x.mp3");
+  EXPECT_EQ(log, (std::vector<std::string>{"first finished " + O, "second asked " + O, "second finished " + O}));
+  ASSERT_EQ(one.Results().size(), 1u);
+  ASSERT_EQ(two.Results().size(), 1u);
+  EXPECT_EQ(one.Results()[0].Status, TFileResult::frConverted);
+  EXPECT_EQ(two.Results()[0].Status, TFileResult::frConverted);
+  EXPECT_EQ(two.Results()[0].Input, (dir / "b" / "x.wav").string());
+  // The second took its file while the first wrote, held it, and came back to it.
+  EXPECT_EQ(second.inputNames, (std::vector<std::string>{"x.wav", "x.wav"}));
+  EXPECT_EQ(shared->FileIndex, 2);
+  EXPECT_TRUE(shared->BusyOutputs.empty());
+  EXPECT_TRUE(shared->Waiting.empty());
+  EXPECT_EQ(shared->Files.size(), 2u) << "a runner's close leaves the shared list to the others";
+  EXPECT_EQ(Value(ProbeFacts(O), "format_name"), "mp3");
+}
+
+// Parallel jobs with their own source tags: each output has its own file's values.
+TEST_F(RunnerTest, SharedBatchJobsKeepTheirOwnTags) {
+  REQUIRE_SOURCES();
+  auto shared = std::make_shared<TBatchFiles>();
+  shared->Files = {Src("one.wma"), Src("two.wma"), Src("src.wav")};
+  TStepLoop loop;
+  TestView first(loop), second(loop);
+  TConversionRunner one(first, shared);
+  TConversionRunner two(second, shared);
+  one.SetMode(TConversionMode::cmWmaToMp3);
+  two.SetMode(TConversionMode::cmWmaToMp3);
+  first.runner = &one;
+  second.runner = &two;
+  loop.RunUntil([&] { return first.closed && second.closed; });
+
+  EXPECT_EQ(one.Results().size() + two.Results().size(), 3u);
+  EXPECT_EQ(Value(ProbeFacts(Out("one.mp3")), "TAG:artist"), "WmArtistOne");
+  EXPECT_EQ(Value(ProbeFacts(Out("two.mp3")), "TAG:artist"), "WmArtistTwo");
+  // A WAV in a WMA batch is not a WMA file.
+  std::vector<TFileResult> all = one.Results();
+  all.insert(all.end(), two.Results().begin(), two.Results().end());
+  const auto wav = std::find_if(all.begin(), all.end(), [&](const TFileResult& r) { return r.Input == Src("src.wav"); });
+  ASSERT_NE(wav, all.end());
+  EXPECT_EQ(wav->Status, TFileResult::frFailed);
+  EXPECT_EQ(wav->Message, "not a valid WMA file");
+}
+
+// Stop on one job while the other holds a file behind it: the held file is reported, and
+// the other job is woken to close rather than left waiting.
+TEST_F(RunnerTest, ClosingAJobWakesTheJobHoldingBehindIt) {
+  REQUIRE_SOURCES();
+  OptionsSetting.CPU = 0;
+  fs::create_directories(dir / "b");
+  fs::copy_file(Src("long.wav"), dir / "b" / "long.wav");
+  auto shared = std::make_shared<TBatchFiles>();
+  shared->Files = {Src("long.wav"), (dir / "b" / "long.wav").string()};
+  TStepLoop loop;
+  TestView first(loop), second(loop);
+  auto one = std::make_unique<TConversionRunner>(first, shared);
+  TConversionRunner two(second, shared);
+  one->SetMode(TConversionMode::cmWavToMp3);
+  two.SetMode(TConversionMode::cmWavToMp3);
+  first.runner = one.get();
+  second.runner = &two;
+  second.answer = [](const std::string&) { return false; };
+  bool stopped = false;
+  first.onProgress = [&](std::int32_t p) {
+    if (p > 0 && !stopped) {
+      stopped = true;
+      one->bStopClick();
+    }
+  };
+  loop.RunUntil([&] { return first.closed && second.closed; });
+  ASSERT_EQ(one->Results().size(), 1u);
+  EXPECT_EQ(one->Results()[0].Status, TFileResult::frStopped);
+  // The held file comes back to the second job, which finds the stopped output and asks.
+  ASSERT_EQ(two.Results().size(), 1u);
+  EXPECT_EQ(two.Results()[0].Status, TFileResult::frSkipped);
+  EXPECT_EQ(second.questions.size(), 1u);
+  // Destroying a closed runner leaves nothing in the batch that reaches it.
+  one.reset();
+  EXPECT_TRUE(shared->Waiting.empty());
+  EXPECT_TRUE(shared->BusyOutputs.empty());
+}
+
+}  // namespace
+}  // namespace melvanto::testing

@@ -1,0 +1,195 @@
+#pragma once
+
+// What the runner tests share: source files made once by ffmpeg, a view that records what
+// the runner shows and answers its question from a script, and a batch run to its end.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runner.h"
+#include "settings.h"
+#include "step_loop.h"
+#include "temp_dir.h"
+#include "tools.h"
+
+namespace melvanto::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes ReadBytes(const std::filesystem::path& path) {
+  std::ifstream f(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteBytes(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream f(path, std::ios::binary);
+  f << text;
+}
+
+// Sources for every direction, made once for the whole program.
+class SourceFiles {
+ public:
+  static SourceFiles& Get() {
+    static SourceFiles f;
+    return f;
+  }
+  bool Ready() const { return ready; }
+  std::string operator/(const std::string& name) const { return (dir / name).string(); }
+
+ private:
+  SourceFiles() {
+    if (!HaveTool("ffmpeg") || !HaveMp3Encoder()) return;
+    const std::string ff = "ffmpeg -nostdin -v error -y ";
+    const std::string tone = " -f lavfi -i 'sine=f=440:d=2:r=44100' -ac 2 ";
+    ready = Shell("cd " + dir.String() + " && " + ff + tone + "-c:a pcm_s16le src.wav" + " && " + ff + tone +
+                  "-c:a pcm_s24le src24.wav" + " && " + ff +
+                  " -f lavfi -i 'sine=f=330:d=30:r=44100' -ac 2 -c:a pcm_s16le long.wav" + " && " + ff +
+                  " -i src.wav -c:a libmp3lame -b:a 128k -metadata title=MpOne -metadata artist=MpArtistOne"
+                  " -metadata album=MpAlbum -metadata genre=Jazz -metadata date=2004 -metadata track=3 one.mp3" +
+                  " && " + ff +
+                  " -i src.wav -c:a libmp3lame -b:a 128k -metadata title=MpTwo -metadata artist=MpArtistTwo"
+                  " two.mp3" +
+                  " && " + ff +
+                  " -i src.wav -c:a wmav2 -b:a 128k -metadata title=WmOne -metadata artist=WmArtistOne"
+                  " -metadata album=WmAlbum -metadata genre=Blues -metadata date=2011 -metadata track=12 one.wma" +
+                  " && " + ff +
+                  " -i src.wav -c:a wmav2 -b:a 128k -metadata title=WmTwo -metadata artist=WmArtistTwo"
+                  " -metadata genre=Jazz two.wma");
+  }
+  TempDir dir;
+  bool ready = false;
+};
+
+#define REQUIRE_SOURCES()                                                   \
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");                                       \
+  MELVANTO_REQUIRE_COMMAND("ffprobe");                                      \
+  MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame");        \
+  ASSERT_TRUE(SourceFiles::Get().Ready()) << "the source files could not be made"
+
+// A progress window without a window: labels kept, steps posted into a step loop, the
+// question answered by a script.
+class TestView : public TRunnerView {
+ public:
+  explicit TestView(TStepLoop& loop) : loop_(loop) {}
+
+  TConversionRunner* runner = nullptr;
+  bool closed = false;
+  std::function<bool(const std::string& output)> answer = [](const std::string&) { return true; };
+  std::vector<std::string> questions;
+  std::vector<TFileResult> finished;
+  std::map<std::string, std::string> labels;
+  std::vector<std::string> inputNames;  // every SetInputFileName, in order
+  std::vector<std::string>* log = nullptr;  // shared by several views: who did what, in order
+  std::string name = "view";
+  std::function<void(std::int32_t)> onProgress;
+  std::function<void(const std::string&)> onOutputName;
+
+  void SetCaption(const std::string& t) override { labels["caption"] = t; }
+  void SetInputFileName(const std::string& t) override {
+    labels["input"] = t;
+    inputNames.push_back(t);
+  }
+  void SetOutputFileName(const std::string& t) override {
+    labels["output"] = t;
+    if (onOutputName) onOutputName(t);
+  }
+  void SetOutputFolder(const std::string& t) override { labels["folder"] = t; }
+  void SetSelectedTracks(const std::string& t) override { labels["selected"] = t; }
+  void SetCompleted(const std::string& t) override { labels["completed"] = t; }
+  void SetProgressHint(const std::string& t) override { labels["hint"] = t; }
+  void SetProgressCaption(const std::string& t) override { labels["progressCaption"] = t; }
+  void SetProgress(std::int32_t p) override {
+    if (onProgress) onProgress(p);
+  }
+  void FileFinished(const TFileResult& r) override {
+    finished.push_back(r);
+    if (log) log->push_back(name + " finished " + r.Output);
+  }
+  bool AskOverwrite(const std::string& question, const std::string& output) override {
+    questions.push_back(question);
+    if (log) log->push_back(name + " asked " + output);
+    return answer(output);
+  }
+  void PostBatchStep(std::int32_t param) override {
+    loop_.Post([this, param] {
+      if (runner != nullptr && !closed) runner->BatchStep(param);
+    });
+  }
+  void CloseWindow() override {
+    loop_.Post([this] {
+      if (closed) return;
+      runner->Close();
+      closed = true;
+    });
+  }
+
+ private:
+  TStepLoop& loop_;
+};
+
+// One batch: a view on the loop and its runner.
+struct Batch {
+  TStepLoop loop;
+  TestView view{loop};
+  std::unique_ptr<TConversionRunner> runner;
+
+  Batch(TConversionMode mode, const std::vector<std::string>& files) {
+    runner = std::make_unique<TConversionRunner>(view, files);
+    runner->SetMode(mode);
+    view.runner = runner.get();
+  }
+  const std::vector<TFileResult>& Run() {
+    loop.RunUntil([&] { return view.closed; });
+    return runner->Results();
+  }
+};
+
+// Settings as a first start has them, the output going to a folder of the test's own.
+class RunnerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OptionsSetting = TOptionsSetting{};
+    TagInfo.Clear();
+    std::filesystem::create_directories(out);
+    OptionsSetting.CommonOptions.OutputFolder = out.string();
+  }
+  void TearDown() override {
+    OptionsSetting = TOptionsSetting{};
+    TagInfo.Clear();
+  }
+  std::string Out(const std::string& name) const { return (out / name).string(); }
+  std::string Src(const std::string& name) const { return SourceFiles::Get() / name; }
+
+  TempDir dir;
+  std::filesystem::path out = dir / "out";
+};
+
+// ffprobe's format and stream facts, and the tags, of a file.
+inline std::string ProbeFacts(const std::string& path) {
+  return CaptureText("ffprobe -v error -show_entries format=format_name,duration:stream=channels,sample_rate:"
+                     "format_tags -of default=nw=1 '" +
+                     path + "'");
+}
+
+// The value of "key=" on its own line of ffprobe's output (tags come as TAG:key=).
+inline std::string Value(const std::string& text, const std::string& key) {
+  std::size_t at = 0;
+  while ((at = text.find(key + "=", at)) != std::string::npos) {
+    if (at == 0 || text[at - 1] == '\n') {
+      const auto start = at + key.size() + 1;
+      return text.substr(start, text.find('\n', start) - start);
+    }
+    ++at;
+  }
+  return "<none>";
+}
+
+}  // namespace melvanto::testing
