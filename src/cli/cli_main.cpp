@@ -1,1 +1,44 @@
-int main() { return 0; }
+// melvanto-cli: picks the command and turns usage errors and failures into exit statuses.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "cli_args.h"
+#include "commands.h"
+#include "help_text.h"
+
+using namespace melvanto::cli;
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> all(argv + 1, argv + argc);
+  if (all.empty()) {
+    std::fputs(kProgramHelp, stderr);
+    return kExitUsage;
+  }
+  const std::string& command = all.front();
+  const std::vector<std::string> args(all.begin() + 1, all.end());
+  try {
+    if (command == "--help" || command == "-h" || command == "help") {
+      std::fputs(kProgramHelp, stdout);
+      return kExitOk;
+    }
+    if (command == "--version") {
+      std::printf("melvanto-cli %s\n", MELVANTO_VERSION);
+      return kExitOk;
+    }
+    if (command == "convert") return RunConvert(args);
+    if (command == "info") return RunInfo(args);
+    if (command == "codecs") return RunCodecs(args);
+    if (command == "genres") return RunGenres(args);
+    throw TUsageError("unknown command '" + command + "'");
+  } catch (const TUsageError& e) {
+    std::fprintf(stderr, "melvanto-cli: %s\n", e.what());
+    const bool known = command == "convert" || command == "info" || command == "codecs" || command == "genres";
+    std::fprintf(stderr, "'melvanto-cli %s--help' shows the usage\n", known ? (command + " ").c_str() : "");
+    return kExitUsage;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "melvanto-cli: %s\n", e.what());
+    return kExitFailed;
+  }
+}

@@ -1,0 +1,127 @@
+// `convert`: the settings, overridden by the options, then N runners on one batch, driven by
+// one step loop on this thread until they have all closed or Ctrl-C stops them.
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "cli_args.h"
+#include "commands.h"
+#include "convert_options.h"
+#include "help_text.h"
+#include "interrupt_watch.h"
+#include "runner.h"
+#include "settings.h"
+#include "step_loop.h"
+#include "summary.h"
+#include "terminal_view.h"
+#include "wma_choice.h"
+
+namespace melvanto::cli {
+namespace {
+
+// The chosen WMA codec and format must exist in the lists the output will pick from.
+void CheckWmaChoice(const TOptionsSetting& s) {
+  TWMAOut lister;
+  lister.SetVBR(s.VBR);
+  const auto codecs = static_cast<std::int32_t>(lister.Codecs().size());
+  if (s.CodecIndex < 0 || s.CodecIndex >= codecs)
+    throw TUsageError("there is no WMA codec " + std::to_string(s.CodecIndex) + " ('melvanto-cli codecs' lists them)");
+  const auto formats = static_cast<std::int32_t>(lister.Formats(s.CodecIndex).size());
+  if (s.FormatIndex < 0 || s.FormatIndex >= formats)
+    throw TUsageError("codec " + std::to_string(s.CodecIndex) + " has no " + (s.VBR ? "VBR " : "") + "format " +
+                      std::to_string(s.FormatIndex) + " ('melvanto-cli codecs" + (s.VBR ? " --vbr" : "") +
+                      "' lists them)");
+}
+
+void ConfigureWaveOut(TWaveOut& out, const TConvertRequest& r) {
+  if (r.WavType) out.SetWavType(*r.WavType);
+  if (r.BlockSize) out.SetBlockSize(*r.BlockSize);
+  // Off, the writer gives wide or multichannel PCM the extensible header.
+  if (r.Extensible) out.SetCreateNonMsHeaders(false);
+  if (r.Append) out.SetFileMode(TFileOutputMode::foAppend);
+}
+
+// The batch's files that no result mentions: never reached because the batch was stopped.
+std::vector<std::string> NotStarted(const std::vector<std::string>& files, const std::vector<TFileResult>& results) {
+  std::map<std::string, int> finished;
+  for (const TFileResult& r : results) ++finished[r.Input];
+  std::vector<std::string> left;
+  for (const std::string& f : files)
+    if (finished[f]-- <= 0) left.push_back(f);
+  return left;
+}
+
+}  // namespace
+
+int RunConvert(const std::vector<std::string>& args) {
+  const TConvertRequest request = ParseConvertArgs(args);
+  if (request.Help) {
+    std::fputs(kConvertHelp, stdout);
+    return kExitOk;
+  }
+
+  // The main window's start, without its widgets; nothing here is ever saved.
+  LoadSettings();
+  {
+    TWMAOut lister;
+    ChooseDefaultWMAFormat(lister, OptionsSetting);
+  }
+  PrepareBatchTags(request.Files, request.Mode, TagInfo);
+  ApplyRequest(request, OptionsSetting, TagInfo);
+  if (TargetFormatOf(request.Mode) == TTargetFormat::tfWma) CheckWmaChoice(OptionsSetting);
+
+  const TCommonOptions& common = OptionsSetting.CommonOptions;
+  if (!common.SameAsInputFolder) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(common.OutputFolder, error)) {
+      std::fprintf(stderr, "melvanto-cli: the output folder does not exist: %s\n", common.OutputFolder.c_str());
+      return kExitFailed;
+    }
+  }
+
+  const auto jobs = static_cast<std::size_t>(JobCount(request, std::thread::hardware_concurrency()));
+  TOverwritePolicy policy = request.Overwrite;
+  // Appending is what an existing output is there for.
+  if (!request.OverwriteGiven && request.Append) policy = TOverwritePolicy::Always;
+
+  TStepLoop loop;
+  TTerminal terminal(!request.Quiet && ::isatty(STDERR_FILENO), request.Files.size(), jobs, policy);
+  auto batch = std::make_shared<TBatchFiles>();
+  batch->Files = request.Files;
+  TInterruptWatch interrupt;
+
+  std::vector<std::unique_ptr<TJobView>> views;
+  std::vector<std::unique_ptr<TConversionRunner>> runners;
+  for (std::size_t j = 0; j < jobs; ++j) {
+    views.push_back(std::make_unique<TJobView>(terminal, loop, j));
+    runners.push_back(std::make_unique<TConversionRunner>(*views.back(), batch));
+    TConversionRunner& runner = *runners.back();
+    runner.SetMode(request.Mode);
+    ConfigureWaveOut(runner.WaveOut1, request);
+    views.back()->Attach(runner);
+  }
+
+  const auto allClosed = [&] {
+    for (const auto& runner : runners)
+      if (!runner->Closed()) return false;
+    return true;
+  };
+  loop.RunUntil([&] { return interrupt.Interrupted() || allClosed(); });
+  const bool interrupted = !allClosed();
+  // Each output being written is stopped and its file finished up to the point reached.
+  for (const auto& runner : runners) runner->Close();
+  terminal.ClearLine();
+
+  std::vector<TFileResult> results;
+  for (const auto& runner : runners) results.insert(results.end(), runner->Results().begin(), runner->Results().end());
+  const std::vector<std::string> notStarted = NotStarted(request.Files, results);
+  PrintSummary(results, notStarted, request.Quiet, stdout, stderr);
+  if (interrupted) return kExitInterrupted;
+  return ExitStatusOf(CountResults(results, notStarted.size()));
+}
+
+}  // namespace melvanto::cli

@@ -1,0 +1,218 @@
+#include "convert_options.h"
+
+#include <array>
+#include <utility>
+
+#include "cli_args.h"
+#include "text_codec.h"
+
+namespace melvanto::cli {
+namespace {
+
+constexpr std::array<std::pair<std::string_view, TConversionMode>, 7> kDirections = {{
+    {"wav-mp3", TConversionMode::cmWavToMp3},
+    {"wav-wma", TConversionMode::cmWavToWma},
+    {"mp3-wav", TConversionMode::cmMp3ToWav},
+    {"wma-wav", TConversionMode::cmWmaToWav},
+    {"mp3-wma", TConversionMode::cmMp3ToWma},
+    {"wma-mp3", TConversionMode::cmWmaToMp3},
+    {"wav-wav", TConversionMode::cmWavToWav},
+}};
+
+// The constant rates the settings index.
+constexpr std::array<std::int32_t, 9> kConstantKbps = {48, 56, 64, 80, 96, 128, 192, 256, 320};
+
+std::int32_t ConstantIndex(const std::string& text) {
+  const std::int32_t kbps = ParseNumber(text, "--mp3-cbr", 0, 100000);
+  for (std::size_t i = 0; i < kConstantKbps.size(); ++i)
+    if (kConstantKbps[i] == kbps) return static_cast<std::int32_t>(i);
+  throw TUsageError("--mp3-cbr: " + text + " is not one of 48 56 64 80 96 128 192 256 320");
+}
+
+std::int32_t VbrLimit(const std::string& text, const std::string& option) {
+  const std::int32_t kbps = ParseNumber(text, option, 0, 100000);
+  if (MP3BitRateFromKbps(kbps) == TMP3BitRate::mbrAuto)
+    throw TUsageError(option + ": " + text +
+                      " is not one of 32 40 48 56 64 80 96 112 128 144 160 192 224 256 320");
+  return kbps;
+}
+
+std::int32_t StereoMode(const std::string& text) {
+  static constexpr std::array<std::string_view, 4> kModes = {"stereo", "joint", "dual", "mono"};
+  for (std::size_t i = 0; i < kModes.size(); ++i)
+    if (kModes[i] == text) return static_cast<std::int32_t>(i);
+  throw TUsageError("--mp3-mode: '" + text + "' is not stereo, joint, dual or mono");
+}
+
+}  // namespace
+
+std::optional<TConversionMode> ParseDirection(std::string_view text) {
+  for (const auto& [name, mode] : kDirections)
+    if (name == text) return mode;
+  std::int32_t value = 0;
+  try {
+    value = ParseNumber(std::string(text), "direction", 0, 100);
+  } catch (const TUsageError&) {
+    return std::nullopt;
+  }
+  return ConversionModeFromValue(value);
+}
+
+std::string DirectionName(TConversionMode mode) {
+  for (const auto& [name, m] : kDirections)
+    if (m == mode) return std::string(name);
+  return "?";
+}
+
+TConvertRequest ParseConvertArgs(const std::vector<std::string>& args) {
+  TConvertRequest r;
+  for (const std::string& a : args)
+    if (a == "--help" || a == "-h") {
+      r.Help = true;
+      return r;
+    }
+  TArgCursor cursor(args);
+  if (cursor.AtEnd()) throw TUsageError("convert needs a direction and files");
+  const std::string direction = cursor.Next();
+  const auto mode = ParseDirection(direction);
+  if (!mode)
+    throw TUsageError("unknown direction '" + direction +
+                      "' (one of wav-mp3 wav-wma mp3-wav wma-wav mp3-wma wma-mp3 wav-wav, or 2 4 7 8 9 10 11)");
+  r.Mode = *mode;
+
+  bool filesOnly = false;
+  while (!cursor.AtEnd()) {
+    const std::string a = cursor.Next();
+    if (filesOnly || !IsOption(a)) {
+      r.Files.push_back(a);
+      continue;
+    }
+    const auto text = [&](std::optional<std::string>& field) { field = cursor.Value(a); };
+    if (a == "--") {
+      filesOnly = true;
+    } else if (a == "-o" || a == "--output") {
+      r.OutputFolder = cursor.Value(a);
+    } else if (a == "--same-folder") {
+      r.SameFolder = true;
+    } else if (a == "--overwrite" || a == "--no-overwrite") {
+      const auto policy = a == "--overwrite" ? TOverwritePolicy::Always : TOverwritePolicy::Never;
+      if (r.OverwriteGiven && r.Overwrite != policy) throw TUsageError("--overwrite and --no-overwrite exclude each other");
+      r.Overwrite = policy;
+      r.OverwriteGiven = true;
+    } else if (a == "-j" || a == "--jobs") {
+      r.Jobs = ParseNumber(cursor.Value(a), a, 1, 1024);
+    } else if (a == "-q" || a == "--quiet") {
+      r.Quiet = true;
+    } else if (a == "--title") {
+      text(r.Title);
+    } else if (a == "--artist") {
+      text(r.Artist);
+    } else if (a == "--album") {
+      text(r.Album);
+    } else if (a == "--year") {
+      text(r.Year);
+    } else if (a == "--comment") {
+      text(r.Comment);
+    } else if (a == "--track") {
+      text(r.Track);
+    } else if (a == "--genre") {
+      const std::string name = cursor.Value(a);
+      const std::int32_t index = GenreIndex(Utf8ToWide(name));
+      if (index < 0) throw TUsageError("unknown genre '" + name + "' ('melvanto-cli genres' lists the names)");
+      r.Genre = index;
+    } else if (a == "--mp3-cbr") {
+      r.Mp3ConstantIndex = ConstantIndex(cursor.Value(a));
+    } else if (a == "--mp3-vbr") {
+      r.Mp3VbrQuality = ParseNumber(cursor.Value(a), a, 0, 9);
+    } else if (a == "--mp3-min") {
+      r.Mp3MinKbps = VbrLimit(cursor.Value(a), a);
+    } else if (a == "--mp3-max") {
+      r.Mp3MaxKbps = VbrLimit(cursor.Value(a), a);
+    } else if (a == "--mp3-mode") {
+      r.Mp3StereoMode = StereoMode(cursor.Value(a));
+    } else if (a == "--wma-codec") {
+      r.WmaCodec = ParseNumber(cursor.Value(a), a, 0, 1000);
+    } else if (a == "--wma-format") {
+      r.WmaFormat = ParseNumber(cursor.Value(a), a, 0, 100000);
+    } else if (a == "--wma-vbr") {
+      r.WmaVbr = true;
+    } else if (a == "--wav-type") {
+      const std::string type = cursor.Value(a);
+      if (type == "pcm")
+        r.WavType = TWavType::wtPCM;
+      else if (type == "ima-adpcm")
+        r.WavType = TWavType::wtDVIADPCM;
+      else
+        throw TUsageError("--wav-type: '" + type + "' is not pcm or ima-adpcm");
+    } else if (a == "--block-size") {
+      const std::int32_t size = ParseNumber(cursor.Value(a), a, 4, 65532);
+      if (size % 4 != 0) throw TUsageError("--block-size: " + std::to_string(size) + " is not a multiple of 4");
+      r.BlockSize = static_cast<std::uint16_t>(size);
+    } else if (a == "--extensible") {
+      r.Extensible = true;
+    } else if (a == "--append") {
+      r.Append = true;
+    } else {
+      throw TUsageError("unknown option '" + a + "' for convert");
+    }
+  }
+
+  if (r.Files.empty()) throw TUsageError("convert needs at least one file");
+  if (r.OutputFolder && r.SameFolder) throw TUsageError("-o and --same-folder exclude each other");
+  if (r.Mp3ConstantIndex && r.Mp3VbrQuality) throw TUsageError("--mp3-cbr and --mp3-vbr exclude each other");
+  // The tag editor disables the title when one set of values serves several files.
+  if (r.Title && r.Files.size() > 1) throw TUsageError("--title is for a single file");
+  if (r.AnyTag() && TargetFormatOf(r.Mode) == TTargetFormat::tfWav)
+    throw TUsageError("tag options do not apply to WAV output");
+  return r;
+}
+
+void ApplyRequest(const TConvertRequest& r, TOptionsSetting& s, TTagInfo& tags) {
+  if (r.OutputFolder) {
+    s.CommonOptions.OutputFolder = *r.OutputFolder;
+    s.CommonOptions.SameAsInputFolder = false;
+  }
+  if (r.SameFolder) s.CommonOptions.SameAsInputFolder = true;
+
+  const auto put = [](const std::optional<std::string>& value, std::u16string& field) {
+    if (value) field = Utf8ToWide(*value);
+  };
+  put(r.Title, tags.Title);
+  put(r.Artist, tags.Artist);
+  put(r.Album, tags.Album);
+  put(r.Year, tags.Year);
+  put(r.Comment, tags.Comment);
+  put(r.Track, tags.Track);
+  if (r.Genre) tags.Genre = *r.Genre;
+  if (r.AnyTag()) {
+    // As if the tag editor had been shown: its values then reach the outputs, and for a
+    // batch they are one set for every file.
+    s.CommonOptions.IsShowTagEditor = true;
+    if (r.Files.size() > 1) s.CommonOptions.IsSameTag = true;
+  }
+
+  if (r.Mp3ConstantIndex) {
+    s.ConstantBitRate = *r.Mp3ConstantIndex;
+    s.IsSelectVBR = false;
+  }
+  if (r.Mp3VbrQuality) {
+    s.VBRQuality = *r.Mp3VbrQuality;
+    s.IsSelectVBR = true;
+  }
+  if (r.Mp3MinKbps) s.BitRate = *r.Mp3MinKbps;
+  if (r.Mp3MaxKbps) s.MaxBitRate = *r.Mp3MaxKbps;
+  if (r.Mp3StereoMode) s.StereoMode = *r.Mp3StereoMode;
+
+  if (r.WmaCodec) s.CodecIndex = *r.WmaCodec;
+  if (r.WmaFormat) s.FormatIndex = *r.WmaFormat;
+  if (r.WmaVbr) s.VBR = true;
+}
+
+std::int32_t JobCount(const TConvertRequest& r, std::uint32_t processors) {
+  std::int64_t jobs = r.Jobs ? *r.Jobs : static_cast<std::int64_t>(processors);
+  if (jobs > static_cast<std::int64_t>(r.Files.size())) jobs = static_cast<std::int64_t>(r.Files.size());
+  if (jobs < 1) jobs = 1;
+  return static_cast<std::int32_t>(jobs);
+}
+
+}  // namespace melvanto::cli

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "conversion_mode.h"
+#include "riff.h"
+#include "settings.h"
+
+namespace melvanto::cli {
+
+enum class TOverwritePolicy { Ask, Always, Never };
+
+// What `convert` was asked to do, as given; nothing here touches the settings yet.
+struct TConvertRequest {
+  TConversionMode Mode = TConversionMode::cmWavToMp3;
+  std::vector<std::string> Files;
+  std::optional<std::string> OutputFolder;
+  bool SameFolder = false;
+  TOverwritePolicy Overwrite = TOverwritePolicy::Ask;
+  bool OverwriteGiven = false;
+  std::optional<std::int32_t> Jobs;
+  bool Quiet = false;
+  bool Help = false;
+
+  // Tag values (UTF-8 as typed); Genre is a position in the display genre list.
+  std::optional<std::string> Title, Artist, Album, Year, Comment, Track;
+  std::optional<std::int32_t> Genre;
+
+  std::optional<std::int32_t> Mp3ConstantIndex;  // index into 48 ... 320
+  std::optional<std::int32_t> Mp3VbrQuality;
+  std::optional<std::int32_t> Mp3MinKbps, Mp3MaxKbps;
+  std::optional<std::int32_t> Mp3StereoMode;
+
+  std::optional<std::int32_t> WmaCodec, WmaFormat;
+  bool WmaVbr = false;
+
+  std::optional<TWavType> WavType;
+  std::optional<std::uint16_t> BlockSize;
+  bool Extensible = false;
+  bool Append = false;
+
+  bool AnyTag() const { return Title || Artist || Album || Year || Comment || Track || Genre; }
+};
+
+// "wav-mp3" ... "wav-wav", or the direction's number.
+std::optional<TConversionMode> ParseDirection(std::string_view text);
+// The direction's name ("wav-mp3").
+std::string DirectionName(TConversionMode mode);
+
+// The arguments after "convert". Throws TUsageError. With --help anywhere, only Help is
+// meaningful.
+TConvertRequest ParseConvertArgs(const std::vector<std::string>& args);
+
+// The request laid over the loaded settings and the batch's tag values (already prepared for
+// its files), the way the options dialog and the tag editor would change them.
+void ApplyRequest(const TConvertRequest& request, TOptionsSetting& settings, TTagInfo& tags);
+
+// The number of runners: -j, else the processor count; at least 1, at most one per file.
+std::int32_t JobCount(const TConvertRequest& request, std::uint32_t processors);
+
+}  // namespace melvanto::cli

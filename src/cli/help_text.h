@@ -1,0 +1,79 @@
+#pragma once
+
+namespace melvanto::cli {
+
+inline constexpr const char* kProgramHelp = R"(usage: melvanto-cli COMMAND [options] [FILE...]
+
+Converts audio files between WAV, MP3 and WMA with Melvanto's settings (options.ini), and
+shows what the readers see in a file. The settings file is read, never written.
+
+commands:
+  convert DIRECTION [options] FILE...   convert files (melvanto-cli convert --help)
+  info [--json] FILE...                 container, encoding, format, length and tags
+  codecs [--vbr]                        the WMA codecs and formats with their numbers
+  genres                                the genre names --genre takes
+
+  -h, --help      this text (COMMAND --help for a command's)
+  --version       the program's version
+
+exit status: 0 success, 1 a file failed (or was stopped), 2 a usage error,
+130 interrupted (Ctrl-C).
+)";
+
+inline constexpr const char* kConvertHelp = R"(usage: melvanto-cli convert DIRECTION [options] FILE...
+
+DIRECTION: wav-mp3 wav-wma mp3-wav wma-wav mp3-wma wma-mp3 wav-wav
+           (or their numbers 2 4 7 8 9 10 11)
+Options override the settings file for this run only.
+
+output:
+  -o, --output DIR     write the outputs into DIR (it must exist)
+  --same-folder        write each output next to its input
+  --overwrite          replace existing outputs without asking
+  --no-overwrite       skip files whose output exists
+                       (otherwise: ask on a terminal, skip when not on one)
+  -j, --jobs N         convert N files at once (default: the number of processors)
+  -q, --quiet          no progress and no summary; failures are still reported
+tags (MP3 and WMA outputs; the values are used for every file):
+  --title TEXT         (one file only)
+  --artist TEXT  --album TEXT  --year TEXT  --comment TEXT  --track TEXT
+  --genre NAME         a name from 'melvanto-cli genres'
+MP3:
+  --mp3-cbr KBPS       constant bit rate: 48 56 64 80 96 128 192 256 320
+  --mp3-vbr Q          variable bit rate, quality 0 (best) .. 9
+  --mp3-min KBPS       smallest VBR bit rate     --mp3-max KBPS   largest
+  --mp3-mode MODE      stereo, joint, dual or mono
+WMA:
+  --wma-codec N        codec number from 'melvanto-cli codecs'
+  --wma-format N       format number of that codec
+  --wma-vbr            variable bit rate ('melvanto-cli codecs --vbr' lists its formats)
+WAV output:
+  --wav-type TYPE      pcm or ima-adpcm
+  --block-size N       IMA ADPCM block size in bytes (a multiple of 4)
+  --extensible         extensible header for more than 16 bits or 2 channels
+  --append             append to existing WAV outputs of the same format (no question)
+
+Ctrl-C stops every file being converted (each is kept up to the point reached), prints the
+summary and exits with 130.
+)";
+
+inline constexpr const char* kInfoHelp = R"(usage: melvanto-cli info [--json] FILE...
+
+For each file: the container (WAV, WMA or MP3, told by content), the WAV encoding, channels,
+sample rate, bits per sample, frames, duration and, for MP3 and WMA, the tags.
+  --json    one JSON array with an object per file
+A missing or unrecognised file is reported on stderr and makes the exit status 1.
+)";
+
+inline constexpr const char* kCodecsHelp = R"(usage: melvanto-cli codecs [--vbr]
+
+The WMA codecs and each one's formats, with the numbers --wma-codec and --wma-format take.
+  --vbr     the formats offered with variable bit rate
+)";
+
+inline constexpr const char* kGenresHelp = R"(usage: melvanto-cli genres
+
+The genre names that --genre accepts (letter case does not matter).
+)";
+
+}  // namespace melvanto::cli

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+#include "file_stream.h"
+
+namespace melvanto::cli {
+
+// While alive, Ctrl-C (SIGINT) does not end the process: it sets Interrupted() and wakes the
+// main thread's waits, so the batch can be stopped in order. A second Ctrl-C ends the
+// process as usual. One instance at a time.
+class TInterruptWatch {
+ public:
+  TInterruptWatch();
+  ~TInterruptWatch();
+  TInterruptWatch(const TInterruptWatch&) = delete;
+  TInterruptWatch& operator=(const TInterruptWatch&) = delete;
+
+  bool Interrupted() const { return Interrupted_.load(); }
+
+ private:
+  void Watch();
+
+  // The handler may only write to a pipe; a thread turns that into a wake-up.
+  UniqueFd ReadEnd_, WriteEnd_;
+  std::atomic<bool> Interrupted_{false};
+  std::thread Thread_;
+};
+
+}  // namespace melvanto::cli

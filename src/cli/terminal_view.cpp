@@ -1,0 +1,97 @@
+#include "terminal_view.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace melvanto::cli {
+namespace {
+
+std::size_t TerminalWidth() {
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+}  // namespace
+
+TTerminal::TTerminal(bool showProgress, std::size_t files, std::size_t jobs, TOverwritePolicy policy)
+    : ShowProgress_(showProgress), Files_(files), Jobs_(jobs), Policy_(policy) {}
+
+void TTerminal::SetJobFile(std::size_t job, const std::string& name) {
+  Jobs_[job] = {name, 0};
+  Redraw();
+}
+
+void TTerminal::SetJobProgress(std::size_t job, std::int32_t percent) {
+  Jobs_[job].Percent = percent;
+  Redraw();
+}
+
+void TTerminal::JobFileFinished(std::size_t job) {
+  ++Finished_;
+  Jobs_[job] = {};
+  Redraw();
+}
+
+bool TTerminal::AskOverwrite(const std::string& question) {
+  if (Policy_ != TOverwritePolicy::Ask) return Policy_ == TOverwritePolicy::Always;
+  if (!::isatty(STDIN_FILENO)) return false;
+  ClearLine();
+  std::fprintf(stderr, "%s [y/N] ", question.c_str());
+  std::fflush(stderr);
+  char answer[64];
+  const bool yes = std::fgets(answer, sizeof answer, stdin) != nullptr && (answer[0] == 'y' || answer[0] == 'Y');
+  Redraw();
+  return yes;
+}
+
+std::string TTerminal::Line(std::size_t width) const {
+  std::string line = "[" + std::to_string(Finished_) + "/" + std::to_string(Files_) + "]";
+  for (const TJob& job : Jobs_) {
+    if (job.File.empty()) continue;
+    line += " " + job.File + " " + std::to_string(job.Percent) + "%";
+  }
+  // A line that wraps could no longer be redrawn in place. Width counts characters, so the
+  // cut falls between UTF-8 sequences.
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if ((static_cast<unsigned char>(line[i]) & 0xC0) == 0x80) continue;
+    if (++chars == width) {
+      line.resize(i);
+      break;
+    }
+  }
+  return line;
+}
+
+void TTerminal::ClearLine() {
+  if (!ShowProgress_ || Drawn_.empty()) return;
+  std::fputs("\r\x1b[K", stderr);
+  std::fflush(stderr);
+  Drawn_.clear();
+}
+
+void TTerminal::Redraw() {
+  if (!ShowProgress_) return;
+  const std::string line = Line(TerminalWidth());
+  if (line == Drawn_) return;
+  std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
+  std::fflush(stderr);
+  Drawn_ = line;
+}
+
+void TJobView::PostBatchStep(std::int32_t Param) {
+  Loop_.Post([this, Param] {
+    if (Runner_ != nullptr && !Runner_->Closed()) Runner_->BatchStep(Param);
+  });
+}
+
+void TJobView::CloseWindow() {
+  Loop_.Post([this] {
+    if (Runner_ != nullptr) Runner_->Close();
+  });
+}
+
+}  // namespace melvanto::cli

@@ -1,0 +1,224 @@
+// The command line's parsing, its effect on the settings, and the summary arithmetic,
+// in-process.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli_args.h"
+#include "convert_options.h"
+#include "json_text.h"
+#include "summary.h"
+#include "terminal_view.h"
+
+namespace melvanto::testing {
+namespace {
+
+using cli::ParseConvertArgs;
+using cli::TConvertRequest;
+using cli::TUsageError;
+
+TConvertRequest Parse(std::vector<std::string> args) { return ParseConvertArgs(args); }
+
+// The usage error's message for args; empty when they parse.
+std::string UsageError(std::vector<std::string> args) {
+  try {
+    ParseConvertArgs(args);
+  } catch (const TUsageError& e) {
+    return e.what();
+  }
+  return {};
+}
+
+TEST(CliDirection, NamesAndNumbersMapToTheModes) {
+  EXPECT_EQ(cli::ParseDirection("wav-mp3"), TConversionMode::cmWavToMp3);
+  EXPECT_EQ(cli::ParseDirection("wma-mp3"), TConversionMode::cmWmaToMp3);
+  EXPECT_EQ(cli::ParseDirection("wav-wav"), TConversionMode::cmWavToWav);
+  EXPECT_EQ(cli::ParseDirection("9"), TConversionMode::cmMp3ToWma);
+  EXPECT_EQ(cli::ParseDirection("11"), TConversionMode::cmWavToWav);
+  for (const char* bad : {"", "3", "0", "-2", "wav", "WAV-MP3", "mp3-mp3", "2x", " 2"})
+    EXPECT_FALSE(cli::ParseDirection(bad).has_value()) << bad;
+  for (const auto mode : {TConversionMode::cmWavToWma, TConversionMode::cmMp3ToWav, TConversionMode::cmWavToWav})
+    EXPECT_EQ(cli::ParseDirection(cli::DirectionName(mode)), mode);
+}
+
+TEST(CliConvertArgs, OptionsAndFilesInAnyOrder) {
+  const auto r = Parse({"wav-mp3", "a.wav", "-o", "/out", "--mp3-cbr", "192", "b.wav", "-j", "3", "-q",
+                        "--no-overwrite", "--", "-c.wav"});
+  EXPECT_EQ(r.Files, (std::vector<std::string>{"a.wav", "b.wav", "-c.wav"}));
+  EXPECT_EQ(r.OutputFolder, "/out");
+  EXPECT_EQ(r.Mp3ConstantIndex, 6);
+  EXPECT_EQ(r.Jobs, 3);
+  EXPECT_TRUE(r.Quiet);
+  EXPECT_EQ(r.Overwrite, cli::TOverwritePolicy::Never);
+  EXPECT_TRUE(Parse({"wav-mp3", "a.wav", "--help"}).Help);
+  EXPECT_TRUE(Parse({"--help"}).Help);
+}
+
+TEST(CliConvertArgs, UsageErrorsSayWhatIsWrong) {
+  struct Case {
+    std::vector<std::string> Args;
+    const char* Says;
+  };
+  const Case cases[] = {
+      {{}, "direction"},
+      {{"flac-mp3", "a"}, "unknown direction 'flac-mp3'"},
+      {{"wav-mp3"}, "at least one file"},
+      {{"wav-mp3", "a", "--bogus"}, "unknown option '--bogus'"},
+      {{"wav-mp3", "a", "-o"}, "-o needs a value"},
+      {{"wav-mp3", "a", "-j", "0"}, "-j: '0'"},
+      {{"wav-mp3", "a", "-j", "two"}, "-j: 'two'"},
+      {{"wav-mp3", "a", "--mp3-cbr", "100"}, "not one of 48"},
+      {{"wav-mp3", "a", "--mp3-vbr", "10"}, "--mp3-vbr"},
+      {{"wav-mp3", "a", "--mp3-min", "100"}, "--mp3-min: 100"},
+      {{"wav-mp3", "a", "--mp3-mode", "quad"}, "'quad'"},
+      {{"wav-mp3", "a", "--mp3-cbr", "128", "--mp3-vbr", "2"}, "exclude"},
+      {{"wav-mp3", "a", "--overwrite", "--no-overwrite"}, "exclude"},
+      {{"wav-mp3", "a", "-o", "d", "--same-folder"}, "exclude"},
+      {{"wav-mp3", "a", "b", "--title", "T"}, "--title is for a single file"},
+      {{"wav-mp3", "a", "--genre", "Nonesuch"}, "melvanto-cli genres"},
+      {{"mp3-wav", "a", "--artist", "X"}, "WAV output"},
+      {{"wav-wav", "a", "--wav-type", "float"}, "'float'"},
+      {{"wav-wav", "a", "--block-size", "1022"}, "multiple of 4"},
+      {{"wav-wav", "a", "--block-size", "70000"}, "--block-size"},
+  };
+  for (const Case& c : cases) {
+    const std::string message = UsageError(c.Args);
+    EXPECT_NE(message.find(c.Says), std::string::npos) << "got: '" << message << "'";
+  }
+}
+
+TEST(CliConvertArgs, OverridesReachTheSettingsAndTagValues) {
+  TOptionsSetting s;
+  s.CommonOptions.SameAsInputFolder = true;
+  s.CommonOptions.IsShowTagEditor = false;
+  s.IsSelectVBR = true;
+  TTagInfo tags;
+  tags.Title = u"from the file";
+  tags.Album = u"kept";
+  const auto r = Parse({"wav-mp3", "only.wav", "-o", "/x", "--artist", "Zoë", "--genre", "jazz", "--mp3-cbr", "320",
+                        "--mp3-mode", "mono", "--mp3-max", "256", "--wma-codec", "1", "--wma-format", "4"});
+  cli::ApplyRequest(r, s, tags);
+  EXPECT_EQ(s.CommonOptions.OutputFolder, "/x");
+  EXPECT_FALSE(s.CommonOptions.SameAsInputFolder);
+  EXPECT_TRUE(s.CommonOptions.IsShowTagEditor);
+  EXPECT_FALSE(s.CommonOptions.IsSameTag) << "one file: no shared set";
+  EXPECT_EQ(tags.Title, u"from the file");
+  EXPECT_EQ(tags.Artist, u"Zoë");
+  EXPECT_EQ(tags.Album, u"kept");
+  EXPECT_EQ(tags.Genre, GenreIndex(u"Jazz"));
+  EXPECT_FALSE(s.IsSelectVBR);
+  EXPECT_EQ(s.ConstantBitRate, 8);
+  EXPECT_EQ(s.StereoMode, 3);
+  EXPECT_EQ(s.MaxBitRate, 256);
+  EXPECT_EQ(s.CodecIndex, 1);
+  EXPECT_EQ(s.FormatIndex, 4);
+}
+
+TEST(CliConvertArgs, TagsForSeveralFilesAreOneSet_NoTagOptionsLeaveTheEditorSettings) {
+  TOptionsSetting s;
+  TTagInfo tags;
+  cli::ApplyRequest(Parse({"wav-wma", "a", "b", "--album", "A", "--mp3-vbr", "2", "--same-folder"}), s, tags);
+  EXPECT_TRUE(s.CommonOptions.IsShowTagEditor);
+  EXPECT_TRUE(s.CommonOptions.IsSameTag);
+  EXPECT_TRUE(s.CommonOptions.SameAsInputFolder);
+  EXPECT_TRUE(s.IsSelectVBR);
+  EXPECT_EQ(s.VBRQuality, 2);
+
+  TOptionsSetting plain;
+  plain.CommonOptions.IsShowTagEditor = false;
+  TTagInfo untouched;
+  untouched.Artist = u"source";
+  cli::ApplyRequest(Parse({"wav-wma", "a", "b"}), plain, untouched);
+  EXPECT_FALSE(plain.CommonOptions.IsShowTagEditor);
+  EXPECT_FALSE(plain.CommonOptions.IsSameTag);
+  EXPECT_EQ(untouched.Artist, u"source");
+}
+
+TEST(CliConvertArgs, JobsAreBetweenOneAndTheFileCount) {
+  EXPECT_EQ(cli::JobCount(Parse({"wav-mp3", "a", "b", "c"}), 8), 3);
+  EXPECT_EQ(cli::JobCount(Parse({"wav-mp3", "a", "b", "c"}), 2), 2);
+  EXPECT_EQ(cli::JobCount(Parse({"wav-mp3", "a", "b", "c"}), 0), 1) << "processor count unknown";
+  EXPECT_EQ(cli::JobCount(Parse({"wav-mp3", "a", "b", "c", "-j", "5"}), 1), 3);
+  EXPECT_EQ(cli::JobCount(Parse({"wav-mp3", "a", "b", "c", "-j", "1"}), 8), 1);
+}
+
+TEST(CliJson, StringsAreEscapedAndAlwaysValidUtf8) {
+  EXPECT_EQ(cli::JsonString("plain"), "\"plain\"");
+  EXPECT_EQ(cli::JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
+  EXPECT_EQ(cli::JsonString("t\tn\nr\r\x01"), "\"t\\tn\\nr\\r\\u0001\"");
+  EXPECT_EQ(cli::JsonString("Zoë ♪"), "\"Zoë ♪\"");
+  EXPECT_EQ(cli::JsonString("bad\xff"), "\"bad\xEF\xBF\xBD\"");
+}
+
+TFileResult Result(TFileResult::TStatus status, std::string input, std::string message = {}) {
+  TFileResult r;
+  r.Status = status;
+  r.Input = std::move(input);
+  r.Message = std::move(message);
+  return r;
+}
+
+// What PrintSummary writes to out and to errors.
+std::pair<std::string, std::string> Summary(const std::vector<TFileResult>& results,
+                                            const std::vector<std::string>& notStarted, bool quiet) {
+  char* outText = nullptr;
+  char* errText = nullptr;
+  std::size_t outSize = 0, errSize = 0;
+  std::FILE* out = open_memstream(&outText, &outSize);
+  std::FILE* err = open_memstream(&errText, &errSize);
+  cli::PrintSummary(results, notStarted, quiet, out, err);
+  std::fclose(out);
+  std::fclose(err);
+  std::pair<std::string, std::string> texts{outText, errText};
+  std::free(outText);
+  std::free(errText);
+  return texts;
+}
+
+TEST(CliSummary, CountsListsAndExitStatus) {
+  const std::vector<TFileResult> results = {
+      Result(TFileResult::frConverted, "a.wav"),
+      Result(TFileResult::frFailed, "b.wav", "not a WAV file"),
+      Result(TFileResult::frSkipped, "c.wav", "exists"),
+      Result(TFileResult::frConverted, "d.wav"),
+  };
+  const auto [out, err] = Summary(results, {}, false);
+  EXPECT_NE(out.find("converted 2, skipped 1, failed 1\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("skipped: c.wav: exists"), std::string::npos) << out;
+  EXPECT_EQ(err, "failed: b.wav: not a WAV file\n");
+  EXPECT_EQ(cli::ExitStatusOf(cli::CountResults(results, 0)), cli::kExitFailed);
+
+  const auto [quietOut, quietErr] = Summary(results, {"e.wav"}, true);
+  EXPECT_EQ(quietOut, "") << "quiet: no summary";
+  EXPECT_EQ(quietErr, "failed: b.wav: not a WAV file\nnot started: e.wav\n");
+
+  const std::vector<TFileResult> fine = {Result(TFileResult::frConverted, "a"), Result(TFileResult::frSkipped, "b")};
+  EXPECT_EQ(cli::ExitStatusOf(cli::CountResults(fine, 0)), cli::kExitOk);
+  EXPECT_EQ(cli::ExitStatusOf(cli::CountResults(fine, 1)), cli::kExitFailed) << "a file never reached";
+  EXPECT_EQ(cli::ExitStatusOf(cli::CountResults({Result(TFileResult::frStopped, "a")}, 0)), cli::kExitFailed);
+  EXPECT_NE(Summary({Result(TFileResult::frStopped, "a", "stopped")}, {}, false).first.find(", stopped 1"),
+            std::string::npos);
+}
+
+TEST(CliProgressLine, ShowsEachBusyJobAndFitsTheWidth) {
+  cli::TTerminal terminal(false, 8, 2, cli::TOverwritePolicy::Never);
+  EXPECT_EQ(terminal.Line(80), "[0/8]");
+  terminal.SetJobFile(0, "one.wav");
+  terminal.SetJobProgress(0, 40);
+  terminal.SetJobFile(1, "twö.wav");
+  terminal.SetJobProgress(1, 5);
+  EXPECT_EQ(terminal.Line(80), "[0/8] one.wav 40% twö.wav 5%");
+  terminal.JobFileFinished(0);
+  EXPECT_EQ(terminal.Line(80), "[1/8] twö.wav 5%");
+  // 12 characters fit in 13 columns; the cut never splits the two bytes of "ö".
+  EXPECT_EQ(terminal.Line(13), "[1/8] twö.wa");
+  EXPECT_EQ(terminal.Line(10), "[1/8] twö");
+  EXPECT_FALSE(terminal.AskOverwrite("x has existed, overite it?"));
+  cli::TTerminal yes(false, 1, 1, cli::TOverwritePolicy::Always);
+  EXPECT_TRUE(yes.AskOverwrite("x has existed, overite it?"));
+}
+
+}  // namespace
+}  // namespace melvanto::testing
