@@ -1,1 +1,261 @@
 #include "ini_file.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <optional>
+#include <utility>
+
+#include "file_stream.h"
+#include "text_codec.h"
+
+namespace melvanto {
+
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// The name of a "[Section]" line, or nothing for any other line.
+std::optional<std::string_view> SectionOf(std::string_view line) {
+  line = Trim(line);
+  if (line.size() < 2 || line.front() != '[') return std::nullopt;
+  const auto close = line.find(']');
+  if (close == std::string_view::npos) return std::nullopt;
+  return Trim(line.substr(1, close - 1));
+}
+
+struct TEntry {
+  std::string_view Key;
+  std::string_view Value;
+};
+
+// The key and value of a "key=value" line; comments, headers and anything else give nothing.
+std::optional<TEntry> EntryOf(std::string_view line) {
+  line = Trim(line);
+  if (line.empty() || line.front() == ';' || line.front() == '#' || line.front() == '[') return std::nullopt;
+  const auto eq = line.find('=');
+  if (eq == std::string_view::npos) return std::nullopt;
+  const std::string_view key = Trim(line.substr(0, eq));
+  if (key.empty()) return std::nullopt;
+  std::string_view value = Trim(line.substr(eq + 1));
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+    value = value.substr(1, value.size() - 2);
+  return TEntry{key, value};
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// A symbolic link is saved through: its target is replaced, so the link (say, into a
+// dotfiles repository) stays a link. A dangling link names the file to create.
+std::string FollowLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<std::size_t>(n) >= target.size()) return path;
+    target.resize(static_cast<std::size_t>(n));
+    path = (target.front() == '/') ? target : DirectoryOf(path) + "/" + target;
+  }
+  return path;
+}
+
+// The process's umask without changing it (umask() itself would race with other threads).
+mode_t CurrentUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+  }
+  return 022;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// Removes the temporary file unless it has been renamed into place.
+class TTempFileGuard {
+ public:
+  explicit TTempFileGuard(std::string path) : path_(std::move(path)) {}
+  TTempFileGuard(const TTempFileGuard&) = delete;
+  TTempFileGuard& operator=(const TTempFileGuard&) = delete;
+  ~TTempFileGuard() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  void Keep() { path_.clear(); }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view contents) {
+  if (path.empty()) return false;
+  const std::string target = FollowLinks(path);
+  const std::string folder = DirectoryOf(target);
+  std::string temp = folder + "/." + target.substr(target.find_last_of('/') + 1) + ".XXXXXX";
+  UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+  if (!fd.Valid()) return false;
+  TTempFileGuard guard(temp);
+
+  struct stat old {};
+  const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : (0644 & ~CurrentUmask());
+  if (::fchmod(fd.Get(), mode) != 0) return false;
+  if (!WriteAll(fd.Get(), contents) || ::fsync(fd.Get()) != 0) return false;
+  if (::close(fd.Release()) != 0) return false;
+  if (::rename(temp.c_str(), target.c_str()) != 0) return false;
+  guard.Keep();
+  // The rename itself reaches the disk only with the folder; a failure here loses nothing
+  // that is not already in place.
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Valid()) ::fsync(dir.Get());
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents) {
+  contents.clear();
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.Valid()) return false;
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      contents.clear();
+      return false;
+    }
+    if (n == 0) return true;
+    contents.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+bool TIniFile::Load(const std::string& path) {
+  Lines_.clear();
+  std::string text;
+  if (!ReadWholeFile(path, text)) return false;
+  // A byte-order mark from a Windows editor would otherwise hide the first section.
+  std::string_view rest = text;
+  if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
+  while (!rest.empty()) {
+    const auto eol = rest.find('\n');
+    Lines_.emplace_back(rest.substr(0, eol));
+    if (eol == std::string_view::npos) break;
+    rest.remove_prefix(eol + 1);
+  }
+  return true;
+}
+
+std::optional<std::size_t> TIniFile::FindKey(std::string_view section, std::string_view key) const {
+  bool inSection = false;
+  for (std::size_t i = 0; i < Lines_.size(); ++i) {
+    if (const auto name = SectionOf(Lines_[i])) {
+      inSection = SameText(*name, section);
+    } else if (inSection) {
+      const auto entry = EntryOf(Lines_[i]);
+      if (entry && SameText(entry->Key, key)) return i;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string TIniFile::ReadString(std::string_view section, std::string_view key,
+                                 const std::string& fallback) const {
+  const auto line = FindKey(section, key);
+  if (!line) return fallback;
+  return std::string(EntryOf(Lines_[*line])->Value);
+}
+
+std::int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key,
+                                   std::int32_t fallback) const {
+  const auto line = FindKey(section, key);
+  if (!line) return fallback;
+  // Trimmed again: a quoted value may carry blanks inside its quotes.
+  return ParseInteger(Trim(EntryOf(Lines_[*line])->Value)).value_or(fallback);
+}
+
+bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool fallback) const {
+  return ReadInteger(section, key, fallback ? 1 : 0) != 0;
+}
+
+void TIniFile::WriteString(std::string_view section, std::string_view key, const std::string& value) {
+  // A line break would split the value into a second, foreign line.
+  std::string text = value;
+  for (char& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  // Quotes keep what reading would strip: outer blanks, or a pair of quotes of the value's own.
+  const bool quote = !text.empty() && (IsBlank(text.front()) || IsBlank(text.back()) ||
+                                       (text.size() >= 2 && text.front() == '"' && text.back() == '"'));
+  std::string line = std::string(key) + "=" + (quote ? "\"" + text + "\"" : text);
+
+  if (const auto at = FindKey(section, key)) {
+    Lines_[*at] = std::move(line);
+    return;
+  }
+  // After the last entry of the section's last occurrence, so blank lines before the next
+  // header stay where they are.
+  std::optional<std::size_t> insertAt;
+  bool inSection = false;
+  for (std::size_t i = 0; i < Lines_.size(); ++i) {
+    if (const auto name = SectionOf(Lines_[i])) {
+      inSection = SameText(*name, section);
+      if (inSection) insertAt = i + 1;
+    } else if (inSection && !Trim(Lines_[i]).empty()) {
+      insertAt = i + 1;
+    }
+  }
+  if (insertAt) {
+    Lines_.insert(Lines_.begin() + static_cast<std::ptrdiff_t>(*insertAt), std::move(line));
+    return;
+  }
+  if (!Lines_.empty() && !Trim(Lines_.back()).empty()) Lines_.emplace_back();
+  Lines_.push_back("[" + std::string(section) + "]");
+  Lines_.push_back(std::move(line));
+}
+
+void TIniFile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+void TIniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
+  WriteString(section, key, value ? "1" : "0");
+}
+
+bool TIniFile::SaveAtomically(const std::string& path) const {
+  std::string text;
+  for (const std::string& line : Lines_) {
+    text += line;
+    text += '\n';
+  }
+  return WriteFileAtomically(path, text);
+}
+
+}  // namespace melvanto

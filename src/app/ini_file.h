@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,7 +30,17 @@ class TIniFile {
   bool SaveAtomically(const std::string& path) const;
 
  private:
+  // The line of the first entry of key in any section of that name.
+  std::optional<std::size_t> FindKey(std::string_view section, std::string_view key) const;
+
   std::vector<std::string> Lines_;
 };
+
+// The whole of a regular file; false (and contents empty) when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& contents);
+// Replaces path (or, for a symbolic link, its target) with contents through a temporary file
+// in the same folder, keeping the old file's permission bits. False, and path untouched, on
+// any failure.
+bool WriteFileAtomically(const std::string& path, std::string_view contents);
 
 }  // namespace melvanto

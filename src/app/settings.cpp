@@ -1,1 +1,216 @@
+// Where options.ini lives, and moving OptionsSetting to and from it.
 #include "settings.h"
+
+#include <pwd.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#include <vector>
+
+#include "ini_file.h"
+
+namespace melvanto {
+
+namespace {
+
+std::mutex ProgramFolderLock;
+std::string ProgramFolderOverride;  // empty: the running executable's folder
+
+std::string WithSlash(std::string folder) {
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder;
+}
+
+std::string WithoutSlash(std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+std::string EnvOrEmpty(const char* name) {
+  const char* value = ::getenv(name);
+  return value ? std::string(value) : std::string();
+}
+
+// $HOME, else the passwd entry's home (a service started without HOME still has one).
+std::string HomeFolder() {
+  std::string home = EnvOrEmpty("HOME");
+  if (!home.empty()) return WithoutSlash(home);
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(static_cast<std::size_t>(size > 0 ? size : 16384));
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
+    return WithoutSlash(found->pw_dir);
+  return {};
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+// Creates folder and every missing parent; true when it is a folder afterwards.
+bool CreateFolders(const std::string& folder, mode_t mode) {
+  const std::string path = WithoutSlash(folder);
+  if (path.empty()) return false;
+  for (std::size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
+    const std::string part = path.substr(0, at);
+    if (::mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return false;
+    if (at == std::string::npos) break;
+  }
+  return IsFolder(path);
+}
+
+// XDG_MUSIC_DIR from user-dirs.dirs ("$HOME/Music" or an absolute path), else ~/Music.
+std::string MusicFolder() {
+  const std::string home = HomeFolder();
+  std::string text;
+  if (ReadWholeFile(SettingsFolder() + "user-dirs.dirs", text)) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+      auto eol = text.find('\n', start);
+      if (eol == std::string::npos) eol = text.size();
+      std::string_view line(text.data() + start, eol - start);
+      start = eol + 1;
+      while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+      constexpr std::string_view kKey = "XDG_MUSIC_DIR=";
+      if (line.substr(0, kKey.size()) != kKey) continue;
+      std::string value(line.substr(kKey.size()));
+      while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r'))
+        value.pop_back();
+      if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        value = value.substr(1, value.size() - 2);
+      if (value.rfind("$HOME", 0) == 0) value = home + value.substr(5);
+      value = WithoutSlash(value);
+      // A music folder set to home itself means "none" to the XDG tools.
+      if (!value.empty() && value.front() == '/' && value != home) return value;
+    }
+  }
+  return home + "/Music";
+}
+
+// Every key in the order of the file, both ways: saving writes the field, loading reads it
+// with the default for a missing key.
+void Transfer(TIniFile& ini, bool saving) {
+  TOptionsSetting& s = OptionsSetting;
+  const TOptionsSetting defaults;
+  auto text = [&](const char* section, const char* key, std::string& field, const std::string& fallback) {
+    if (saving)
+      ini.WriteString(section, key, field);
+    else
+      field = ini.ReadString(section, key, fallback);
+  };
+  auto integer = [&](const char* section, const char* key, std::int32_t& field, std::int32_t fallback) {
+    if (saving)
+      ini.WriteInteger(section, key, field);
+    else
+      field = ini.ReadInteger(section, key, fallback);
+  };
+  auto boolean = [&](const char* section, const char* key, bool& field, bool fallback) {
+    if (saving)
+      ini.WriteBool(section, key, field);
+    else
+      field = ini.ReadBool(section, key, fallback);
+  };
+
+  TCommonOptions& c = s.CommonOptions;
+  text("CommonOptions", "OutputFolder", c.OutputFolder, saving ? std::string() : DefaultOutputFolder());
+  integer("CommonOptions", "OutputFormat", c.OutputFormat, defaults.CommonOptions.OutputFormat);
+  boolean("CommonOptions", "SameAsInputFolder", c.SameAsInputFolder,
+          defaults.CommonOptions.SameAsInputFolder);
+  boolean("CommonOptions", "IsShowTagEditor", c.IsShowTagEditor, defaults.CommonOptions.IsShowTagEditor);
+  boolean("CommonOptions", "IsSameTag", c.IsSameTag, defaults.CommonOptions.IsSameTag);
+  boolean("Mp3Options", "IsSelectVBR", s.IsSelectVBR, defaults.IsSelectVBR);
+  boolean("Mp3Options", "IsVBRHead", s.IsVBRHead, defaults.IsVBRHead);
+  integer("Mp3Options", "BitRate", s.BitRate, defaults.BitRate);
+  integer("Mp3Options", "MaxBitRate", s.MaxBitRate, defaults.MaxBitRate);
+  integer("Mp3Options", "VBRQuality", s.VBRQuality, defaults.VBRQuality);
+  integer("Mp3Options", "StereoMode", s.StereoMode, defaults.StereoMode);
+  integer("Mp3Options", "CPU", s.CPU, defaults.CPU);
+  integer("Mp3Options", "ConstantBitRate", s.ConstantBitRate, defaults.ConstantBitRate);
+  integer("WMAOptions", "CodecIndex", s.CodecIndex, defaults.CodecIndex);
+  integer("WMAOptions", "FormatIndex", s.FormatIndex, defaults.FormatIndex);
+  boolean("WMAOptions", "VBR", s.VBR, defaults.VBR);
+}
+
+}  // namespace
+
+std::string SettingsFolder() {
+  const std::string config = EnvOrEmpty("XDG_CONFIG_HOME");
+  // The XDG rules ignore a relative value.
+  if (!config.empty() && config.front() == '/') return WithSlash(config);
+  const std::string home = HomeFolder();
+  if (home.empty()) return {};
+  return WithSlash(home + "/.config");
+}
+
+std::string ProgramFolder() {
+  {
+    std::lock_guard<std::mutex> lock(ProgramFolderLock);
+    if (!ProgramFolderOverride.empty()) return ProgramFolderOverride;
+  }
+  std::string exe(4096, '\0');
+  const ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size());
+  if (n <= 0 || static_cast<std::size_t>(n) >= exe.size()) return "./";
+  exe.resize(static_cast<std::size_t>(n));
+  return exe.substr(0, exe.find_last_of('/') + 1);
+}
+
+void SetProgramFolderForTesting(const std::string& folder) {
+  std::lock_guard<std::mutex> lock(ProgramFolderLock);
+  ProgramFolderOverride = WithSlash(folder);
+}
+
+std::string DefaultOutputFolder() {
+  const std::string program = ProgramFolder();
+  // A build tree is writable and keeps its output beside the program; an installed
+  // program's folder is not, so the output goes with the user's music.
+  if (::access(program.c_str(), W_OK) == 0) return program + "Output";
+  return MusicFolder() + "/Melvanto";
+}
+
+std::string SettingsFilePath() {
+  const std::string settings = SettingsFolder();
+  std::string folder = settings.empty() ? std::string() : settings + "Quorvane/Melvanto/";
+  const std::string program = ProgramFolder();
+  if (folder.empty() || !CreateFolders(folder, 0700)) folder = program;
+  const std::string file = folder + "options.ini";
+  if (!Exists(file)) {
+    for (const std::string& seed : {program + "options.ini", program + "../share/melvanto/options.ini"}) {
+      std::string contents;
+      if (!ReadWholeFile(seed, contents)) continue;
+      // A failed copy leaves no file, and the defaults apply.
+      WriteFileAtomically(file, contents);
+      break;
+    }
+  }
+  return file;
+}
+
+void LoadSettings() {
+  TIniFile ini;
+  ini.Load(SettingsFilePath());  // an unreadable file reads as empty: every key its default
+  Transfer(ini, false);
+  // A new user's first batch must not fail on a folder that nobody made yet.
+  const std::string& output = OptionsSetting.CommonOptions.OutputFolder;
+  if (WithoutSlash(output) == DefaultOutputFolder() && !Exists(output)) CreateFolders(output, 0777);
+}
+
+bool SaveSettings() {
+  const std::string path = SettingsFilePath();
+  TIniFile ini;
+  // Written over what is there, so keys, sections and comments of others survive.
+  ini.Load(path);
+  Transfer(ini, true);
+  return ini.SaveAtomically(path);
+}
+
+}  // namespace melvanto

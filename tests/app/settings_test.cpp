@@ -1,1 +1,497 @@
+// Settings: where options.ini lives, what a first start, a seed and a hand-edited file give,
+// saving without loss, and the settings turned into output properties.
+
+#include "settings.h"
+
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "file_size_limit.h"
+#include "id3.h"
+#include "ini_file.h"
+#include "temp_dir.h"
+
+namespace melvanto::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+void WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream f(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+// An INI reader of the test's own, so the written file is not judged by the code that wrote
+// it: sections in order, each with its "key=value" lines in order.
+using ParsedIni = std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>;
+ParsedIni ParseIni(const std::string& text) {
+  ParsedIni sections;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (line.front() == '[' && line.back() == ']') {
+      sections.push_back({line.substr(1, line.size() - 2), {}});
+    } else if (const auto eq = line.find('='); eq != std::string::npos && !sections.empty()) {
+      sections.back().second.push_back({line.substr(0, eq), line.substr(eq + 1)});
+    }
+  }
+  return sections;
+}
+
+class ScopedEnv {
+ public:
+  explicit ScopedEnv(const char* name) : name_(name) {
+    if (const char* v = ::getenv(name)) old_ = v;
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  ~ScopedEnv() {
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+  void Set(const std::string& value) { ::setenv(name_, value.c_str(), 1); }
+  void Unset() { ::unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// Each test gets its own home, configuration folder and program folder, and leaves the
+// process-wide records as it found them.
+class Settings : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_.Set(root_.String() + "/home");
+    config_.Set(root_.String() + "/config");
+    fs::create_directories(root_ / "home");
+    fs::create_directories(root_ / "program");
+    SetProgramFolderForTesting(Program().string());
+    OptionsSetting = TOptionsSetting();
+    TagInfo.Clear();
+  }
+  void TearDown() override {
+    SetProgramFolderForTesting("");
+    OptionsSetting = TOptionsSetting();
+    TagInfo.Clear();
+  }
+
+  fs::path Program() const { return root_ / "program"; }
+  fs::path UserFolder() const { return root_ / "config" / "Quorvane" / "Melvanto"; }
+  fs::path UserFile() const { return UserFolder() / "options.ini"; }
+
+  TempDir root_;
+  ScopedEnv home_{"HOME"};
+  ScopedEnv config_{"XDG_CONFIG_HOME"};
+};
+
+const ParsedIni kDefaultFile = {
+    {"CommonOptions",
+     {{"OutputFolder", ""},  // filled in by the test
+      {"OutputFormat", "0"},
+      {"SameAsInputFolder", "0"},
+      {"IsShowTagEditor", "1"},
+      {"IsSameTag", "0"}}},
+    {"Mp3Options",
+     {{"IsSelectVBR", "0"},
+      {"IsVBRHead", "0"},
+      {"BitRate", "128"},
+      {"MaxBitRate", "320"},
+      {"VBRQuality", "4"},
+      {"StereoMode", "1"},
+      {"CPU", "3"},
+      {"ConstantBitRate", "5"}}},
+    {"WMAOptions", {{"CodecIndex", "-1"}, {"FormatIndex", "-1"}, {"VBR", "0"}}},
+};
+
+TEST_F(Settings, FirstStartCreatesTheFolderAndSavesEveryDefault) {
+  EXPECT_EQ(SettingsFilePath(), UserFile().string());
+  EXPECT_TRUE(fs::is_directory(UserFolder()));
+  EXPECT_FALSE(fs::exists(UserFile())) << "finding the place writes nothing";
+
+  OptionsSetting.BitRate = 999;  // whatever was in memory, a load replaces it
+  LoadSettings();
+  const std::string output = (Program() / "Output").string();
+  EXPECT_EQ(DefaultOutputFolder(), output);
+  TOptionsSetting expected;
+  expected.CommonOptions.OutputFolder = output;
+  const TOptionsSetting& s = OptionsSetting;
+  EXPECT_EQ(s.CommonOptions.OutputFolder, output);
+  EXPECT_EQ(s.BitRate, expected.BitRate);
+  EXPECT_EQ(s.CodecIndex, -1);
+  EXPECT_TRUE(s.CommonOptions.IsShowTagEditor);
+  EXPECT_TRUE(fs::is_directory(output)) << "the first batch needs its output folder";
+
+  ASSERT_TRUE(SaveSettings());
+  ParsedIni want = kDefaultFile;
+  want[0].second[0].second = output;
+  EXPECT_EQ(ParseIni(ReadText(UserFile())), want);
+}
+
+TEST_F(Settings, SettingsFolderFollowsTheXdgRules) {
+  EXPECT_EQ(SettingsFolder(), root_.String() + "/config/");
+  config_.Set(root_.String() + "/config///");
+  EXPECT_EQ(SettingsFolder().back(), '/');
+  config_.Set("relative/config");  // ignored, as the XDG rules say
+  EXPECT_EQ(SettingsFolder(), root_.String() + "/home/.config/");
+  config_.Unset();
+  EXPECT_EQ(SettingsFolder(), root_.String() + "/home/.config/");
+  home_.Unset();
+  const std::string fromPasswd = SettingsFolder();
+  EXPECT_EQ(fromPasswd.front(), '/');
+  EXPECT_NE(fromPasswd.find("/.config/"), std::string::npos) << fromPasswd;
+
+  // The real program folder is the test program's own.
+  SetProgramFolderForTesting("");
+  EXPECT_TRUE(fs::is_regular_file(ProgramFolder() + "app_tests")) << ProgramFolder();
+}
+
+TEST_F(Settings, SeedBesideTheProgramIsCopiedOnceThenUsed) {
+  WriteText(Program() / "options.ini", "; shipped\n[Mp3Options]\nBitRate=192\n[Extra]\nKept=yes\n");
+  LoadSettings();
+  EXPECT_EQ(OptionsSetting.BitRate, 192);
+  EXPECT_EQ(OptionsSetting.MaxBitRate, 320) << "keys the seed lacks keep their defaults";
+  EXPECT_EQ(ReadText(UserFile()), ReadText(Program() / "options.ini")) << "copied byte for byte";
+
+  // Later changes to the seed are not picked up: the user's own file now rules.
+  WriteText(Program() / "options.ini", "[Mp3Options]\nBitRate=64\n");
+  LoadSettings();
+  EXPECT_EQ(OptionsSetting.BitRate, 192);
+  OptionsSetting.BitRate = 256;
+  ASSERT_TRUE(SaveSettings());
+  LoadSettings();
+  EXPECT_EQ(OptionsSetting.BitRate, 256);
+  const std::string saved = ReadText(UserFile());
+  EXPECT_NE(saved.find("; shipped"), std::string::npos);
+  EXPECT_NE(saved.find("Kept=yes"), std::string::npos);
+  EXPECT_EQ(ReadText(Program() / "options.ini"), "[Mp3Options]\nBitRate=64\n") << "the seed is never written";
+}
+
+TEST_F(Settings, SeedOfAnInstalledProgramComesFromItsShareFolder) {
+  const fs::path prefix = root_ / "usr";
+  fs::create_directories(prefix / "bin");
+  fs::create_directories(prefix / "share" / "melvanto");
+  SetProgramFolderForTesting((prefix / "bin").string());
+  WriteText(prefix / "share" / "melvanto" / "options.ini", "[WMAOptions]\nCodecIndex=1\n");
+  LoadSettings();
+  EXPECT_EQ(OptionsSetting.CodecIndex, 1);
+  EXPECT_EQ(ReadText(UserFile()), "[WMAOptions]\nCodecIndex=1\n");
+
+  // One beside the program wins over the shared one.
+  fs::remove(UserFile());
+  WriteText(prefix / "bin" / "options.ini", "[WMAOptions]\nCodecIndex=0\n");
+  LoadSettings();
+  EXPECT_EQ(OptionsSetting.CodecIndex, 0);
+}
+
+TEST_F(Settings, EveryValueReadsBackAsSaved) {
+  TOptionsSetting& s = OptionsSetting;
+  s.CommonOptions.OutputFolder = root_.String() + "/ Müsik mit Leerzeichen/Ausgabe ♪ ";
+  s.CommonOptions.OutputFormat = 7;
+  s.CommonOptions.SameAsInputFolder = true;
+  s.CommonOptions.IsShowTagEditor = false;
+  s.CommonOptions.IsSameTag = true;
+  s.IsSelectVBR = true;
+  s.IsVBRHead = true;
+  s.BitRate = 144;
+  s.MaxBitRate = 999;  // no range check either way
+  s.VBRQuality = 12;
+  s.StereoMode = 3;
+  s.CPU = -4;
+  s.ConstantBitRate = 0;
+  s.CodecIndex = -7;
+  s.FormatIndex = 2147483647;
+  s.VBR = true;
+  const TOptionsSetting saved = s;
+  ASSERT_TRUE(SaveSettings());
+
+  s = TOptionsSetting();
+  LoadSettings();
+  EXPECT_EQ(s.CommonOptions.OutputFolder, saved.CommonOptions.OutputFolder);
+  EXPECT_FALSE(fs::exists(saved.CommonOptions.OutputFolder)) << "only the default folder is made";
+  EXPECT_EQ(s.CommonOptions.OutputFormat, 7);
+  EXPECT_TRUE(s.CommonOptions.SameAsInputFolder);
+  EXPECT_FALSE(s.CommonOptions.IsShowTagEditor);
+  EXPECT_TRUE(s.CommonOptions.IsSameTag);
+  EXPECT_TRUE(s.IsSelectVBR);
+  EXPECT_TRUE(s.IsVBRHead);
+  EXPECT_EQ(s.BitRate, 144);
+  EXPECT_EQ(s.MaxBitRate, 999);
+  EXPECT_EQ(s.VBRQuality, 12);
+  EXPECT_EQ(s.StereoMode, 3);
+  EXPECT_EQ(s.CPU, -4);
+  EXPECT_EQ(s.ConstantBitRate, 0);
+  EXPECT_EQ(s.CodecIndex, -7);
+  EXPECT_EQ(s.FormatIndex, 2147483647);
+  EXPECT_TRUE(s.VBR);
+
+  // Booleans as 1/0 and integers in decimal, whatever was read before.
+  const ParsedIni file = ParseIni(ReadText(UserFile()));
+  ASSERT_EQ(file.size(), 3u);
+  EXPECT_EQ(file[0].second[2], (std::pair<std::string, std::string>{"SameAsInputFolder", "1"}));
+  EXPECT_EQ(file[2].second[0], (std::pair<std::string, std::string>{"CodecIndex", "-7"}));
+}
+
+TEST_F(Settings, HandEditedValuesThatAreNoNumbersGiveDefaults) {
+  fs::create_directories(UserFolder());
+  WriteText(UserFile(),
+            "[commonoptions]\n"
+            "OutputFolder=\n"
+            "OutputFormat=abc\n"
+            "IsShowTagEditor=\n"
+            "IsSameTag=2\n"
+            "SameAsInputFolder=-1\n"
+            "[Mp3Options]\n"
+            "BitRate=12abc\n"
+            "MaxBitRate= 160 \n"
+            "CPU=99999999999\n"
+            "StereoMode=+2\n"
+            "IsSelectVBR=true\n"
+            "[WMAOptions]\n"
+            "VBR=0x1\n");
+  LoadSettings();
+  const TOptionsSetting& s = OptionsSetting;
+  EXPECT_EQ(s.CommonOptions.OutputFolder, "") << "a present key is taken as read";
+  EXPECT_EQ(s.CommonOptions.OutputFormat, 0);
+  EXPECT_TRUE(s.CommonOptions.IsShowTagEditor) << "empty: the default";
+  EXPECT_TRUE(s.CommonOptions.IsSameTag) << "non-zero is true";
+  EXPECT_TRUE(s.CommonOptions.SameAsInputFolder);
+  EXPECT_EQ(s.BitRate, 128);
+  EXPECT_EQ(s.MaxBitRate, 160);
+  EXPECT_EQ(s.CPU, 3);
+  EXPECT_EQ(s.StereoMode, 2);
+  EXPECT_FALSE(s.IsSelectVBR);
+  EXPECT_FALSE(s.VBR);
+  EXPECT_EQ(s.VBRQuality, 4) << "missing";
+  EXPECT_FALSE(fs::exists(Program() / "Output")) << "not the folder in use";
+}
+
+TEST_F(Settings, UnreadableFileGivesEveryDefault) {
+  fs::create_directories(UserFile());  // a folder where the file should be
+  OptionsSetting.CPU = 0;
+  OptionsSetting.CommonOptions.IsShowTagEditor = false;
+  LoadSettings();
+  EXPECT_EQ(OptionsSetting.CPU, 3);
+  EXPECT_TRUE(OptionsSetting.CommonOptions.IsShowTagEditor);
+  EXPECT_EQ(OptionsSetting.CommonOptions.OutputFolder, (Program() / "Output").string());
+}
+
+TEST_F(Settings, UncreatableSettingsFolderFallsBackToTheProgramFolder) {
+  WriteText(root_ / "plain-file", "");
+  config_.Set((root_ / "plain-file" / "config").string());
+  EXPECT_EQ(SettingsFilePath(), (Program() / "options.ini").string());
+  OptionsSetting.CPU = 1;
+  ASSERT_TRUE(SaveSettings());
+  OptionsSetting = TOptionsSetting();
+  LoadSettings();
+  EXPECT_EQ(OptionsSetting.CPU, 1);
+  EXPECT_EQ(ParseIni(ReadText(Program() / "options.ini")).size(), 3u);
+
+  // With the folder there again, the program's file seeds the per-user one.
+  config_.Set((root_ / "config").string());
+  LoadSettings();
+  EXPECT_EQ(OptionsSetting.CPU, 1);
+  EXPECT_TRUE(fs::is_regular_file(UserFile()));
+}
+
+TEST_F(Settings, SaveKeepsForeignKeysAndComments) {
+  fs::create_directories(UserFolder());
+  WriteText(UserFile(),
+            "# written by hand\n"
+            "[Mp3Options]\n"
+            "; the encoder's speed\n"
+            "CPU=2\n"
+            "Future=keep\n"
+            "\n"
+            "[Window]\n"
+            "Left=10\n");
+  LoadSettings();
+  OptionsSetting.CPU = 0;
+  ASSERT_TRUE(SaveSettings());
+  const std::string text = ReadText(UserFile());
+  EXPECT_EQ(text.rfind("# written by hand\n[Mp3Options]\n; the encoder's speed\nCPU=0\nFuture=keep\n", 0), 0u)
+      << text;
+  const ParsedIni file = ParseIni(text);
+  ASSERT_EQ(file.size(), 4u);
+  EXPECT_EQ(file[1].first, "Window");
+  EXPECT_EQ(file[1].second, (std::vector<std::pair<std::string, std::string>>{{"Left", "10"}}));
+  std::size_t keys = 0;
+  for (const auto& [name, entries] : file) keys += entries.size();
+  EXPECT_EQ(keys, 16u + 2u);
+}
+
+TEST_F(Settings, FailedSaveReturnsFalseAndKeepsTheOldFile) {
+  ASSERT_TRUE(SaveSettings());
+  const std::string before = ReadText(UserFile());
+  OptionsSetting.CPU = 0;
+  {
+    const FileSizeLimit limit(50);  // the new file cannot be written whole
+    EXPECT_FALSE(SaveSettings());
+  }
+  EXPECT_EQ(ReadText(UserFile()), before);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(UserFolder()))
+    names.push_back(entry.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"options.ini"}) << "no temporary file left";
+
+  fs::remove(UserFile());
+  fs::create_directory(UserFile());
+  EXPECT_FALSE(SaveSettings()) << "a folder in the file's place";
+  EXPECT_TRUE(fs::is_directory(UserFile()));
+}
+
+TEST_F(Settings, DefaultOutputFolderOfAnInstalledProgramIsInTheMusicFolder) {
+  // A program folder the user cannot write to (here: one that does not exist).
+  SetProgramFolderForTesting((root_ / "read-only").string());
+  EXPECT_EQ(DefaultOutputFolder(), root_.String() + "/home/Music/Melvanto");
+
+  fs::create_directories(root_ / "config");
+  WriteText(root_ / "config" / "user-dirs.dirs",
+            "# written by xdg-user-dirs-update\n"
+            "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+            "XDG_MUSIC_DIR=\"$HOME/Klänge/\"\n");
+  EXPECT_EQ(DefaultOutputFolder(), root_.String() + "/home/Klänge/Melvanto");
+  WriteText(root_ / "config" / "user-dirs.dirs", "XDG_MUSIC_DIR=\"/srv/music\"\n");
+  EXPECT_EQ(DefaultOutputFolder(), "/srv/music/Melvanto");
+  WriteText(root_ / "config" / "user-dirs.dirs", "XDG_MUSIC_DIR=\"$HOME/\"\n");
+  EXPECT_EQ(DefaultOutputFolder(), root_.String() + "/home/Music/Melvanto") << "home itself means none";
+
+  // The default is made at load, with its parents, so the first batch does not fail on it.
+  fs::remove(root_ / "config" / "user-dirs.dirs");
+  LoadSettings();
+  EXPECT_EQ(OptionsSetting.CommonOptions.OutputFolder, root_.String() + "/home/Music/Melvanto");
+  EXPECT_TRUE(fs::is_directory(root_ / "home" / "Music" / "Melvanto"));
+}
+
+TEST_F(Settings, Mp3OutputTakesTheSettings) {
+  TOptionsSetting& s = OptionsSetting;
+  TMP3Out out;
+  s.CPU = 3;
+  ApplyMP3Settings(out);
+  EXPECT_EQ(out.Delay(), 1u) << "below the worker's pause threshold";
+  EXPECT_FALSE(out.EnableVBR());
+  EXPECT_EQ(out.Mode(), TMP3Mode::mmJointStereo);
+  EXPECT_EQ(out.BitRate(), TMP3BitRate::mbr128) << "constant index 5";
+  EXPECT_EQ(out.MaximumBitrate(), TMP3BitRate::mbr320);
+  EXPECT_EQ(out.VBRQuality(), TMP3Quality::mp3ql4);
+
+  s.CPU = 0;
+  s.ConstantBitRate = 8;
+  s.StereoMode = 3;
+  s.MaxBitRate = 144;  // not offered by the dialog, still in the table
+  s.VBRQuality = 9;
+  ApplyMP3Settings(out);
+  EXPECT_EQ(out.Delay(), 16u);
+  EXPECT_EQ(out.BitRate(), TMP3BitRate::mbr320);
+  EXPECT_EQ(out.Mode(), TMP3Mode::mmMono);
+  EXPECT_EQ(out.MaximumBitrate(), TMP3BitRate::mbr144);
+  EXPECT_EQ(out.VBRQuality(), TMP3Quality::mp3ql9);
+
+  // Out-of-range values leave the properties as they were.
+  s.ConstantBitRate = 9;
+  s.VBRQuality = 10;
+  s.MaxBitRate = 999;
+  ApplyMP3Settings(out);
+  EXPECT_EQ(out.BitRate(), TMP3BitRate::mbr320);
+  EXPECT_EQ(out.VBRQuality(), TMP3Quality::mp3ql9);
+  EXPECT_EQ(out.MaximumBitrate(), TMP3BitRate::mbrAuto) << "an unknown rate is automatic";
+  s.ConstantBitRate = -1;
+  s.VBRQuality = -1;
+  ApplyMP3Settings(out);
+  EXPECT_EQ(out.BitRate(), TMP3BitRate::mbr320);
+  EXPECT_EQ(out.VBRQuality(), TMP3Quality::mp3ql9);
+
+  // With VBR the minimum comes from BitRate through the table, not from the index.
+  s.IsSelectVBR = true;
+  s.ConstantBitRate = 0;
+  s.BitRate = 40;
+  ApplyMP3Settings(out);
+  EXPECT_TRUE(out.EnableVBR());
+  EXPECT_EQ(out.BitRate(), TMP3BitRate::mbr40);
+  s.BitRate = 100;
+  ApplyMP3Settings(out);
+  EXPECT_EQ(out.BitRate(), TMP3BitRate::mbrAuto);
+
+  EXPECT_EQ(MP3BitRateFromKbps(32), TMP3BitRate::mbr32);
+  EXPECT_EQ(MP3BitRateFromKbps(224), TMP3BitRate::mbr224);
+  EXPECT_EQ(MP3BitRateFromKbps(0), TMP3BitRate::mbrAuto);
+  EXPECT_EQ(MP3BitRateFromKbps(-128), TMP3BitRate::mbrAuto);
+}
+
+TEST_F(Settings, WmaOutputTakesTheSettingsAndTheBatchTags) {
+  TOptionsSetting& s = OptionsSetting;
+  s.VBR = true;
+  s.CodecIndex = 1;
+  s.FormatIndex = 3;
+  TWMAOut out;
+  out.SetFileName("/music/out/Track Name.v2.wma");
+  TagInfo.Title = u"Batch title";
+  TagInfo.Artist = u"Künstler";
+  TagInfo.Year = u"1999";
+  TagInfo.Genre = GenreIndex(u"acid jazz");
+  TagInfo.Track = u"4";
+
+  ApplyWMASettings(out);
+  EXPECT_TRUE(out.VBR());
+  EXPECT_EQ(out.CodecIndex(), 1);
+  EXPECT_EQ(out.FormatIndex(), 3);
+  TId3v2Tags& tags = *out.Id3v2Tags();
+  EXPECT_EQ(tags.Title(), u"Batch title");
+  EXPECT_EQ(tags.Artist(), u"Künstler");
+  EXPECT_EQ(tags.Year(), "1999");
+  EXPECT_EQ(tags.Genre(), u"Acid Jazz");
+  EXPECT_EQ(tags.Track(), "4");
+
+  // Empty batch values leave what the container holds; genre 0 (the empty entry) sets none.
+  tags.Clear();
+  tags.SetAlbum(u"From the source");
+  tags.SetGenre(u"Blues");
+  TagInfo.Clear();
+  TagInfo.Genre = 0;
+  ApplyWMASettings(out);
+  EXPECT_EQ(tags.Title(), u"Track Name.v2") << "the output's name without folder and extension";
+  EXPECT_EQ(tags.Album(), u"From the source");
+  EXPECT_EQ(tags.Genre(), u"Blues");
+
+  // With the tag editor off only the title default reaches the output.
+  tags.Clear();
+  s.CommonOptions.IsShowTagEditor = false;
+  s.CommonOptions.IsSameTag = true;
+  TagInfo.Title = u"Not used";
+  TagInfo.Artist = u"Not used";
+  ApplyWMASettings(out);
+  EXPECT_EQ(tags.Title(), u"Track Name.v2");
+  EXPECT_EQ(tags.Artist(), u"");
+}
+
+TEST(SettingsGenre, IndexIgnoresCase) {
+  EXPECT_EQ(GenreIndex(u""), 0);
+  EXPECT_EQ(GenreIndex(u"A Capella"), 1);
+  EXPECT_EQ(GenreIndex(u"bRITpOP"), GenreIndex(u"BritPop"));
+  EXPECT_EQ(kDisplayGenres[static_cast<std::size_t>(GenreIndex(u"drum & base"))], "Drum & Base");
+  EXPECT_EQ(GenreIndex(u"Polka Metal"), -1);
+  EXPECT_EQ(GenreIndex(u"Britpop "), -1) << "no trimming";
+  EXPECT_EQ(GenreIndex(u"Bl\u00FCes"), -1);
+}
+
+}  // namespace
+}  // namespace melvanto::testing
