@@ -241,5 +241,200 @@ TEST_F(CliTest, InfoOnMp3AndWmaShowsTheirTags_JsonParses_BadFilesFailAtTheEnd) {
   EXPECT_NE(wav_json.find("\"frames\": 44100, \"duration\": 1.000"), std::string::npos) << wav_json;
 }
 
+// --- convert -----------------------------------------------------------------------------
+
+TEST_F(CliTest, ConvertsEveryFile_ACorruptOneFailsWithItsMessageAndTheRestGoOn) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  const std::vector<std::string> good = {Wav("a.wav", 1, 0), Wav("c.wav", 1, 1)};
+  const CliRun fine = Cli("convert wav-mp3 -j 2 -o " + Quote(Out()) + Joined(good));
+  EXPECT_EQ(fine.Status, 0) << fine.Err;
+  EXPECT_NE(fine.Out.find("converted 2, skipped 0, failed 0\n"), std::string::npos) << fine.Out;
+  EXPECT_EQ(fine.Err, "");
+  for (const char* name : {"a.mp3", "c.mp3"}) {
+    const std::string probe = Probe(Out(name), "stream=codec_name,channels:format=duration");
+    EXPECT_NE(probe.find("codec_name=mp3"), std::string::npos) << name << ": " << probe;
+    EXPECT_NEAR(Field(probe, "duration"), 1.0, 0.06) << name;
+  }
+
+  fs::remove_all(Out());
+  fs::create_directory(Out());
+  std::ofstream(In("b.wav"), std::ios::binary) << "RIFF garbage, not a WAVE file at all" << std::string(4000, '\x11');
+  const CliRun mixed = Cli("convert wav-mp3 -j 2 -o " + Quote(Out()) + Joined({good[0], In("b.wav"), good[1]}));
+  EXPECT_EQ(mixed.Status, 1);
+  EXPECT_NE(mixed.Out.find("converted 2, skipped 0, failed 1\n"), std::string::npos) << mixed.Out;
+  EXPECT_NE(mixed.Err.find("failed: " + In("b.wav") + ": "), std::string::npos) << mixed.Err;
+  EXPECT_NE(mixed.Err.find("not a valid WAV"), std::string::npos) << mixed.Err;
+  EXPECT_TRUE(fs::exists(Out("a.mp3")));
+  EXPECT_TRUE(fs::exists(Out("c.mp3")));
+  EXPECT_FALSE(fs::exists(Out("b.mp3"))) << "a failed file leaves no output behind";
+
+  const CliRun missing = Cli("convert wav-mp3 -j 1 -q --overwrite -o " + Quote(Out()) + Joined({In("nope.wav")}));
+  EXPECT_EQ(missing.Status, 1);
+  EXPECT_EQ(missing.Out, "") << "quiet: no summary";
+  EXPECT_NE(missing.Err.find("failed: " + In("nope.wav") + ": "), std::string::npos) << missing.Err;
+}
+
+TEST_F(CliTest, TwoJobsWriteTheSameBytesAsOne) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  std::vector<std::string> inputs;
+  for (int i = 0; i < 4; ++i) inputs.push_back(Wav("in" + std::to_string(i) + ".wav", 1.5, i));
+  for (const char* direction : {"wav-mp3", "wav-wma"}) {
+    const std::string ext = std::string(direction) == "wav-mp3" ? ".mp3" : ".wma";
+    fs::create_directories(Out("one"));
+    fs::create_directories(Out("two"));
+    ASSERT_EQ(Cli(std::string("convert ") + direction + " -j 1 -o " + Quote(Out("one")) + Joined(inputs)).Status, 0);
+    const CliRun two = Cli(std::string("convert ") + direction + " -j 2 -o " + Quote(Out("two")) + Joined(inputs));
+    ASSERT_EQ(two.Status, 0) << two.Err;
+    EXPECT_NE(two.Out.find("converted 4, skipped 0, failed 0"), std::string::npos);
+    for (int i = 0; i < 4; ++i) {
+      const std::string name = "in" + std::to_string(i) + ext;
+      EXPECT_TRUE(Shell("cmp -s " + Quote(Out("one/" + name)) + " " + Quote(Out("two/" + name)))) << name;
+      EXPECT_GT(fs::file_size(Out("one/" + name)), 10000u) << name;
+    }
+    // Different inputs give different outputs: the comparison above could fail.
+    EXPECT_FALSE(Shell("cmp -s " + Quote(Out("one/in0" + ext)) + " " + Quote(Out("one/in1" + ext))));
+  }
+}
+
+TEST_F(CliTest, OverwritePolicies) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  const std::string wav = Wav("song.wav");
+  const std::string kept = "an older file the user wants to keep";
+  std::ofstream(Out("song.mp3"), std::ios::binary) << kept;
+
+  for (const char* policy : {"--no-overwrite", ""}) {  // "": not a terminal, so no one to ask
+    const CliRun run = Cli(std::string("convert wav-mp3 -j 1 ") + policy + " -o " + Quote(Out()) + " " + Quote(wav));
+    EXPECT_EQ(run.Status, 0) << policy;
+    EXPECT_NE(run.Out.find("skipped: " + wav + ": "), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("converted 0, skipped 1, failed 0"), std::string::npos) << run.Out;
+    EXPECT_EQ(ReadText(Out("song.mp3")), kept) << policy;
+  }
+
+  const CliRun replace = Cli("convert wav-mp3 -j 1 --overwrite -o " + Quote(Out()) + " " + Quote(wav));
+  EXPECT_EQ(replace.Status, 0);
+  EXPECT_NE(replace.Out.find("converted 1, skipped 0, failed 0"), std::string::npos);
+  EXPECT_NE(Probe(Out("song.mp3"), "stream=codec_name").find("codec_name=mp3"), std::string::npos);
+}
+
+TEST_F(CliTest, TheOutputIsNeverTheInput_AMissingOutputFolderStopsEverything) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  const std::string wav = Wav("same.wav");
+  const std::string before = ReadText(wav);
+  const CliRun same = Cli("convert wav-wav -j 1 --overwrite --same-folder " + Quote(wav));
+  EXPECT_EQ(same.Status, 1);
+  EXPECT_NE(same.Err.find("failed: " + wav + ": "), std::string::npos) << same.Err;
+  EXPECT_EQ(ReadText(wav), before);
+
+  const std::string nowhere = (dir_ / "no" / "such").string();
+  const CliRun missing = Cli("convert wav-mp3 -j 1 -o " + Quote(nowhere) + " " + Quote(wav));
+  EXPECT_EQ(missing.Status, 1);
+  EXPECT_EQ(missing.Err, "melvanto-cli: the output folder does not exist: " + nowhere + "\n");
+  EXPECT_FALSE(fs::exists(dir_ / "no"));
+  EXPECT_FALSE(fs::exists(In("same.mp3")));
+}
+
+TEST_F(CliTest, TagOptionsReachMp3AndWmaFiles) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  const std::string wav = Wav("take.wav");
+  const std::string tags = " --title 'Zoë sings' --artist Artist --album Album --year 2001 --genre jazz"
+                           " --track 5 --comment 'a comment'";
+  for (const char* direction : {"wav-mp3", "wav-wma"}) {
+    const CliRun run = Cli(std::string("convert ") + direction + " -j 1 -o " + Quote(Out()) + tags + " " + Quote(wav));
+    EXPECT_EQ(run.Status, 0) << run.Err;
+  }
+  for (const char* name : {"take.mp3", "take.wma"}) {
+    const std::string probe = Probe(Out(name), "format_tags");
+    for (const char* value : {"=Zoë sings\n", "=Artist\n", "=Album\n", "=2001\n", "=Jazz\n", "=5\n", "=a comment\n"})
+      EXPECT_NE(probe.find(value), std::string::npos) << name << " lacks " << value << " in\n" << probe;
+  }
+  // For a batch the values are one set for all files, each titled by its own name.
+  const std::vector<std::string> two = {wav, Wav("other.wav", 1, 2)};
+  ASSERT_EQ(Cli("convert wav-wma -j 2 --overwrite -o " + Quote(Out()) + " --artist Both" + Joined(two)).Status, 0);
+  for (const char* stem : {"take", "other"}) {
+    const std::string probe = Probe(Out(std::string(stem) + ".wma"), "format_tags");
+    EXPECT_NE(probe.find("=Both\n"), std::string::npos) << probe;
+    EXPECT_NE(probe.find(std::string("=") + stem + "\n"), std::string::npos) << probe;
+  }
+}
+
+TEST_F(CliTest, WavToWavTypesHeadersAndAppend) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  MELVANTO_REQUIRE_COMMAND("sox");
+  const std::string wav = Wav("tone.wav");
+  const CliRun ima = Cli("convert wav-wav -j 1 --wav-type ima-adpcm --block-size 1024 -o " + Quote(Out()) + " " +
+                         Quote(wav));
+  ASSERT_EQ(ima.Status, 0) << ima.Err;
+  const std::string probe = Probe(Out("tone.wav"), "stream=codec_name");
+  EXPECT_NE(probe.find("codec_name=adpcm_ima_wav"), std::string::npos) << probe;
+  const std::string header = ReadText(Out("tone.wav"));
+  ASSERT_GT(header.size(), 34u);
+  EXPECT_EQ(static_cast<unsigned char>(header[32]) | static_cast<unsigned char>(header[33]) << 8, 1024)
+      << "the fmt chunk's block align";
+  EXPECT_EQ(CaptureText("soxi -e " + Quote(Out("tone.wav"))), "IMA ADPCM\n");
+  EXPECT_NEAR(std::atof(CaptureText("soxi -D " + Quote(Out("tone.wav"))).c_str()), 1.0, 0.03);
+
+  // 24-bit PCM: a plain header, or with --extensible the extensible one.
+  ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 24 -t wavpcm " + Quote(In("wide.wav")) + " synth 0.5 sine 440"));
+  fs::create_directory(Out("ext"));
+  ASSERT_EQ(Cli("convert wav-wav -j 1 -o " + Quote(Out()) + " " + Quote(In("wide.wav"))).Status, 0);
+  ASSERT_EQ(Cli("convert wav-wav -j 1 --extensible -o " + Quote(Out("ext")) + " " + Quote(In("wide.wav"))).Status, 0);
+  EXPECT_NE(Cli("info " + Quote(Out("wide.wav"))).Out.find("encoding:        wtPCM\n"), std::string::npos);
+  EXPECT_NE(Cli("info " + Quote(Out("ext/wide.wav"))).Out.find("encoding:        wtExtPCM\n"), std::string::npos);
+  EXPECT_EQ(CaptureText("soxi -b " + Quote(Out("ext/wide.wav"))), "24\n");
+
+  // Appending twice doubles the frames, with no question about the existing file.
+  fs::create_directory(Out("app"));
+  for (int i = 0; i < 2; ++i) {
+    const CliRun run = Cli("convert wav-wav -j 1 --append -o " + Quote(Out("app")) + " " + Quote(wav));
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(run.Out.find("converted 1"), std::string::npos) << run.Out;
+  }
+  EXPECT_EQ(CaptureText("soxi -s " + Quote(Out("app/tone.wav"))), "88200\n");
+}
+
+TEST_F(CliTest, InterruptStopsTheBatch_TheFileBeingWrittenIsFinishedUpToThatPoint) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  // Long enough that the encoder is still busy when the signal comes, on any machine.
+  const std::string longWav = Ffmpeg("long.wav", "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1200 "
+                                                 "-ac 1 -c:a pcm_s16le");
+  const std::string next = Wav("next.wav");
+  const std::string out = (home_ / "stdout").string(), err = (home_ / "stderr").string();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const std::string command = "exec " + Env() + Quote(MELVANTO_CLI_PATH) + " convert wav-mp3 -j 1 -o " +
+                                Quote(Out()) + Joined({longWav, next}) + " >" + Quote(out) + " 2>" + Quote(err) +
+                                " </dev/null";
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Signal once the encoder has written a good part of the file; the wait is on the file,
+  // never a fixed time.
+  std::error_code ignored;
+  const auto written = [&] {
+    const auto size = fs::file_size(Out("long.mp3"), ignored);
+    return ignored ? 0 : size;
+  };
+  int raw = 0;
+  pid_t ended = 0;
+  while (written() < 200000 && (ended = waitpid(child, &raw, WNOHANG)) == 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a poll of the file, not a timed wait
+  ASSERT_EQ(ended, 0) << "the conversion ended before the signal, status " << raw << ": " << ReadText(err);
+  ASSERT_EQ(kill(child, SIGINT), 0);
+  ASSERT_EQ(waitpid(child, &raw, 0), child);
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 130);
+  const std::string errors = ReadText(err), summary = ReadText(out);
+  EXPECT_NE(errors.find("stopped: " + longWav), std::string::npos) << errors;
+  EXPECT_NE(errors.find("not started: " + next), std::string::npos) << errors;
+  EXPECT_NE(summary.find("converted 0, skipped 0, failed 0, stopped 1, not started 1"), std::string::npos) << summary;
+  EXPECT_FALSE(fs::exists(Out("next.mp3")));
+  // A playable MP3 of what was encoded before the stop.
+  const double seconds = Field(Probe(Out("long.mp3"), "format=duration"), "duration");
+  EXPECT_GT(seconds, 5.0);
+  EXPECT_LT(seconds, 1199.0);
+  EXPECT_GT(DecodeMono16(Out("long.mp3")).size(), 44100u * 5);
+}
+
 }  // namespace
 }  // namespace melvanto::testing
