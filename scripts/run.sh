@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Melvanto and starts it.
+# Installs what is missing, builds Melvanto and runs it: until the windows exist, a real
+# conversion of a generated sample through melvanto-cli.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -7,15 +8,31 @@ bash scripts/deps.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build/release
 
-# The windows do not exist yet: say what this build can run instead of pretending.
+cli=build/release/src/cli/melvanto-cli
+sample=build/sample
+mkdir -p "$sample"
+# Five seconds of a plucked fifth (one note per channel), 44.1 kHz 16-bit stereo.
+sox -n -r 44100 -c 2 -b 16 "$sample/sample.wav" synth 5 pluck C3 pluck G3 fade q 0.05 5 1 norm -3
+
+"$cli" convert wav-mp3 -j 2 --overwrite -o "$sample" --artist "Melvanto" --album "Samples" \
+  --genre Ambient "$sample/sample.wav"
+"$cli" convert wav-wma -j 2 --overwrite -o "$sample" --artist "Melvanto" --album "Samples" \
+  --genre Ambient "$sample/sample.wav"
+"$cli" info "$sample/sample.mp3" "$sample/sample.wma"
+
 cat <<MSG
 
-Built in build/release. Melvanto's windows are not part of this build yet; what exists is the
-audio pipeline engine (src/engine), the WAV format (src/formats/wav), the tags (src/tags), the
-MP3 output (src/formats/mp3) and the WMA and MP3 readers and WMA writer (src/formats/wm). You can run:
-  bash scripts/test.sh                  the whole test suite, with sanitizer builds and fuzzing
-  build/release/bench/engine_bench      the engine's throughput and latency benchmark
-  build/release/bench/wav_vs_peers      WAV decoding and copying against sox and cp
-  build/release/bench/mp3_vs_lame       WAV to MP3 against the lame tool
-  build/release/bench/mp3_to_wav_vs_ffmpeg, wav_to_wma_vs_ffmpeg   against ffmpeg
+Built in build/release. The windows are not part of this build yet; the command-line
+converter is. Above, it turned $sample/sample.wav into $sample/sample.mp3 and
+$sample/sample.wma (with tags) and showed what the readers see in them.
+
+Use it yourself:
+  $cli --help
+  $cli convert wav-mp3 -o ~/Music song.wav        (also wav-wma mp3-wav wma-wav mp3-wma wma-mp3 wav-wav)
+  $cli info song.mp3
+  $cli codecs
+Tests and benchmarks:
+  bash scripts/test.sh                           the whole test suite, with sanitizer builds and fuzzing
+  build/release/bench/cli_batch_vs_lame          a batch through melvanto-cli against the lame tool
+  build/release/bench/mp3_vs_lame, engine_bench, wav_vs_peers, mp3_to_wav_vs_ffmpeg, wav_to_wma_vs_ffmpeg
 MSG
