@@ -1,4 +1,6 @@
 // melvanto-cli: picks the command and turns usage errors and failures into exit statuses.
+#include <signal.h>
+
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -11,6 +13,9 @@
 using namespace melvanto::cli;
 
 int main(int argc, char** argv) {
+  // Past a file-size limit a write then fails (and the file is reported) instead of the
+  // signal ending the process with files half written.
+  ::signal(SIGXFSZ, SIG_IGN);
   const std::vector<std::string> all(argv + 1, argv + argc);
   if (all.empty()) {
     std::fputs(kProgramHelp, stderr);

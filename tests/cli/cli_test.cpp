@@ -333,6 +333,20 @@ TEST_F(CliTest, TheOutputIsNeverTheInput_AMissingOutputFolderStopsEverything) {
   EXPECT_FALSE(fs::exists(In("same.mp3")));
 }
 
+TEST_F(CliTest, AWriteThatFailsAsOnAFullDiskIsReportedAndLeavesNoOutput) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  const std::string wav = Wav("big.wav", 2.0);
+  fs::create_directory(Out("full"));
+  // A file-size limit of some 32 KiB fails the write halfway, for root too.
+  const std::string out = (home_ / "stdout").string(), err = (home_ / "stderr").string();
+  const int raw = std::system(("ulimit -f 64 && " + Env() + Quote(MELVANTO_CLI_PATH) + " convert wav-wav -j 1 -o " +
+                               Quote(Out("full")) + " " + Quote(wav) + " >" + Quote(out) + " 2>" + Quote(err))
+                                  .c_str());
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+  EXPECT_NE(ReadText(err).find("failed: " + wav + ": File too large"), std::string::npos) << ReadText(err);
+  EXPECT_FALSE(fs::exists(Out("full/big.wav"))) << "a failed file's output is removed";
+}
+
 TEST_F(CliTest, TagOptionsReachMp3AndWmaFiles) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   const std::string wav = Wav("take.wav");
