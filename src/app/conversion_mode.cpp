@@ -44,9 +44,15 @@ std::string::size_type ExtensionStart(const std::string& name) {
 
 }  // namespace
 
-TSourceFormat SourceFormatOf(TConversionMode mode) { return DirectionOf(mode).Source; }
-TTargetFormat TargetFormatOf(TConversionMode mode) { return DirectionOf(mode).Target; }
-const char* TargetExtension(TConversionMode mode) { return DirectionOf(mode).Extension; }
+TSourceFormat SourceFormatOf(TConversionMode mode) {
+  return DirectionOf(mode).Source;
+}
+TTargetFormat TargetFormatOf(TConversionMode mode) {
+  return DirectionOf(mode).Target;
+}
+const char* TargetExtension(TConversionMode mode) {
+  return DirectionOf(mode).Extension;
+}
 
 std::optional<TConversionMode> ConversionModeFromValue(std::int32_t value) {
   for (const TDirection& d : kDirections)

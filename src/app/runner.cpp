@@ -57,7 +57,8 @@ std::string InputProblem(TAuFileIn& input, const std::string& F, TConversionMode
 
 // Whether two names are one file (a link or another spelling of the same path included).
 bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
 }
@@ -131,7 +132,8 @@ void TConversionRunner::Initialise() {
   for (TAuOutput* output : {static_cast<TAuOutput*>(&WaveOut1), static_cast<TAuOutput*>(&MP3Out1),
                             static_cast<TAuOutput*>(&WMAOut1)}) {
     output->SetOnDone([this](TComponent* Sender) { OutputDone(Sender); });
-    output->SetOnProgress([this, output](TComponent*) { View_.SetProgress(std::max(0, output->Progress())); });
+    output->SetOnProgress(
+        [this, output](TComponent*) { View_.SetProgress(std::max(0, output->Progress())); });
   }
 
   View_.SetCaption(kProductName);
@@ -344,15 +346,16 @@ void TConversionRunner::RemoveFailedOutput() {
   struct stat now {};
   if (::stat(O.c_str(), &now) != 0) return;
   const bool changed = !Before_.Existed || static_cast<std::uint64_t>(now.st_dev) != Before_.Device ||
-                       static_cast<std::uint64_t>(now.st_ino) != Before_.Inode || now.st_size != Before_.Size ||
-                       now.st_mtim.tv_sec != Before_.ModifiedSeconds ||
+                       static_cast<std::uint64_t>(now.st_ino) != Before_.Inode ||
+                       now.st_size != Before_.Size || now.st_mtim.tv_sec != Before_.ModifiedSeconds ||
                        now.st_mtim.tv_nsec != Before_.ModifiedNanoseconds;
   if (changed) ::unlink(O.c_str());
 }
 
 void TConversionRunner::FillMp3Tags() {
   const TTagInfo& t = TagInfo;
-  const std::u16string title = t.Title.empty() ? Utf8ToWide(NameWithoutExtension(MP3Out1.FileName())) : t.Title;
+  const std::u16string title =
+      t.Title.empty() ? Utf8ToWide(NameWithoutExtension(MP3Out1.FileName())) : t.Title;
   const std::uint8_t genre = GenreCodeOf(t.Genre);
 
   TId3v1Tags& v1 = *MP3Out1.Id3v1Tags();
@@ -391,7 +394,9 @@ void TConversionRunner::ComposeId3v1() {
   ComposedId3v1_ = tag;
 }
 
-void TConversionRunner::bStopClick() { View_.CloseWindow(); }
+void TConversionRunner::bStopClick() {
+  View_.CloseWindow();
+}
 
 void TConversionRunner::Close() {
   if (Closed_) return;

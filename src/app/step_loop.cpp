@@ -12,7 +12,9 @@ namespace {
 constexpr std::chrono::milliseconds kIdleWait{50};
 }  // namespace
 
-void TStepLoop::Post(std::function<void()> call) { Posted_.push_back(std::move(call)); }
+void TStepLoop::Post(std::function<void()> call) {
+  Posted_.push_back(std::move(call));
+}
 
 void TStepLoop::RunUntil(const std::function<bool()>& done) {
   while (!done()) {

@@ -73,7 +73,8 @@ TEST_F(RunnerTest, SharedBatchHoldsAFileWhoseOutputAnotherJobWrites) {
   loop.RunUntil([&] { return first.closed && second.closed; });
 
   const std::string O = Out("x.mp3");
-  EXPECT_EQ(log, (std::vector<std::string>{"first finished " + O, "second asked " + O, "second finished " + O}));
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"first finished " + O, "second asked " + O, "second finished " + O}));
   ASSERT_EQ(one.Results().size(), 1u);
   ASSERT_EQ(two.Results().size(), 1u);
   EXPECT_EQ(one.Results()[0].Status, TFileResult::frConverted);
@@ -109,7 +110,8 @@ TEST_F(RunnerTest, SharedBatchJobsKeepTheirOwnTags) {
   // A WAV in a WMA batch is not a WMA file.
   std::vector<TFileResult> all = one.Results();
   all.insert(all.end(), two.Results().begin(), two.Results().end());
-  const auto wav = std::find_if(all.begin(), all.end(), [&](const TFileResult& r) { return r.Input == Src("src.wav"); });
+  const auto wav =
+      std::find_if(all.begin(), all.end(), [&](const TFileResult& r) { return r.Input == Src("src.wav"); });
   ASSERT_NE(wav, all.end());
   EXPECT_EQ(wav->Status, TFileResult::frFailed);
   EXPECT_EQ(wav->Message, "not a valid WMA file");

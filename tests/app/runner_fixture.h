@@ -49,29 +49,30 @@ class SourceFiles {
     if (!HaveTool("ffmpeg") || !HaveMp3Encoder()) return;
     const std::string ff = "ffmpeg -nostdin -v error -y ";
     const std::string tone = " -f lavfi -i 'sine=f=440:d=2:r=44100' -ac 2 ";
-    ready = Shell("cd " + dir.String() + " && " + ff + tone + "-c:a pcm_s16le src.wav" + " && " + ff + tone +
-                  "-c:a pcm_s24le src24.wav" + " && " + ff +
-                  " -f lavfi -i 'sine=f=330:d=30:r=44100' -ac 2 -c:a pcm_s16le long.wav" + " && " + ff +
-                  " -i src.wav -c:a libmp3lame -b:a 128k -metadata title=MpOne -metadata artist=MpArtistOne"
-                  " -metadata album=MpAlbum -metadata genre=Jazz -metadata date=2004 -metadata track=3 one.mp3" +
-                  " && " + ff +
-                  " -i src.wav -c:a libmp3lame -b:a 128k -metadata title=MpTwo -metadata artist=MpArtistTwo"
-                  " two.mp3" +
-                  " && " + ff +
-                  " -i src.wav -c:a wmav2 -b:a 128k -metadata title=WmOne -metadata artist=WmArtistOne"
-                  " -metadata album=WmAlbum -metadata genre=Blues -metadata date=2011 -metadata track=12 one.wma" +
-                  " && " + ff +
-                  " -i src.wav -c:a wmav2 -b:a 128k -metadata title=WmTwo -metadata artist=WmArtistTwo"
-                  " -metadata genre=Jazz two.wma");
+    ready = Shell(
+        "cd " + dir.String() + " && " + ff + tone + "-c:a pcm_s16le src.wav" + " && " + ff + tone +
+        "-c:a pcm_s24le src24.wav" + " && " + ff +
+        " -f lavfi -i 'sine=f=330:d=30:r=44100' -ac 2 -c:a pcm_s16le long.wav" + " && " + ff +
+        " -i src.wav -c:a libmp3lame -b:a 128k -metadata title=MpOne -metadata artist=MpArtistOne"
+        " -metadata album=MpAlbum -metadata genre=Jazz -metadata date=2004 -metadata track=3 one.mp3" +
+        " && " + ff +
+        " -i src.wav -c:a libmp3lame -b:a 128k -metadata title=MpTwo -metadata artist=MpArtistTwo"
+        " two.mp3" +
+        " && " + ff +
+        " -i src.wav -c:a wmav2 -b:a 128k -metadata title=WmOne -metadata artist=WmArtistOne"
+        " -metadata album=WmAlbum -metadata genre=Blues -metadata date=2011 -metadata track=12 one.wma" +
+        " && " + ff +
+        " -i src.wav -c:a wmav2 -b:a 128k -metadata title=WmTwo -metadata artist=WmArtistTwo"
+        " -metadata genre=Jazz two.wma");
   }
   TempDir dir;
   bool ready = false;
 };
 
-#define REQUIRE_SOURCES()                                                   \
-  MELVANTO_REQUIRE_COMMAND("ffmpeg");                                       \
-  MELVANTO_REQUIRE_COMMAND("ffprobe");                                      \
-  MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame");        \
+#define REQUIRE_SOURCES()                                            \
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");                                \
+  MELVANTO_REQUIRE_COMMAND("ffprobe");                               \
+  MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame"); \
   ASSERT_TRUE(SourceFiles::Get().Ready()) << "the source files could not be made"
 
 // A progress window without a window: labels kept, steps posted into a step loop, the
@@ -86,7 +87,7 @@ class TestView : public TRunnerView {
   std::vector<std::string> questions;
   std::vector<TFileResult> finished;
   std::map<std::string, std::string> labels;
-  std::vector<std::string> inputNames;  // every SetInputFileName, in order
+  std::vector<std::string> inputNames;      // every SetInputFileName, in order
   std::vector<std::string>* log = nullptr;  // shared by several views: who did what, in order
   std::string name = "view";
   std::function<void(std::int32_t)> onProgress;
@@ -174,9 +175,10 @@ class RunnerTest : public ::testing::Test {
 
 // ffprobe's format and stream facts, and the tags, of a file.
 inline std::string ProbeFacts(const std::string& path) {
-  return CaptureText("ffprobe -v error -show_entries format=format_name,duration:stream=channels,sample_rate:"
-                     "format_tags -of default=nw=1 '" +
-                     path + "'");
+  return CaptureText(
+      "ffprobe -v error -show_entries format=format_name,duration:stream=channels,sample_rate:"
+      "format_tags -of default=nw=1 '" +
+      path + "'");
 }
 
 // The value of "key=" on its own line of ffprobe's output (tags come as TAG:key=).

@@ -3,6 +3,7 @@
 // failures and the tags the outputs carry.
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -24,11 +25,14 @@ TEST(ConversionNames, OutputNameReplacesOnlyTheNamesExtension) {
   EXPECT_EQ(OutputFileName("/out/", "/in/song.wav", ".mp3"), "/out/song.mp3") << "no doubled slash";
   EXPECT_EQ(OutputFileName("/out", "/in/a.b.c.wav", ".mp3"), "/out/a.b.c.mp3");
   EXPECT_EQ(OutputFileName("/out", "/in/noext", ".wma"), "/out/noext.wma");
-  EXPECT_EQ(OutputFileName("/out", "/in.d/noext", ".wma"), "/out/noext.wma") << "a folder's dot is no extension";
-  EXPECT_EQ(OutputFileName("/out", "/in/.hidden", ".wav"), "/out/.hidden.wav") << "a leading dot names the file";
+  EXPECT_EQ(OutputFileName("/out", "/in.d/noext", ".wma"), "/out/noext.wma")
+      << "a folder's dot is no extension";
+  EXPECT_EQ(OutputFileName("/out", "/in/.hidden", ".wav"), "/out/.hidden.wav")
+      << "a leading dot names the file";
   EXPECT_EQ(OutputFileName("/out", "/in/.hidden.wav", ".mp3"), "/out/.hidden.mp3");
   EXPECT_EQ(OutputFileName("/out", "/in/trailing.", ".mp3"), "/out/trailing.mp3");
-  EXPECT_EQ(OutputFileName("", "song.wav", ".mp3"), "song.mp3") << "an empty folder is the current one, not /";
+  EXPECT_EQ(OutputFileName("", "song.wav", ".mp3"), "song.mp3")
+      << "an empty folder is the current one, not /";
   EXPECT_EQ(OutputFileName("/", "/in/song.wav", ".mp3"), "/song.mp3");
 
   EXPECT_EQ(NameWithoutFolder("/a.b/c.d"), "c.d");
@@ -47,9 +51,12 @@ TEST(ConversionNames, DirectionTable) {
     TTargetFormat target;
     std::string extension;
   } rows[] = {
-      {2, TSourceFormat::sfWav, TTargetFormat::tfMp3, ".mp3"}, {4, TSourceFormat::sfWav, TTargetFormat::tfWma, ".wma"},
-      {7, TSourceFormat::sfMp3, TTargetFormat::tfWav, ".wav"}, {8, TSourceFormat::sfWma, TTargetFormat::tfWav, ".wav"},
-      {9, TSourceFormat::sfMp3, TTargetFormat::tfWma, ".wma"}, {10, TSourceFormat::sfWma, TTargetFormat::tfMp3, ".mp3"},
+      {2, TSourceFormat::sfWav, TTargetFormat::tfMp3, ".mp3"},
+      {4, TSourceFormat::sfWav, TTargetFormat::tfWma, ".wma"},
+      {7, TSourceFormat::sfMp3, TTargetFormat::tfWav, ".wav"},
+      {8, TSourceFormat::sfWma, TTargetFormat::tfWav, ".wav"},
+      {9, TSourceFormat::sfMp3, TTargetFormat::tfWma, ".wma"},
+      {10, TSourceFormat::sfWma, TTargetFormat::tfMp3, ".mp3"},
       {11, TSourceFormat::sfWav, TTargetFormat::tfWav, ".wav"},
   };
   for (const Row& r : rows) {
@@ -103,9 +110,9 @@ struct Direction {
 TEST_F(RunnerTest, EveryDirectionEndToEnd) {
   REQUIRE_SOURCES();
   const Direction directions[] = {
-      {TConversionMode::cmWavToMp3, "src.wav", "mp3"}, {TConversionMode::cmWavToWma, "src.wav", "asf"},
-      {TConversionMode::cmMp3ToWav, "one.mp3", "wav"}, {TConversionMode::cmWmaToWav, "one.wma", "wav"},
-      {TConversionMode::cmMp3ToWma, "one.mp3", "asf"}, {TConversionMode::cmWmaToMp3, "one.wma", "mp3"},
+      {TConversionMode::cmWavToMp3, "src.wav", "mp3"},   {TConversionMode::cmWavToWma, "src.wav", "asf"},
+      {TConversionMode::cmMp3ToWav, "one.mp3", "wav"},   {TConversionMode::cmWmaToWav, "one.wma", "wav"},
+      {TConversionMode::cmMp3ToWma, "one.mp3", "asf"},   {TConversionMode::cmWmaToMp3, "one.wma", "mp3"},
       {TConversionMode::cmWavToWav, "src24.wav", "wav"},
   };
   for (const Direction& d : directions) {
@@ -138,7 +145,8 @@ TEST_F(RunnerTest, SameNameInTwoFoldersAsksBeforeOverwritingTheFirst) {
   fs::copy_file(Src("src.wav"), dir / "b.d" / "x.y.wav");
   fs::copy_file(Src("src.wav"), dir / "b.d" / "noext");
   Batch batch(TConversionMode::cmWavToWma,
-              {(dir / "a.d" / "x.y.wav").string(), (dir / "b.d" / "x.y.wav").string(), (dir / "b.d" / "noext").string()});
+              {(dir / "a.d" / "x.y.wav").string(), (dir / "b.d" / "x.y.wav").string(),
+               (dir / "b.d" / "noext").string()});
   batch.view.answer = [](const std::string&) { return false; };
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 3u);
@@ -157,7 +165,8 @@ TEST_F(RunnerTest, AnsweringNoForEveryFileLeavesThemAsTheyWere) {
   WriteBytes(out / "src24.mp3", "another file of the user's");
   fs::create_directories(dir / "again");
   fs::copy_file(Src("src.wav"), dir / "again" / "src.wav");
-  Batch batch(TConversionMode::cmWavToMp3, {Src("src.wav"), Src("src24.wav"), (dir / "again" / "src.wav").string()});
+  Batch batch(TConversionMode::cmWavToMp3,
+              {Src("src.wav"), Src("src24.wav"), (dir / "again" / "src.wav").string()});
   batch.view.answer = [](const std::string&) { return false; };
   const auto& results = batch.Run();
   ASSERT_EQ(batch.view.questions.size(), 3u);
@@ -216,9 +225,9 @@ TEST_F(RunnerTest, BadInputsFailOneByOneAndTheBatchGoesOn) {
   REQUIRE_SOURCES();
   WriteBytes(dir / "corrupt.wav", std::string(4000, 'x'));
   fs::create_directories(dir / "folder.wav");
-  Batch batch(TConversionMode::cmWavToMp3, {Src("src.wav"), (dir / "corrupt.wav").string(),
-                                            (dir / "missing.wav").string(), (dir / "folder.wav").string(),
-                                            Src("src24.wav")});
+  Batch batch(TConversionMode::cmWavToMp3,
+              {Src("src.wav"), (dir / "corrupt.wav").string(), (dir / "missing.wav").string(),
+               (dir / "folder.wav").string(), Src("src24.wav")});
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 5u);
   EXPECT_EQ(results[0].Status, TFileResult::frConverted);
@@ -309,7 +318,8 @@ TEST_F(RunnerTest, AppendModeNeverAsksAndNeverRemoves) {
   Batch again(TConversionMode::cmWavToWav, {Src("src.wav")});
   again.runner->WaveOut1.SetFileMode(TFileOutputMode::foAppend);
   ASSERT_EQ(again.Run().size(), 1u);
-  EXPECT_EQ(again.runner->Results()[0].Status, TFileResult::frConverted) << again.runner->Results()[0].Message;
+  EXPECT_EQ(again.runner->Results()[0].Status, TFileResult::frConverted)
+      << again.runner->Results()[0].Message;
   EXPECT_NEAR(std::atof(Value(ProbeFacts(Out("src.wav")), "duration").c_str()), 4.0, 0.01);
 }
 
@@ -325,6 +335,39 @@ TEST_F(RunnerTest, AnErrorInsideAStepFailsThatFileAndMovesOn) {
   EXPECT_EQ(results[0].Message, "the label could not be shown");
   EXPECT_FALSE(fs::exists(out / "src.wav"));
   EXPECT_EQ(results[1].Status, TFileResult::frConverted);
+}
+
+// A small file system of its own, unmounted when the test ends.
+class TinyDisk {
+ public:
+  explicit TinyDisk(const fs::path& at) : path_(at) {
+    fs::create_directories(at);
+    mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, "size=64k") == 0;
+  }
+  ~TinyDisk() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+  }
+  bool Mounted() const { return mounted_; }
+
+ private:
+  fs::path path_;
+  bool mounted_ = false;
+};
+
+TEST_F(RunnerTest, FullDiskIsNamedAndItsBrokenOutputRemoved) {
+  REQUIRE_SOURCES();
+  TinyDisk disk(dir / "tiny");
+  if (!disk.Mounted()) GTEST_SKIP() << "mounting a small file system needs root";
+  OptionsSetting.CommonOptions.OutputFolder = (dir / "tiny").string();
+  // 2 s of 16-bit stereo PCM is about 350 KiB: more than the 64 KiB there.
+  Batch batch(TConversionMode::cmWavToWav, {Src("src.wav")});
+  const auto& results = batch.Run();
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].Status, TFileResult::frFailed);
+  EXPECT_EQ(results[0].Message.rfind("the disk is full: ", 0), 0u) << results[0].Message;
+  EXPECT_GT(results[0].Message.size(), std::string("the disk is full: ").size())
+      << "the writer's own words follow";
+  EXPECT_FALSE(fs::exists(dir / "tiny" / "src.wav"));
 }
 
 // ---- tags ----
