@@ -56,10 +56,11 @@ int main() {
     }
   }
 
-  std::printf("%d files of %d s, 44.1 kHz 16-bit stereo, to MP3 CBR 128; best of %d alternating runs\n", kFiles,
-              kSeconds, kRuns);
+  std::printf("%d files of %d s, 44.1 kHz 16-bit stereo, to MP3 CBR 128; best of %d alternating runs\n",
+              kFiles, kSeconds, kRuns);
   std::printf("melvanto-cli -j 2      %7.0f ms\n", bestOurs * 1e3);
-  std::printf("lame one after another %7.0f ms   ratio ours/lame %.2f\n", bestSequential * 1e3, bestOurs / bestSequential);
+  std::printf("lame one after another %7.0f ms   ratio ours/lame %.2f\n", bestSequential * 1e3,
+              bestOurs / bestSequential);
   std::printf("lame two at a time     %7.0f ms   ratio ours/lame %.2f  (goal: <= 1)\n", bestParallel * 1e3,
               bestOurs / bestParallel);
   fs::remove_all(dir);

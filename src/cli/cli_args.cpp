@@ -9,7 +9,8 @@ std::string TArgCursor::Value(const std::string& option) {
   return Next();
 }
 
-std::int32_t ParseNumber(const std::string& text, const std::string& option, std::int32_t min, std::int32_t max) {
+std::int32_t ParseNumber(const std::string& text, const std::string& option, std::int32_t min,
+                         std::int32_t max) {
   std::int64_t value = 0;
   const char* end = text.data() + text.size();
   const auto [ptr, error] = std::from_chars(text.data(), end, value);
@@ -19,6 +20,8 @@ std::int32_t ParseNumber(const std::string& text, const std::string& option, std
   return static_cast<std::int32_t>(value);
 }
 
-bool IsOption(const std::string& text) { return text.size() > 1 && text[0] == '-'; }
+bool IsOption(const std::string& text) {
+  return text.size() > 1 && text[0] == '-';
+}
 
 }  // namespace melvanto::cli

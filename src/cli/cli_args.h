@@ -37,7 +37,8 @@ class TArgCursor {
 };
 
 // text as a whole decimal number in [min, max]; a usage error naming option otherwise.
-std::int32_t ParseNumber(const std::string& text, const std::string& option, std::int32_t min, std::int32_t max);
+std::int32_t ParseNumber(const std::string& text, const std::string& option, std::int32_t min,
+                         std::int32_t max);
 
 // Whether text looks like an option ("-x", "--xyz"), not a file ("-" alone is a file name).
 bool IsOption(const std::string& text);

@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
     throw TUsageError("unknown command '" + command + "'");
   } catch (const TUsageError& e) {
     std::fprintf(stderr, "melvanto-cli: %s\n", e.what());
-    const bool known = command == "convert" || command == "info" || command == "codecs" || command == "genres";
+    const bool known =
+        command == "convert" || command == "info" || command == "codecs" || command == "genres";
     std::fprintf(stderr, "'melvanto-cli %s--help' shows the usage\n", known ? (command + " ").c_str() : "");
     return kExitUsage;
   } catch (const std::exception& e) {

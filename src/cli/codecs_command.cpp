@@ -42,7 +42,8 @@ int RunGenres(const std::vector<std::string>& args) {
     throw TUsageError("unknown argument '" + a + "' for genres");
   }
   // Entry 0 is the empty "no genre".
-  for (std::size_t i = 1; i < kDisplayGenreCount; ++i) std::printf("%.*s\n", static_cast<int>(kDisplayGenres[i].size()), kDisplayGenres[i].data());
+  for (std::size_t i = 1; i < kDisplayGenreCount; ++i)
+    std::printf("%.*s\n", static_cast<int>(kDisplayGenres[i].size()), kDisplayGenres[i].data());
   return kExitOk;
 }
 

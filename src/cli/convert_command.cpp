@@ -29,12 +29,13 @@ void CheckWmaChoice(const TOptionsSetting& s) {
   lister.SetVBR(s.VBR);
   const auto codecs = static_cast<std::int32_t>(lister.Codecs().size());
   if (s.CodecIndex < 0 || s.CodecIndex >= codecs)
-    throw TUsageError("there is no WMA codec " + std::to_string(s.CodecIndex) + " ('melvanto-cli codecs' lists them)");
+    throw TUsageError("there is no WMA codec " + std::to_string(s.CodecIndex) +
+                      " ('melvanto-cli codecs' lists them)");
   const auto formats = static_cast<std::int32_t>(lister.Formats(s.CodecIndex).size());
   if (s.FormatIndex < 0 || s.FormatIndex >= formats)
-    throw TUsageError("codec " + std::to_string(s.CodecIndex) + " has no " + (s.VBR ? "VBR " : "") + "format " +
-                      std::to_string(s.FormatIndex) + " ('melvanto-cli codecs" + (s.VBR ? " --vbr" : "") +
-                      "' lists them)");
+    throw TUsageError("codec " + std::to_string(s.CodecIndex) + " has no " + (s.VBR ? "VBR " : "") +
+                      "format " + std::to_string(s.FormatIndex) + " ('melvanto-cli codecs" +
+                      (s.VBR ? " --vbr" : "") + "' lists them)");
 }
 
 void ConfigureWaveOut(TWaveOut& out, const TConvertRequest& r) {
@@ -46,7 +47,8 @@ void ConfigureWaveOut(TWaveOut& out, const TConvertRequest& r) {
 }
 
 // The batch's files that no result mentions: never reached because the batch was stopped.
-std::vector<std::string> NotStarted(const std::vector<std::string>& files, const std::vector<TFileResult>& results) {
+std::vector<std::string> NotStarted(const std::vector<std::string>& files,
+                                    const std::vector<TFileResult>& results) {
   std::map<std::string, int> finished;
   for (const TFileResult& r : results) ++finished[r.Input];
   std::vector<std::string> left;
@@ -78,7 +80,8 @@ int RunConvert(const std::vector<std::string>& args) {
   if (!common.SameAsInputFolder) {
     std::error_code error;
     if (!std::filesystem::is_directory(common.OutputFolder, error)) {
-      std::fprintf(stderr, "melvanto-cli: the output folder does not exist: %s\n", common.OutputFolder.c_str());
+      std::fprintf(stderr, "melvanto-cli: the output folder does not exist: %s\n",
+                   common.OutputFolder.c_str());
       return kExitFailed;
     }
   }
@@ -117,7 +120,8 @@ int RunConvert(const std::vector<std::string>& args) {
   terminal.ClearLine();
 
   std::vector<TFileResult> results;
-  for (const auto& runner : runners) results.insert(results.end(), runner->Results().begin(), runner->Results().end());
+  for (const auto& runner : runners)
+    results.insert(results.end(), runner->Results().begin(), runner->Results().end());
   const std::vector<std::string> notStarted = NotStarted(request.Files, results);
   PrintSummary(results, notStarted, request.Quiet, stdout, stderr);
   if (interrupted) return kExitInterrupted;

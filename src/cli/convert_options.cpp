@@ -76,8 +76,9 @@ TConvertRequest ParseConvertArgs(const std::vector<std::string>& args) {
   const std::string direction = cursor.Next();
   const auto mode = ParseDirection(direction);
   if (!mode)
-    throw TUsageError("unknown direction '" + direction +
-                      "' (one of wav-mp3 wav-wma mp3-wav wma-wav mp3-wma wma-mp3 wav-wav, or 2 4 7 8 9 10 11)");
+    throw TUsageError(
+        "unknown direction '" + direction +
+        "' (one of wav-mp3 wav-wma mp3-wav wma-wav mp3-wma wma-mp3 wav-wav, or 2 4 7 8 9 10 11)");
   r.Mode = *mode;
 
   bool filesOnly = false;
@@ -96,7 +97,8 @@ TConvertRequest ParseConvertArgs(const std::vector<std::string>& args) {
       r.SameFolder = true;
     } else if (a == "--overwrite" || a == "--no-overwrite") {
       const auto policy = a == "--overwrite" ? TOverwritePolicy::Always : TOverwritePolicy::Never;
-      if (r.OverwriteGiven && r.Overwrite != policy) throw TUsageError("--overwrite and --no-overwrite exclude each other");
+      if (r.OverwriteGiven && r.Overwrite != policy)
+        throw TUsageError("--overwrite and --no-overwrite exclude each other");
       r.Overwrite = policy;
       r.OverwriteGiven = true;
     } else if (a == "-j" || a == "--jobs") {
@@ -118,7 +120,8 @@ TConvertRequest ParseConvertArgs(const std::vector<std::string>& args) {
     } else if (a == "--genre") {
       const std::string name = cursor.Value(a);
       const std::int32_t index = GenreIndex(Utf8ToWide(name));
-      if (index < 0) throw TUsageError("unknown genre '" + name + "' ('melvanto-cli genres' lists the names)");
+      if (index < 0)
+        throw TUsageError("unknown genre '" + name + "' ('melvanto-cli genres' lists the names)");
       r.Genre = index;
     } else if (a == "--mp3-cbr") {
       r.Mp3ConstantIndex = ConstantIndex(cursor.Value(a));
@@ -146,7 +149,8 @@ TConvertRequest ParseConvertArgs(const std::vector<std::string>& args) {
         throw TUsageError("--wav-type: '" + type + "' is not pcm or ima-adpcm");
     } else if (a == "--block-size") {
       const std::int32_t size = ParseNumber(cursor.Value(a), a, 4, 65532);
-      if (size % 4 != 0) throw TUsageError("--block-size: " + std::to_string(size) + " is not a multiple of 4");
+      if (size % 4 != 0)
+        throw TUsageError("--block-size: " + std::to_string(size) + " is not a multiple of 4");
       r.BlockSize = static_cast<std::uint16_t>(size);
     } else if (a == "--extensible") {
       r.Extensible = true;

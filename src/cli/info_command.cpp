@@ -17,8 +17,8 @@ struct TTagField {
   const std::string TMediaInfo::*Field;
 };
 constexpr TTagField kTagFields[] = {
-    {"title", &TMediaInfo::Title}, {"artist", &TMediaInfo::Artist}, {"album", &TMediaInfo::Album},
-    {"year", &TMediaInfo::Year},   {"genre", &TMediaInfo::Genre},   {"track", &TMediaInfo::Track},
+    {"title", &TMediaInfo::Title},     {"artist", &TMediaInfo::Artist}, {"album", &TMediaInfo::Album},
+    {"year", &TMediaInfo::Year},       {"genre", &TMediaInfo::Genre},   {"track", &TMediaInfo::Track},
     {"comment", &TMediaInfo::Comment},
 };
 
@@ -33,7 +33,8 @@ void PrintText(const TMediaInfo& m) {
   std::printf("  duration:        %.3f s\n", m.Seconds());
   if (!m.HasTags) return;
   for (const TTagField& t : kTagFields)
-    if (!(m.*t.Field).empty()) std::printf("  %-16s %s\n", (std::string(t.Name) + ":").c_str(), (m.*t.Field).c_str());
+    if (!(m.*t.Field).empty())
+      std::printf("  %-16s %s\n", (std::string(t.Name) + ":").c_str(), (m.*t.Field).c_str());
 }
 
 std::string JsonObject(const TMediaInfo& m) {

@@ -47,14 +47,22 @@ void TakeTags(TWMIn& in, TMediaInfo& info) {
 
 const char* WavTypeName(int type) {
   switch (static_cast<TWavType>(type)) {
-    case TWavType::wtPCM: return "wtPCM";
-    case TWavType::wtDVIADPCM: return "wtDVIADPCM";
-    case TWavType::wtMSADPCM: return "wtMSADPCM";
-    case TWavType::wtACM: return "wtACM";
-    case TWavType::wtIEEEFloat: return "wtIEEEFloat";
-    case TWavType::wtExtPCM: return "wtExtPCM";
-    case TWavType::wtExtIEEEFloat: return "wtExtIEEEFloat";
-    case TWavType::wtUnsupported: break;
+    case TWavType::wtPCM:
+      return "wtPCM";
+    case TWavType::wtDVIADPCM:
+      return "wtDVIADPCM";
+    case TWavType::wtMSADPCM:
+      return "wtMSADPCM";
+    case TWavType::wtACM:
+      return "wtACM";
+    case TWavType::wtIEEEFloat:
+      return "wtIEEEFloat";
+    case TWavType::wtExtPCM:
+      return "wtExtPCM";
+    case TWavType::wtExtIEEEFloat:
+      return "wtExtIEEEFloat";
+    case TWavType::wtUnsupported:
+      break;
   }
   return "wtUnsupported";
 }

@@ -8,10 +8,18 @@ TBatchCounts CountResults(const std::vector<TFileResult>& results, std::size_t n
   TBatchCounts c;
   for (const TFileResult& r : results) {
     switch (r.Status) {
-      case TFileResult::frConverted: ++c.Converted; break;
-      case TFileResult::frSkipped: ++c.Skipped; break;
-      case TFileResult::frFailed: ++c.Failed; break;
-      case TFileResult::frStopped: ++c.Stopped; break;
+      case TFileResult::frConverted:
+        ++c.Converted;
+        break;
+      case TFileResult::frSkipped:
+        ++c.Skipped;
+        break;
+      case TFileResult::frFailed:
+        ++c.Failed;
+        break;
+      case TFileResult::frStopped:
+        ++c.Stopped;
+        break;
     }
   }
   c.NotStarted = notStarted;
@@ -22,15 +30,20 @@ int ExitStatusOf(const TBatchCounts& c) {
   return c.Failed > 0 || c.Stopped > 0 || c.NotStarted > 0 ? kExitFailed : kExitOk;
 }
 
-void PrintSummary(const std::vector<TFileResult>& results, const std::vector<std::string>& notStarted, bool quiet,
-                  std::FILE* out, std::FILE* errors) {
+void PrintSummary(const std::vector<TFileResult>& results, const std::vector<std::string>& notStarted,
+                  bool quiet, std::FILE* out, std::FILE* errors) {
   for (const TFileResult& r : results) {
     const char* what = nullptr;
     std::FILE* to = errors;
     switch (r.Status) {
-      case TFileResult::frConverted: continue;
-      case TFileResult::frFailed: what = "failed"; break;
-      case TFileResult::frStopped: what = "stopped"; break;
+      case TFileResult::frConverted:
+        continue;
+      case TFileResult::frFailed:
+        what = "failed";
+        break;
+      case TFileResult::frStopped:
+        what = "stopped";
+        break;
       case TFileResult::frSkipped:
         if (quiet) continue;
         what = "skipped";

@@ -20,7 +20,7 @@ int ExitStatusOf(const TBatchCounts& counts);
 
 // Failed and stopped files with their messages on errors; skipped files and the line
 // "converted N, skipped N, failed N" on out, unless quiet.
-void PrintSummary(const std::vector<TFileResult>& results, const std::vector<std::string>& notStarted, bool quiet,
-                  std::FILE* out, std::FILE* errors);
+void PrintSummary(const std::vector<TFileResult>& results, const std::vector<std::string>& notStarted,
+                  bool quiet, std::FILE* out, std::FILE* errors);
 
 }  // namespace melvanto::cli

@@ -42,7 +42,8 @@ bool TTerminal::AskOverwrite(const std::string& question) {
   std::fprintf(stderr, "%s [y/N] ", question.c_str());
   std::fflush(stderr);
   char answer[64];
-  const bool yes = std::fgets(answer, sizeof answer, stdin) != nullptr && (answer[0] == 'y' || answer[0] == 'Y');
+  const bool yes =
+      std::fgets(answer, sizeof answer, stdin) != nullptr && (answer[0] == 'y' || answer[0] == 'Y');
   Redraw();
   return yes;
 }

@@ -46,7 +46,8 @@ class TTerminal {
 // One job's view: turns the runner's calls into terminal updates and loop posts.
 class TJobView : public TRunnerView {
  public:
-  TJobView(TTerminal& terminal, TStepLoop& loop, std::size_t job) : Terminal_(terminal), Loop_(loop), Job_(job) {}
+  TJobView(TTerminal& terminal, TStepLoop& loop, std::size_t job)
+      : Terminal_(terminal), Loop_(loop), Job_(job) {}
 
   // The runner is made after its view (its constructor already posts the first step).
   void Attach(TConversionRunner& runner) { Runner_ = &runner; }

@@ -19,7 +19,9 @@ using cli::ParseConvertArgs;
 using cli::TConvertRequest;
 using cli::TUsageError;
 
-TConvertRequest Parse(std::vector<std::string> args) { return ParseConvertArgs(args); }
+TConvertRequest Parse(std::vector<std::string> args) {
+  return ParseConvertArgs(args);
+}
 
 // The usage error's message for args; empty when they parse.
 std::string UsageError(std::vector<std::string> args) {
@@ -39,7 +41,8 @@ TEST(CliDirection, NamesAndNumbersMapToTheModes) {
   EXPECT_EQ(cli::ParseDirection("11"), TConversionMode::cmWavToWav);
   for (const char* bad : {"", "3", "0", "-2", "wav", "WAV-MP3", "mp3-mp3", "2x", " 2"})
     EXPECT_FALSE(cli::ParseDirection(bad).has_value()) << bad;
-  for (const auto mode : {TConversionMode::cmWavToWma, TConversionMode::cmMp3ToWav, TConversionMode::cmWavToWav})
+  for (const auto mode :
+       {TConversionMode::cmWavToWma, TConversionMode::cmMp3ToWav, TConversionMode::cmWavToWav})
     EXPECT_EQ(cli::ParseDirection(cli::DirectionName(mode)), mode);
 }
 
@@ -97,8 +100,9 @@ TEST(CliConvertArgs, OverridesReachTheSettingsAndTagValues) {
   TTagInfo tags;
   tags.Title = u"from the file";
   tags.Album = u"kept";
-  const auto r = Parse({"wav-mp3", "only.wav", "-o", "/x", "--artist", "Zoë", "--genre", "jazz", "--mp3-cbr", "320",
-                        "--mp3-mode", "mono", "--mp3-max", "256", "--wma-codec", "1", "--wma-format", "4"});
+  const auto r =
+      Parse({"wav-mp3", "only.wav", "-o", "/x", "--artist", "Zoë", "--genre", "jazz", "--mp3-cbr", "320",
+             "--mp3-mode", "mono", "--mp3-max", "256", "--wma-codec", "1", "--wma-format", "4"});
   cli::ApplyRequest(r, s, tags);
   EXPECT_EQ(s.CommonOptions.OutputFolder, "/x");
   EXPECT_FALSE(s.CommonOptions.SameAsInputFolder);
@@ -194,7 +198,8 @@ TEST(CliSummary, CountsListsAndExitStatus) {
   EXPECT_EQ(quietOut, "") << "quiet: no summary";
   EXPECT_EQ(quietErr, "failed: b.wav: not a WAV file\nnot started: e.wav\n");
 
-  const std::vector<TFileResult> fine = {Result(TFileResult::frConverted, "a"), Result(TFileResult::frSkipped, "b")};
+  const std::vector<TFileResult> fine = {Result(TFileResult::frConverted, "a"),
+                                         Result(TFileResult::frSkipped, "b")};
   EXPECT_EQ(cli::ExitStatusOf(cli::CountResults(fine, 0)), cli::kExitOk);
   EXPECT_EQ(cli::ExitStatusOf(cli::CountResults(fine, 1)), cli::kExitFailed) << "a file never reached";
   EXPECT_EQ(cli::ExitStatusOf(cli::CountResults({Result(TFileResult::frStopped, "a")}, 0)), cli::kExitFailed);

@@ -36,7 +36,9 @@ std::string ReadText(const fs::path& path) {
 struct CliRun {
   int Status = -1;
   std::string Out, Err;
-  bool Says(const std::string& text) const { return Out.find(text) != std::string::npos || Err.find(text) != std::string::npos; }
+  bool Says(const std::string& text) const {
+    return Out.find(text) != std::string::npos || Err.find(text) != std::string::npos;
+  }
 };
 
 class CliTest : public ::testing::Test {
@@ -45,7 +47,8 @@ class CliTest : public ::testing::Test {
 
   // The program's environment: our own settings folder, no terminal on any stream.
   std::string Env() const {
-    return "env HOME=" + Quote(home_.String()) + " XDG_CONFIG_HOME=" + Quote((home_ / "config").string()) + " ";
+    return "env HOME=" + Quote(home_.String()) + " XDG_CONFIG_HOME=" + Quote((home_ / "config").string()) +
+           " ";
   }
 
   CliRun Cli(const std::string& args) {
@@ -75,7 +78,8 @@ class CliTest : public ::testing::Test {
   // A stereo 16-bit PCM WAV with a tone that differs per seed.
   std::string Wav(const std::string& name, double seconds = 1.0, int seed = 0) {
     return Ffmpeg(name, "-f lavfi -i sine=frequency=" + std::to_string(330 + 110 * seed) +
-                            ":sample_rate=44100:duration=" + std::to_string(seconds) + " -ac 2 -c:a pcm_s16le");
+                            ":sample_rate=44100:duration=" + std::to_string(seconds) +
+                            " -ac 2 -c:a pcm_s16le");
   }
 
   TempDir home_, dir_;
@@ -137,7 +141,8 @@ TEST_F(CliTest, CodecsListsTheWmaCodecsWithTheirFormats) {
   // The runtime offers no VBR formats: the VBR lists say so rather than show the CBR ones.
   const CliRun vbr = Cli("codecs --vbr");
   EXPECT_EQ(vbr.Status, 0);
-  EXPECT_NE(vbr.Out.find("codec 0: Windows Media Audio V2\n  (no VBR formats)"), std::string::npos) << vbr.Out;
+  EXPECT_NE(vbr.Out.find("codec 0: Windows Media Audio V2\n  (no VBR formats)"), std::string::npos)
+      << vbr.Out;
   const CliRun genres = Cli("genres");
   EXPECT_EQ(genres.Status, 0);
   EXPECT_NE(genres.Out.find("\nJazz\n"), std::string::npos);
@@ -167,17 +172,22 @@ TEST_F(CliTest, InfoOnEveryWavEncoding) {
     bool Exact;  // the frame count is the input's exactly (not rounded to blocks or frames)
   };
   const Case cases[] = {
-      {"pcm8.wav", "wtPCM", 1, 44100, 8, true},         {"pcm16.wav", "wtPCM", 2, 44100, 16, true},
-      {"pcm24.wav", "wtPCM", 2, 48000, 24, true},       {"six.wav", "wtExtPCM", 6, 44100, 16, true},
-      {"float.wav", "wtIEEEFloat", 2, 44100, 32, true}, {"extfloat.wav", "wtExtIEEEFloat", 2, 44100, 32, true},
+      {"pcm8.wav", "wtPCM", 1, 44100, 8, true},
+      {"pcm16.wav", "wtPCM", 2, 44100, 16, true},
+      {"pcm24.wav", "wtPCM", 2, 48000, 24, true},
+      {"six.wav", "wtExtPCM", 6, 44100, 16, true},
+      {"float.wav", "wtIEEEFloat", 2, 44100, 32, true},
+      {"extfloat.wav", "wtExtIEEEFloat", 2, 44100, 32, true},
       {"ima.wav", "wtDVIADPCM", 2, 44100, 16, false},
-      {"ms.wav", "wtMSADPCM", 1, 44100, 16, false},     {"mp3in.wav", "wtACM", 2, 44100, 16, false},
+      {"ms.wav", "wtMSADPCM", 1, 44100, 16, false},
+      {"mp3in.wav", "wtACM", 2, 44100, 16, false},
   };
   for (const Case& c : cases) {
     const CliRun run = Cli("info " + Quote(In(c.File)));
     EXPECT_EQ(run.Status, 0) << c.File << run.Err;
     const auto has = [&](const std::string& line) {
-      EXPECT_NE(run.Out.find(line + "\n"), std::string::npos) << c.File << " lacks '" << line << "' in\n" << run.Out;
+      EXPECT_NE(run.Out.find(line + "\n"), std::string::npos) << c.File << " lacks '" << line << "' in\n"
+                                                              << run.Out;
     };
     has("  container:       WAV");
     has(std::string("  encoding:        ") + c.Encoding);
@@ -198,8 +208,9 @@ TEST_F(CliTest, InfoOnMp3AndWmaShowsTheirTags_JsonParses_BadFilesFailAtTheEnd) {
   MELVANTO_REQUIRE_COMMAND("python3");
   MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame");
   const std::string source = "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 -ac 2 ";
-  const std::string tags = "-metadata title='Sö \"quoted\"' -metadata artist=Artist -metadata album=Album "
-                           "-metadata date=1999 -metadata genre=Jazz -metadata track=7 ";
+  const std::string tags =
+      "-metadata title='Sö \"quoted\"' -metadata artist=Artist -metadata album=Album "
+      "-metadata date=1999 -metadata genre=Jazz -metadata track=7 ";
   const std::string mp3 = Ffmpeg("tagged.mp3", source + tags + "-c:a libmp3lame -b:a 128k");
   const std::string wma = Ffmpeg("tagged.wma", source + tags + "-c:a wmav2 -b:a 128k");
   std::ofstream(In("garbage.bin"), std::ios::binary) << std::string(5000, '\x5a');
@@ -207,7 +218,8 @@ TEST_F(CliTest, InfoOnMp3AndWmaShowsTheirTags_JsonParses_BadFilesFailAtTheEnd) {
   for (const std::string& file : {mp3, wma}) {
     const CliRun run = Cli("info " + Quote(file));
     EXPECT_EQ(run.Status, 0) << run.Err;
-    EXPECT_NE(run.Out.find(file.ends_with(".mp3") ? "container:       MP3" : "container:       WMA"), std::string::npos);
+    EXPECT_NE(run.Out.find(file.ends_with(".mp3") ? "container:       MP3" : "container:       WMA"),
+              std::string::npos);
     EXPECT_NE(run.Out.find("  title:           Sö \"quoted\"\n"), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find("  artist:          Artist\n"), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find("  album:           Album\n"), std::string::npos) << run.Out;
@@ -218,7 +230,8 @@ TEST_F(CliTest, InfoOnMp3AndWmaShowsTheirTags_JsonParses_BadFilesFailAtTheEnd) {
   }
 
   const std::string missing = In("missing.wav"), garbage = In("garbage.bin");
-  const CliRun bad = Cli("info " + Quote(mp3) + " " + Quote(missing) + " " + Quote(garbage) + " " + Quote(wma));
+  const CliRun bad =
+      Cli("info " + Quote(mp3) + " " + Quote(missing) + " " + Quote(garbage) + " " + Quote(wma));
   EXPECT_EQ(bad.Status, 1);
   EXPECT_NE(bad.Err.find(missing + ": no such file"), std::string::npos) << bad.Err;
   EXPECT_NE(bad.Err.find(garbage + ": not a WAV, WMA or MP3 file"), std::string::npos) << bad.Err;
@@ -258,8 +271,10 @@ TEST_F(CliTest, ConvertsEveryFile_ACorruptOneFailsWithItsMessageAndTheRestGoOn) 
 
   fs::remove_all(Out());
   fs::create_directory(Out());
-  std::ofstream(In("b.wav"), std::ios::binary) << "RIFF garbage, not a WAVE file at all" << std::string(4000, '\x11');
-  const CliRun mixed = Cli("convert wav-mp3 -j 2 -o " + Quote(Out()) + Joined({good[0], In("b.wav"), good[1]}));
+  std::ofstream(In("b.wav"), std::ios::binary)
+      << "RIFF garbage, not a WAVE file at all" << std::string(4000, '\x11');
+  const CliRun mixed =
+      Cli("convert wav-mp3 -j 2 -o " + Quote(Out()) + Joined({good[0], In("b.wav"), good[1]}));
   EXPECT_EQ(mixed.Status, 1);
   EXPECT_NE(mixed.Out.find("converted 2, skipped 0, failed 1\n"), std::string::npos) << mixed.Out;
   EXPECT_NE(mixed.Err.find("failed: " + In("b.wav") + ": "), std::string::npos) << mixed.Err;
@@ -268,7 +283,8 @@ TEST_F(CliTest, ConvertsEveryFile_ACorruptOneFailsWithItsMessageAndTheRestGoOn) 
   EXPECT_TRUE(fs::exists(Out("c.mp3")));
   EXPECT_FALSE(fs::exists(Out("b.mp3"))) << "a failed file leaves no output behind";
 
-  const CliRun missing = Cli("convert wav-mp3 -j 1 -q --overwrite -o " + Quote(Out()) + Joined({In("nope.wav")}));
+  const CliRun missing =
+      Cli("convert wav-mp3 -j 1 -q --overwrite -o " + Quote(Out()) + Joined({In("nope.wav")}));
   EXPECT_EQ(missing.Status, 1);
   EXPECT_EQ(missing.Out, "") << "quiet: no summary";
   EXPECT_NE(missing.Err.find("failed: " + In("nope.wav") + ": "), std::string::npos) << missing.Err;
@@ -282,8 +298,11 @@ TEST_F(CliTest, TwoJobsWriteTheSameBytesAsOne) {
     const std::string ext = std::string(direction) == "wav-mp3" ? ".mp3" : ".wma";
     fs::create_directories(Out("one"));
     fs::create_directories(Out("two"));
-    ASSERT_EQ(Cli(std::string("convert ") + direction + " -j 1 -o " + Quote(Out("one")) + Joined(inputs)).Status, 0);
-    const CliRun two = Cli(std::string("convert ") + direction + " -j 2 -o " + Quote(Out("two")) + Joined(inputs));
+    ASSERT_EQ(
+        Cli(std::string("convert ") + direction + " -j 1 -o " + Quote(Out("one")) + Joined(inputs)).Status,
+        0);
+    const CliRun two =
+        Cli(std::string("convert ") + direction + " -j 2 -o " + Quote(Out("two")) + Joined(inputs));
     ASSERT_EQ(two.Status, 0) << two.Err;
     EXPECT_NE(two.Out.find("converted 4, skipped 0, failed 0"), std::string::npos);
     for (int i = 0; i < 4; ++i) {
@@ -303,7 +322,8 @@ TEST_F(CliTest, OverwritePolicies) {
   std::ofstream(Out("song.mp3"), std::ios::binary) << kept;
 
   for (const char* policy : {"--no-overwrite", ""}) {  // "": not a terminal, so no one to ask
-    const CliRun run = Cli(std::string("convert wav-mp3 -j 1 ") + policy + " -o " + Quote(Out()) + " " + Quote(wav));
+    const CliRun run =
+        Cli(std::string("convert wav-mp3 -j 1 ") + policy + " -o " + Quote(Out()) + " " + Quote(wav));
     EXPECT_EQ(run.Status, 0) << policy;
     EXPECT_NE(run.Out.find("skipped: " + wav + ": "), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find("converted 0, skipped 1, failed 0"), std::string::npos) << run.Out;
@@ -339,9 +359,10 @@ TEST_F(CliTest, AWriteThatFailsAsOnAFullDiskIsReportedAndLeavesNoOutput) {
   fs::create_directory(Out("full"));
   // A file-size limit of some 32 KiB fails the write halfway, for root too.
   const std::string out = (home_ / "stdout").string(), err = (home_ / "stderr").string();
-  const int raw = std::system(("ulimit -f 64 && " + Env() + Quote(MELVANTO_CLI_PATH) + " convert wav-wav -j 1 -o " +
-                               Quote(Out("full")) + " " + Quote(wav) + " >" + Quote(out) + " 2>" + Quote(err))
-                                  .c_str());
+  const int raw =
+      std::system(("ulimit -f 64 && " + Env() + Quote(MELVANTO_CLI_PATH) + " convert wav-wav -j 1 -o " +
+                   Quote(Out("full")) + " " + Quote(wav) + " >" + Quote(out) + " 2>" + Quote(err))
+                      .c_str());
   EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
   EXPECT_NE(ReadText(err).find("failed: " + wav + ": File too large"), std::string::npos) << ReadText(err);
   EXPECT_FALSE(fs::exists(Out("full/big.wav"))) << "a failed file's output is removed";
@@ -350,20 +371,24 @@ TEST_F(CliTest, AWriteThatFailsAsOnAFullDiskIsReportedAndLeavesNoOutput) {
 TEST_F(CliTest, TagOptionsReachMp3AndWmaFiles) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   const std::string wav = Wav("take.wav");
-  const std::string tags = " --title 'Zoë sings' --artist Artist --album Album --year 2001 --genre jazz"
-                           " --track 5 --comment 'a comment'";
+  const std::string tags =
+      " --title 'Zoë sings' --artist Artist --album Album --year 2001 --genre jazz"
+      " --track 5 --comment 'a comment'";
   for (const char* direction : {"wav-mp3", "wav-wma"}) {
-    const CliRun run = Cli(std::string("convert ") + direction + " -j 1 -o " + Quote(Out()) + tags + " " + Quote(wav));
+    const CliRun run =
+        Cli(std::string("convert ") + direction + " -j 1 -o " + Quote(Out()) + tags + " " + Quote(wav));
     EXPECT_EQ(run.Status, 0) << run.Err;
   }
   for (const char* name : {"take.mp3", "take.wma"}) {
     const std::string probe = Probe(Out(name), "format_tags");
-    for (const char* value : {"=Zoë sings\n", "=Artist\n", "=Album\n", "=2001\n", "=Jazz\n", "=5\n", "=a comment\n"})
+    for (const char* value :
+         {"=Zoë sings\n", "=Artist\n", "=Album\n", "=2001\n", "=Jazz\n", "=5\n", "=a comment\n"})
       EXPECT_NE(probe.find(value), std::string::npos) << name << " lacks " << value << " in\n" << probe;
   }
   // For a batch the values are one set for all files, each titled by its own name.
   const std::vector<std::string> two = {wav, Wav("other.wav", 1, 2)};
-  ASSERT_EQ(Cli("convert wav-wma -j 2 --overwrite -o " + Quote(Out()) + " --artist Both" + Joined(two)).Status, 0);
+  ASSERT_EQ(
+      Cli("convert wav-wma -j 2 --overwrite -o " + Quote(Out()) + " --artist Both" + Joined(two)).Status, 0);
   for (const char* stem : {"take", "other"}) {
     const std::string probe = Probe(Out(std::string(stem) + ".wma"), "format_tags");
     EXPECT_NE(probe.find("=Both\n"), std::string::npos) << probe;
@@ -375,8 +400,8 @@ TEST_F(CliTest, WavToWavTypesHeadersAndAppend) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   MELVANTO_REQUIRE_COMMAND("sox");
   const std::string wav = Wav("tone.wav");
-  const CliRun ima = Cli("convert wav-wav -j 1 --wav-type ima-adpcm --block-size 1024 -o " + Quote(Out()) + " " +
-                         Quote(wav));
+  const CliRun ima = Cli("convert wav-wav -j 1 --wav-type ima-adpcm --block-size 1024 -o " + Quote(Out()) +
+                         " " + Quote(wav));
   ASSERT_EQ(ima.Status, 0) << ima.Err;
   const std::string probe = Probe(Out("tone.wav"), "stream=codec_name");
   EXPECT_NE(probe.find("codec_name=adpcm_ima_wav"), std::string::npos) << probe;
@@ -391,9 +416,12 @@ TEST_F(CliTest, WavToWavTypesHeadersAndAppend) {
   ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 24 -t wavpcm " + Quote(In("wide.wav")) + " synth 0.5 sine 440"));
   fs::create_directory(Out("ext"));
   ASSERT_EQ(Cli("convert wav-wav -j 1 -o " + Quote(Out()) + " " + Quote(In("wide.wav"))).Status, 0);
-  ASSERT_EQ(Cli("convert wav-wav -j 1 --extensible -o " + Quote(Out("ext")) + " " + Quote(In("wide.wav"))).Status, 0);
+  ASSERT_EQ(
+      Cli("convert wav-wav -j 1 --extensible -o " + Quote(Out("ext")) + " " + Quote(In("wide.wav"))).Status,
+      0);
   EXPECT_NE(Cli("info " + Quote(Out("wide.wav"))).Out.find("encoding:        wtPCM\n"), std::string::npos);
-  EXPECT_NE(Cli("info " + Quote(Out("ext/wide.wav"))).Out.find("encoding:        wtExtPCM\n"), std::string::npos);
+  EXPECT_NE(Cli("info " + Quote(Out("ext/wide.wav"))).Out.find("encoding:        wtExtPCM\n"),
+            std::string::npos);
   EXPECT_EQ(CaptureText("soxi -b " + Quote(Out("ext/wide.wav"))), "24\n");
 
   // Appending twice doubles the frames, with no question about the existing file.
@@ -409,16 +437,17 @@ TEST_F(CliTest, WavToWavTypesHeadersAndAppend) {
 TEST_F(CliTest, InterruptStopsTheBatch_TheFileBeingWrittenIsFinishedUpToThatPoint) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   // Long enough that the encoder is still busy when the signal comes, on any machine.
-  const std::string longWav = Ffmpeg("long.wav", "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1200 "
-                                                 "-ac 1 -c:a pcm_s16le");
+  const std::string longWav = Ffmpeg("long.wav",
+                                     "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1200 "
+                                     "-ac 1 -c:a pcm_s16le");
   const std::string next = Wav("next.wav");
   const std::string out = (home_ / "stdout").string(), err = (home_ / "stderr").string();
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     const std::string command = "exec " + Env() + Quote(MELVANTO_CLI_PATH) + " convert wav-mp3 -j 1 -o " +
-                                Quote(Out()) + Joined({longWav, next}) + " >" + Quote(out) + " 2>" + Quote(err) +
-                                " </dev/null";
+                                Quote(Out()) + Joined({longWav, next}) + " >" + Quote(out) + " 2>" +
+                                Quote(err) + " </dev/null";
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -441,7 +470,8 @@ TEST_F(CliTest, InterruptStopsTheBatch_TheFileBeingWrittenIsFinishedUpToThatPoin
   const std::string errors = ReadText(err), summary = ReadText(out);
   EXPECT_NE(errors.find("stopped: " + longWav), std::string::npos) << errors;
   EXPECT_NE(errors.find("not started: " + next), std::string::npos) << errors;
-  EXPECT_NE(summary.find("converted 0, skipped 0, failed 0, stopped 1, not started 1"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("converted 0, skipped 0, failed 0, stopped 1, not started 1"), std::string::npos)
+      << summary;
   EXPECT_FALSE(fs::exists(Out("next.mp3")));
   // A playable MP3 of what was encoded before the stop.
   const double seconds = Field(Probe(Out("long.mp3"), "format=duration"), "duration");

@@ -35,7 +35,8 @@ TEST(WmaChoice, NoChoiceOrAnInvalidOneTakesThe96KbpsStereoFormat) {
   const std::int32_t codecs = static_cast<std::int32_t>(lister.Codecs().size());
   const std::int32_t formats = static_cast<std::int32_t>(lister.Formats(0).size());
   // None chosen; codec past the list; format past its codec's list; a negative format.
-  const std::pair<std::int32_t, std::int32_t> stored[] = {{-1, -1}, {codecs, 0}, {0, formats}, {0, -1}, {-1, 5}};
+  const std::pair<std::int32_t, std::int32_t> stored[] = {
+      {-1, -1}, {codecs, 0}, {0, formats}, {0, -1}, {-1, 5}};
   for (const auto& [c, f] : stored) {
     TOptionsSetting s;
     s.CodecIndex = c;
