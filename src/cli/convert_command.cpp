@@ -96,6 +96,7 @@ int RunConvert(const std::vector<std::string>& args) {
   auto batch = std::make_shared<TBatchFiles>();
   batch->Files = request.Files;
   TInterruptWatch interrupt;
+  terminal.SetInterruptFd(interrupt.NotifyFd());
 
   std::vector<std::unique_ptr<TJobView>> views;
   std::vector<std::unique_ptr<TConversionRunner>> runners;

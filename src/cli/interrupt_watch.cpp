@@ -28,6 +28,9 @@ TInterruptWatch::TInterruptWatch() {
   if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("cannot create a pipe");
   ReadEnd_.Reset(fds[0]);
   WriteEnd_.Reset(fds[1]);
+  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("cannot create a pipe");
+  NotifyRead_.Reset(fds[0]);
+  NotifyWrite_.Reset(fds[1]);
   gWriteEnd = WriteEnd_.Get();
   Thread_ = std::thread([this] { Watch(); });
   struct sigaction action {};
@@ -56,6 +59,8 @@ void TInterruptWatch::Watch() {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0 || byte == 'q') return;
     Interrupted_ = true;
+    const char notify = 'i';
+    (void)!::write(NotifyWrite_.Get(), &notify, 1);
     WakeMainThreadWaiters();
   }
 }

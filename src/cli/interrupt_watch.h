@@ -18,12 +18,15 @@ class TInterruptWatch {
   TInterruptWatch& operator=(const TInterruptWatch&) = delete;
 
   bool Interrupted() const { return Interrupted_.load(); }
+  // Becomes readable once interrupted, for a wait on the terminal to poll along with stdin.
+  int NotifyFd() const { return NotifyRead_.Get(); }
 
  private:
   void Watch();
 
   // The handler may only write to a pipe; a thread turns that into a wake-up.
   UniqueFd ReadEnd_, WriteEnd_;
+  UniqueFd NotifyRead_, NotifyWrite_;
   std::atomic<bool> Interrupted_{false};
   std::thread Thread_;
 };

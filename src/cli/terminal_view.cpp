@@ -1,5 +1,6 @@
 #include "terminal_view.h"
 
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -41,6 +42,15 @@ bool TTerminal::AskOverwrite(const std::string& question) {
   ClearLine();
   std::fprintf(stderr, "%s [y/N] ", question.c_str());
   std::fflush(stderr);
+  for (;;) {
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {InterruptFd_, POLLIN, 0}};
+    if (::poll(fds, InterruptFd_ >= 0 ? 2 : 1, -1) < 0) continue;  // a signal came in: look again
+    if (InterruptFd_ >= 0 && (fds[1].revents & POLLIN) != 0) {
+      std::fputs("\n", stderr);
+      return false;
+    }
+    if (fds[0].revents != 0) break;
+  }
   char answer[64];
   const bool yes =
       std::fgets(answer, sizeof answer, stdin) != nullptr && (answer[0] == 'y' || answer[0] == 'Y');

@@ -22,6 +22,9 @@ class TTerminal {
   void JobFileFinished(std::size_t job);
   // Yes or no by the policy; asking needs a terminal on stdin, else the answer is no.
   bool AskOverwrite(const std::string& question);
+  // A descriptor that becomes readable when the batch is interrupted: a question waiting
+  // for its answer then takes no.
+  void SetInterruptFd(int fd) { InterruptFd_ = fd; }
   // Removes the progress line, so that other text starts on a clean line.
   void ClearLine();
 
@@ -41,6 +44,7 @@ class TTerminal {
   std::vector<TJob> Jobs_;
   TOverwritePolicy Policy_;
   std::string Drawn_;
+  int InterruptFd_ = -1;
 };
 
 // One job's view: turns the runner's calls into terminal updates and loop posts.
