@@ -336,6 +336,24 @@ TEST_F(CliTest, OverwritePolicies) {
   EXPECT_NE(Probe(Out("song.mp3"), "stream=codec_name").find("codec_name=mp3"), std::string::npos);
 }
 
+TEST_F(CliTest, OnATerminalTheQuestionIsAskedAndTheProgressLineRedrawn) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  MELVANTO_REQUIRE_COMMAND("script");
+  const std::vector<std::string> inputs = {Wav("first.wav", 1, 0), Wav("second.wav", 1, 1)};
+  std::ofstream(Out("first.mp3")) << "old";
+  std::ofstream(Out("second.mp3")) << "old";
+  // script gives the program a terminal on every stream; the answers wait in its input.
+  const std::string command =
+      Env() + Quote(MELVANTO_CLI_PATH) + " convert wav-mp3 -j 1 -o " + Quote(Out()) + Joined(inputs);
+  const std::string screen = CaptureText("printf 'y\\nn\\n' | script -qec " + Quote(command) + " /dev/null");
+  EXPECT_NE(screen.find(Out("first.mp3") + " has existed, overite it? [y/N] "), std::string::npos) << screen;
+  EXPECT_NE(screen.find(Out("second.mp3") + " has existed, overite it? [y/N] "), std::string::npos) << screen;
+  EXPECT_NE(screen.find("\r[0/2] first.wav "), std::string::npos) << screen;
+  EXPECT_NE(screen.find("converted 1, skipped 1, failed 0"), std::string::npos) << screen;
+  EXPECT_NE(Probe(Out("first.mp3"), "stream=codec_name").find("codec_name=mp3"), std::string::npos);
+  EXPECT_EQ(ReadText(Out("second.mp3")), "old");
+}
+
 TEST_F(CliTest, TheOutputIsNeverTheInput_AMissingOutputFolderStopsEverything) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   const std::string wav = Wav("same.wav");
