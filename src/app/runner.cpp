@@ -301,18 +301,21 @@ void TConversionRunner::OutputDone(TComponent* Sender) {
   if (Closed_ || !Running_ || Sender != static_cast<TComponent*>(&CurrentOutput())) return;
   Running_ = false;
   try {
-    std::string message = CurrentOutput().ExceptionMessage();
-    if (message.empty()) {
-      FinishFile(TFileResult::frConverted, {});
-      return;
-    }
-    // Asked before the broken output is removed, which frees its blocks again.
-    if (DiskFull(Current_.Output)) message = "the disk is full: " + message;
-    RemoveFailedOutput();
-    FinishFile(TFileResult::frFailed, message);
+    std::string message = RunFailure();
+    const auto status = message.empty() ? TFileResult::frConverted : TFileResult::frFailed;
+    FinishFile(status, std::move(message));
   } catch (const std::exception& e) {
     if (InFile_) FinishFile(TFileResult::frFailed, e.what());
   }
+}
+
+std::string TConversionRunner::RunFailure() {
+  std::string message = CurrentOutput().ExceptionMessage();
+  if (message.empty()) return message;
+  // Asked before the broken output is removed, which frees its blocks again.
+  if (DiskFull(Current_.Output)) message = "the disk is full: " + message;
+  RemoveFailedOutput();
+  return message;
 }
 
 void TConversionRunner::FinishFile(TFileResult::TStatus status, std::string message) {
@@ -401,9 +404,19 @@ void TConversionRunner::bStopClick() {
 void TConversionRunner::Close() {
   if (Closed_) return;
   Closed_ = true;
+  TAuFileOut& output = CurrentOutput();
+  // A run that ended on its own, its done event not yet handed over, was not stopped: it is
+  // reported as it ended (a failed one's output removed).
+  const bool endedByItself = Running_ && !output.Busy();
   // Synchronous: the partly written file is finished and no done event follows.
-  CurrentOutput().Stop(false);
-  if (Running_ || InFile_) {
+  output.Stop(false);
+  if (endedByItself) {
+    Running_ = false;
+    InFile_ = false;
+    Current_.Message = RunFailure();
+    Current_.Status = Current_.Message.empty() ? TFileResult::frConverted : TFileResult::frFailed;
+    Record(Current_);
+  } else if (Running_ || InFile_) {
     Current_.Status = TFileResult::frStopped;
     Current_.Message = Running_ ? kStopped : kStoppedBeforeStart;
     Running_ = false;

@@ -123,6 +123,8 @@ class TConversionRunner {
   // Steps 3 to 11 for one file, taken now (index is its position in Files) or held before.
   void StartFile(const std::string& F, std::int32_t index);
   void OutputDone(TComponent* Sender);
+  // The failure of a run that ended by itself (its broken output removed), empty for none.
+  std::string RunFailure();
   // Ends the current file with a result, frees its output and posts the next step.
   void FinishFile(TFileResult::TStatus status, std::string message);
   void Record(TFileResult result);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "conversion_mode.h"
@@ -335,6 +336,46 @@ TEST_F(RunnerTest, AnErrorInsideAStepFailsThatFileAndMovesOn) {
   EXPECT_EQ(results[0].Message, "the label could not be shown");
   EXPECT_FALSE(fs::exists(out / "src.wav"));
   EXPECT_EQ(results[1].Status, TFileResult::frConverted);
+}
+
+// Waits for a run started by a step driven by hand to end on the worker. The loop is not
+// run, so its done event stays with the event thread until the runner is closed.
+void WaitUntilIdle(const TAuOutput& output) {
+  while (output.Busy()) std::this_thread::yield();
+}
+
+// Stop pressed just as a run ended, before its done event arrived: the file is reported as
+// it ended, not as stopped.
+TEST_F(RunnerTest, CloseAfterTheRunEndedByItselfReportsHowItEnded) {
+  REQUIRE_SOURCES();
+  TStepLoop loop;
+  {
+    // IMA ADPCM takes 16-bit input only: the run fails after creating its file.
+    TestView view(loop);
+    TConversionRunner runner(view, {Src("src24.wav")});
+    runner.SetMode(TConversionMode::cmWavToWav);
+    runner.WaveOut1.SetWavType(TWavType::wtDVIADPCM);
+    runner.BatchStep(0);
+    ASSERT_TRUE(runner.Results().empty()) << "the run started";
+    WaitUntilIdle(runner.WaveOut1);
+    runner.Close();
+    ASSERT_EQ(runner.Results().size(), 1u);
+    EXPECT_EQ(runner.Results()[0].Status, TFileResult::frFailed) << runner.Results()[0].Message;
+    EXPECT_NE(runner.Results()[0].Message.find("stopped"), 0u);
+    EXPECT_FALSE(fs::exists(out / "src24.wav")) << "a failed run's output, not a stopped one";
+  }
+  {
+    TestView view(loop);
+    TConversionRunner runner(view, {Src("src.wav")});
+    runner.SetMode(TConversionMode::cmWavToWav);
+    runner.BatchStep(0);
+    ASSERT_TRUE(runner.Results().empty());
+    WaitUntilIdle(runner.WaveOut1);
+    runner.Close();
+    ASSERT_EQ(runner.Results().size(), 1u);
+    EXPECT_EQ(runner.Results()[0].Status, TFileResult::frConverted) << runner.Results()[0].Message;
+    EXPECT_NEAR(std::atof(Value(ProbeFacts(Out("src.wav")), "duration").c_str()), 2.0, 0.01);
+  }
 }
 
 // A small file system of its own, unmounted when the test ends.
