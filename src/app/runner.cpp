@@ -210,6 +210,8 @@ void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
   const TCommonOptions& options = OptionsSetting.CommonOptions;
   const std::string D = options.SameAsInputFolder ? FolderOf(F) : options.OutputFolder;
   View_.SetOutputFolder(D);
+  // The view may close the runner from inside any of its calls: nothing is started then.
+  if (Closed_) return;
 
   TAuFileIn& input = CurrentInput();
   TAuFileOut& output = CurrentOutput();
@@ -219,6 +221,7 @@ void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
   output.SetFileName(O);
   View_.SetOutputFileName(NameWithoutFolder(O));
   Current_.Output = O;
+  if (Closed_) return;
 
   if (const std::string problem = InputProblem(input, F, Mode_); !problem.empty()) {
     FinishFile(TFileResult::frFailed, problem);

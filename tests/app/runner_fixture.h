@@ -92,11 +92,13 @@ class TestView : public TRunnerView {
   std::string name = "view";
   std::function<void(std::int32_t)> onProgress;
   std::function<void(const std::string&)> onOutputName;
+  std::function<void(const std::string&)> onInputName;
 
   void SetCaption(const std::string& t) override { labels["caption"] = t; }
   void SetInputFileName(const std::string& t) override {
     labels["input"] = t;
     inputNames.push_back(t);
+    if (onInputName) onInputName(t);
   }
   void SetOutputFileName(const std::string& t) override {
     labels["output"] = t;

@@ -378,6 +378,34 @@ TEST_F(RunnerTest, CloseAfterTheRunEndedByItselfReportsHowItEnded) {
   }
 }
 
+// Close may come from inside any call to the view; the step that made that call starts
+// nothing afterwards.
+TEST_F(RunnerTest, CloseFromInsideAViewCallStartsNothing) {
+  REQUIRE_SOURCES();
+  for (const bool fromInputName : {true, false}) {
+    SCOPED_TRACE(fromInputName ? "input name" : "output name");
+    fs::remove_all(out);
+    fs::create_directories(out);
+    TStepLoop loop;
+    TestView view(loop);
+    TConversionRunner runner(view, {Src("src.wav"), Src("src24.wav")});
+    runner.SetMode(TConversionMode::cmWavToWav);
+    view.runner = &runner;
+    const auto close = [&](const std::string&) { runner.Close(); };
+    if (fromInputName)
+      view.onInputName = close;
+    else
+      view.onOutputName = close;
+    runner.BatchStep(0);
+    WaitUntilIdle(runner.WaveOut1);
+    ASSERT_EQ(runner.Results().size(), 1u);
+    EXPECT_EQ(runner.Results()[0].Status, TFileResult::frStopped);
+    EXPECT_TRUE(runner.WaveOut1.ExceptionMessage().empty()) << runner.WaveOut1.ExceptionMessage();
+    EXPECT_TRUE(fs::is_empty(out)) << "no file written after the close";
+    EXPECT_EQ(view.finished.size(), 1u);
+  }
+}
+
 // A small file system of its own, unmounted when the test ends.
 class TinyDisk {
  public:
