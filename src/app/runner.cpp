@@ -331,8 +331,13 @@ void TConversionRunner::FinishFile(TFileResult::TStatus status, std::string mess
 }
 
 void TConversionRunner::Record(TFileResult result) {
-  Results_.push_back(result);
-  View_.FileFinished(Results_.back());
+  Results_.push_back(std::move(result));
+  // The result is kept whatever the view makes of it: a view that cannot show it must not
+  // end the batch, nor leave a claimed output or a held file behind.
+  try {
+    View_.FileFinished(Results_.back());
+  } catch (const std::exception&) {
+  }
 }
 
 void TConversionRunner::ReleaseOutput() {

@@ -93,6 +93,7 @@ class TestView : public TRunnerView {
   std::function<void(std::int32_t)> onProgress;
   std::function<void(const std::string&)> onOutputName;
   std::function<void(const std::string&)> onInputName;
+  std::function<void(const TFileResult&)> onFinished;
 
   void SetCaption(const std::string& t) override { labels["caption"] = t; }
   void SetInputFileName(const std::string& t) override {
@@ -115,6 +116,7 @@ class TestView : public TRunnerView {
   void FileFinished(const TFileResult& r) override {
     finished.push_back(r);
     if (log) log->push_back(name + " finished " + r.Output);
+    if (onFinished) onFinished(r);
   }
   bool AskOverwrite(const std::string& question, const std::string& output) override {
     questions.push_back(question);

@@ -406,6 +406,18 @@ TEST_F(RunnerTest, CloseFromInsideAViewCallStartsNothing) {
   }
 }
 
+// A view that fails to show a result does not end the batch, nor hold it up.
+TEST_F(RunnerTest, AViewFailingToShowAResultLeavesTheBatchGoing) {
+  REQUIRE_SOURCES();
+  Batch batch(TConversionMode::cmWavToWav, {(dir / "missing.wav").string(), Src("src.wav"), Src("src24.wav")});
+  batch.view.onFinished = [](const TFileResult&) { throw std::runtime_error("the list is full"); };
+  const auto& results = batch.Run();
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_EQ(results[0].Status, TFileResult::frFailed);
+  EXPECT_EQ(results[1].Status, TFileResult::frConverted) << results[1].Message;
+  EXPECT_EQ(results[2].Status, TFileResult::frConverted) << results[2].Message;
+}
+
 // A small file system of its own, unmounted when the test ends.
 class TinyDisk {
  public:
