@@ -1,5 +1,6 @@
 // `convert`: the settings, overridden by the options, then N runners on one batch, driven by
 // one step loop on this thread until they have all closed or Ctrl-C stops them.
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -91,6 +92,9 @@ int RunConvert(const std::vector<std::string>& args) {
   // Appending is what an existing output is there for.
   if (!request.OverwriteGiven && request.Append) policy = TOverwritePolicy::Always;
 
+  // A closed pipe on stdout or stderr must not end the process with outputs half written:
+  // the write fails instead, and the batch goes on.
+  ::signal(SIGPIPE, SIG_IGN);
   TStepLoop loop;
   TTerminal terminal(!request.Quiet && ::isatty(STDERR_FILENO), request.Files.size(), jobs, policy);
   auto batch = std::make_shared<TBatchFiles>();

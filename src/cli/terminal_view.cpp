@@ -40,8 +40,11 @@ bool TTerminal::AskOverwrite(const std::string& question) {
   if (Policy_ != TOverwritePolicy::Ask) return Policy_ == TOverwritePolicy::Always;
   if (!::isatty(STDIN_FILENO)) return false;
   ClearLine();
-  std::fprintf(stderr, "%s [y/N] ", question.c_str());
-  std::fflush(stderr);
+  // A question that cannot be shown (stderr a closed pipe) is not answered blindly.
+  if (std::fprintf(stderr, "%s [y/N] ", question.c_str()) < 0 || std::fflush(stderr) != 0) {
+    std::clearerr(stderr);
+    return false;
+  }
   for (;;) {
     pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {InterruptFd_, POLLIN, 0}};
     if (::poll(fds, InterruptFd_ >= 0 ? 2 : 1, -1) < 0) continue;  // a signal came in: look again

@@ -1,8 +1,10 @@
 // melvanto-cli run as a user runs it, its files checked with ffprobe, sox and python3.
 // Every run has HOME and XDG_CONFIG_HOME in a temporary folder, so no one's settings are
 // read or written, and always an explicit -j, so the machine's core count does not matter.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -352,6 +354,43 @@ TEST_F(CliTest, OnATerminalTheQuestionIsAskedAndTheProgressLineRedrawn) {
   EXPECT_NE(screen.find("converted 1, skipped 1, failed 0"), std::string::npos) << screen;
   EXPECT_NE(Probe(Out("first.mp3"), "stream=codec_name").find("codec_name=mp3"), std::string::npos);
   EXPECT_EQ(ReadText(Out("second.mp3")), "old");
+}
+
+TEST_F(CliTest, AClosedPipeForItsMessagesNeitherKillsTheBatchNorLeavesABrokenFile) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  const std::vector<std::string> inputs = {Wav("fresh.wav", 3, 0), Wav("kept.wav", 1, 1)};
+  std::ofstream(Out("kept.mp3")) << "old";
+  // stdin a terminal, so the question for kept.mp3 is asked; stderr a pipe no one reads.
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string slave = ptsname(master);
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  close(pipeFds[0]);
+  const std::string out = (home_ / "stdout").string();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int tty = open(slave.c_str(), O_RDWR | O_NOCTTY);
+    if (tty < 0 || dup2(tty, 0) < 0 || dup2(pipeFds[1], 2) < 0) _exit(126);
+    signal(SIGPIPE, SIG_DFL);  // as in a shell, whatever the test runner does
+    const std::string command = "exec " + Env() + Quote(MELVANTO_CLI_PATH) + " convert wav-mp3 -j 2 -o " +
+                                Quote(Out()) + Joined(inputs) + " >" + Quote(out);
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  int raw = 0;
+  ASSERT_EQ(waitpid(child, &raw, 0), child);
+  close(master);
+  ASSERT_TRUE(WIFEXITED(raw)) << "ended by signal " << (WIFSIGNALED(raw) ? WTERMSIG(raw) : 0);
+  EXPECT_EQ(WEXITSTATUS(raw), 0);
+  // A question no one can see is answered no.
+  EXPECT_NE(ReadText(out).find("converted 1, skipped 1, failed 0"), std::string::npos) << ReadText(out);
+  EXPECT_EQ(ReadText(Out("kept.mp3")), "old");
+  EXPECT_NEAR(Field(Probe(Out("fresh.mp3"), "format=duration"), "duration"), 3.0, 0.1);
 }
 
 TEST_F(CliTest, TheOutputIsNeverTheInput_AMissingOutputFolderStopsEverything) {
