@@ -168,6 +168,13 @@ TConvertRequest ParseConvertArgs(const std::vector<std::string>& args) {
   if (r.Title && r.Files.size() > 1) throw TUsageError("--title is for a single file");
   if (r.AnyTag() && TargetFormatOf(r.Mode) == TTargetFormat::tfWav)
     throw TUsageError("tag options do not apply to WAV output");
+  // Not ignored: --append also stands for "no question", which must not replace an MP3 or WMA.
+  if (TargetFormatOf(r.Mode) != TTargetFormat::tfWav) {
+    for (const auto& [given, option] :
+         {std::pair{r.WavType.has_value(), "--wav-type"}, std::pair{r.BlockSize.has_value(), "--block-size"},
+          std::pair{r.Extensible, "--extensible"}, std::pair{r.Append, "--append"}})
+      if (given) throw TUsageError(std::string(option) + " is for WAV output");
+  }
   return r;
 }
 

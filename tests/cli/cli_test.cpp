@@ -332,6 +332,11 @@ TEST_F(CliTest, OverwritePolicies) {
     EXPECT_EQ(ReadText(Out("song.mp3")), kept) << policy;
   }
 
+  // Appending is for WAV outputs; it must not turn into replacing an MP3 without a question.
+  const CliRun append = Cli("convert wav-mp3 -j 1 --append -o " + Quote(Out()) + " " + Quote(wav));
+  EXPECT_EQ(append.Status, 2) << append.Out;
+  EXPECT_TRUE(ReadText(Out("song.mp3")) == kept) << "the existing MP3 was replaced";
+
   const CliRun replace = Cli("convert wav-mp3 -j 1 --overwrite -o " + Quote(Out()) + " " + Quote(wav));
   EXPECT_EQ(replace.Status, 0);
   EXPECT_NE(replace.Out.find("converted 1, skipped 0, failed 0"), std::string::npos);
