@@ -1,5 +1,6 @@
 #include "media_probe.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <filesystem>
@@ -28,7 +29,8 @@ void TakeFormat(TAuFileIn& in, TMediaInfo& info) {
   info.Channels = in.Channels();
   info.SampleRate = in.SampleRate();
   info.BitsPerSample = in.BitsPerSample();
-  info.Frames = in.TotalSamples();
+  // The readers give -1 for a file without audio: that is no frames.
+  info.Frames = std::max<std::int64_t>(0, in.TotalSamples());
 }
 
 void TakeTags(TWMIn& in, TMediaInfo& info) {

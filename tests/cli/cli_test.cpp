@@ -203,6 +203,16 @@ TEST_F(CliTest, InfoOnEveryWavEncoding) {
       EXPECT_NEAR(Number(run.Out, "duration"), 1.0, 0.1) << c.File;
     }
   }
+
+  // A valid WAV that holds no audio has no frames, not a negative count.
+  ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 " + Quote(In("silent.wav")) + " trim 0 0"));
+  ASSERT_EQ(CaptureText("soxi -s " + Quote(In("silent.wav"))), "0\n");
+  const CliRun empty = Cli("info " + Quote(In("silent.wav")));
+  EXPECT_EQ(empty.Status, 0) << empty.Err;
+  EXPECT_NE(empty.Out.find("  frames:          0\n  duration:        0.000 s\n"), std::string::npos)
+      << empty.Out;
+  const std::string json = Cli("info --json " + Quote(In("silent.wav"))).Out;
+  EXPECT_NE(json.find("\"frames\": 0, \"duration\": 0.000}"), std::string::npos) << json;
 }
 
 TEST_F(CliTest, InfoOnMp3AndWmaShowsTheirTags_JsonParses_BadFilesFailAtTheEnd) {
