@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -325,6 +326,38 @@ TEST_F(CliTest, TwoJobsWriteTheSameBytesAsOne) {
     // Different inputs give different outputs: the comparison above could fail.
     EXPECT_FALSE(Shell("cmp -s " + Quote(Out("one/in0" + ext)) + " " + Quote(Out("one/in1" + ext))));
   }
+}
+
+TEST_F(CliTest, TheSettingsFileIsReadAndOptionsOverrideItForTheRunOnly_ItIsNeverWritten) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  const std::string wav = Wav("rate.wav", 2.0);
+  const fs::path folder = home_ / "config" / "Quorvane" / "Melvanto";
+  const fs::path ini = folder / "options.ini";
+  // A first start from the command line leaves no settings file behind.
+  ASSERT_EQ(Cli("convert wav-mp3 -j 1 -o " + Quote(Out()) + " " + Quote(wav)).Status, 0);
+  EXPECT_FALSE(fs::exists(ini));
+
+  fs::create_directories(Out("from-ini"));
+  const std::string text = "; the user's own comment\r\n[CommonOptions]\r\nOutputFolder=" + Out("from-ini") +
+                           "\r\n[Mp3Options]\r\nConstantBitRate=0\r\n[Other]\r\nKey=kept\r\n";
+  fs::create_directories(folder);
+  std::ofstream(ini, std::ios::binary) << text;
+  // An old time, so that a rewrite within the same clock tick would still show.
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(30);
+  fs::last_write_time(ini, old);
+
+  ASSERT_EQ(Cli("convert wav-mp3 -j 1 " + Quote(wav)).Status, 0);
+  EXPECT_NEAR(Field(Probe(Out("from-ini/rate.mp3"), "stream=bit_rate"), "bit_rate"), 48000, 1);
+  ASSERT_EQ(Cli("convert wav-mp3 -j 1 --mp3-cbr 320 --mp3-mode mono --artist X -o " + Quote(Out()) + " " +
+                Quote(wav) + " --overwrite")
+                .Status,
+            0);
+  EXPECT_NEAR(Field(Probe(Out("rate.mp3"), "stream=bit_rate"), "bit_rate"), 320000, 1);
+  // The options were for that run only: the next one is the file's again.
+  ASSERT_EQ(Cli("convert wav-mp3 -j 1 --overwrite -o " + Quote(Out()) + " " + Quote(wav)).Status, 0);
+  EXPECT_NEAR(Field(Probe(Out("rate.mp3"), "stream=bit_rate"), "bit_rate"), 48000, 1);
+  EXPECT_EQ(ReadText(ini), text);
+  EXPECT_TRUE(fs::last_write_time(ini) == old);
 }
 
 TEST_F(CliTest, OverwritePolicies) {
