@@ -25,8 +25,11 @@ TMP3BitRate MP3BitRateFromKbps(std::int32_t kbps) {
 
 void ApplyMP3Settings(TMP3Out& output) {
   const TOptionsSetting& s = OptionsSetting;
-  // CPU 3 gives 1 ms, below the worker's 5 ms threshold: no pause at all.
-  output.SetDelay(static_cast<std::uint32_t>(16 - 5 * s.CPU));
+  // CPU 3 gives 1 ms, below the worker's 5 ms threshold: no pause at all. Worked out in 64
+  // bits, since a hand-edited CPU may be any 32-bit value; a negative delay is left out like
+  // one above 100, which the output ignores.
+  const std::int64_t delay = 16 - 5 * static_cast<std::int64_t>(s.CPU);
+  if (delay >= 0 && delay <= 100) output.SetDelay(static_cast<std::uint32_t>(delay));
   output.SetEnableVBR(s.IsSelectVBR);
   if (s.StereoMode >= 0 && s.StereoMode <= 3) output.SetMode(static_cast<TMP3Mode>(s.StereoMode));
   if (!s.IsSelectVBR) {

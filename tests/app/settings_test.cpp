@@ -406,6 +406,18 @@ TEST_F(Settings, Mp3OutputTakesTheSettings) {
   EXPECT_EQ(out.MaximumBitrate(), TMP3BitRate::mbr144);
   EXPECT_EQ(out.VBRQuality(), TMP3Quality::mp3ql9);
 
+  // A CPU value past 3 gives a negative delay, which the output ignores; the extremes a
+  // hand-edited file can hold must not overflow on the way.
+  s.CPU = -16;
+  ApplyMP3Settings(out);
+  EXPECT_EQ(out.Delay(), 96u);
+  for (const std::int32_t cpu : {4, 2147483647, -2147483647 - 1, 429496733}) {
+    s.CPU = cpu;
+    ApplyMP3Settings(out);
+    EXPECT_EQ(out.Delay(), 96u) << cpu;
+  }
+  s.CPU = 0;
+
   // Out-of-range values leave the properties as they were.
   s.ConstantBitRate = 9;
   s.VBRQuality = 10;
