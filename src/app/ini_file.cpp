@@ -141,7 +141,9 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents) {
 
 bool ReadWholeFile(const std::string& path, std::string& contents) {
   contents.clear();
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking, so that a named pipe in the file's place is refused instead of waiting
+  // for a writer; a regular file reads the same either way.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.Valid()) return false;
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
