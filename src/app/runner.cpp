@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "settings.h"
@@ -61,6 +63,14 @@ bool SameFile(const std::string& a, const std::string& b) {
   }, sb{};
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
+}
+
+// The name under which an output is claimed in a batch: one file has one name however its
+// folder is spelt (through a link, with "." or ".." in it).
+std::string OutputKey(const std::string& O) {
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::canonical(FolderOf(O), error);
+  return error ? O : (folder / NameWithoutFolder(O)).string();
 }
 
 bool DiskFull(const std::string& O) {
@@ -231,7 +241,8 @@ void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
     FinishFile(TFileResult::frFailed, kSameFile);
     return;
   }
-  if (Batch_->BusyOutputs.count(O) != 0) {
+  const std::string key = OutputKey(O);
+  if (Batch_->BusyOutputs.count(key) != 0) {
     // Another runner writes O now; the file waits here until that runner frees it.
     Holding_ = true;
     HeldFile_ = F;
@@ -242,8 +253,8 @@ void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
     });
     return;
   }
-  Batch_->BusyOutputs.insert(O);
-  Claimed_ = O;
+  Batch_->BusyOutputs.insert(key);
+  Claimed_ = key;
 
   const TTargetFormat target = TargetFormatOf(Mode_);
   const bool severalFiles = Batch_->Files.size() > 1;

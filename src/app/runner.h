@@ -26,7 +26,8 @@ constexpr int kBatchStepMessage = 2130;
 struct TBatchFiles {
   std::vector<std::string> Files;  // full paths, in the order chosen
   std::int32_t FileIndex = 0;
-  // Outputs being written right now, so that a job never writes a file another job writes.
+  // Outputs being written right now (by their folder's canonical path), so that a job never
+  // writes a file another job writes.
   std::set<std::string> BusyOutputs;
   // Runners holding a file back because its output is busy; called when an output is freed.
   std::vector<std::function<void()>> Waiting;
@@ -146,7 +147,7 @@ class TConversionRunner {
   bool InFile_ = false;
   TFileResult Current_;
   TOutputBefore Before_;
-  // The output name this runner put into the batch's BusyOutputs, empty for none.
+  // The output this runner put into the batch's BusyOutputs, empty for none.
   std::string Claimed_;
   // A file taken whose output another runner writes now: tried again when that is freed.
   bool Holding_ = false;

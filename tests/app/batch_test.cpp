@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -87,6 +88,51 @@ TEST_F(RunnerTest, SharedBatchHoldsAFileWhoseOutputAnotherJobWrites) {
   EXPECT_TRUE(shared->Waiting.empty());
   EXPECT_EQ(shared->Files.size(), 2u) << "a runner's close leaves the shared list to the others";
   EXPECT_EQ(Value(ProbeFacts(O), "format_name"), "mp3");
+}
+
+// The same output folder spelt two ways (through a link to it, with "./" in it): still one
+// output, held like any other.
+TEST_F(RunnerTest, SharedBatchKnowsAnOutputWhateverItsFolderIsCalled) {
+  REQUIRE_SOURCES();
+  OptionsSetting.CPU = 0;
+  OptionsSetting.CommonOptions.SameAsInputFolder = true;
+  fs::create_directories(dir / "a");
+  fs::create_directory_symlink(dir / "a", dir / "link");
+  fs::copy_file(Src("src.wav"), dir / "a" / "x.wav");
+  const std::vector<std::vector<std::string>> spellings = {
+      {(dir / "a" / "x.wav").string(), (dir / "link" / "x.wav").string()},
+      {(dir / "a" / "x.wav").string(), dir.String() + "/./a/x.wav"},
+  };
+  for (const auto& files : spellings) {
+    SCOPED_TRACE(files[1]);
+    fs::remove(dir / "a" / "x.mp3");
+    auto shared = std::make_shared<TBatchFiles>();
+    shared->Files = files;
+    TStepLoop loop;
+    std::vector<std::string> log;
+    TestView first(loop), second(loop);
+    first.name = "first";
+    second.name = "second";
+    first.log = second.log = &log;
+    second.answer = [](const std::string&) { return false; };
+    TConversionRunner one(first, shared);
+    TConversionRunner two(second, shared);
+    one.SetMode(TConversionMode::cmWavToMp3);
+    two.SetMode(TConversionMode::cmWavToMp3);
+    first.runner = &one;
+    second.runner = &two;
+    loop.RunUntil([&] { return first.closed && second.closed; });
+
+    const std::string second_output = OutputFileName(FolderOf(files[1]), files[1], ".mp3");
+    EXPECT_EQ(log, (std::vector<std::string>{"first finished " + (dir / "a" / "x.mp3").string(),
+                                             "second asked " + second_output,
+                                             "second finished " + second_output}));
+    ASSERT_EQ(one.Results().size(), 1u);
+    EXPECT_EQ(one.Results()[0].Status, TFileResult::frConverted);
+    EXPECT_TRUE(shared->BusyOutputs.empty());
+    const std::string facts = ProbeFacts((dir / "a" / "x.mp3").string());
+    EXPECT_NEAR(std::atof(Value(facts, "duration").c_str()), 2.0, 2 * 1152.0 / 44100) << facts;
+  }
 }
 
 // Parallel jobs with their own source tags: each output has its own file's values.
