@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <exception>
+#include <string>
 
 #include "event_handler.h"
 #include "main_thread.h"
@@ -74,6 +75,21 @@ void TAuThread::Execute() {
   sleepCv_.notify_all();
 }
 
+namespace {
+
+// The message of the exception being handled.
+std::string FinishErrorMessage() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown error";
+  }
+}
+
+}  // namespace
+
 void TAuThread::PerformRun() {
   TAuOutput& out = *Parent;
   TEventHandler& events = *out.EventHandler_;
@@ -108,7 +124,9 @@ void TAuThread::PerformRun() {
   try {
     out.FinishRun();
   } catch (...) {
-    // An error while finishing is not reported; the output becomes idle all the same.
+    // No event reports an error while finishing, but the run's message keeps it: a file whose
+    // trailer or tags could not be written must not pass for a finished one.
+    if (out.ExceptionMessage().empty()) out.SetExceptionMessage(FinishErrorMessage());
     out.CanOutput_ = false;
     out.Interrupted_ = false;
     out.Busy_ = false;

@@ -155,7 +155,7 @@ TEST(OutputTest, ErrorsComeBeforeDoneAndStayUntilTheNextRun) {
   ASSERT_TRUE(PumpUntil([&] { return log.done == 3; }));
 }
 
-TEST(OutputTest, ErrorInDoneIsSwallowedAndTheOutputBecomesIdle) {
+TEST(OutputTest, ErrorInDoneRaisesNoEventButTheRunKeepsItsMessage) {
   Rig rig(Ramp(1000), kMono8);
   auto& log = rig.log;
   auto& out = rig.out;
@@ -164,6 +164,8 @@ TEST(OutputTest, ErrorInDoneIsSwallowedAndTheOutputBecomesIdle) {
   ASSERT_TRUE(PumpUntil([&] { return log.done == 1; }));
   EXPECT_EQ(log.Count("exception"), 0);
   EXPECT_FALSE(out.Busy());
+  // Whoever reads the run's outcome learns that the file was not finished.
+  EXPECT_EQ(out.ExceptionMessage(), "Done failed");
   out.failDone = false;
   EXPECT_NO_THROW(out.Run());
   ASSERT_TRUE(PumpUntil([&] { return log.done == 2; }));
