@@ -172,8 +172,10 @@ void SetProgramFolderForTesting(const std::string& folder) {
 std::string DefaultOutputFolder() {
   const std::string program = ProgramFolder();
   // A build tree is writable and keeps its output beside the program; an installed
-  // program's folder is not, so the output goes with the user's music.
-  if (::access(program.c_str(), W_OK) == 0) return program + "Output";
+  // program's folder (a "bin" folder, writable to root all the same) is not the place for
+  // music, so the output goes with the user's.
+  const bool installed = program.size() >= 5 && program.compare(program.size() - 5, 5, "/bin/") == 0;
+  if (!installed && ::access(program.c_str(), W_OK) == 0) return program + "Output";
   return MusicFolder() + "/Melvanto";
 }
 

@@ -363,6 +363,10 @@ TEST_F(Settings, DefaultOutputFolderOfAnInstalledProgramIsInTheMusicFolder) {
   // A program folder the user cannot write to (here: one that does not exist).
   SetProgramFolderForTesting((root_ / "read-only").string());
   EXPECT_EQ(DefaultOutputFolder(), root_.String() + "/home/Music/Melvanto");
+  // An installed program's folder, even where this user (root) may write to it.
+  fs::create_directories(root_ / "usr" / "bin");
+  SetProgramFolderForTesting((root_ / "usr" / "bin").string());
+  EXPECT_EQ(DefaultOutputFolder(), root_.String() + "/home/Music/Melvanto");
 
   fs::create_directories(root_ / "config");
   WriteText(root_ / "config" / "user-dirs.dirs",
