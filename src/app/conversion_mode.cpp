@@ -99,14 +99,8 @@ void PrepareBatchTags(const std::vector<std::string>& files, TConversionMode mod
     input.SetFileName(F);
     const TId3v2Tags& source = *input.Id3v2Tags();
     // Taken whole or not at all: a read that fails half way leaves no mixture.
-    TTagInfo read = tags;
-    if (!source.Title().empty()) read.Title = source.Title();
-    read.Artist = source.Artist();
-    read.Album = source.Album();
-    read.Year = Latin1ToWide(source.Year());
-    read.Genre = GenreIndex(source.Genre());
-    read.Track = Latin1ToWide(source.Track());
-    read.Comment = source.Comment();
+    TTagInfo read = TagInfoOf(source);
+    if (read.Title.empty()) read.Title = tags.Title;
     input.SetFileName({});
     tags = read;
   } catch (const std::exception&) {

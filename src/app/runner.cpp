@@ -279,14 +279,7 @@ void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
   }
 
   if (Mode_ == TConversionMode::cmWmaToMp3 && ownTags) {
-    const TId3v2Tags& source = *WMIn1.Id3v2Tags();
-    TagInfo.Title = source.Title();
-    TagInfo.Artist = source.Artist();
-    TagInfo.Album = source.Album();
-    TagInfo.Year = Latin1ToWide(source.Year());
-    TagInfo.Genre = GenreIndex(source.Genre());
-    TagInfo.Track = Latin1ToWide(source.Track());
-    TagInfo.Comment = source.Comment();
+    TagInfo = TagInfoOf(*WMIn1.Id3v2Tags());
   }
 
   if (target == TTargetFormat::tfMp3) {

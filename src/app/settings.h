@@ -76,6 +76,8 @@ void ApplyMP3Settings(TMP3Out& output);
 // Configures an output for the next file from OptionsSetting and TagInfo (its Id3v2Tags
 // were cleared or filled from the source file before).
 void ApplyWMASettings(TWMAOut& output);
+// A source file's own values as batch tag values (the genre as its position in the list).
+TTagInfo TagInfoOf(const TId3v2Tags& source);
 // Position of name in kDisplayGenres without regard to letter case; -1 when absent.
 std::int32_t GenreIndex(std::u16string_view name);
 

@@ -76,6 +76,18 @@ void ApplyWMASettings(TWMAOut& output) {
   if (!t.Comment.empty()) tags.SetComment(t.Comment);
 }
 
+TTagInfo TagInfoOf(const TId3v2Tags& source) {
+  TTagInfo tags;
+  tags.Title = source.Title();
+  tags.Artist = source.Artist();
+  tags.Album = source.Album();
+  tags.Year = Latin1ToWide(source.Year());
+  tags.Genre = GenreIndex(source.Genre());
+  tags.Track = Latin1ToWide(source.Track());
+  tags.Comment = source.Comment();
+  return tags;
+}
+
 std::int32_t GenreIndex(std::u16string_view name) {
   // The list is ASCII; a name with other characters matches none of it.
   std::string narrow;
