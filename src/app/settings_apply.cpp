@@ -12,11 +12,21 @@ TTagInfo TagInfo;
 
 TMP3BitRate MP3BitRateFromKbps(std::int32_t kbps) {
   static constexpr std::array<std::pair<std::int32_t, TMP3BitRate>, 15> kRates = {{
-      {32, TMP3BitRate::mbr32},   {40, TMP3BitRate::mbr40},   {48, TMP3BitRate::mbr48},
-      {56, TMP3BitRate::mbr56},   {64, TMP3BitRate::mbr64},   {80, TMP3BitRate::mbr80},
-      {96, TMP3BitRate::mbr96},   {112, TMP3BitRate::mbr112}, {128, TMP3BitRate::mbr128},
-      {144, TMP3BitRate::mbr144}, {160, TMP3BitRate::mbr160}, {192, TMP3BitRate::mbr192},
-      {224, TMP3BitRate::mbr224}, {256, TMP3BitRate::mbr256}, {320, TMP3BitRate::mbr320},
+      {32, TMP3BitRate::mbr32},
+      {40, TMP3BitRate::mbr40},
+      {48, TMP3BitRate::mbr48},
+      {56, TMP3BitRate::mbr56},
+      {64, TMP3BitRate::mbr64},
+      {80, TMP3BitRate::mbr80},
+      {96, TMP3BitRate::mbr96},
+      {112, TMP3BitRate::mbr112},
+      {128, TMP3BitRate::mbr128},
+      {144, TMP3BitRate::mbr144},
+      {160, TMP3BitRate::mbr160},
+      {192, TMP3BitRate::mbr192},
+      {224, TMP3BitRate::mbr224},
+      {256, TMP3BitRate::mbr256},
+      {320, TMP3BitRate::mbr320},
   }};
   for (const auto& [value, rate] : kRates)
     if (value == kbps) return rate;

@@ -6,12 +6,6 @@
 
 namespace melvanto {
 
-namespace {
-// How long an idle loop sleeps in the hand-over queue before it looks at done() again;
-// a hand-over ends the wait at once, so this only bounds a done() that changes elsewhere.
-constexpr std::chrono::milliseconds kIdleWait{50};
-}  // namespace
-
 void TStepLoop::Post(std::function<void()> call) {
   Posted_.push_back(std::move(call));
 }
@@ -27,7 +21,9 @@ void TStepLoop::RunUntil(const std::function<bool()>& done) {
       CheckSynchronize();
       continue;
     }
-    CheckSynchronize(kIdleWait);
+    // Sleeps until an event is handed over (it may post a call or end the loop) or whoever
+    // changes what done() reads wakes the main thread's waiters.
+    PumpMainThreadUntil([&] { return !Posted_.empty() || done(); });
   }
 }
 

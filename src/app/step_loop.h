@@ -12,7 +12,8 @@ class TStepLoop {
  public:
   // Queues a call to run later on this loop (like a posted window message).
   void Post(std::function<void()> call);
-  // Runs posted calls and handed-over events until done() holds.
+  // Runs posted calls and handed-over events until done() holds. Whatever changes done()
+  // from another thread calls WakeMainThreadWaiters afterwards.
   void RunUntil(const std::function<bool()>& done);
 
  private:

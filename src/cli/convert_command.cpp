@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "cli_args.h"
@@ -24,19 +25,20 @@
 namespace melvanto::cli {
 namespace {
 
-// The chosen WMA codec and format must exist in the lists the output will pick from.
-void CheckWmaChoice(const TOptionsSetting& s) {
+// Why the chosen WMA codec and format are not in the lists the output will pick from, or
+// nothing when they are.
+std::optional<std::string> WmaChoiceProblem(const TOptionsSetting& s) {
   TWMAOut lister;
   lister.SetVBR(s.VBR);
   const auto codecs = static_cast<std::int32_t>(lister.Codecs().size());
   if (s.CodecIndex < 0 || s.CodecIndex >= codecs)
-    throw TUsageError("there is no WMA codec " + std::to_string(s.CodecIndex) +
-                      " ('melvanto-cli codecs' lists them)");
+    return "there is no WMA codec " + std::to_string(s.CodecIndex) + " ('melvanto-cli codecs' lists them)";
   const auto formats = static_cast<std::int32_t>(lister.Formats(s.CodecIndex).size());
   if (s.FormatIndex < 0 || s.FormatIndex >= formats)
-    throw TUsageError("codec " + std::to_string(s.CodecIndex) + " has no " + (s.VBR ? "VBR " : "") +
-                      "format " + std::to_string(s.FormatIndex) + " ('melvanto-cli codecs" +
-                      (s.VBR ? " --vbr" : "") + "' lists them)");
+    return "codec " + std::to_string(s.CodecIndex) + " has no " + (s.VBR ? "VBR " : "") + "format " +
+           std::to_string(s.FormatIndex) + " ('melvanto-cli codecs" + (s.VBR ? " --vbr" : "") +
+           "' lists them)";
+  return std::nullopt;
 }
 
 void ConfigureWaveOut(TWaveOut& out, const TConvertRequest& r) {
@@ -75,7 +77,17 @@ int RunConvert(const std::vector<std::string>& args) {
   }
   PrepareBatchTags(request.Files, request.Mode, TagInfo);
   ApplyRequest(request, OptionsSetting, TagInfo);
-  if (TargetFormatOf(request.Mode) == TTargetFormat::tfWma) CheckWmaChoice(OptionsSetting);
+  if (TargetFormatOf(request.Mode) == TTargetFormat::tfWma) {
+    if (const auto problem = WmaChoiceProblem(OptionsSetting)) {
+      // Typed by the user, it is a usage error; read from options.ini, nothing typed was wrong.
+      if (request.WmaCodec || request.WmaFormat || request.WmaVbr) throw TUsageError(*problem);
+      std::fprintf(stderr,
+                   "melvanto-cli: the WMA choice in %s cannot be used: %s; choose one with --wma-codec and "
+                   "--wma-format\n",
+                   SettingsFilePath().c_str(), problem->c_str());
+      return kExitFailed;
+    }
+  }
 
   const TCommonOptions& common = OptionsSetting.CommonOptions;
   if (!common.SameAsInputFolder) {

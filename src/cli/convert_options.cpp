@@ -216,7 +216,8 @@ void ApplyRequest(const TConvertRequest& r, TOptionsSetting& s, TTagInfo& tags) 
 
   if (r.WmaCodec) s.CodecIndex = *r.WmaCodec;
   if (r.WmaFormat) s.FormatIndex = *r.WmaFormat;
-  if (r.WmaVbr) s.VBR = true;
+  // Typed numbers name entries of one list: the VBR list with --wma-vbr, else the CBR list.
+  if (r.WmaVbr || r.WmaCodec || r.WmaFormat) s.VBR = r.WmaVbr;
 }
 
 std::int32_t JobCount(const TConvertRequest& r, std::uint32_t processors) {

@@ -17,7 +17,7 @@ commands:
   --version       the program's version
 
 exit status: 0 success, 1 a file failed (or was stopped), 2 a usage error,
-130 interrupted (Ctrl-C).
+130 interrupted (Ctrl-C, SIGTERM or SIGHUP).
 )";
 
 inline constexpr const char* kConvertHelp = R"(usage: melvanto-cli convert DIRECTION [options] FILE...
@@ -45,7 +45,7 @@ MP3:
   --mp3-mode MODE      stereo, joint, dual or mono
 WMA:
   --wma-codec N        codec number from 'melvanto-cli codecs'
-  --wma-format N       format number of that codec
+  --wma-format N       format number of that codec (a CBR format unless --wma-vbr)
   --wma-vbr            variable bit rate ('melvanto-cli codecs --vbr' lists its formats)
 WAV output:
   --wav-type TYPE      pcm or ima-adpcm
@@ -53,7 +53,7 @@ WAV output:
   --extensible         extensible header for more than 16 bits or 2 channels
   --append             append to existing WAV outputs of the same format (no question)
 
-Ctrl-C stops every file being converted (each is kept up to the point reached), prints the
+Ctrl-C (also SIGTERM, SIGHUP) stops every file being converted (each is kept up to the point reached), prints the
 summary and exits with 130.
 )";
 

@@ -14,6 +14,10 @@ namespace {
 
 std::atomic<int> gWriteEnd{-1};
 
+// Ctrl-C, and the requests to end that a closed terminal or a session's end send: each one
+// finishes the files being written instead of leaving them without their headers.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 extern "C" void OnInterrupt(int) {
   const int saved = errno;
   const char byte = 'i';
@@ -36,16 +40,16 @@ TInterruptWatch::TInterruptWatch() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  // The first Ctrl-C stops in order; should that hang, the next one ends the process.
+  // The first signal stops in order; should that hang, the next one ends the process.
   action.sa_flags = SA_RESETHAND | SA_RESTART;
-  ::sigaction(SIGINT, &action, nullptr);
+  for (const int signal : kSignals) ::sigaction(signal, &action, nullptr);
 }
 
 TInterruptWatch::~TInterruptWatch() {
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
+  for (const int signal : kSignals) ::sigaction(signal, &action, nullptr);
   gWriteEnd = -1;
   const char quit = 'q';
   (void)!::write(WriteEnd_.Get(), &quit, 1);

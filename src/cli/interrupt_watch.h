@@ -7,9 +7,9 @@
 
 namespace melvanto::cli {
 
-// While alive, Ctrl-C (SIGINT) does not end the process: it sets Interrupted() and wakes the
-// main thread's waits, so the batch can be stopped in order. A second Ctrl-C ends the
-// process as usual. One instance at a time.
+// While alive, Ctrl-C (SIGINT), SIGTERM and SIGHUP do not end the process: they set
+// Interrupted() and wake the main thread's waits, so the batch can be stopped in order. A
+// second one ends the process as usual. One instance at a time.
 class TInterruptWatch {
  public:
   TInterruptWatch();

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
 namespace melvanto::cli {
 namespace {
@@ -16,6 +17,14 @@ std::size_t TerminalWidth() {
 }
 
 }  // namespace
+
+std::string Printable(std::string text) {
+  // A file name may hold control characters; on a terminal they would move the cursor or
+  // change colours instead of showing.
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return text;
+}
 
 TTerminal::TTerminal(bool showProgress, std::size_t files, std::size_t jobs, TOverwritePolicy policy)
     : ShowProgress_(showProgress), Files_(files), Jobs_(jobs), Policy_(policy) {}
@@ -41,7 +50,7 @@ bool TTerminal::AskOverwrite(const std::string& question) {
   if (!::isatty(STDIN_FILENO)) return false;
   ClearLine();
   // A question that cannot be shown (stderr a closed pipe) is not answered blindly.
-  if (std::fprintf(stderr, "%s [y/N] ", question.c_str()) < 0 || std::fflush(stderr) != 0) {
+  if (std::fprintf(stderr, "%s [y/N] ", Printable(question).c_str()) < 0 || std::fflush(stderr) != 0) {
     std::clearerr(stderr);
     return false;
   }
@@ -54,9 +63,12 @@ bool TTerminal::AskOverwrite(const std::string& question) {
     }
     if (fds[0].revents != 0) break;
   }
-  char answer[64];
-  const bool yes =
-      std::fgets(answer, sizeof answer, stdin) != nullptr && (answer[0] == 'y' || answer[0] == 'Y');
+  // The whole line is the answer, however long, so nothing of it spills into the next
+  // question; an earlier Ctrl-D must not answer every later question.
+  std::clearerr(stdin);
+  std::string answer;
+  for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';) answer.push_back(static_cast<char>(c));
+  const bool yes = !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
   Redraw();
   return yes;
 }
@@ -65,7 +77,7 @@ std::string TTerminal::Line(std::size_t width) const {
   std::string line = "[" + std::to_string(Finished_) + "/" + std::to_string(Files_) + "]";
   for (const TJob& job : Jobs_) {
     if (job.File.empty()) continue;
-    line += " " + job.File + " " + std::to_string(job.Percent) + "%";
+    line += " " + Printable(job.File) + " " + std::to_string(job.Percent) + "%";
   }
   // A line that wraps could no longer be redrawn in place. Width counts characters, so the
   // cut falls between UTF-8 sequences.

@@ -11,6 +11,9 @@
 
 namespace melvanto::cli {
 
+// text with its control characters shown as '?', safe to print on a terminal.
+std::string Printable(std::string text);
+
 // What all jobs of a batch share on the terminal: one progress line redrawn in place (only
 // when it is on), the finished count, and the overwrite policy.
 class TTerminal {

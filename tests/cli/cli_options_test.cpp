@@ -122,6 +122,16 @@ TEST(CliConvertArgs, OverridesReachTheSettingsAndTagValues) {
   EXPECT_EQ(s.MaxBitRate, 256);
   EXPECT_EQ(s.CodecIndex, 1);
   EXPECT_EQ(s.FormatIndex, 4);
+
+  // Typed numbers name a CBR format unless --wma-vbr says otherwise; none typed keep the file's.
+  s.VBR = true;
+  cli::ApplyRequest(Parse({"wav-wma", "a.wav", "--wma-format", "2"}), s, tags);
+  EXPECT_FALSE(s.VBR);
+  s.VBR = true;
+  cli::ApplyRequest(Parse({"wav-wma", "a.wav"}), s, tags);
+  EXPECT_TRUE(s.VBR);
+  cli::ApplyRequest(Parse({"wav-wma", "a.wav", "--wma-vbr"}), s, tags);
+  EXPECT_TRUE(s.VBR);
 }
 
 TEST(CliConvertArgs, TagsForSeveralFilesAreOneSet_NoTagOptionsLeaveTheEditorSettings) {
@@ -209,6 +219,12 @@ TEST(CliSummary, CountsListsAndExitStatus) {
   EXPECT_EQ(cli::ExitStatusOf(cli::CountResults({Result(TFileResult::frStopped, "a")}, 0)), cli::kExitFailed);
   EXPECT_NE(Summary({Result(TFileResult::frStopped, "a", "stopped")}, {}, false).first.find(", stopped 1"),
             std::string::npos);
+}
+
+TEST(CliProgressLine, ControlCharactersInNamesNeverReachTheTerminal) {
+  cli::TTerminal terminal(false, 1, 1, cli::TOverwritePolicy::Never);
+  terminal.SetJobFile(0, "a\x1b[2Jb\rc\x7f.wav");
+  EXPECT_EQ(terminal.Line(80), "[0/1] a?[2Jb?c?.wav 0%");
 }
 
 TEST(CliProgressLine, ShowsEachBusyJobAndFitsTheWidth) {

@@ -358,6 +358,23 @@ TEST_F(CliTest, TheSettingsFileIsReadAndOptionsOverrideItForTheRunOnly_ItIsNever
   EXPECT_NEAR(Field(Probe(Out("rate.mp3"), "stream=bit_rate"), "bit_rate"), 48000, 1);
   EXPECT_EQ(ReadText(ini), text);
   EXPECT_TRUE(fs::last_write_time(ini) == old);
+
+  // A WMA choice in the file that this system does not offer: a failure naming the file and the
+  // way out, not a usage error (nothing typed was wrong); typed, the same choice is one.
+  std::ofstream(ini, std::ios::binary) << "[WMAOptions]\nCodecIndex=0\nFormatIndex=0\nVBR=1\n";
+  const CliRun fromFile = Cli("convert wav-wma -j 1 -o " + Quote(Out()) + " " + Quote(wav));
+  EXPECT_EQ(fromFile.Status, 1) << fromFile.Err;
+  EXPECT_NE(fromFile.Err.find(ini.string()), std::string::npos) << fromFile.Err;
+  EXPECT_NE(fromFile.Err.find("--wma-format"), std::string::npos) << fromFile.Err;
+  EXPECT_EQ(
+      Cli("convert wav-wma -j 1 --wma-vbr --wma-codec 0 --wma-format 0 -o " + Quote(Out()) + " " + Quote(wav))
+          .Status,
+      2);
+  EXPECT_EQ(Cli("convert wav-wma -j 1 --wma-codec 0 --wma-format 3 --overwrite -o " + Quote(Out()) + " " +
+                Quote(wav))
+                .Status,
+            0)
+      << "a typed choice wins over the file's";
 }
 
 TEST_F(CliTest, OverwritePolicies) {
@@ -539,7 +556,7 @@ TEST_F(CliTest, WavToWavTypesHeadersAndAppend) {
   EXPECT_EQ(CaptureText("soxi -s " + Quote(Out("app/tone.wav"))), "88200\n");
 }
 
-TEST_F(CliTest, InterruptStopsTheBatch_TheFileBeingWrittenIsFinishedUpToThatPoint) {
+TEST_F(CliTest, InterruptOrTerminateStopsTheBatch_TheFileBeingWrittenIsFinishedUpToThatPoint) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   // Long enough that the encoder is still busy when the signal comes, on any machine.
   const std::string longWav = Ffmpeg("long.wav",
@@ -547,42 +564,46 @@ TEST_F(CliTest, InterruptStopsTheBatch_TheFileBeingWrittenIsFinishedUpToThatPoin
                                      "-ac 1 -c:a pcm_s16le");
   const std::string next = Wav("next.wav");
   const std::string out = (home_ / "stdout").string(), err = (home_ / "stderr").string();
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const std::string command = "exec " + Env() + Quote(MELVANTO_CLI_PATH) + " convert wav-mp3 -j 1 -o " +
-                                Quote(Out()) + Joined({longWav, next}) + " >" + Quote(out) + " 2>" +
-                                Quote(err) + " </dev/null";
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    fs::remove(Out("long.mp3"));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const std::string command = "exec " + Env() + Quote(MELVANTO_CLI_PATH) + " convert wav-mp3 -j 1 -o " +
+                                  Quote(Out()) + Joined({longWav, next}) + " >" + Quote(out) + " 2>" +
+                                  Quote(err) + " </dev/null";
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // Signal once the encoder has written a good part of the file; the wait is on the file,
+    // never a fixed time.
+    std::error_code ignored;
+    const auto written = [&] {
+      const auto size = fs::file_size(Out("long.mp3"), ignored);
+      return ignored ? 0 : size;
+    };
+    int raw = 0;
+    pid_t ended = 0;
+    while (written() < 200000 && (ended = waitpid(child, &raw, WNOHANG)) == 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a poll of the file, not a timed wait
+    ASSERT_EQ(ended, 0) << "the conversion ended before the signal, status " << raw << ": " << ReadText(err);
+    ASSERT_EQ(kill(child, signal), 0);
+    ASSERT_EQ(waitpid(child, &raw, 0), child);
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 130);
+    const std::string errors = ReadText(err), summary = ReadText(out);
+    EXPECT_NE(errors.find("stopped: " + longWav), std::string::npos) << errors;
+    EXPECT_NE(errors.find("not started: " + next), std::string::npos) << errors;
+    EXPECT_NE(summary.find("converted 0, skipped 0, failed 0, stopped 1, not started 1"), std::string::npos)
+        << summary;
+    EXPECT_FALSE(fs::exists(Out("next.mp3")));
+    // A playable MP3 of what was encoded before the stop.
+    const double seconds = Field(Probe(Out("long.mp3"), "format=duration"), "duration");
+    EXPECT_GT(seconds, 5.0);
+    EXPECT_LT(seconds, 1199.0);
+    EXPECT_GT(DecodeMono16(Out("long.mp3")).size(), 44100u * 5);
   }
-  // Signal once the encoder has written a good part of the file; the wait is on the file,
-  // never a fixed time.
-  std::error_code ignored;
-  const auto written = [&] {
-    const auto size = fs::file_size(Out("long.mp3"), ignored);
-    return ignored ? 0 : size;
-  };
-  int raw = 0;
-  pid_t ended = 0;
-  while (written() < 200000 && (ended = waitpid(child, &raw, WNOHANG)) == 0)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a poll of the file, not a timed wait
-  ASSERT_EQ(ended, 0) << "the conversion ended before the signal, status " << raw << ": " << ReadText(err);
-  ASSERT_EQ(kill(child, SIGINT), 0);
-  ASSERT_EQ(waitpid(child, &raw, 0), child);
-  ASSERT_TRUE(WIFEXITED(raw));
-  EXPECT_EQ(WEXITSTATUS(raw), 130);
-  const std::string errors = ReadText(err), summary = ReadText(out);
-  EXPECT_NE(errors.find("stopped: " + longWav), std::string::npos) << errors;
-  EXPECT_NE(errors.find("not started: " + next), std::string::npos) << errors;
-  EXPECT_NE(summary.find("converted 0, skipped 0, failed 0, stopped 1, not started 1"), std::string::npos)
-      << summary;
-  EXPECT_FALSE(fs::exists(Out("next.mp3")));
-  // A playable MP3 of what was encoded before the stop.
-  const double seconds = Field(Probe(Out("long.mp3"), "format=duration"), "duration");
-  EXPECT_GT(seconds, 5.0);
-  EXPECT_LT(seconds, 1199.0);
-  EXPECT_GT(DecodeMono16(Out("long.mp3")).size(), 44100u * 5);
 }
 
 }  // namespace
