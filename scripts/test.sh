@@ -31,7 +31,7 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 export MELVANTO_REQUIRE_TOOLS=1
 
 build_and_test build/debug ""
-build_and_test build/tsan "engine_tests wav_tests mp3_tests wmf_tests wm_tests app_tests" -DMELVANTO_SANITIZE=thread -DMELVANTO_BUILD_BENCH=OFF
+build_and_test build/tsan "engine_tests wav_tests mp3_tests wmf_tests wm_tests app_tests melvanto-cli cli_tests" -DMELVANTO_SANITIZE=thread -DMELVANTO_BUILD_BENCH=OFF
 build_and_test build/asan "" "-DMELVANTO_SANITIZE=address;undefined" -DMELVANTO_BUILD_BENCH=OFF \
   -DCMAKE_CXX_COMPILER=clang++
 # Every parser and decoder survives a short fuzz run from its seed corpus, and replays the
