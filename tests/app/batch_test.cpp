@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +20,29 @@ namespace melvanto::testing {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Two jobs on one shared batch, each with its own view, both on one step loop; their views
+// log into one list, so the order of what they did shows.
+struct TwoJobs {
+  TwoJobs(std::shared_ptr<TBatchFiles> shared, TConversionMode mode)
+      : first(loop), second(loop), one(first, shared), two(second, shared) {
+    first.name = "first";
+    second.name = "second";
+    first.log = second.log = &log;
+    one.SetMode(mode);
+    two.SetMode(mode);
+    first.runner = &one;
+    second.runner = &two;
+  }
+  void Run() {
+    loop.RunUntil([&] { return first.closed && second.closed; });
+  }
+
+  TStepLoop loop;
+  std::vector<std::string> log;
+  TestView first, second;
+  TConversionRunner one, two;
+};
 
 TEST(StepLoop, RunsPostedCallsInOrderAndHandedOverEvents) {
   TStepLoop loop;
@@ -59,19 +83,11 @@ TEST_F(RunnerTest, SharedBatchHoldsAFileWhoseOutputAnotherJobWrites) {
   auto shared = std::make_shared<TBatchFiles>();
   shared->Files = {(dir / "a" / "x.wav").string(), (dir / "b" / "x.wav").string()};
 
-  TStepLoop loop;
-  std::vector<std::string> log;
-  TestView first(loop), second(loop);
-  first.name = "first";
-  second.name = "second";
-  first.log = second.log = &log;
-  TConversionRunner one(first, shared);
-  TConversionRunner two(second, shared);
-  one.SetMode(TConversionMode::cmWavToMp3);
-  two.SetMode(TConversionMode::cmWavToMp3);
-  first.runner = &one;
-  second.runner = &two;
-  loop.RunUntil([&] { return first.closed && second.closed; });
+  TwoJobs jobs(shared, TConversionMode::cmWavToMp3);
+  jobs.Run();
+  const auto& log = jobs.log;
+  const TConversionRunner &one = jobs.one, &two = jobs.two;
+  const TestView& second = jobs.second;
 
   const std::string O = Out("x.mp3");
   EXPECT_EQ(log,
@@ -108,25 +124,16 @@ TEST_F(RunnerTest, SharedBatchKnowsAnOutputWhateverItsFolderIsCalled) {
     fs::remove(dir / "a" / "x.mp3");
     auto shared = std::make_shared<TBatchFiles>();
     shared->Files = files;
-    TStepLoop loop;
-    std::vector<std::string> log;
-    TestView first(loop), second(loop);
-    first.name = "first";
-    second.name = "second";
-    first.log = second.log = &log;
-    second.answer = [](const std::string&) { return false; };
-    TConversionRunner one(first, shared);
-    TConversionRunner two(second, shared);
-    one.SetMode(TConversionMode::cmWavToMp3);
-    two.SetMode(TConversionMode::cmWavToMp3);
-    first.runner = &one;
-    second.runner = &two;
-    loop.RunUntil([&] { return first.closed && second.closed; });
+    TwoJobs jobs(shared, TConversionMode::cmWavToMp3);
+    jobs.second.answer = [](const std::string&) { return false; };
+    jobs.Run();
+    const auto& log = jobs.log;
+    const TConversionRunner& one = jobs.one;
 
     const std::string second_output = OutputFileName(FolderOf(files[1]), files[1], ".mp3");
-    EXPECT_EQ(log, (std::vector<std::string>{"first finished " + (dir / "a" / "x.mp3").string(),
-                                             "second asked " + second_output,
-                                             "second finished " + second_output}));
+    EXPECT_EQ(
+        log, (std::vector<std::string>{"first finished " + (dir / "a" / "x.mp3").string(),
+                                       "second asked " + second_output, "second finished " + second_output}));
     ASSERT_EQ(one.Results().size(), 1u);
     EXPECT_EQ(one.Results()[0].Status, TFileResult::frConverted);
     EXPECT_TRUE(shared->BusyOutputs.empty());
@@ -140,15 +147,9 @@ TEST_F(RunnerTest, SharedBatchJobsKeepTheirOwnTags) {
   REQUIRE_SOURCES();
   auto shared = std::make_shared<TBatchFiles>();
   shared->Files = {Src("one.wma"), Src("two.wma"), Src("src.wav")};
-  TStepLoop loop;
-  TestView first(loop), second(loop);
-  TConversionRunner one(first, shared);
-  TConversionRunner two(second, shared);
-  one.SetMode(TConversionMode::cmWmaToMp3);
-  two.SetMode(TConversionMode::cmWmaToMp3);
-  first.runner = &one;
-  second.runner = &two;
-  loop.RunUntil([&] { return first.closed && second.closed; });
+  TwoJobs jobs(shared, TConversionMode::cmWmaToMp3);
+  jobs.Run();
+  const TConversionRunner &one = jobs.one, &two = jobs.two;
 
   EXPECT_EQ(one.Results().size() + two.Results().size(), 3u);
   EXPECT_EQ(Value(ProbeFacts(Out("one.mp3")), "TAG:artist"), "WmArtistOne");
