@@ -14,21 +14,12 @@
 
 #include "file_size_limit.h"
 #include "temp_dir.h"
+#include "text_file.h"
 
 namespace melvanto::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-void WriteText(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadText(const fs::path& path) {
-  std::string text;
-  EXPECT_TRUE(ReadWholeFile(path.string(), text)) << path;
-  return text;
-}
 
 // Names of everything in a folder, so a leftover temporary file shows.
 std::vector<std::string> Listing(const fs::path& folder) {

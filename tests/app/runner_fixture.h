@@ -18,6 +18,7 @@
 #include "settings.h"
 #include "step_loop.h"
 #include "temp_dir.h"
+#include "text_file.h"
 #include "tools.h"
 
 namespace melvanto::testing {
@@ -27,11 +28,6 @@ using Bytes = std::vector<std::uint8_t>;
 inline Bytes ReadBytes(const std::filesystem::path& path) {
   std::ifstream f(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteBytes(const std::filesystem::path& path, const std::string& text) {
-  std::ofstream f(path, std::ios::binary);
-  f << text;
 }
 
 // Sources for every direction, made once for the whole program.

@@ -162,8 +162,8 @@ TEST_F(RunnerTest, SameNameInTwoFoldersAsksBeforeOverwritingTheFirst) {
 
 TEST_F(RunnerTest, AnsweringNoForEveryFileLeavesThemAsTheyWere) {
   REQUIRE_SOURCES();
-  WriteBytes(out / "src.mp3", "the user's own file");
-  WriteBytes(out / "src24.mp3", "another file of the user's");
+  WriteText(out / "src.mp3", "the user's own file");
+  WriteText(out / "src24.mp3", "another file of the user's");
   fs::create_directories(dir / "again");
   fs::copy_file(Src("src.wav"), dir / "again" / "src.wav");
   Batch batch(TConversionMode::cmWavToMp3,
@@ -184,7 +184,7 @@ TEST_F(RunnerTest, AnsweringNoForEveryFileLeavesThemAsTheyWere) {
 
 TEST_F(RunnerTest, AnsweringYesReplacesTheFile) {
   REQUIRE_SOURCES();
-  WriteBytes(out / "one.wav", "old");
+  WriteText(out / "one.wav", "old");
   Batch batch(TConversionMode::cmMp3ToWav, {Src("one.mp3")});
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 1u);
@@ -224,7 +224,7 @@ TEST_F(RunnerTest, StopMidFileKeepsWhatWasWrittenAndTouchesNothingElse) {
 
 TEST_F(RunnerTest, BadInputsFailOneByOneAndTheBatchGoesOn) {
   REQUIRE_SOURCES();
-  WriteBytes(dir / "corrupt.wav", std::string(4000, 'x'));
+  WriteText(dir / "corrupt.wav", std::string(4000, 'x'));
   fs::create_directories(dir / "folder.wav");
   Batch batch(TConversionMode::cmWavToMp3,
               {Src("src.wav"), (dir / "corrupt.wav").string(), (dir / "missing.wav").string(),
@@ -248,8 +248,8 @@ TEST_F(RunnerTest, BadInputsFailOneByOneAndTheBatchGoesOn) {
 
 TEST_F(RunnerTest, UnrecognisedCompressedInputsNameTheirFormat) {
   REQUIRE_SOURCES();
-  WriteBytes(dir / "junk.mp3", std::string(3000, '\0'));
-  WriteBytes(dir / "junk.wma", "not a media file at all");
+  WriteText(dir / "junk.mp3", std::string(3000, '\0'));
+  WriteText(dir / "junk.wma", "not a media file at all");
   Batch mp3(TConversionMode::cmMp3ToWav, {(dir / "junk.mp3").string()});
   ASSERT_EQ(mp3.Run().size(), 1u);
   EXPECT_EQ(mp3.runner->Results()[0].Message, "not a valid MP3 file");
@@ -283,8 +283,8 @@ TEST_F(RunnerTest, FailedConversionRemovesOnlyWhatItWrote) {
   fs::create_directories(dir / "b");
   fs::copy_file(Src("src24.wav"), dir / "b" / "kept.wav");
   fs::copy_file(Src("src24.wav"), dir / "b" / "replaced.wav");
-  WriteBytes(out / "kept.wav", "refused overwrite");
-  WriteBytes(out / "replaced.wav", "allowed overwrite");
+  WriteText(out / "kept.wav", "refused overwrite");
+  WriteText(out / "replaced.wav", "allowed overwrite");
   Batch batch(TConversionMode::cmWavToWav,
               {Src("src24.wav"), (dir / "b" / "kept.wav").string(), (dir / "b" / "replaced.wav").string()});
   batch.runner->WaveOut1.SetWavType(TWavType::wtDVIADPCM);
@@ -303,7 +303,7 @@ TEST_F(RunnerTest, FailedConversionRemovesOnlyWhatItWrote) {
 
 TEST_F(RunnerTest, AppendModeNeverAsksAndNeverRemoves) {
   REQUIRE_SOURCES();
-  WriteBytes(out / "src.wav", "RIFF but not really a wave file of any kind");
+  WriteText(out / "src.wav", "RIFF but not really a wave file of any kind");
   const Bytes before = ReadBytes(out / "src.wav");
   Batch batch(TConversionMode::cmWavToWav, {Src("src.wav")});
   batch.runner->WaveOut1.SetFileMode(TFileOutputMode::foAppend);
@@ -409,7 +409,8 @@ TEST_F(RunnerTest, CloseFromInsideAViewCallStartsNothing) {
 // A view that fails to show a result does not end the batch, nor hold it up.
 TEST_F(RunnerTest, AViewFailingToShowAResultLeavesTheBatchGoing) {
   REQUIRE_SOURCES();
-  Batch batch(TConversionMode::cmWavToWav, {(dir / "missing.wav").string(), Src("src.wav"), Src("src24.wav")});
+  Batch batch(TConversionMode::cmWavToWav,
+              {(dir / "missing.wav").string(), Src("src.wav"), Src("src24.wav")});
   batch.view.onFinished = [](const TFileResult&) { throw std::runtime_error("the list is full"); };
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 3u);

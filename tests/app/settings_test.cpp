@@ -19,20 +19,12 @@
 #include "id3.h"
 #include "ini_file.h"
 #include "temp_dir.h"
+#include "text_file.h"
 
 namespace melvanto::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-void WriteText(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream f(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
 
 // An INI reader of the test's own, so the written file is not judged by the code that wrote
 // it: sections in order, each with its "key=value" lines in order.

@@ -18,6 +18,7 @@
 
 #include "audio_checks.h"
 #include "temp_dir.h"
+#include "text_file.h"
 #include "tools.h"
 
 namespace melvanto::testing {
@@ -29,11 +30,6 @@ std::string Quote(const std::string& s) {
   std::string q = "'";
   for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
-}
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream f(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
 struct CliRun {
