@@ -405,17 +405,24 @@ void TWMStreamedOut::CreateWriter() {
   std::shared_ptr<IWMWriter> writer;
   if (Failed(WMCreateWriterNetworkSink(&sink)) || Failed(WMCreateWriter(nullptr, &writer))) return;
   sink->SetNetworkProtocol(0);
+  // Told before the sink listens: a client may connect the moment it does, and its connect
+  // must not go unreported.
+  auto callback = std::make_shared<TWMStatusCallback>(&Context);
+  sink->Advise(callback, nullptr);
   std::uint32_t port = Port_;
-  if (Failed(sink->Open(&port))) return;
+  if (Failed(sink->Open(&port))) {
+    sink->Unadvise(callback, nullptr);
+    return;
+  }
   if (MaxClients_ != 0) sink->SetMaximumClients(MaxClients_);
   std::shared_ptr<IWMWriterAdvanced> advanced;
   if (Failed(writer->QueryInterface(&advanced)) || Failed(advanced->AddSink(sink))) {
     sink->Close();
+    sink->Unadvise(callback, nullptr);
     return;
   }
+  Context.Callback = std::move(callback);
   ListeningPort_ = port;
-  Context.Callback = std::make_shared<TWMStatusCallback>(&Context);
-  sink->Advise(Context.Callback, nullptr);
   Context.Writer = writer;
   Context.NetworkSink = sink;
   Context.Created = true;
