@@ -239,7 +239,9 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, const
     return;
   }
   if (!Lines_.empty() && !Trim(Lines_.back()).empty()) Lines_.emplace_back();
-  Lines_.push_back("[" + std::string(section) + "]");
+  std::string header(1, '[');
+  header.append(section).push_back(']');
+  Lines_.push_back(std::move(header));
   Lines_.push_back(std::move(line));
 }
 

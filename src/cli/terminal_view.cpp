@@ -74,10 +74,12 @@ bool TTerminal::AskOverwrite(const std::string& question) {
 }
 
 std::string TTerminal::Line(std::size_t width) const {
-  std::string line = "[" + std::to_string(Finished_) + "/" + std::to_string(Files_) + "]";
+  // Built by appending: GCC 12 warns (wrongly) on a literal + a temporary string here.
+  std::string line(1, '[');
+  line.append(std::to_string(Finished_)).append("/").append(std::to_string(Files_)).append("]");
   for (const TJob& job : Jobs_) {
     if (job.File.empty()) continue;
-    line += " " + Printable(job.File) + " " + std::to_string(job.Percent) + "%";
+    line.append(" ").append(Printable(job.File)).append(" ").append(std::to_string(job.Percent)).append("%");
   }
   // A line that wraps could no longer be redrawn in place. Width counts characters, so the
   // cut falls between UTF-8 sequences.

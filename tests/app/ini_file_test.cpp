@@ -21,6 +21,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// "K0", "K1", ...: appended, since GCC 12 warns (wrongly) on a literal + a temporary string.
+std::string Key(std::size_t i) {
+  return std::string(1, 'K').append(std::to_string(i));
+}
+
 // Names of everything in a folder, so a leftover temporary file shows.
 std::vector<std::string> Listing(const fs::path& folder) {
   std::vector<std::string> names;
@@ -146,14 +151,14 @@ TEST(IniFile, ValuesSurviveTheRoundTrip) {
       "",      " ", "\t lead", "trail ", "\"", "\"\"", "a=b;c#d", "[not a section]", "/home/ü ser/Müsik ♪/",
       "\"half"};
   for (std::size_t i = 0; i < std::size(values); ++i)
-    ini.WriteString("S", "K" + std::to_string(i), values[i]);
+    ini.WriteString("S", Key(i), values[i]);
   ini.WriteString("S", "Broken", "line\none");
   ASSERT_TRUE(ini.SaveAtomically((dir / "a.ini").string()));
 
   TIniFile back;
   ASSERT_TRUE(back.Load((dir / "a.ini").string()));
   for (std::size_t i = 0; i < std::size(values); ++i)
-    EXPECT_EQ(back.ReadString("S", "K" + std::to_string(i), "fallback"), values[i]) << i;
+    EXPECT_EQ(back.ReadString("S", Key(i), "fallback"), values[i]) << i;
   EXPECT_EQ(back.ReadString("S", "Broken", ""), "line one") << "a line break cannot start a line of its own";
   EXPECT_EQ(back.ReadString("S", "one", "absent"), "absent");
 }

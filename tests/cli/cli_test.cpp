@@ -92,7 +92,7 @@ double Number(const std::string& text, const std::string& label) {
 
 std::string Joined(const std::vector<std::string>& files) {
   std::string s;
-  for (const auto& f : files) s += " " + Quote(f);
+  for (const auto& f : files) s.append(" ").append(Quote(f));
   return s;
 }
 
