@@ -115,7 +115,11 @@ TEST(Pcm16, ChannelsMixDownWithoutClipping) {
   // Stereo to mono averages.
   auto le16 = [](std::initializer_list<int> v) {
     std::vector<std::uint8_t> b;
-    for (int s : v) b.insert(b.end(), {static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(s >> 8)});
+    // Two push_backs: GCC 12 warns (wrongly) on inserting an initializer list here.
+    for (int s : v) {
+      b.push_back(static_cast<std::uint8_t>(s));
+      b.push_back(static_cast<std::uint8_t>(s >> 8));
+    }
     return b;
   };
   EXPECT_EQ(Convert(le16({1000, 3000, -32768, -32768}), 16, 2, 1), (std::vector<std::int16_t>{2000, -32768}));
