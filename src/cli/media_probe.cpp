@@ -33,6 +33,12 @@ void TakeFormat(TAuFileIn& in, TMediaInfo& info) {
   info.Frames = std::max<std::int64_t>(0, in.TotalSamples());
 }
 
+// The file's own length: an MP3 reader's TotalSamples holds a third of a second more, a
+// margin for its delivery.
+void TakeFileLength(TWMIn& in, TMediaInfo& info) {
+  if (info.Frames > 0) info.Frames = std::max<std::int64_t>(0, in.FileSamples());
+}
+
 void TakeTags(TWMIn& in, TMediaInfo& info) {
   const TId3v2Tags& tags = *in.Id3v2Tags();
   info.HasTags = true;
@@ -106,6 +112,7 @@ TMediaInfo ProbeMedia(const std::string& path) {
     }
     info.Container = "WMA";
     TakeFormat(wma, info);
+    TakeFileLength(wma, info);
     TakeTags(wma, info);
     return info;
   }
@@ -114,6 +121,7 @@ TMediaInfo ProbeMedia(const std::string& path) {
   if (mp3.Valid()) {
     info.Container = "MP3";
     TakeFormat(mp3, info);
+    TakeFileLength(mp3, info);
     TakeTags(mp3, info);
     return info;
   }

@@ -30,6 +30,9 @@ class TWMIn : public TAuTaggedFileIn {
 
   // Opens the file first, so the container holds the file's attributes.
   TId3v2Tags* Id3v2Tags() override;
+  // The file's own length in frames (to 10 ms), without the delivery allowance an MP3 reader
+  // adds to TotalSamples; opens the file.
+  std::int64_t FileSamples() { return ReadFormat(FileSamples_); }
 
  protected:
   void OpenFile() override;
