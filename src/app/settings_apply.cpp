@@ -1,6 +1,7 @@
 // Turning the settings and the batch's tag values into output properties.
 #include <array>
 
+#include "conversion_mode.h"
 #include "id3.h"
 #include "settings.h"
 #include "text_codec.h"
@@ -55,24 +56,13 @@ void ApplyMP3Settings(TMP3Out& output) {
   if (s.VBRQuality >= 0 && s.VBRQuality <= 9) output.SetVBRQuality(static_cast<TMP3Quality>(s.VBRQuality));
 }
 
-namespace {
-
-std::u16string NameWithoutFolderAndExtension(const std::string& path) {
-  std::string name = path.substr(path.find_last_of('/') + 1);
-  const auto dot = name.find_last_of('.');
-  if (dot != std::string::npos) name.erase(dot);
-  return Utf8ToWide(name);
-}
-
-}  // namespace
-
 void ApplyWMASettings(TWMAOut& output) {
   const TOptionsSetting& s = OptionsSetting;
   output.SetVBR(s.VBR);
   output.SetCodecIndex(s.CodecIndex);
   output.SetFormatIndex(s.FormatIndex);
   TId3v2Tags& tags = *output.Id3v2Tags();
-  if (tags.Title().empty()) tags.SetTitle(NameWithoutFolderAndExtension(output.FileName()));
+  if (tags.Title().empty()) tags.SetTitle(Utf8ToWide(NameWithoutExtension(output.FileName())));
   if (!s.CommonOptions.IsShowTagEditor) return;
   const TTagInfo& t = TagInfo;
   if (!t.Title.empty()) tags.SetTitle(t.Title);
