@@ -166,7 +166,9 @@ bool TIniFile::Load(const std::string& path) {
   if (!ReadWholeFile(path, text)) return false;
   // A byte-order mark from a Windows editor would otherwise hide the first section.
   std::string_view rest = text;
-  if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
+  // All of them: a second one left on the first line would vanish on the next load, turning
+  // that line into a section header the file did not have.
+  while (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
   while (!rest.empty()) {
     const auto eol = rest.find('\n');
     Lines_.emplace_back(rest.substr(0, eol));

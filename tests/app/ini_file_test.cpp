@@ -241,5 +241,20 @@ TEST(IniFile, FailedSaveLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(ReadText(dir / "a.ini"), old);
 }
 
+TEST(IniFile, EveryLeadingByteOrderMarkGoes) {
+  // A second mark left on the first line would be stripped at the next load, turning that line
+  // into a section the file did not have and hiding the value written below.
+  TempDir dir;
+  WriteText(dir / "a.ini", "\xEF\xBB\xBF\xEF\xBB\xBF[S]\nK=old\n");
+  TIniFile ini;
+  ASSERT_TRUE(ini.Load((dir / "a.ini").string()));
+  EXPECT_EQ(ini.ReadString("S", "K", ""), "old");
+  ini.WriteString("S", "K", "new");
+  ASSERT_TRUE(ini.SaveAtomically((dir / "a.ini").string()));
+  TIniFile back;
+  ASSERT_TRUE(back.Load((dir / "a.ini").string()));
+  EXPECT_EQ(back.ReadString("S", "K", ""), "new");
+}
+
 }  // namespace
 }  // namespace melvanto::testing
