@@ -11,6 +11,8 @@ PACKAGES=(
   libmp3lame0 libmp3lame-dev                  # LAME: loaded at run time
   libtagc0-dev libtag1-dev                    # TagLib: loaded at run time, linked by interop tests
   sox ffmpeg lame                             # other tools' readers and writers, for interop tests
+  qt6-base-dev qt6-svg-dev qt6-qpa-plugins    # the windows (Widgets, Network, Test; SVG images; offscreen platform)
+  fonts-dejavu-core                           # a font for windows drawn without a display
 )
 
 missing=()

@@ -38,7 +38,7 @@ build_and_test build/asan "" "-DMELVANTO_SANITIZE=address;undefined" -DMELVANTO_
 # inputs that once crashed it.
 echo "== build/fuzz =="
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-  "-DMELVANTO_SANITIZE=address;undefined" -DMELVANTO_BUILD_FUZZ=ON -DMELVANTO_BUILD_TESTS=OFF \
+  "-DMELVANTO_SANITIZE=address;undefined" -DMELVANTO_BUILD_FUZZ=ON -DMELVANTO_BUILD_TESTS=OFF -DMELVANTO_BUILD_GUI=OFF \
   -DMELVANTO_BUILD_BENCH=OFF
 cmake --build build/fuzz -j "$jobs"
 for target in $(find build/fuzz/fuzz -maxdepth 1 -type f -executable -name '*_fuzz' | sort); do

@@ -1,0 +1,33 @@
+#pragma once
+
+// The about box: product name, version, maker, and the home and donation pages.
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+namespace melvanto::gui {
+
+class TfrmAbout : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TfrmAbout(QWidget* owner);
+
+  QLabel* Image2 = nullptr;  // banner
+  QLabel* Image1 = nullptr;  // program icon
+  QLabel* Label1 = nullptr;  // product name, set when shown
+  QLabel* Label2 = nullptr;  // version
+  QLabel* Image3 = nullptr;  // donate button (opens the donation page when clicked)
+  QLabel* lCopywrite = nullptr;
+  QLabel* Label4 = nullptr;
+  QLabel* Label3 = nullptr;      // support e-mail
+  QLabel* lbEAddress = nullptr;  // the maker's web address (opens the home page when clicked)
+  QPushButton* bOK = nullptr;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+}  // namespace melvanto::gui

@@ -1,0 +1,7 @@
+// Melvanto: the program start.
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  return 0;
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+// The main window: the six direction buttons, settings, the help group; loads the settings
+// when created and saves them when closed. Borderless; dragged by its background.
+
+#include <QWidget>
+#include <vector>
+#include <string>
+
+#include "conversion_mode.h"
+#include "mp3_in.h"
+#include "wm_in.h"
+#include "wma_out.h"
+
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QToolButton;
+
+namespace melvanto::gui {
+
+class TfrmMain : public QWidget {
+  Q_OBJECT
+ public:
+  // FormCreate: loads the settings.
+  explicit TfrmMain(QWidget* parent = nullptr);
+  ~TfrmMain() override;
+
+  // A batch for direction D (what the six buttons do).
+  void RunBatch(TConversionMode D);
+  // FormShow's default WMA codec and format (also run by the first show).
+  void ChooseDefaultWMA();
+  // The hit test: true ("caption", the window moves) for a point, in window coordinates,
+  // that lies on no visible image, label, link label or flat button other than Image1.
+  bool HitTestIsCaption(const QPoint& point) const;
+  // The restore message: shown, un-minimised, raised and activated.
+  void Restore();
+
+  void bShowFilesClick();
+  void bHomepageClick();
+  void bDonateClick();
+  void bSettingsClick();
+  void bAboutClick();
+
+  QLabel* Image1 = nullptr;  // the stretched background picture
+  QLabel* lTitle = nullptr;
+  QLabel* lMain = nullptr;
+  QLabel* lOptions = nullptr;
+  QLabel* lHelp = nullptr;
+  QLabel* lLink = nullptr;  // the maker's web address
+  // The direction buttons, top to bottom; their tags are their directions.
+  QPushButton* bMP3toWMA = nullptr;  // 10, "WMA to MP3..."
+  QPushButton* bWMAtoMP3 = nullptr;  // 9, "MP3 to WMA..."
+  QPushButton* bWAVtoMP3 = nullptr;  // 2
+  QPushButton* bMP3toWAV = nullptr;  // 7
+  QPushButton* bWAVtoWMA = nullptr;  // 4
+  QPushButton* bWMAtoWAV = nullptr;  // 8
+  QPushButton* bSettings = nullptr;
+  QPushButton* bShowFiles = nullptr;
+  QPushButton* bHomepage = nullptr;
+  QPushButton* bDonate = nullptr;
+  QPushButton* bAbout = nullptr;
+  QPushButton* bExit = nullptr;
+  QToolButton* bMinimize = nullptr;
+  QToolButton* bClose = nullptr;
+  // Hidden.
+  QComboBox* ID3genre = nullptr;
+  QListWidget* lbCodecs = nullptr;
+  QListWidget* lbFormats = nullptr;
+  TMP3In MP3In1;
+  TWMIn WMIn1;
+  TWMAOut WMAOut1;
+
+ protected:
+  bool event(QEvent* event) override;  // the restore message
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  bool Shown_ = false;
+  bool Saved_ = false;
+  // A manual drag where the window system cannot move the window itself.
+  bool Dragging_ = false;
+  QPoint DragOffset_;
+};
+
+}  // namespace melvanto::gui

@@ -1,0 +1,73 @@
+#pragma once
+
+// The options dialog: edits OptionsSetting in memory (the file is written when the program
+// closes). OK checks every value before it stores any; Cancel stores nothing.
+
+#include <QDialog>
+
+#include "wma_out.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QTabWidget;
+class QWidget;
+
+namespace melvanto::gui {
+
+class TfrmOptions : public QDialog {
+  Q_OBJECT
+ public:
+  // Fills the codec and format lists, loads the settings into the controls, shows "Output".
+  explicit TfrmOptions(QWidget* owner);
+
+  // The load step: OptionsSetting into the controls, then the enabled states.
+  void LoadStep();
+  // The OK step: checks, then stores everything and accepts; false (dialog left open,
+  // nothing stored) when a check fails, after telling the user why.
+  bool btOkClick();
+  void bDefaultClick();
+  void bWMADefaultClick();
+  void btBrowserClick();
+
+  QTabWidget* PageControl1 = nullptr;  // "Output", "LAME", "WMA"
+  // Output
+  QWidget* tsOutput = nullptr;
+  QLineEdit* editOutputDir = nullptr;
+  QPushButton* btBrowser = nullptr;
+  QCheckBox* cbSameAsInputFolder = nullptr;
+  QCheckBox* cbShowTagEditor = nullptr;
+  QCheckBox* cbSameTag = nullptr;
+  // LAME
+  QWidget* tsLame = nullptr;
+  QRadioButton* rbCBR = nullptr;
+  QComboBox* cbConstantBitRate = nullptr;
+  QRadioButton* rbVBR = nullptr;
+  QCheckBox* ckbVBRHead = nullptr;  // never visible
+  QComboBox* cbMinBitRate = nullptr;
+  QComboBox* cbMaxBitRate = nullptr;
+  QComboBox* cbVBRQuality = nullptr;
+  QComboBox* cbStereoMode = nullptr;
+  QSlider* tbMP3Cpu = nullptr;
+  QPushButton* bDefault = nullptr;
+  // WMA
+  QWidget* tsWma = nullptr;
+  QListWidget* lbCodecs = nullptr;
+  QListWidget* lbFormats = nullptr;
+  QCheckBox* cbWMA_VBR = nullptr;
+  QPushButton* bWMADefault = nullptr;
+
+  QPushButton* btOk = nullptr;
+  QPushButton* btCancel = nullptr;
+
+  // Lists the codecs and formats, nothing else.
+  TWMAOut WMAOut1;
+};
+
+}  // namespace melvanto::gui
