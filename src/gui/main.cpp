@@ -1,7 +1,39 @@
-// Melvanto: the program start.
+// Melvanto: the program start. One instance per user: a second start brings the first to the
+// front and ends.
+#include <signal.h>
+
 #include <QApplication>
+#include <QEvent>
+#include <memory>
+
+#include "main_thread_bridge.h"
+#include "main_window.h"
+#include "product.h"
+#include "single_instance.h"
+#include "theme.h"
+
+using namespace melvanto::gui;
 
 int main(int argc, char** argv) {
+  // Past a file-size limit a write then fails (and the file is reported) instead of the
+  // signal ending the program with files half written.
+  ::signal(SIGXFSZ, SIG_IGN);
+
   QApplication app(argc, argv);
-  return 0;
+  QApplication::setApplicationName(QString::fromLatin1(kProductName));
+  QApplication::setApplicationDisplayName(QString::fromLatin1(kProductName));
+  ApplyTheme(app);
+  TMainThreadBridge bridge;
+
+  TSingleInstance instance(QString::fromLatin1(kWindowClassName));
+  if (instance.SignalRunningInstance(static_cast<int>(kRestoreEvent))) return 0;
+
+  TfrmMain frmMain;
+  // Without the socket the program still runs; only a second start would then not find it.
+  instance.Listen([&frmMain](int message) {
+    if (message == static_cast<int>(kRestoreEvent))
+      QCoreApplication::postEvent(&frmMain, std::make_unique<QEvent>(kRestoreEvent).release());
+  });
+  frmMain.show();
+  return app.exec();
 }

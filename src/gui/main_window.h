@@ -13,6 +13,7 @@
 #include "wma_out.h"
 
 class QComboBox;
+class QFrame;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -29,6 +30,8 @@ class TfrmMain : public QWidget {
 
   // A batch for direction D (what the six buttons do).
   void RunBatch(TConversionMode D);
+  // The six direction buttons' shared click: a batch for Sender's tag.
+  void bMP3toWMAClick(QPushButton* Sender);
   // FormShow's default WMA codec and format (also run by the first show).
   void ChooseDefaultWMA();
   // The hit test: true ("caption", the window moves) for a point, in window coordinates,
@@ -42,6 +45,8 @@ class TfrmMain : public QWidget {
   void bDonateClick();
   void bSettingsClick();
   void bAboutClick();
+  // The link label: opens the home page.
+  void lLinkClick();
 
   QLabel* Image1 = nullptr;  // the stretched background picture
   QLabel* lTitle = nullptr;
@@ -49,6 +54,10 @@ class TfrmMain : public QWidget {
   QLabel* lOptions = nullptr;
   QLabel* lHelp = nullptr;
   QLabel* lLink = nullptr;  // the maker's web address
+  // The thin lines under the three headings.
+  QFrame* sMain = nullptr;
+  QFrame* sOptions = nullptr;
+  QFrame* sHelp = nullptr;
   // The direction buttons, top to bottom; their tags are their directions.
   QPushButton* bMP3toWMA = nullptr;  // 10, "WMA to MP3..."
   QPushButton* bWMAtoMP3 = nullptr;  // 9, "MP3 to WMA..."
@@ -79,6 +88,7 @@ class TfrmMain : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;  // the link label's click
 
  private:
   bool Shown_ = false;

@@ -1,8 +1,123 @@
 #include "single_instance.h"
+
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
+#include <exception>
+#include <optional>
+#include <utility>
+
 namespace melvanto::gui {
+namespace {
+
+// A local connection is made or refused at once; the margin is for a loaded machine.
+constexpr int kConnectTimeoutMs = 2000;
+constexpr int kWriteTimeoutMs = 2000;
+// A message is a short decimal number; a longer line is not one of ours.
+constexpr qint64 kLongestLine = 32;
+
+// The number on one line of text, or nothing for anything else.
+std::optional<int> ParseMessage(QByteArray line) {
+  line = line.trimmed();
+  bool ok = false;
+  const int value = line.toInt(&ok);
+  if (!ok || line.isEmpty()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
 TSingleInstance::TSingleInstance(const QString& name) : Path_(SocketPath(name)) {}
+
 TSingleInstance::~TSingleInstance() = default;
-QString TSingleInstance::SocketPath(const QString& name) { return name; }
-bool TSingleInstance::SignalRunningInstance(int) { return false; }
-bool TSingleInstance::Listen(std::function<void(int)>) { return false; }
+
+QString TSingleInstance::SocketPath(const QString& name) {
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) return QDir(runtime).filePath(name);
+  // The temporary folder is shared by all users: the user id keeps each one's socket apart.
+  return QDir::tempPath() + QLatin1Char('/') + name + QLatin1Char('-') + QString::number(::getuid());
+}
+
+bool TSingleInstance::SignalRunningInstance(int message) {
+  QLocalSocket socket;
+  socket.connectToServer(Path_);
+  if (!socket.waitForConnected(kConnectTimeoutMs)) return false;
+  socket.write(QByteArray::number(message) + '\n');
+  while (socket.bytesToWrite() > 0)
+    if (!socket.waitForBytesWritten(kWriteTimeoutMs)) return false;
+  socket.disconnectFromServer();
+  if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(kWriteTimeoutMs);
+  return true;
+}
+
+bool TSingleInstance::Listen(std::function<void(int message)> onMessage) {
+  OnMessage_ = std::move(onMessage);
+  Server_ = std::make_unique<QLocalServer>();
+  Server_->setSocketOptions(QLocalServer::UserAccessOption);
+  if (!Server_->listen(Path_)) {
+    // A socket file nobody answers on was left by an instance that crashed: replace it. One
+    // that answers belongs to a running instance and stays.
+    QLocalSocket probe;
+    probe.connectToServer(Path_);
+    if (probe.waitForConnected(kConnectTimeoutMs)) {
+      probe.abort();
+      Server_.reset();
+      return false;
+    }
+    QLocalServer::removeServer(Path_);
+    if (!Server_->listen(Path_)) {
+      Server_.reset();
+      return false;
+    }
+  }
+  connect(Server_.get(), &QLocalServer::newConnection, this, [this] { Accept(); });
+  return true;
+}
+
+void TSingleInstance::Accept() {
+  while (QLocalSocket* socket = Server_->nextPendingConnection()) {
+    // The server owns its connections; each is dropped once it has said its line or gone.
+    QPointer<QLocalSocket> guarded(socket);
+    const auto take = [this, guarded](bool atEnd) {
+      if (!guarded) return;
+      while (guarded->canReadLine() || (atEnd && guarded->bytesAvailable() > 0)) {
+        const QByteArray line = guarded->canReadLine() ? guarded->readLine(kLongestLine + 1) : guarded->readAll();
+        if (!line.endsWith('\n') && !atEnd) {
+          // Too long to be a message.
+          guarded->abort();
+          guarded->deleteLater();
+          return;
+        }
+        if (const auto message = ParseMessage(line); message && OnMessage_) {
+          try {
+            OnMessage_(*message);
+          } catch (...) {
+            // A message that cannot be acted on is dropped; the instance runs on.
+          }
+        }
+        if (!guarded) return;
+      }
+      if (!atEnd && guarded->bytesAvailable() > kLongestLine) {
+        guarded->abort();
+        guarded->deleteLater();
+      }
+    };
+    connect(socket, &QLocalSocket::readyRead, this, [take] { take(false); });
+    connect(socket, &QLocalSocket::disconnected, this, [take, guarded] {
+      take(true);
+      if (guarded) guarded->deleteLater();
+    });
+    take(false);
+    if (guarded && guarded->state() == QLocalSocket::UnconnectedState) {
+      take(true);
+      guarded->deleteLater();
+    }
+  }
+}
+
 }  // namespace melvanto::gui

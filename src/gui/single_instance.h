@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <memory>
 
 class QLocalServer;
 
@@ -30,8 +31,10 @@ class TSingleInstance : public QObject {
   bool Listen(std::function<void(int message)> onMessage);
 
  private:
+  void Accept();
+
   QString Path_;
-  QLocalServer* Server_ = nullptr;  // owned through Qt's parent (this)
+  std::unique_ptr<QLocalServer> Server_;
   std::function<void(int)> OnMessage_;
 };
 
