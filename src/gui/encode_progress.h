@@ -43,6 +43,9 @@ class TfrmEncodeProgress : public QDialog, public TRunnerView {
   void PostBatchStep(std::int32_t Param) override;
   void CloseWindow() override;
 
+  // The Stop button.
+  void bStopClick();
+
   // The text shown when the batch ends with failed files (empty when none failed).
   QString FailureSummary() const;
 
@@ -61,7 +64,19 @@ class TfrmEncodeProgress : public QDialog, public TRunnerView {
   void reject() override;  // Escape and the close box close like Stop
 
  private:
+  // Running until the runner asks to close; Closing while the runner is released and the
+  // summary shown; Closed once the dialog may go.
+  enum class TState { Running, Closing, Closed };
+
+  void BuildControls();
+  // The end of the batch, run from the event loop: never inside a runner's call.
+  void FinishBatch();
+
   std::unique_ptr<TConversionRunner> Runner_;
+  TState State_ = TState::Running;
+  bool FinishPosted_ = false;
+  std::size_t FileCount_ = 0;
+  std::vector<TFileResult> Failed_;
 };
 
 }  // namespace melvanto::gui

@@ -1,1 +1,360 @@
+// The progress window over real conversions: files made by ffmpeg, outputs checked with
+// ffprobe, the dialogs answered by a script. And the hand-over of engine events to Qt's
+// thread that those conversions rely on.
+
+#include "encode_progress.h"
+
 #include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDeadlineTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio_checks.h"
+#include "fake_dialogs.h"
+#include "main_thread.h"
+#include "main_thread_bridge.h"
+#include "settings.h"
+#include "temp_dir.h"
+#include "tools.h"
+
+namespace melvanto::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using gui::TfrmEncodeProgress;
+using namespace std::chrono_literals;
+
+// Only a guard against a hang: every wait ends on its condition long before.
+constexpr std::chrono::seconds kGuard = 240s;
+
+// Runs the event loop until done() holds (true) or the guard runs out (false). Everything
+// that changes done() arrives as an event, so each pass sleeps until there is one.
+bool WaitUntil(const std::function<bool()>& done) {
+  QDeadlineTimer deadline(kGuard);
+  QTimer wake;  // wakes the sleeping loop when the guard runs out
+  wake.setSingleShot(true);
+  wake.start(kGuard);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  return true;
+}
+
+// exec(), ended by the guard (result -1) should the window never close itself.
+int ExecGuarded(TfrmEncodeProgress& window) {
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, &window, [&window] { window.done(-1); });
+  guard.start(kGuard);
+  return window.exec();
+}
+
+// Sources made once for the whole program: two short WAVs and a long one.
+class Sources {
+ public:
+  static Sources& Get() {
+    static Sources s;
+    return s;
+  }
+  bool Ready() const { return ready_; }
+  std::string operator/(const std::string& name) const { return (dir_ / name).string(); }
+
+ private:
+  Sources() {
+    if (!HaveTool("ffmpeg")) return;
+    const std::string ff = "ffmpeg -nostdin -v error -y -f lavfi -i ";
+    ready_ = Shell("cd " + dir_.String() + " && " + ff +
+                   "'sine=f=440:d=1:r=44100' -ac 2 -c:a pcm_s16le a.wav && " + ff +
+                   "'sine=f=660:d=1:r=44100' -ac 2 -c:a pcm_s16le b.wav && " + ff +
+                   "'sine=f=330:d=30:r=44100' -ac 2 -c:a pcm_s16le long.wav");
+  }
+  TempDir dir_;
+  bool ready_ = false;
+};
+
+#define REQUIRE_SOURCES()              \
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");  \
+  MELVANTO_REQUIRE_COMMAND("ffprobe"); \
+  ASSERT_TRUE(Sources::Get().Ready()) << "the source files could not be made"
+
+std::string FormatOf(const std::string& path) {
+  return CaptureText("ffprobe -v error -show_entries format=format_name -of default=nw=1:nk=1 '" + path +
+                     "'");
+}
+
+double DurationOf(const std::string& path) {
+  return Field(Probe(path, "format=duration"), "duration");
+}
+
+class EncodeProgressTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OptionsSetting = TOptionsSetting{};
+    TagInfo.Clear();
+    fs::create_directories(out);
+    OptionsSetting.CommonOptions.OutputFolder = out.string();
+  }
+  void TearDown() override {
+    OptionsSetting = TOptionsSetting{};
+    TagInfo.Clear();
+  }
+  std::string Out(const std::string& name) const { return (out / name).string(); }
+  static std::string Src(const std::string& name) { return Sources::Get() / name; }
+
+  // A window for files in a mode, made the way the main window makes it.
+  std::unique_ptr<TfrmEncodeProgress> Window(TConversionMode mode, const std::vector<std::string>& files) {
+    auto window = std::make_unique<TfrmEncodeProgress>(nullptr, files);
+    window->SetMode(mode);
+    return window;
+  }
+
+  FakeDialogs dialogs;
+  TempDir dir;
+  fs::path out = dir / "out";
+};
+
+TEST_F(EncodeProgressTest, NewWindowShowsTheBatchAndWaitsForTheLoop) {
+  TfrmEncodeProgress window(nullptr, {"/nowhere/a.wav", "/nowhere/b.wav", "/nowhere/c.wav"});
+  EXPECT_EQ(window.windowTitle(), "Melvanto");
+  EXPECT_EQ(window.lProgressHint->text(), "Encoding...");
+  EXPECT_EQ(window.lSelectedTracks->text(), "3");
+  EXPECT_EQ(window.ProgressBar1->text(), "0%");
+  EXPECT_EQ(window.ProgressBar1->minimum(), 0);
+  EXPECT_EQ(window.ProgressBar1->maximum(), 100);
+  EXPECT_EQ(window.bStop->text(), "Stop");
+  EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "a fixed dialog";
+  EXPECT_TRUE(window.isModal());
+  // The first step waits for the loop, so the caller can still set the mode.
+  EXPECT_TRUE(window.lInputFileName->text().isEmpty());
+  EXPECT_EQ(window.Runner().FileIndex(), 0);
+  window.SetMode(TConversionMode::cmWavToWma);
+  EXPECT_EQ(window.Mode(), TConversionMode::cmWavToWma);
+
+  QStringList captions;
+  for (const QLabel* label : window.findChild<QGroupBox*>("GroupBox1")->findChildren<QLabel*>())
+    captions << label->text();
+  for (const char* caption :
+       {"Current Input File:", "Current Output File:", "Output Folder:", "Selected files:", "Completed:"})
+    EXPECT_TRUE(captions.contains(caption)) << caption;
+  for (const char* name : {"lInputFileName", "lOutputFileName", "lOutputFolder", "lSelectedTracks",
+                           "lCompleted", "lProgressHint", "ProgressBar1", "bStop"})
+    EXPECT_NE(window.findChild<QWidget*>(name), nullptr) << name;
+}
+
+TEST_F(EncodeProgressTest, TwoFilesToMp3AndToWavRunToTheEndAndCloseWithoutASummary) {
+  REQUIRE_SOURCES();
+  const struct {
+    TConversionMode mode;
+    const char* extension;
+    const char* format;
+  } directions[] = {{TConversionMode::cmWavToMp3, ".mp3", "mp3"},
+                    {TConversionMode::cmWavToWav, ".wav", "wav"}};
+  for (const auto& d : directions) {
+    SCOPED_TRACE(d.extension);
+    auto window = Window(d.mode, {Src("a.wav"), Src("b.wav")});
+    EXPECT_EQ(ExecGuarded(*window), QDialog::Accepted);
+    const auto& results = window->Runner().Results();
+    ASSERT_EQ(results.size(), 2u);
+    for (const char* name : {"a", "b"}) {
+      const std::string output = Out(std::string(name) + d.extension);
+      EXPECT_EQ(FormatOf(output), std::string(d.format) + "\n") << output;
+      EXPECT_NEAR(DurationOf(output), 1.0, 0.1) << output;
+    }
+    EXPECT_EQ(results[0].Status, TFileResult::frConverted);
+    EXPECT_EQ(results[1].Status, TFileResult::frConverted);
+    // The labels show the last file.
+    EXPECT_EQ(window->lInputFileName->text(), "b.wav");
+    EXPECT_EQ(window->lOutputFileName->text(), QString("b") + d.extension);
+    EXPECT_EQ(window->lOutputFolder->toolTip(), QString::fromStdString(out.string()));
+    EXPECT_EQ(window->lCompleted->text(), "1");
+    EXPECT_TRUE(window->ProgressBar1->text().startsWith("Encoding... "))
+        << window->ProgressBar1->text().toStdString();
+    EXPECT_TRUE(window->FailureSummary().isEmpty());
+  }
+  EXPECT_TRUE(dialogs.Messages.empty()) << "no summary when every file was converted";
+  EXPECT_TRUE(dialogs.Questions.empty());
+}
+
+TEST_F(EncodeProgressTest, OverwriteQuestionNoKeepsTheFileYesReplacesIt) {
+  REQUIRE_SOURCES();
+  const std::string kept = "not audio, the user's own bytes";
+  std::ofstream(Out("a.mp3"), std::ios::binary) << kept;
+
+  dialogs.Answers = {false};
+  auto first = Window(TConversionMode::cmWavToMp3, {Src("a.wav"), Src("b.wav")});
+  EXPECT_EQ(ExecGuarded(*first), QDialog::Accepted);
+  ASSERT_EQ(dialogs.Questions.size(), 1u);
+  EXPECT_EQ(dialogs.Questions[0].Caption, "Melvanto");
+  EXPECT_EQ(dialogs.Questions[0].Text, QString::fromStdString(Out("a.mp3") + " has existed, overite it?"));
+  EXPECT_EQ(dialogs.Questions[0].Icon, QMessageBox::Information);
+  const auto contents = dir.Contents("out/a.mp3");
+  EXPECT_EQ(std::string(contents.begin(), contents.end()), kept)
+      << "a refused file is not opened for writing";
+  ASSERT_EQ(first->Runner().Results().size(), 2u);
+  EXPECT_EQ(first->Runner().Results()[0].Status, TFileResult::frSkipped);
+  EXPECT_EQ(FormatOf(Out("b.mp3")), "mp3\n") << "the batch goes on after a skipped file";
+  EXPECT_TRUE(dialogs.Messages.empty()) << "a skipped file is no failure";
+
+  // Both outputs exist now: one question each.
+  dialogs.Answers = {true, false};
+  auto second = Window(TConversionMode::cmWavToMp3, {Src("a.wav"), Src("b.wav")});
+  EXPECT_EQ(ExecGuarded(*second), QDialog::Accepted);
+  ASSERT_EQ(dialogs.Questions.size(), 3u);
+  EXPECT_EQ(dialogs.Questions[2].Text, QString::fromStdString(Out("b.mp3") + " has existed, overite it?"));
+  EXPECT_EQ(FormatOf(Out("a.mp3")), "mp3\n");
+  EXPECT_NEAR(DurationOf(Out("a.mp3")), 1.0, 0.1);
+  ASSERT_EQ(second->Runner().Results().size(), 2u);
+  EXPECT_EQ(second->Runner().Results()[0].Status, TFileResult::frConverted);
+  EXPECT_EQ(second->Runner().Results()[1].Status, TFileResult::frSkipped);
+}
+
+TEST_F(EncodeProgressTest, FailedFilesEndWithASummaryAndTheGoodOnesAreConverted) {
+  REQUIRE_SOURCES();
+  std::ofstream(dir / "corrupt.wav", std::ios::binary) << std::string(4000, 'x');
+  auto window = Window(TConversionMode::cmWavToMp3, {Src("a.wav"), (dir / "corrupt.wav").string(),
+                                                     (dir / "missing.wav").string(), Src("b.wav")});
+  EXPECT_EQ(ExecGuarded(*window), QDialog::Accepted);
+  ASSERT_EQ(dialogs.Messages.size(), 1u);
+  EXPECT_EQ(dialogs.Messages[0].Caption, "Melvanto");
+  EXPECT_EQ(dialogs.Messages[0].Icon, QMessageBox::Warning);
+  EXPECT_EQ(dialogs.Messages[0].Text,
+            "2 of 4 files could not be converted:\n"
+            "corrupt.wav: not a valid WAV file\n"
+            "missing.wav: file not found");
+  EXPECT_EQ(FormatOf(Out("a.mp3")), "mp3\n");
+  EXPECT_EQ(FormatOf(Out("b.mp3")), "mp3\n");
+  EXPECT_FALSE(fs::exists(out / "corrupt.mp3"));
+}
+
+TEST_F(EncodeProgressTest, SummaryOfOneFileAndOfMoreThanFitOnAScreen) {
+  // Missing files fail before any conversion: no sources needed.
+  {
+    auto window = Window(TConversionMode::cmWavToWav, {(dir / "gone.wav").string()});
+    EXPECT_EQ(ExecGuarded(*window), QDialog::Accepted);
+    ASSERT_EQ(dialogs.Messages.size(), 1u);
+    EXPECT_EQ(dialogs.Messages[0].Text, "1 of 1 file could not be converted:\ngone.wav: file not found");
+  }
+  std::vector<std::string> files;
+  for (int i = 0; i < 25; ++i) files.push_back((dir / ("m" + std::to_string(i) + ".wav")).string());
+  auto window = Window(TConversionMode::cmWavToWav, files);
+  EXPECT_EQ(ExecGuarded(*window), QDialog::Accepted);
+  ASSERT_EQ(dialogs.Messages.size(), 2u);
+  const QStringList lines = dialogs.Messages[1].Text.split('\n');
+  ASSERT_EQ(lines.size(), 22);
+  EXPECT_EQ(lines.front(), "25 of 25 files could not be converted:");
+  EXPECT_EQ(lines[1], "m0.wav: file not found");
+  EXPECT_EQ(lines[20], "m19.wav: file not found");
+  EXPECT_EQ(lines.back(), "... and 5 more");
+}
+
+// How a running batch is ended: the Stop button, the close box, Escape.
+struct StopCase {
+  const char* name;
+  std::function<void(TfrmEncodeProgress&)> stop;
+};
+
+class EncodeProgressStopTest : public EncodeProgressTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(EncodeProgressStopTest, EndsTheRunningFileWhereItIsAndTouchesNoOther) {
+  REQUIRE_SOURCES();
+  // The slowest processor setting pauses between blocks: the run is still going when the bar
+  // first moves.
+  OptionsSetting.CPU = 0;
+  auto window = Window(TConversionMode::cmWavToMp3, {Src("long.wav"), Src("a.wav")});
+  QSignalSpy finished(window.get(), &QDialog::finished);
+  window->show();
+  ASSERT_TRUE(WaitUntil([&] { return window->ProgressBar1->value() > 0 || finished.count() > 0; }));
+  ASSERT_EQ(finished.count(), 0) << "the long file ended before it could be stopped";
+  GetParam().stop(*window);
+  ASSERT_TRUE(WaitUntil([&] { return finished.count() > 0; }));
+  EXPECT_EQ(window->result(), QDialog::Accepted);
+  EXPECT_FALSE(window->isVisible());
+
+  const auto& results = window->Runner().Results();
+  ASSERT_EQ(results.size(), 1u) << "the next file was never started";
+  EXPECT_EQ(results[0].Status, TFileResult::frStopped);
+  EXPECT_FALSE(fs::exists(out / "a.mp3"));
+  EXPECT_TRUE(dialogs.Messages.empty()) << "a stopped file is no failure";
+  // What was written is a finished file: a prefix of the source that decodes to its end.
+  EXPECT_EQ(FormatOf(Out("long.mp3")), "mp3\n");
+  const double seconds = DurationOf(Out("long.mp3"));
+  EXPECT_GT(seconds, 0.0);
+  EXPECT_LT(seconds, 29.0);
+  EXPECT_TRUE(Shell("ffmpeg -nostdin -v error -i '" + Out("long.mp3") + "' -f null -"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EncodeProgress, EncodeProgressStopTest,
+    ::testing::Values(StopCase{"StopButton",
+                               [](TfrmEncodeProgress& w) { QTest::mouseClick(w.bStop, Qt::LeftButton); }},
+                      StopCase{"CloseBox",
+                               [](TfrmEncodeProgress& w) {
+                                 // The window stays until the runner is released.
+                                 EXPECT_FALSE(w.close());
+                               }},
+                      StopCase{"Escape", [](TfrmEncodeProgress& w) { QTest::keyClick(&w, Qt::Key_Escape); }}),
+    [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
+
+TEST_F(EncodeProgressTest, DestroyingTheWindowMidFileStopsTheOutput) {
+  REQUIRE_SOURCES();
+  OptionsSetting.CPU = 0;
+  auto window = Window(TConversionMode::cmWavToWav, {Src("long.wav"), Src("a.wav")});
+  window->show();
+  ASSERT_TRUE(WaitUntil([&] { return window->ProgressBar1->value() > 0 || window->isHidden(); }));
+  ASSERT_TRUE(window->isVisible()) << "the long file ended before the window went";
+  window.reset();
+  // Nothing writes any more: the file is whole now and stays so.
+  const auto size = fs::file_size(out / "long.wav");
+  EXPECT_EQ(FormatOf(Out("long.wav")), "wav\n");
+  EXPECT_LT(DurationOf(Out("long.wav")), 29.0);
+  EXPECT_EQ(fs::file_size(out / "long.wav"), size);
+  EXPECT_FALSE(fs::exists(out / "a.wav"));
+}
+
+// The hand-over of engine events: a call from another thread runs on Qt's thread from its
+// event loop, with nothing else waking the loop.
+TEST(EncodeProgressBridgeTest, CallsFromOtherThreadsRunFromTheQtEventLoop) {
+  ASSERT_TRUE(IsMainThread());
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    std::atomic<int> ran{0};
+    std::atomic<bool> onUiThread{false};
+    std::thread worker([&] {
+      for (int i = 0; i < 3; ++i)
+        Synchronize([&] {
+          onUiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+          ++ran;
+        });
+    });
+    const bool done = WaitUntil([&] { return ran.load() == 3; });
+    worker.join();
+    EXPECT_TRUE(done);
+    EXPECT_TRUE(onUiThread.load());
+    // Taken down and put back, as a second window session would.
+    gui::RemoveMainThreadBridge();
+    gui::InstallMainThreadBridge();
+  }
+}
+
+}  // namespace
+}  // namespace melvanto::testing
