@@ -13,6 +13,7 @@ PACKAGES=(
   sox ffmpeg lame                             # other tools' readers and writers, for interop tests
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins    # the windows (Widgets, Network, Test; SVG images; offscreen platform)
   fonts-dejavu-core                           # a font for windows drawn without a display
+  desktop-file-utils                          # checks the installed menu entry (desktop-file-validate)
 )
 
 missing=()

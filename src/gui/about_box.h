@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QFrame;
 class QLabel;
 class QPushButton;
 
@@ -22,6 +23,7 @@ class TfrmAbout : public QDialog {
   QLabel* lCopywrite = nullptr;
   QLabel* Label4 = nullptr;
   QLabel* Label3 = nullptr;      // support e-mail
+  QFrame* Panel2 = nullptr;      // the lowered line above the web address
   QLabel* lbEAddress = nullptr;  // the maker's web address (opens the home page when clicked)
   QPushButton* bOK = nullptr;
 
