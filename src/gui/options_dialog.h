@@ -4,6 +4,7 @@
 // closes). OK checks every value before it stores any; Cancel stores nothing.
 
 #include <QDialog>
+#include <functional>
 
 #include "wma_out.h"
 
@@ -68,6 +69,26 @@ class TfrmOptions : public QDialog {
 
   // Lists the codecs and formats, nothing else.
   TWMAOut WMAOut1;
+
+ private:
+  // Set while the dialog itself moves the codec selection, which is no user's choice.
+  struct FillingGuard {
+    explicit FillingGuard(bool& flag) : Flag(flag) { Flag = true; }
+    ~FillingGuard() { Flag = false; }
+    FillingGuard(const FillingGuard&) = delete;
+    FillingGuard& operator=(const FillingGuard&) = delete;
+    bool& Flag;
+  };
+
+  // lbFormats anew from the selected codec under WMAOut1's VBR, then position selected.
+  void FillFormats(int position = 0);
+  void SetBitRateText(QComboBox* box, const QString& text);
+  void UpdateFolderControls();
+  void UpdateVBRControls();
+  // Runs a handler so that no exception reaches the event loop.
+  void Guarded(const std::function<void()>& handler);
+
+  bool Filling = false;
 };
 
 }  // namespace melvanto::gui

@@ -1,1 +1,604 @@
+#include "options_dialog.h"
+
 #include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTest>
+#include <filesystem>
+
+#include "fake_dialogs.h"
+#include "settings.h"
+#include "temp_dir.h"
+
+namespace melvanto::testing {
+
+using gui::TfrmOptions;
+
+namespace {
+
+bool operator==(const TOptionsSetting& a, const TOptionsSetting& b) {
+  const auto& x = a.CommonOptions;
+  const auto& y = b.CommonOptions;
+  return x.OutputFolder == y.OutputFolder && x.OutputFormat == y.OutputFormat &&
+         x.SameAsInputFolder == y.SameAsInputFolder && x.IsShowTagEditor == y.IsShowTagEditor &&
+         x.IsSameTag == y.IsSameTag && a.IsSelectVBR == b.IsSelectVBR && a.IsVBRHead == b.IsVBRHead &&
+         a.BitRate == b.BitRate && a.MaxBitRate == b.MaxBitRate && a.VBRQuality == b.VBRQuality &&
+         a.StereoMode == b.StereoMode && a.CPU == b.CPU && a.ConstantBitRate == b.ConstantBitRate &&
+         a.CodecIndex == b.CodecIndex && a.FormatIndex == b.FormatIndex && a.VBR == b.VBR;
+}
+
+QStringList Items(const QListWidget* list) {
+  QStringList items;
+  for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
+  return items;
+}
+
+QStringList Items(const QComboBox* box) {
+  QStringList items;
+  for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
+  return items;
+}
+
+QStringList Listed(const std::vector<std::string>& names) {
+  QStringList items;
+  for (const std::string& name : names) items << QString::fromStdString(name);
+  return items;
+}
+
+// What an independent writer lists for a codec position under a VBR setting.
+QStringList FormatsOf(int codec, bool vbr) {
+  TWMAOut out;
+  out.SetVBR(vbr);
+  return Listed(out.Formats(codec));
+}
+
+int Selected(const QListWidget* list) {
+  const auto selected = list->selectedItems();
+  return selected.isEmpty() ? -1 : list->row(selected.front());
+}
+
+}  // namespace
+
+// Every test starts from known settings with an existing output folder, and puts back the
+// settings it found.
+class OptionsDialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Saved = OptionsSetting;
+    OptionsSetting = TOptionsSetting();
+    OptionsSetting.CommonOptions.OutputFolder = Folder.String();
+  }
+  void TearDown() override {
+    OptionsSetting = Saved;
+    SetProgramFolderForTesting("");
+  }
+
+  void ExpectNothingStored() const { EXPECT_TRUE(OptionsSetting == Before); }
+  // Near the left edge: a box stretched by its layout reacts only on its indicator and text.
+  static void Click(QWidget* button) {
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, QPoint(8, button->height() / 2));
+  }
+
+  FakeDialogs Fake;
+  TempDir Folder;
+  TOptionsSetting Saved;
+  TOptionsSetting Before;
+};
+
+TEST_F(OptionsDialog, PagesControlsAndItems) {
+  TfrmOptions dialog(nullptr);
+  EXPECT_EQ(dialog.windowTitle(), "Options");
+  EXPECT_EQ(dialog.size(), QSize(456, 312));
+  EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+  ASSERT_EQ(dialog.PageControl1->count(), 3);
+  EXPECT_EQ(dialog.PageControl1->tabText(0), "Output");
+  EXPECT_EQ(dialog.PageControl1->tabText(1), "LAME");
+  EXPECT_EQ(dialog.PageControl1->tabText(2), "WMA");
+  EXPECT_EQ(dialog.PageControl1->currentWidget(), dialog.tsOutput);
+  EXPECT_EQ(dialog.btOk->text(), "OK");
+  EXPECT_EQ(dialog.btCancel->text(), "Cancel");
+  EXPECT_EQ(dialog.btBrowser->text(), "Browse");
+  EXPECT_EQ(dialog.cbShowTagEditor->text(), "Don't show Tag Editor dialog when converting");
+  EXPECT_EQ(dialog.cbSameTag->text(), "Use the same ID3 Tag for the batch files");
+  EXPECT_EQ(dialog.rbCBR->text(), "CBR(Constant Bit Rate)");
+  EXPECT_EQ(dialog.rbVBR->text(), "VBR(Variable Bit Rate)");
+  EXPECT_EQ(dialog.cbWMA_VBR->text(), "VBR(Variable Bit Rate)");
+  EXPECT_EQ(dialog.bDefault->text(), "&Default");
+  EXPECT_EQ(dialog.bWMADefault->text(), "&Default");
+
+  EXPECT_EQ(Items(dialog.cbConstantBitRate),
+            QStringList({"48", "56", "64", "80", "96", "128", "192", "256", "320"}));
+  const QStringList vbrRates = {" 32 kbit/s", " 40 kbit/s", " 48 kbit/s", " 56 kbit/s", " 64 kbit/s",
+                                " 80 kbit/s", " 96 kbit/s", "112 kbit/s", "128 kbit/s", "160 kbit/s",
+                                "192 kbit/s", "224 kbit/s", "256 kbit/s", "320 kbit/s"};
+  EXPECT_EQ(Items(dialog.cbMinBitRate), vbrRates);
+  EXPECT_EQ(Items(dialog.cbMaxBitRate), vbrRates);
+  EXPECT_EQ(Items(dialog.cbVBRQuality), QStringList({"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"}));
+  EXPECT_EQ(Items(dialog.cbStereoMode), QStringList({"Stereo", "Joint Stereo", "Dual Channels", "Mono"}));
+  EXPECT_FALSE(dialog.cbConstantBitRate->isEditable());
+  EXPECT_TRUE(dialog.cbMinBitRate->isEditable());
+  EXPECT_TRUE(dialog.cbMaxBitRate->isEditable());
+  EXPECT_TRUE(dialog.cbVBRQuality->isEditable());
+  EXPECT_TRUE(dialog.cbStereoMode->isEditable());
+  EXPECT_EQ(dialog.tbMP3Cpu->minimum(), 1);
+  EXPECT_EQ(dialog.tbMP3Cpu->maximum(), 3);
+  EXPECT_EQ(Items(dialog.lbCodecs), Listed(TWMAOut().Codecs()));
+
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  dialog.PageControl1->setCurrentWidget(dialog.tsLame);
+  EXPECT_TRUE(dialog.cbMinBitRate->isVisible());
+  EXPECT_FALSE(dialog.ckbVBRHead->isVisible());
+}
+
+TEST_F(OptionsDialog, LoadsTypicalSettings) {
+  auto& s = OptionsSetting;
+  s.CommonOptions.IsShowTagEditor = false;
+  s.CommonOptions.IsSameTag = true;
+  s.IsSelectVBR = true;
+  s.IsVBRHead = true;
+  s.BitRate = 64;
+  s.MaxBitRate = 256;
+  s.VBRQuality = 2;
+  s.StereoMode = 3;
+  s.CPU = 2;
+  s.ConstantBitRate = 7;
+  s.CodecIndex = 1;
+  s.FormatIndex = 4;
+  TfrmOptions dialog(nullptr);
+  EXPECT_EQ(dialog.editOutputDir->text().toStdString(), Folder.String());
+  EXPECT_FALSE(dialog.cbSameAsInputFolder->isChecked());
+  EXPECT_TRUE(dialog.cbShowTagEditor->isChecked());
+  EXPECT_TRUE(dialog.cbSameTag->isChecked());
+  EXPECT_TRUE(dialog.rbVBR->isChecked());
+  EXPECT_FALSE(dialog.rbCBR->isChecked());
+  EXPECT_TRUE(dialog.ckbVBRHead->isChecked());
+  EXPECT_EQ(dialog.cbMinBitRate->currentText(), "64 kbit/s");
+  EXPECT_EQ(dialog.cbMaxBitRate->currentText(), "256 kbit/s");
+  EXPECT_EQ(dialog.cbVBRQuality->currentIndex(), 2);
+  EXPECT_EQ(dialog.cbStereoMode->currentText(), "Mono");
+  EXPECT_EQ(dialog.tbMP3Cpu->value(), 2);
+  EXPECT_EQ(dialog.cbConstantBitRate->currentText(), "256");
+  EXPECT_FALSE(dialog.cbWMA_VBR->isChecked());
+  EXPECT_EQ(Selected(dialog.lbCodecs), 1);
+  EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(1, false));
+  EXPECT_EQ(Selected(dialog.lbFormats), 4);
+
+  // OK gives back what was loaded.
+  Before = OptionsSetting;
+  EXPECT_TRUE(dialog.btOkClick());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_TRUE(OptionsSetting == Before);
+  EXPECT_TRUE(Fake.Messages.empty());
+}
+
+TEST_F(OptionsDialog, PositionsOutOfRangeSelectNothingAndStoreMinusOne) {
+  for (int codec : {-1, 5}) {
+    SCOPED_TRACE(codec);
+    OptionsSetting.CodecIndex = codec;
+    OptionsSetting.FormatIndex = 3;
+    OptionsSetting.VBRQuality = 12;
+    OptionsSetting.StereoMode = -1;
+    OptionsSetting.ConstantBitRate = 9;
+    TfrmOptions dialog(nullptr);
+    EXPECT_EQ(Selected(dialog.lbCodecs), -1);
+    EXPECT_EQ(dialog.lbFormats->count(), 0);
+    EXPECT_EQ(dialog.cbVBRQuality->currentIndex(), -1);
+    EXPECT_EQ(dialog.cbStereoMode->currentIndex(), -1);
+    EXPECT_EQ(dialog.cbConstantBitRate->currentIndex(), -1);
+    ASSERT_TRUE(dialog.btOkClick());
+    EXPECT_EQ(OptionsSetting.CodecIndex, -1);
+    EXPECT_EQ(OptionsSetting.FormatIndex, -1);
+    EXPECT_EQ(OptionsSetting.VBRQuality, -1);
+    EXPECT_EQ(OptionsSetting.StereoMode, -1);
+    EXPECT_EQ(OptionsSetting.ConstantBitRate, -1);
+  }
+  // A format position past the codec's list: the codec stays, no format.
+  OptionsSetting.CodecIndex = 0;
+  OptionsSetting.FormatIndex = static_cast<int>(FormatsOf(0, false).size());
+  TfrmOptions dialog(nullptr);
+  EXPECT_EQ(Selected(dialog.lbCodecs), 0);
+  EXPECT_EQ(Selected(dialog.lbFormats), -1);
+  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_EQ(OptionsSetting.CodecIndex, 0);
+  EXPECT_EQ(OptionsSetting.FormatIndex, -1);
+}
+
+TEST_F(OptionsDialog, BitRateTexts) {
+  struct Case {
+    QString Min, Max;
+    int MinKbps, MaxKbps;
+  };
+  const Case cases[] = {
+      {"64 kbit/s", "320 kbit/s", 64, 320},  // as loaded from 64
+      {" 96 kbit/s", "112 kbit/s", 96, 112}, // the items themselves
+      {"96 x", "128zzz", 96, 128},           // only the first three characters count
+      {"\t64\n", "  8", 64, 8},              // spaces and control characters trimmed
+      {"-5", "+7 kbit/s", -5, 7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Min.toStdString());
+    TfrmOptions dialog(nullptr);
+    dialog.cbMinBitRate->setEditText(c.Min);
+    dialog.cbMaxBitRate->setEditText(c.Max);
+    ASSERT_TRUE(dialog.btOkClick());
+    EXPECT_EQ(OptionsSetting.BitRate, c.MinKbps);
+    EXPECT_EQ(OptionsSetting.MaxBitRate, c.MaxKbps);
+  }
+  EXPECT_TRUE(Fake.Messages.empty());
+}
+
+TEST_F(OptionsDialog, BitRateThatIsNoNumberFailsAndStoresNothing) {
+  struct Case {
+    QString Min, Max, Shown;
+  };
+  const Case cases[] = {
+      {"96x", "320 kbit/s", "96x"},
+      {"128 kbit/s", " 9a kbit/s", "9a"},
+      {"", "320 kbit/s", ""},
+      {"abc", "def", "abc"},  // the first failure is the one told
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Min.toStdString() + " / " + c.Max.toStdString());
+    Fake.Messages.clear();
+    Before = OptionsSetting;
+    TfrmOptions dialog(nullptr);
+    // Changes before and after the bit rates in the storing order: none may land.
+    dialog.cbSameTag->setChecked(true);
+    dialog.cbShowTagEditor->setChecked(true);
+    dialog.rbVBR->setChecked(true);
+    dialog.tbMP3Cpu->setValue(1);
+    dialog.cbWMA_VBR->setChecked(true);
+    dialog.cbMinBitRate->setEditText(c.Min);
+    dialog.cbMaxBitRate->setEditText(c.Max);
+    EXPECT_FALSE(dialog.btOkClick());
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    ASSERT_EQ(Fake.Messages.size(), 1u);
+    EXPECT_EQ(Fake.Messages[0].Caption, "Melvanto");
+    EXPECT_EQ(Fake.Messages[0].Text, "'" + c.Shown + "' is not a valid integer value");
+    EXPECT_EQ(Fake.Messages[0].Icon, QMessageBox::Critical);
+    ExpectNothingStored();
+  }
+}
+
+TEST_F(OptionsDialog, FailedOkLeavesTheShownDialogOpen) {
+  TfrmOptions dialog(nullptr);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  dialog.cbMaxBitRate->setEditText("x");
+  Click(dialog.btOk);
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(Fake.Messages.size(), 1u);
+  // Mended, the same click closes it.
+  dialog.cbMaxBitRate->setEditText("256 kbit/s");
+  Click(dialog.btOk);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(OptionsSetting.MaxBitRate, 256);
+}
+
+TEST_F(OptionsDialog, SameAsInputFolderDisablesTheFolderAndSkipsItsCheck) {
+  OptionsSetting.CommonOptions.SameAsInputFolder = true;
+  OptionsSetting.CommonOptions.OutputFolder = (Folder / "missing").string();
+  TfrmOptions dialog(nullptr);
+  EXPECT_FALSE(dialog.editOutputDir->isEnabled());
+  EXPECT_FALSE(dialog.btBrowser->isEnabled());
+  dialog.editOutputDir->setText("nowhere/at all");
+  EXPECT_TRUE(dialog.btOkClick());
+  EXPECT_TRUE(Fake.Messages.empty());
+  EXPECT_TRUE(OptionsSetting.CommonOptions.SameAsInputFolder);
+  EXPECT_EQ(OptionsSetting.CommonOptions.OutputFolder, "nowhere/at all");
+}
+
+TEST_F(OptionsDialog, SameAsInputFolderBoxSwitchesTheFolderControls) {
+  TfrmOptions dialog(nullptr);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  EXPECT_TRUE(dialog.editOutputDir->isEnabled());
+  Click(dialog.cbSameAsInputFolder);
+  EXPECT_FALSE(dialog.editOutputDir->isEnabled());
+  EXPECT_FALSE(dialog.btBrowser->isEnabled());
+  Click(dialog.cbSameTag);  // same reaction, and it leaves them as the folder box says
+  EXPECT_FALSE(dialog.editOutputDir->isEnabled());
+  Click(dialog.cbSameAsInputFolder);
+  EXPECT_TRUE(dialog.editOutputDir->isEnabled());
+  EXPECT_TRUE(dialog.btBrowser->isEnabled());
+}
+
+TEST_F(OptionsDialog, MissingFolderIsToldAndNothingStored) {
+  for (const QString& text : {QString(), (QString::fromStdString(Folder.String()) + "/missing")}) {
+    SCOPED_TRACE(text.toStdString());
+    Fake.Messages.clear();
+    Before = OptionsSetting;
+    TfrmOptions dialog(nullptr);
+    dialog.editOutputDir->setText(text);
+    dialog.cbSameTag->setChecked(true);
+    dialog.cbMinBitRate->setEditText("64 kbit/s");
+    EXPECT_FALSE(dialog.btOkClick());
+    ASSERT_EQ(Fake.Messages.size(), 1u);
+    EXPECT_EQ(Fake.Messages[0].Caption, "Melvanto");
+    EXPECT_EQ(Fake.Messages[0].Text, text + ",the output folder does not exist.");
+    EXPECT_EQ(Fake.Messages[0].Icon, QMessageBox::Critical);
+    ExpectNothingStored();
+  }
+}
+
+TEST_F(OptionsDialog, MissingFolderTakesTheFocusOnlyOnTheOutputPage) {
+  TfrmOptions dialog(nullptr);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  dialog.editOutputDir->setText("");
+  dialog.cbSameTag->setFocus();
+  EXPECT_FALSE(dialog.btOkClick());
+  EXPECT_EQ(dialog.focusWidget(), dialog.editOutputDir);
+
+  dialog.PageControl1->setCurrentWidget(dialog.tsLame);
+  dialog.rbVBR->setChecked(true);
+  dialog.cbMinBitRate->setFocus();
+  EXPECT_FALSE(dialog.btOkClick());
+  EXPECT_NE(dialog.focusWidget(), dialog.editOutputDir);
+  EXPECT_TRUE(dialog.isVisible());
+}
+
+TEST_F(OptionsDialog, FolderIsStoredExactlyAsTyped) {
+  std::filesystem::create_directory(Folder / "out");
+  for (const std::string& typed : {Folder.String() + "/out", Folder.String() + "/out/"}) {
+    TfrmOptions dialog(nullptr);
+    dialog.editOutputDir->setText(QString::fromStdString(typed));
+    ASSERT_TRUE(dialog.btOkClick());
+    EXPECT_EQ(OptionsSetting.CommonOptions.OutputFolder, typed);
+  }
+}
+
+TEST_F(OptionsDialog, VBRRadioSwitchesTheFourVBRControls) {
+  TfrmOptions dialog(nullptr);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  dialog.PageControl1->setCurrentWidget(dialog.tsLame);
+  const QWidget* vbrControls[] = {dialog.ckbVBRHead, dialog.cbMinBitRate, dialog.cbMaxBitRate, dialog.cbVBRQuality};
+  EXPECT_TRUE(dialog.rbCBR->isChecked());
+  for (const QWidget* w : vbrControls) EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+  EXPECT_TRUE(dialog.cbConstantBitRate->isEnabled());
+
+  Click(dialog.rbVBR);
+  EXPECT_FALSE(dialog.rbCBR->isChecked());
+  for (const QWidget* w : vbrControls) EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
+  EXPECT_TRUE(dialog.cbConstantBitRate->isEnabled());
+
+  Click(dialog.rbCBR);
+  EXPECT_FALSE(dialog.rbVBR->isChecked());
+  for (const QWidget* w : vbrControls) EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+  EXPECT_TRUE(dialog.cbConstantBitRate->isEnabled());
+
+  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_FALSE(OptionsSetting.IsSelectVBR);
+}
+
+TEST_F(OptionsDialog, VBRSettingOpensEnabled) {
+  OptionsSetting.IsSelectVBR = true;
+  TfrmOptions dialog(nullptr);
+  EXPECT_TRUE(dialog.cbMinBitRate->isEnabled());
+  EXPECT_TRUE(dialog.ckbVBRHead->isEnabled());
+}
+
+TEST_F(OptionsDialog, LameDefaultSetsThePageAndCancelStoresNothing) {
+  auto& s = OptionsSetting;
+  s.IsSelectVBR = true;
+  s.IsVBRHead = true;
+  s.BitRate = 40;
+  s.MaxBitRate = 160;
+  s.VBRQuality = 9;
+  s.StereoMode = 0;
+  s.CPU = 1;
+  s.ConstantBitRate = 0;
+  Before = s;
+  TfrmOptions dialog(nullptr);
+  Click(dialog.bDefault);
+  EXPECT_TRUE(dialog.rbCBR->isChecked());
+  EXPECT_FALSE(dialog.cbMinBitRate->isEnabled());
+  EXPECT_EQ(dialog.cbConstantBitRate->currentText(), "128");
+  EXPECT_FALSE(dialog.ckbVBRHead->isChecked());
+  EXPECT_EQ(dialog.cbMinBitRate->currentText(), "128 kbit/s");
+  EXPECT_EQ(dialog.cbMaxBitRate->currentText(), "320 kbit/s");
+  EXPECT_EQ(dialog.cbVBRQuality->currentText(), "4");
+  EXPECT_EQ(dialog.cbStereoMode->currentText(), "Joint Stereo");
+  EXPECT_EQ(dialog.tbMP3Cpu->value(), 3);
+  Click(dialog.btCancel);
+  EXPECT_EQ(dialog.result(), QDialog::Rejected);
+  ExpectNothingStored();
+
+  // Stored, they are the settings file's defaults.
+  TfrmOptions again(nullptr);
+  Click(again.bDefault);
+  ASSERT_TRUE(again.btOkClick());
+  const TOptionsSetting defaults;
+  EXPECT_EQ(s.IsSelectVBR, defaults.IsSelectVBR);
+  EXPECT_EQ(s.IsVBRHead, defaults.IsVBRHead);
+  EXPECT_EQ(s.BitRate, defaults.BitRate);
+  EXPECT_EQ(s.MaxBitRate, defaults.MaxBitRate);
+  EXPECT_EQ(s.VBRQuality, defaults.VBRQuality);
+  EXPECT_EQ(s.StereoMode, defaults.StereoMode);
+  EXPECT_EQ(s.CPU, defaults.CPU);
+  EXPECT_EQ(s.ConstantBitRate, defaults.ConstantBitRate);
+}
+
+TEST_F(OptionsDialog, WmaDefaultGivesCodecZeroTheCbrListAndPosition29) {
+  const QStringList cbr = FormatsOf(0, false);
+  const int expected = cbr.size() > 29 ? 29 : -1;
+  for (bool vbr : {false, true}) {
+    SCOPED_TRACE(vbr);
+    OptionsSetting.VBR = vbr;
+    OptionsSetting.CodecIndex = 1;
+    OptionsSetting.FormatIndex = 0;
+    Before = OptionsSetting;
+    TfrmOptions dialog(nullptr);
+    Click(dialog.bWMADefault);
+    EXPECT_FALSE(dialog.cbWMA_VBR->isChecked());
+    EXPECT_FALSE(dialog.WMAOut1.VBR());
+    EXPECT_EQ(Selected(dialog.lbCodecs), 0);
+    EXPECT_EQ(Items(dialog.lbFormats), cbr);
+    EXPECT_EQ(Selected(dialog.lbFormats), expected);
+    Click(dialog.btCancel);
+    ExpectNothingStored();
+  }
+  TfrmOptions dialog(nullptr);
+  Click(dialog.bWMADefault);
+  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_EQ(OptionsSetting.CodecIndex, 0);
+  EXPECT_EQ(OptionsSetting.FormatIndex, expected);
+  EXPECT_FALSE(OptionsSetting.VBR);
+}
+
+TEST_F(OptionsDialog, WmaVbrSettingOpensTheVbrList) {
+  OptionsSetting.VBR = true;
+  OptionsSetting.CodecIndex = 0;
+  OptionsSetting.FormatIndex = 1;
+  const QStringList vbrList = FormatsOf(0, true);
+  TfrmOptions dialog(nullptr);
+  EXPECT_TRUE(dialog.cbWMA_VBR->isChecked());
+  EXPECT_TRUE(dialog.WMAOut1.VBR());
+  EXPECT_EQ(Selected(dialog.lbCodecs), 0);
+  EXPECT_EQ(Items(dialog.lbFormats), vbrList);
+  EXPECT_NE(Items(dialog.lbFormats), FormatsOf(0, false));
+  EXPECT_EQ(Selected(dialog.lbFormats), vbrList.size() > 1 ? 1 : -1);
+  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_TRUE(OptionsSetting.VBR);
+  EXPECT_EQ(OptionsSetting.FormatIndex, vbrList.size() > 1 ? 1 : -1);
+}
+
+TEST_F(OptionsDialog, CodecAndVbrClicksRefillTheFormats) {
+  OptionsSetting.CodecIndex = 0;
+  OptionsSetting.FormatIndex = 5;
+  TfrmOptions dialog(nullptr);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  dialog.PageControl1->setCurrentWidget(dialog.tsWma);
+  ASSERT_GE(dialog.lbCodecs->count(), 2);
+  ASSERT_EQ(Selected(dialog.lbFormats), 5);
+
+  const QRect second = dialog.lbCodecs->visualItemRect(dialog.lbCodecs->item(1));
+  QTest::mouseClick(dialog.lbCodecs->viewport(), Qt::LeftButton, Qt::NoModifier, second.center());
+  EXPECT_EQ(Selected(dialog.lbCodecs), 1);
+  EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(1, false));
+  EXPECT_EQ(Selected(dialog.lbFormats), dialog.lbFormats->count() > 0 ? 0 : -1);
+
+  Click(dialog.cbWMA_VBR);
+  EXPECT_TRUE(dialog.WMAOut1.VBR());
+  EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(1, true));
+  EXPECT_EQ(Selected(dialog.lbFormats), dialog.lbFormats->count() > 0 ? 0 : -1);
+
+  Click(dialog.cbWMA_VBR);
+  EXPECT_FALSE(dialog.WMAOut1.VBR());
+  EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(1, false));
+  dialog.lbFormats->setCurrentRow(3);
+  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_EQ(OptionsSetting.CodecIndex, 1);
+  EXPECT_EQ(OptionsSetting.FormatIndex, 3);
+  EXPECT_FALSE(OptionsSetting.VBR);
+}
+
+TEST_F(OptionsDialog, BrowseStartsAtTheProgramFolderAndTakesThePick) {
+  TempDir program;
+  SetProgramFolderForTesting(program.String() + "/");
+  TfrmOptions dialog(nullptr);
+  const QString before = dialog.editOutputDir->text();
+
+  Click(dialog.btBrowser);  // cancelled: nothing changes
+  ASSERT_EQ(Fake.PickerCaptions.size(), 1u);
+  EXPECT_EQ(Fake.PickerCaptions[0], "Please select the folder to save the audio file");
+  EXPECT_TRUE(Fake.PickerRoots[0].isEmpty());
+  EXPECT_EQ(Fake.PickerStarts[0].toStdString(), program.String() + "/");
+  EXPECT_EQ(dialog.editOutputDir->text(), before);
+
+  Fake.FolderToPick = QString::fromStdString((Folder / "picked").string());
+  Click(dialog.btBrowser);
+  EXPECT_EQ(dialog.editOutputDir->text(), Fake.FolderToPick);
+  EXPECT_TRUE(OptionsSetting.CommonOptions.OutputFolder == Folder.String());  // not stored yet
+}
+
+TEST_F(OptionsDialog, BrowseFromAMissingProgramFolderStartsNowhere) {
+  SetProgramFolderForTesting((Folder / "gone").string() + "/");
+  TfrmOptions dialog(nullptr);
+  dialog.btBrowserClick();
+  ASSERT_EQ(Fake.PickerStarts.size(), 1u);
+  EXPECT_TRUE(Fake.PickerStarts[0].isEmpty());
+}
+
+TEST_F(OptionsDialog, CancelAfterChangesStoresNothing) {
+  Before = OptionsSetting;
+  TfrmOptions dialog(nullptr);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  Click(dialog.cbSameAsInputFolder);
+  Click(dialog.cbShowTagEditor);
+  Click(dialog.cbSameTag);
+  dialog.editOutputDir->setText("elsewhere");
+  dialog.PageControl1->setCurrentWidget(dialog.tsLame);
+  Click(dialog.rbVBR);
+  dialog.cbMinBitRate->setEditText("32 kbit/s");
+  dialog.cbConstantBitRate->setCurrentIndex(0);
+  dialog.tbMP3Cpu->setValue(1);
+  dialog.PageControl1->setCurrentWidget(dialog.tsWma);
+  Click(dialog.bWMADefault);
+  Click(dialog.cbWMA_VBR);
+  ASSERT_TRUE(dialog.cbSameAsInputFolder->isChecked());
+  ASSERT_TRUE(dialog.rbVBR->isChecked());
+  ASSERT_TRUE(dialog.cbWMA_VBR->isChecked());
+  Click(dialog.btCancel);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), QDialog::Rejected);
+  ExpectNothingStored();
+}
+
+TEST_F(OptionsDialog, OkStoresEveryControl) {
+  std::filesystem::create_directory(Folder / "new");
+  OptionsSetting.CodecIndex = 0;
+  TfrmOptions dialog(nullptr);
+  dialog.editOutputDir->setText(QString::fromStdString((Folder / "new").string()));
+  dialog.cbShowTagEditor->setChecked(true);
+  dialog.cbSameTag->setChecked(true);
+  dialog.rbVBR->setChecked(true);
+  dialog.ckbVBRHead->setChecked(true);
+  dialog.cbMinBitRate->setCurrentIndex(1);
+  dialog.cbMaxBitRate->setCurrentIndex(12);
+  dialog.cbVBRQuality->setCurrentIndex(7);
+  dialog.cbStereoMode->setCurrentIndex(2);
+  dialog.tbMP3Cpu->setValue(2);
+  dialog.cbConstantBitRate->setCurrentIndex(8);
+  dialog.lbFormats->setCurrentRow(10);
+  ASSERT_TRUE(dialog.btOkClick());
+  const auto& s = OptionsSetting;
+  EXPECT_EQ(s.CommonOptions.OutputFolder, (Folder / "new").string());
+  EXPECT_FALSE(s.CommonOptions.SameAsInputFolder);
+  EXPECT_FALSE(s.CommonOptions.IsShowTagEditor);
+  EXPECT_TRUE(s.CommonOptions.IsSameTag);
+  EXPECT_TRUE(s.IsSelectVBR);
+  EXPECT_TRUE(s.IsVBRHead);
+  EXPECT_EQ(s.BitRate, 40);
+  EXPECT_EQ(s.MaxBitRate, 256);
+  EXPECT_EQ(s.VBRQuality, 7);
+  EXPECT_EQ(s.StereoMode, 2);
+  EXPECT_EQ(s.CPU, 2);
+  EXPECT_EQ(s.ConstantBitRate, 8);
+  EXPECT_EQ(s.CodecIndex, 0);
+  EXPECT_EQ(s.FormatIndex, 10);
+  EXPECT_FALSE(s.VBR);
+}
+
+TEST_F(OptionsDialog, TypedTextInThePositionBoxesNamesAnItemOrNone) {
+  TfrmOptions dialog(nullptr);
+  dialog.cbStereoMode->setEditText("Mono");
+  dialog.cbVBRQuality->setEditText("fast");
+  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_EQ(OptionsSetting.StereoMode, 3);
+  EXPECT_EQ(OptionsSetting.VBRQuality, -1);
+}
+
+}  // namespace melvanto::testing
