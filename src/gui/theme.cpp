@@ -71,6 +71,17 @@ QListWidget:disabled { color: @disabledText@; background: @disabledBase@; border
 
 QCheckBox, QRadioButton { color: @windowText@; background: transparent; spacing: 6px; }
 QCheckBox:disabled, QRadioButton:disabled { color: @disabledText@; }
+QCheckBox::indicator, QRadioButton::indicator { width: 13px; height: 13px; border: 1px solid @indicatorBorder@;
+  background: @base@; }
+QCheckBox::indicator { border-radius: 3px; }
+QRadioButton::indicator { border-radius: 7px; }
+QCheckBox::indicator:hover, QRadioButton::indicator:hover { border-color: @focus@; }
+QCheckBox::indicator:checked { background: @highlight@; border-color: @highlight@; image: url(:/images/check.svg); }
+QRadioButton::indicator:checked { border-color: @focus@; background: qradialgradient(cx:0.5, cy:0.5, radius:0.5,
+  fx:0.5, fy:0.5, stop:0 @dot@, stop:0.42 @dot@, stop:0.52 @base@, stop:1 @base@); }
+QCheckBox::indicator:disabled, QRadioButton::indicator:disabled { border-color: @disabledBorder@;
+  background: @disabledBase@; }
+QCheckBox::indicator:checked:disabled { background: @disabledBorder@; }
 
 QGroupBox { color: @windowText@; background: @panel@; border: 1px solid @border@; border-radius: 5px;
   margin-top: 7px; padding-top: 5px; }
@@ -139,6 +150,8 @@ const std::vector<TThemeData>& Themes() {
            {"text", "#f0f5ff"},
            {"base", "#0a1d40"},
            {"border", "#3d6bb3"},
+           {"indicatorBorder", "#6f9fe6"},
+           {"dot", "#8fc3ff"},
            {"focus", "#8fc3ff"},
            {"accent", "#ffb21e"},
            {"highlight", "#3b86f0"},
@@ -190,6 +203,8 @@ const std::vector<TThemeData>& Themes() {
            {"text", "#10315f"},
            {"base", "#ffffff"},
            {"border", "#8fb4e6"},
+           {"indicatorBorder", "#6f9fdc"},
+           {"dot", "#2c6fcf"},
            {"focus", "#3f82de"},
            {"accent", "#2c6fcf"},
            {"highlight", "#3f82de"},
