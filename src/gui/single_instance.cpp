@@ -57,23 +57,22 @@ bool TSingleInstance::SignalRunningInstance(int message) {
 
 bool TSingleInstance::Listen(std::function<void(int message)> onMessage) {
   OnMessage_ = std::move(onMessage);
-  Server_ = std::make_unique<QLocalServer>();
-  Server_->setSocketOptions(QLocalServer::UserAccessOption);
-  if (!Server_->listen(Path_)) {
-    // A socket file nobody answers on was left by an instance that crashed: replace it. One
-    // that answers belongs to a running instance and stays.
+  // A socket that answers belongs to a running instance and stays (listening would put a new
+  // socket in its place). One nobody answers on was left by an instance that crashed.
+  {
     QLocalSocket probe;
     probe.connectToServer(Path_);
     if (probe.waitForConnected(kConnectTimeoutMs)) {
       probe.abort();
-      Server_.reset();
       return false;
     }
-    QLocalServer::removeServer(Path_);
-    if (!Server_->listen(Path_)) {
-      Server_.reset();
-      return false;
-    }
+  }
+  QLocalServer::removeServer(Path_);
+  Server_ = std::make_unique<QLocalServer>();
+  Server_->setSocketOptions(QLocalServer::UserAccessOption);
+  if (!Server_->listen(Path_)) {
+    Server_.reset();
+    return false;
   }
   connect(Server_.get(), &QLocalServer::newConnection, this, [this] { Accept(); });
   return true;
@@ -83,14 +82,23 @@ void TSingleInstance::Accept() {
   while (QLocalSocket* socket = Server_->nextPendingConnection()) {
     // The server owns its connections; each is dropped once it has said its line or gone.
     QPointer<QLocalSocket> guarded(socket);
+    // Reads the complete lines (and, once the client has gone, what it left without a line
+    // end); a line too long to be a number ends the connection.
     const auto take = [this, guarded](bool atEnd) {
-      if (!guarded) return;
-      while (guarded->canReadLine() || (atEnd && guarded->bytesAvailable() > 0)) {
-        const QByteArray line = guarded->canReadLine() ? guarded->readLine(kLongestLine + 1) : guarded->readAll();
-        if (!line.endsWith('\n') && !atEnd) {
-          // Too long to be a message.
-          guarded->abort();
-          guarded->deleteLater();
+      const auto drop = [guarded] {
+        guarded->abort();
+        guarded->deleteLater();
+      };
+      while (guarded) {
+        QByteArray line;
+        if (guarded->canReadLine()) {
+          line = guarded->readLine(kLongestLine + 1);
+          if (!line.endsWith('\n')) return drop();
+        } else if (guarded->bytesAvailable() > kLongestLine) {
+          return drop();
+        } else if (atEnd && guarded->bytesAvailable() > 0) {
+          line = guarded->readAll();
+        } else {
           return;
         }
         if (const auto message = ParseMessage(line); message && OnMessage_) {
@@ -100,11 +108,6 @@ void TSingleInstance::Accept() {
             // A message that cannot be acted on is dropped; the instance runs on.
           }
         }
-        if (!guarded) return;
-      }
-      if (!atEnd && guarded->bytesAvailable() > kLongestLine) {
-        guarded->abort();
-        guarded->deleteLater();
       }
     };
     connect(socket, &QLocalSocket::readyRead, this, [take] { take(false); });

@@ -1,1 +1,682 @@
+// The main window: its controls, the batch steps up to the progress window with the window
+// system's dialogs answered by a script, dragging, the settings' load and save, and all six
+// directions run end to end on small generated files.
 #include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "audio_checks.h"
+#include "encode_progress.h"
+#include "fake_dialogs.h"
+#include "id3.h"
+#include "main_window.h"
+#include "product.h"
+#include "settings.h"
+#include "tag_editor.h"
+#include "temp_dir.h"
+#include "text_file.h"
+#include "tools.h"
+
+namespace melvanto {
+// Readable values in failure messages (found by argument lookup).
+static void PrintTo(const TTagInfo& t, std::ostream* os) {
+  *os << "{" << QString::fromStdU16String(t.Title).toStdString() << "|" << QString::fromStdU16String(t.Artist).toStdString()
+      << "|" << QString::fromStdU16String(t.Album).toStdString() << "|" << QString::fromStdU16String(t.Year).toStdString()
+      << "|" << t.Genre << "|" << QString::fromStdU16String(t.Track).toStdString() << "|"
+      << QString::fromStdU16String(t.Comment).toStdString() << "}";
+}
+
+}  // namespace melvanto
+
+namespace melvanto::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using gui::TfrmMain;
+
+const QString kEditor = QStringLiteral("melvanto::gui::TfrmTagEditor");
+const QString kProgress = QStringLiteral("melvanto::gui::TfrmEncodeProgress");
+
+QString Q(const fs::path& path) { return QString::fromStdString(path.string()); }
+
+// Puts the settings file back as it was when the test ends.
+class KeepSettingsFile {
+ public:
+  KeepSettingsFile() : path_(SettingsFilePath()), existed_(fs::is_regular_file(path_)) {
+    if (existed_) text_ = ReadText(path_);
+  }
+  ~KeepSettingsFile() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+    if (existed_) WriteText(path_, text_);
+  }
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+  bool existed_;
+  std::string text_;
+};
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SavedOptions = OptionsSetting;
+    SavedTags = TagInfo;
+    // The default output folder is made beside the program: not in the build tree.
+    SetProgramFolderForTesting(Program.String());
+    Window = std::make_unique<TfrmMain>();
+    OptionsSetting = TOptionsSetting();
+    OptionsSetting.CommonOptions.OutputFolder = Output.String();
+  }
+  void TearDown() override {
+    Window.reset();
+    SetProgramFolderForTesting("");
+    OptionsSetting = SavedOptions;
+    TagInfo = SavedTags;
+  }
+
+  // The progress window is looked at, not run.
+  void RecordRunnerWithoutRunning() {
+    Dialogs.OnExec = [this](QDialog& dialog) {
+      if (auto* progress = qobject_cast<gui::TfrmEncodeProgress*>(&dialog)) {
+        RunnerMode = progress->Mode();
+        RunnerFiles = progress->Runner().Files();
+      }
+      return int(QDialog::Rejected);
+    };
+  }
+
+  FakeDialogs Dialogs;
+  TempDir Program, Output, Sources;
+  std::unique_ptr<TfrmMain> Window;
+  TOptionsSetting SavedOptions;
+  TTagInfo SavedTags;
+  std::optional<TConversionMode> RunnerMode;
+  std::vector<std::string> RunnerFiles;
+};
+
+TEST_F(MainWindowTest, DirectionButtonsCarryTheirTagsTextsAndOpenDialogs) {
+  struct Row {
+    QPushButton* TfrmMain::*Button;
+    const char* Name;
+    int Tag;
+    const char* Caption;
+    const char* Hint;
+    const char* Title;
+    const char* Filter;
+  };
+  const Row rows[] = {
+      {&TfrmMain::bMP3toWMA, "bMP3toWMA", 10, "WMA to MP3...", "Convert WMA to MP3",
+       "Wma to Mp3 Converter (One or multiple files)", "Sound file(*.wma);; Any file(*)"},
+      {&TfrmMain::bWMAtoMP3, "bWMAtoMP3", 9, "MP3 to WMA...", "Convert MP3 to WMA",
+       "Mp3 to Wma Converter (One or multiple files)", "Sound file(*.mp3);; Any file(*)"},
+      {&TfrmMain::bWAVtoMP3, "bWAVtoMP3", 2, "WAV to MP3...", "Convert WAV to MP3",
+       "Wav to Mp3 Converter (One or multiple files)", "Sound file(*.wav);; Any file(*)"},
+      {&TfrmMain::bMP3toWAV, "bMP3toWAV", 7, "MP3 to WAV...", "Convert MP3 to WAV",
+       "Mp3 to Wav Converter (One or multiple files)", "Sound file(*.mp3);; Any file(*)"},
+      {&TfrmMain::bWAVtoWMA, "bWAVtoWMA", 4, "WAV to WMA...", "Convert WAV to WMA",
+       "Wav to Wma Converter (One or multiple files)", "Sound file(*.wav);; Any file(*)"},
+      {&TfrmMain::bWMAtoWAV, "bWMAtoWAV", 8, "WMA to WAV...", "Convert WMA to WAV",
+       "Wma to Wav Converter (One or multiple files)", "Sound file(*.wma);; Any file(*)"},
+  };
+  Window->show();
+  int previousTop = -1;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    QPushButton* button = (*Window).*row.Button;
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->objectName(), row.Name);
+    EXPECT_EQ(button->property("tag").toInt(), row.Tag);
+    EXPECT_EQ(button->property("role").toString(), "direction");
+    EXPECT_EQ(button->text(), row.Caption);
+    EXPECT_EQ(button->toolTip(), row.Hint);
+    EXPECT_TRUE(button->isVisible());
+    // Top to bottom in the table's order.
+    EXPECT_GT(button->y(), previousTop);
+    previousTop = button->y();
+
+    // A cancelled dialog: the title and the filter are all there is to see.
+    const std::size_t before = Dialogs.Opens.size();
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_EQ(Dialogs.Opens.size(), before + 1);
+    EXPECT_EQ(Dialogs.Opens.back().Title, row.Title);
+    EXPECT_EQ(Dialogs.Opens.back().Filter, row.Filter);
+  }
+  EXPECT_TRUE(Dialogs.Executed.empty());
+  EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
+TEST_F(MainWindowTest, ButtonCaptionedWmaToMp3RunsDirectionTenOnTheChosenFiles) {
+  const std::string a = (Sources / "a.wma").string(), b = (Sources / "b.wma").string();
+  Dialogs.FilesToOpen = {{QString::fromStdString(a), QString::fromStdString(b)}};
+  RecordRunnerWithoutRunning();
+  Window->show();
+  QTest::mouseClick(Window->bMP3toWMA, Qt::LeftButton);
+  ASSERT_EQ(Dialogs.Executed, std::vector<QString>{kProgress});
+  EXPECT_EQ(RunnerMode, TConversionMode::cmWmaToMp3);
+  EXPECT_EQ(RunnerFiles, (std::vector<std::string>{a, b}));
+}
+
+TEST_F(MainWindowTest, WindowAndItsOtherControls) {
+  EXPECT_EQ(Window->size(), QSize(400, 303));
+  EXPECT_EQ(Window->minimumSize(), Window->maximumSize());
+  EXPECT_TRUE(Window->windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_EQ(Window->windowTitle(), "Melvanto");
+  EXPECT_EQ(Window->lTitle->text(), "Melvanto");
+  EXPECT_EQ(Window->lTitle->property("role").toString(), "title");
+  EXPECT_EQ(Window->lMain->text(), "Main");
+  EXPECT_EQ(Window->lOptions->text(), "Options");
+  EXPECT_EQ(Window->lHelp->text(), "Help");
+  for (QLabel* heading : {Window->lMain, Window->lOptions, Window->lHelp})
+    EXPECT_EQ(heading->property("role").toString(), "heading");
+  EXPECT_EQ(Window->Image1->geometry(), QRect(0, 0, 400, 303));
+
+  struct Row {
+    QPushButton* Button;
+    const char* Caption;
+    const char* Hint;
+  };
+  const Row rows[] = {
+      {Window->bSettings, "Settings   ", "Open the options dialog to set"},
+      {Window->bShowFiles, "Show Files", "Open the output folder"},
+      {Window->bHomepage, "Homepage", "Homepage"},
+      {Window->bDonate, "Donate", "Donate"},
+      {Window->bAbout, "About", "About"},
+      {Window->bExit, "Exit", "Exit"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.Button->text(), row.Caption);
+    EXPECT_EQ(row.Button->toolTip(), row.Hint);
+    EXPECT_EQ(row.Button->property("role").toString(), "flat");
+  }
+  EXPECT_EQ(Window->bMinimize->toolTip(), "Minimize");
+  EXPECT_EQ(Window->bClose->toolTip(), "Close");
+
+  // The hidden helpers: the genre list as the tag editor has it, the codec lists.
+  EXPECT_EQ(Window->ID3genre->count(), static_cast<int>(kDisplayGenres.size()));
+  EXPECT_EQ(Window->ID3genre->itemText(0), "");
+  EXPECT_EQ(Window->ID3genre->itemText(GenreIndex(u"Blues")), "Blues");
+  Window->show();
+  EXPECT_FALSE(Window->ID3genre->isVisible());
+  EXPECT_FALSE(Window->lbCodecs->isVisible());
+  EXPECT_FALSE(Window->lbFormats->isVisible());
+}
+
+TEST_F(MainWindowTest, HelpGroupOpensPagesAndTheWindowButtonsMinimiseAndClose) {
+  KeepSettingsFile keep;  // closing saves
+  Window->show();
+  QTest::mouseClick(Window->bHomepage, Qt::LeftButton);
+  QTest::mouseClick(Window->bDonate, Qt::LeftButton);
+  QTest::mouseClick(Window->lLink, Qt::LeftButton);
+  ASSERT_EQ(Dialogs.Urls.size(), 3u);
+  EXPECT_EQ(Dialogs.Urls[0], QUrl(gui::kHomePage));
+  EXPECT_EQ(Dialogs.Urls[1], QUrl(gui::kDonatePage));
+  EXPECT_EQ(Dialogs.Urls[2], QUrl(gui::kHomePage));
+  EXPECT_EQ(Window->lLink->text(), gui::kMakerAddress);
+
+  QTest::mouseClick(Window->bMinimize, Qt::LeftButton);
+  EXPECT_TRUE(Window->isMinimized());
+  Window->showNormal();
+  QTest::mouseClick(Window->bClose, Qt::LeftButton);
+  EXPECT_FALSE(Window->isVisible());
+  Window->show();
+  QTest::mouseClick(Window->bExit, Qt::LeftButton);
+  EXPECT_FALSE(Window->isVisible());
+}
+
+TEST_F(MainWindowTest, SettingsAndAboutAreShownModallyOwnedByTheWindow) {
+  std::vector<QWidget*> owners;
+  Dialogs.OnExec = [&](QDialog& dialog) {
+    owners.push_back(dialog.parentWidget());
+    return int(QDialog::Rejected);
+  };
+  Window->show();
+  QTest::mouseClick(Window->bSettings, Qt::LeftButton);
+  QTest::mouseClick(Window->bAbout, Qt::LeftButton);
+  EXPECT_EQ(Dialogs.Executed, (std::vector<QString>{"melvanto::gui::TfrmOptions", "melvanto::gui::TfrmAbout"}));
+  EXPECT_EQ(owners, (std::vector<QWidget*>{Window.get(), Window.get()}));
+}
+
+TEST_F(MainWindowTest, MissingOutputFolderStopsBeforeTheFileDialog) {
+  const QString expected = "the output folder does not exist.Please check the output directory setting.";
+  for (const std::string& folder : {(Output / "missing").string(), std::string()}) {
+    SCOPED_TRACE(folder);
+    Dialogs.Messages.clear();
+    OptionsSetting.CommonOptions.OutputFolder = folder;
+    Window->RunBatch(TConversionMode::cmWavToMp3);
+    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_EQ(Dialogs.Messages[0].Caption, "Melvanto");
+    EXPECT_EQ(Dialogs.Messages[0].Text, expected);
+    EXPECT_EQ(Dialogs.Messages[0].Icon, QMessageBox::Information);
+    EXPECT_TRUE(Dialogs.Opens.empty());
+  }
+  // A file lies where the folder should be: not a folder either.
+  WriteText(Output / "file", "x");
+  OptionsSetting.CommonOptions.OutputFolder = (Output / "file").string();
+  Window->RunBatch(TConversionMode::cmWavToMp3);
+  EXPECT_EQ(Dialogs.Messages.size(), 2u);
+  EXPECT_TRUE(Dialogs.Opens.empty());
+
+  // Outputs beside their inputs need no output folder.
+  OptionsSetting.CommonOptions.SameAsInputFolder = true;
+  Window->RunBatch(TConversionMode::cmWavToMp3);
+  EXPECT_EQ(Dialogs.Messages.size(), 2u);
+  EXPECT_EQ(Dialogs.Opens.size(), 1u);
+}
+
+TEST_F(MainWindowTest, CancelledFileDialogStartsNothingAndKeepsTheTagValues) {
+  TagInfo.Artist = u"kept";
+  Window->RunBatch(TConversionMode::cmWavToMp3);
+  EXPECT_EQ(Dialogs.Opens.size(), 1u);
+  EXPECT_TRUE(Dialogs.Executed.empty());
+  EXPECT_EQ(TagInfo.Artist, u"kept");
+}
+
+TEST_F(MainWindowTest, TagEditorIsShownWhenTheSettingsAskAndNeverForWav) {
+  struct Case {
+    TConversionMode D;
+    int Files;
+    bool ShowTagEditor, SameTag, Shown;
+  };
+  using M = TConversionMode;
+  const Case cases[] = {
+      {M::cmWavToMp3, 1, true, false, true},   {M::cmWavToMp3, 1, false, true, false},
+      {M::cmWavToMp3, 2, false, true, true},   {M::cmWavToMp3, 2, true, false, false},
+      {M::cmWavToWma, 1, true, false, true},   {M::cmMp3ToWma, 3, false, true, true},
+      {M::cmWmaToMp3, 1, true, true, true},    {M::cmMp3ToWav, 1, true, true, false},
+      {M::cmWmaToWav, 2, true, true, false},   {M::cmWmaToWav, 1, true, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "direction " << int(c.D) << ", " << c.Files << " files, show "
+                                      << c.ShowTagEditor << ", same " << c.SameTag);
+    OptionsSetting.CommonOptions.IsShowTagEditor = c.ShowTagEditor;
+    OptionsSetting.CommonOptions.IsSameTag = c.SameTag;
+    QStringList files;
+    for (int i = 0; i < c.Files; ++i) files << Q(Sources / ("f" + std::to_string(i) + ".x"));
+    Dialogs.FilesToOpen = {files};
+    Dialogs.Executed.clear();
+    std::optional<bool> titleEnabled, titleLabelEnabled;
+    RecordRunnerWithoutRunning();
+    auto recordRunner = Dialogs.OnExec;
+    Dialogs.OnExec = [&](QDialog& dialog) {
+      if (auto* editor = qobject_cast<gui::TfrmTagEditor*>(&dialog)) {
+        EXPECT_EQ(editor->parentWidget(), Window.get());
+        titleEnabled = editor->ID3title->isEnabled();
+        titleLabelEnabled = editor->lTitle->isEnabled();
+        return int(QDialog::Accepted);
+      }
+      return recordRunner(dialog);
+    };
+    Window->RunBatch(c.D);
+    if (c.Shown) {
+      EXPECT_EQ(Dialogs.Executed, (std::vector<QString>{kEditor, kProgress}));
+      // One title for several files makes no sense: it is taken from each file's name.
+      EXPECT_EQ(titleEnabled, c.Files == 1);
+      EXPECT_EQ(titleLabelEnabled, c.Files == 1);
+    } else {
+      EXPECT_EQ(Dialogs.Executed, std::vector<QString>{kProgress});
+    }
+    EXPECT_EQ(RunnerMode, c.D);
+    EXPECT_EQ(RunnerFiles.size(), static_cast<std::size_t>(c.Files));
+  }
+}
+
+TEST_F(MainWindowTest, CancelInTheTagEditorStartsNoBatch) {
+  Dialogs.FilesToOpen = {{Q(Sources / "song.wav")}};
+  std::u16string titleSeen;
+  Dialogs.OnExec = [&](QDialog&) {
+    titleSeen = TagInfo.Title;
+    return int(QDialog::Rejected);
+  };
+  Window->RunBatch(TConversionMode::cmWavToMp3);
+  EXPECT_EQ(Dialogs.Executed, std::vector<QString>{kEditor});
+  // The title comes from the single file's name, before the editor opens.
+  EXPECT_EQ(titleSeen, u"song");
+}
+
+// Sources for the batches, made once: a WAV by sox, an MP3 and a WMA with tags of their own by
+// ffmpeg (a WMA file's comment is its "Copyright" attribute).
+class BatchSources {
+ public:
+  static BatchSources& Get() {
+    static BatchSources sources;
+    return sources;
+  }
+  bool Ready() const { return ready; }
+  std::string operator/(const std::string& name) const { return (dir / name).string(); }
+
+ private:
+  BatchSources() {
+    if (!HaveTool("sox") || !HaveTool("ffmpeg") || !HaveMp3Encoder()) return;
+    const std::string ff = "ffmpeg -nostdin -v error -y -i tone.wav ";
+    ready = Shell("cd " + dir.String() +
+                  " && sox -n -r 44100 -c 2 -b 16 tone.wav synth 1.5 sine 440 gain -6"
+                  " && " + ff + "-c:a libmp3lame -b:a 128k -id3v2_version 3 -metadata title=SongTitle"
+                  " -metadata artist=SongArtist -metadata album=SongAlbum -metadata genre=Jazz"
+                  " -metadata date=1999 -metadata track=4 song.mp3"
+                  " && " + ff + "-c:a wmav2 -b:a 128k -metadata title=ClipTitle -metadata artist=ClipArtist"
+                  " -metadata album=ClipAlbum -metadata genre=Blues -metadata date=2011 -metadata track=12"
+                  " -metadata copyright=ClipComment clip.wma");
+  }
+  TempDir dir;
+  bool ready = false;
+};
+
+#define REQUIRE_BATCH_SOURCES()                                     \
+  MELVANTO_REQUIRE_COMMAND("sox");                                  \
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");                               \
+  MELVANTO_REQUIRE_COMMAND("ffprobe");                              \
+  MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame"); \
+  ASSERT_TRUE(BatchSources::Get().Ready()) << "the source files could not be made"
+
+TEST_F(MainWindowTest, SingleFileTakesItsTitleAndForWmaAndMp3SourcesItsOwnTags) {
+  REQUIRE_BATCH_SOURCES();
+  const BatchSources& src = BatchSources::Get();
+  std::optional<TTagInfo> seen;
+  Dialogs.OnExec = [&](QDialog& dialog) {
+    if (qobject_cast<gui::TfrmTagEditor*>(&dialog)) seen = TagInfo;
+    return int(QDialog::Rejected);
+  };
+  TTagInfo clip;
+  clip.Title = u"ClipTitle";
+  clip.Artist = u"ClipArtist";
+  clip.Album = u"ClipAlbum";
+  clip.Year = u"2011";
+  clip.Genre = GenreIndex(u"Blues");
+  clip.Track = u"12";
+  clip.Comment = u"ClipComment";
+  ASSERT_GT(clip.Genre, 0);
+
+  TagInfo.Artist = u"from an earlier batch";
+  Dialogs.FilesToOpen = {{QString::fromStdString(src / "clip.wma")}};
+  Window->RunBatch(TConversionMode::cmWmaToMp3);
+  ASSERT_TRUE(seen);
+  EXPECT_EQ(*seen, clip);
+
+  seen.reset();
+  Dialogs.FilesToOpen = {{QString::fromStdString(src / "song.mp3")}};
+  Window->RunBatch(TConversionMode::cmMp3ToWma);
+  ASSERT_TRUE(seen);
+  EXPECT_EQ(seen->Title, u"SongTitle");
+  EXPECT_EQ(seen->Artist, u"SongArtist");
+  EXPECT_EQ(seen->Genre, GenreIndex(u"Jazz"));
+
+  // Towards WAV no tags are read: the name is the title, the rest is cleared.
+  Dialogs.FilesToOpen = {{QString::fromStdString(src / "clip.wma")}};
+  Window->RunBatch(TConversionMode::cmWmaToWav);
+  TTagInfo nameOnly;
+  nameOnly.Title = u"clip";
+  EXPECT_EQ(TagInfo, nameOnly);
+
+  // Several files share one set of values: nothing of either file's.
+  seen.reset();
+  OptionsSetting.CommonOptions.IsSameTag = true;
+  Dialogs.FilesToOpen = {{QString::fromStdString(src / "clip.wma"), QString::fromStdString(src / "clip.wma")}};
+  Window->RunBatch(TConversionMode::cmWmaToMp3);
+  ASSERT_TRUE(seen);
+  EXPECT_EQ(*seen, TTagInfo());
+}
+
+// The first format whose description names 96 kbps, 44 kHz stereo CBR, letter case aside.
+std::pair<int, int> First96kFormat() {
+  TWMAOut lister;
+  for (int c = 0; c < static_cast<int>(lister.Codecs().size()); ++c) {
+    const std::vector<std::string> formats = lister.Formats(c);
+    for (int f = 0; f < static_cast<int>(formats.size()); ++f)
+      if (QString::fromStdString(formats[f]).contains("96 kbps, 44 khz, stereo cbr", Qt::CaseInsensitive))
+        return {c, f};
+  }
+  return {0, 0};
+}
+
+TEST_F(MainWindowTest, FirstShowListsCodecsAndReplacesAStoredChoiceOutOfRange) {
+  TWMAOut lister;
+  const auto codecs = lister.Codecs();
+  ASSERT_FALSE(codecs.empty());
+  const auto formats0 = lister.Formats(0);
+  ASSERT_GE(formats0.size(), 2u);
+  const auto expected = First96kFormat();
+
+  OptionsSetting.CodecIndex = static_cast<int>(codecs.size());  // one past the last codec
+  OptionsSetting.FormatIndex = 0;
+  Window->show();
+  ASSERT_EQ(Window->lbCodecs->count(), static_cast<int>(codecs.size()));
+  EXPECT_EQ(Window->lbCodecs->item(0)->text().toStdString(), codecs[0]);
+  EXPECT_EQ(Window->lbCodecs->currentRow(), 0);
+  ASSERT_EQ(Window->lbFormats->count(), static_cast<int>(formats0.size()));
+  EXPECT_EQ(Window->lbFormats->currentRow(), 0);
+  EXPECT_EQ(OptionsSetting.CodecIndex, expected.first);
+  EXPECT_EQ(OptionsSetting.FormatIndex, expected.second);
+
+  // Only the first show chooses: a choice made later stays when the window comes back.
+  OptionsSetting.CodecIndex = 0;
+  OptionsSetting.FormatIndex = static_cast<int>(formats0.size()) - 1;
+  Window->hide();
+  Window->show();
+  EXPECT_EQ(OptionsSetting.FormatIndex, static_cast<int>(formats0.size()) - 1);
+
+  // A stored choice within the lists is kept; a format past its codec's list is not.
+  OptionsSetting.FormatIndex = static_cast<int>(formats0.size()) - 1;
+  Window->ChooseDefaultWMA();
+  EXPECT_EQ(OptionsSetting.CodecIndex, 0);
+  EXPECT_EQ(OptionsSetting.FormatIndex, static_cast<int>(formats0.size()) - 1);
+  OptionsSetting.FormatIndex = static_cast<int>(formats0.size());
+  Window->ChooseDefaultWMA();
+  EXPECT_EQ(OptionsSetting.CodecIndex, expected.first);
+  EXPECT_EQ(OptionsSetting.FormatIndex, expected.second);
+}
+
+TEST_F(MainWindowTest, HitTestDragsOnTheBackgroundOnly) {
+  Window->show();
+  // Between the two columns lies only the background picture.
+  EXPECT_TRUE(Window->HitTestIsCaption(QPoint(205, 150)));
+  EXPECT_TRUE(Window->HitTestIsCaption(QPoint(0, 0)));
+  EXPECT_TRUE(Window->HitTestIsCaption(QPoint(399, 302)));
+  for (QWidget* control : std::vector<QWidget*>{Window->lTitle, Window->lMain, Window->lLink, Window->bSettings,
+                                                Window->bExit, Window->bWAVtoMP3, Window->bClose, Window->sMain}) {
+    SCOPED_TRACE(control->objectName().toStdString());
+    const QRect r = control->geometry();
+    EXPECT_FALSE(Window->HitTestIsCaption(r.center()));
+    // Edges included, on all four sides.
+    EXPECT_FALSE(Window->HitTestIsCaption(r.topLeft()));
+    EXPECT_FALSE(Window->HitTestIsCaption(QPoint(r.x() + r.width(), r.y() + r.height())));
+  }
+  // Just outside a heading that has only background around it.
+  const QRect main = Window->lMain->geometry();
+  EXPECT_TRUE(Window->HitTestIsCaption(QPoint(main.x() - 1, main.center().y())));
+  EXPECT_TRUE(Window->HitTestIsCaption(QPoint(main.x() + main.width() + 1, main.center().y())));
+  EXPECT_TRUE(Window->HitTestIsCaption(QPoint(main.center().x(), main.y() - 1)));
+
+  // Hidden controls keep nothing: with the heading hidden, its place drags.
+  Window->lMain->hide();
+  EXPECT_TRUE(Window->HitTestIsCaption(main.center()));
+}
+
+TEST_F(MainWindowTest, PressOnTheBackgroundMovesTheWindowAndOnALabelDoesNot) {
+  Window->show();
+  const QPoint start = Window->pos();
+  const auto send = [](QWidget* target, QEvent::Type type, QPoint local, QPoint global, Qt::MouseButtons buttons) {
+    QMouseEvent e(type, local, global, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
+                  Qt::NoModifier);
+    QApplication::sendEvent(target, &e);
+  };
+  // The press lands on the background picture and reaches the window through it.
+  const QPoint at(205, 150);
+  const QPoint global = Window->mapToGlobal(at);
+  send(Window->Image1, QEvent::MouseButtonPress, at, global, Qt::LeftButton);
+  send(Window->Image1, QEvent::MouseMove, at + QPoint(30, 20), global + QPoint(30, 20), Qt::LeftButton);
+  send(Window->Image1, QEvent::MouseButtonRelease, at + QPoint(30, 20), global + QPoint(30, 20), Qt::NoButton);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Window->pos() == start + QPoint(30, 20); }, 10000))
+      << Window->pos().x() << "," << Window->pos().y();
+  // After the release a move moves nothing.
+  const QPoint moved = Window->pos();
+  send(Window->Image1, QEvent::MouseMove, at + QPoint(80, 80), global + QPoint(80, 80), Qt::NoButton);
+  EXPECT_EQ(Window->pos(), moved);
+
+  const QPoint onLabel = Window->lMain->rect().center();
+  const QPoint labelGlobal = Window->lMain->mapToGlobal(onLabel);
+  send(Window->lMain, QEvent::MouseButtonPress, onLabel, labelGlobal, Qt::LeftButton);
+  send(Window->lMain, QEvent::MouseMove, onLabel + QPoint(40, 0), labelGlobal + QPoint(40, 0), Qt::LeftButton);
+  send(Window->lMain, QEvent::MouseButtonRelease, onLabel, labelGlobal, Qt::NoButton);
+  QApplication::processEvents();
+  EXPECT_EQ(Window->pos(), moved);
+}
+
+TEST_F(MainWindowTest, ShowFilesOpensTheOutputFolderOrSaysItIsMissing) {
+  Window->show();
+  QTest::mouseClick(Window->bShowFiles, Qt::LeftButton);
+  ASSERT_EQ(Dialogs.Urls.size(), 1u);
+  EXPECT_EQ(Dialogs.Urls[0], QUrl::fromLocalFile(Q(Output.Path())));
+  EXPECT_TRUE(Dialogs.Messages.empty());
+
+  // Also with outputs beside their inputs the button shows the output folder.
+  const std::string missing = (Output / "gone").string();
+  OptionsSetting.CommonOptions.OutputFolder = missing;
+  OptionsSetting.CommonOptions.SameAsInputFolder = true;
+  QTest::mouseClick(Window->bShowFiles, Qt::LeftButton);
+  EXPECT_EQ(Dialogs.Urls.size(), 1u);
+  ASSERT_EQ(Dialogs.Messages.size(), 1u);
+  EXPECT_EQ(Dialogs.Messages[0].Caption, "Melvanto");
+  EXPECT_EQ(Dialogs.Messages[0].Text, QString::fromStdString(missing) + ",the output folder does not exist.");
+  EXPECT_EQ(Dialogs.Messages[0].Icon, QMessageBox::Critical);
+}
+
+TEST_F(MainWindowTest, CloseSavesTheSettingsOnce) {
+  KeepSettingsFile keep;
+  OptionsSetting.CommonOptions.IsSameTag = true;
+  OptionsSetting.ConstantBitRate = 7;
+  OptionsSetting.CodecIndex = 0;
+  OptionsSetting.FormatIndex = 3;
+  Window->show();
+  Window->close();
+  const std::string text = ReadText(keep.Path());
+  EXPECT_NE(text.find("OutputFolder=" + Output.String()), std::string::npos) << text;
+  EXPECT_NE(text.find("IsSameTag=1"), std::string::npos) << text;
+  EXPECT_NE(text.find("ConstantBitRate=7"), std::string::npos) << text;
+  EXPECT_NE(text.find("FormatIndex=3"), std::string::npos) << text;
+  EXPECT_TRUE(Dialogs.Messages.empty());
+
+  // Closing again writes nothing more.
+  OptionsSetting.ConstantBitRate = 2;
+  Window->close();
+  EXPECT_EQ(ReadText(keep.Path()), text);
+
+  // A new window starts from what was saved.
+  OptionsSetting = TOptionsSetting();
+  TfrmMain second;
+  EXPECT_EQ(OptionsSetting.ConstantBitRate, 7);
+  EXPECT_TRUE(OptionsSetting.CommonOptions.IsSameTag);
+}
+
+TEST_F(MainWindowTest, SettingsThatCannotBeSavedAreReported) {
+  KeepSettingsFile keep;
+  std::error_code ignored;
+  fs::remove(keep.Path(), ignored);
+  // A folder in the file's place: the new file cannot replace it.
+  fs::create_directories(keep.Path() / "blocker");
+  Window->show();
+  Window->close();
+  ASSERT_EQ(Dialogs.Messages.size(), 1u);
+  EXPECT_EQ(Dialogs.Messages[0].Caption, "Melvanto");
+  EXPECT_TRUE(Dialogs.Messages[0].Text.contains("could not be saved")) << Dialogs.Messages[0].Text.toStdString();
+  EXPECT_TRUE(Dialogs.Messages[0].Text.contains(Q(keep.Path())));
+}
+
+TEST_F(MainWindowTest, RestoreMessageBringsBackAMinimisedOrHiddenWindow) {
+  Window->show();
+  Window->showMinimized();
+  ASSERT_TRUE(Window->isMinimized());
+  QCoreApplication::postEvent(Window.get(), std::make_unique<QEvent>(gui::kRestoreEvent).release());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !Window->isMinimized() && Window->isVisible(); }, 10000));
+
+  Window->hide();
+  QCoreApplication::postEvent(Window.get(), std::make_unique<QEvent>(gui::kRestoreEvent).release());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Window->isVisible(); }, 10000));
+  EXPECT_FALSE(Window->isMinimized());
+}
+
+// ffprobe's value of one tag of a file's container, empty when absent.
+std::string ProbeTag(const std::string& path, const std::string& key) {
+  const std::string text = Probe(path, "format_tags=" + key);
+  const std::string prefix = "TAG:" + key + "=";
+  const auto at = text.find(prefix);
+  if (at == std::string::npos) return {};
+  const auto end = text.find('\n', at);
+  return text.substr(at + prefix.size(), end == std::string::npos ? std::string::npos : end - at - prefix.size());
+}
+
+TEST_F(MainWindowTest, AllSixDirectionsEndToEnd) {
+  REQUIRE_BATCH_SOURCES();
+  const BatchSources& src = BatchSources::Get();
+  struct Row {
+    TConversionMode D;
+    std::string Source, Output, Codec, Title;
+  };
+  using M = TConversionMode;
+  const Row rows[] = {
+      {M::cmWavToMp3, "tone.wav", "tone.mp3", "mp3", "tone"},
+      {M::cmWavToWma, "tone.wav", "tone.wma", "wmav", "tone"},
+      {M::cmMp3ToWav, "song.mp3", "song.wav", "pcm_s16le", ""},
+      {M::cmWmaToWav, "clip.wma", "clip.wav", "pcm_s16le", ""},
+      {M::cmMp3ToWma, "song.mp3", "song.wma", "wmav", "SongTitle"},
+      {M::cmWmaToMp3, "clip.wma", "clip.mp3", "mp3", "ClipTitle"},
+  };
+  Window->show();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Output);
+    Dialogs.FilesToOpen = {{QString::fromStdString(src / row.Source)}};
+    Dialogs.Executed.clear();
+    Dialogs.OnExec = [&](QDialog& dialog) {
+      if (auto* editor = qobject_cast<gui::TfrmTagEditor*>(&dialog)) {
+        // The user changes one value and starts.
+        editor->ID3artist->setText("Edited Artist");
+        editor->btOkClick();
+        return editor->result();
+      }
+      // A batch that never ends fails here instead of hanging the run.
+      QTimer watchdog;
+      watchdog.setSingleShot(true);
+      QObject::connect(&watchdog, &QTimer::timeout, &dialog, [&dialog] {
+        ADD_FAILURE() << "the progress window did not close";
+        dialog.reject();
+      });
+      watchdog.start(180000);
+      return dialog.exec();
+    };
+    Window->RunBatch(row.D);
+    const bool toWav = row.Codec == "pcm_s16le";
+    EXPECT_EQ(Dialogs.Executed, (toWav ? std::vector<QString>{kProgress} : std::vector<QString>{kEditor, kProgress}));
+
+    const std::string out = (Output / row.Output).string();
+    ASSERT_TRUE(fs::is_regular_file(out)) << out;
+    const std::string probe = Probe(out, "stream=codec_name:format=duration");
+    EXPECT_NE(probe.find("codec_name=" + row.Codec), std::string::npos) << probe;
+    EXPECT_NEAR(Field(probe, "duration"), 1.5, 0.15) << probe;
+    if (!toWav) {
+      EXPECT_EQ(ProbeTag(out, "title"), row.Title);
+      EXPECT_EQ(ProbeTag(out, "artist"), "Edited Artist");
+    }
+  }
+  // The source's own values the user left alone travel on.
+  EXPECT_EQ(ProbeTag((Output / "clip.mp3").string(), "album"), "ClipAlbum");
+  EXPECT_EQ(ProbeTag((Output / "song.wma").string(), "album"), "SongAlbum");
+}
+
+}  // namespace
+}  // namespace melvanto::testing
