@@ -104,7 +104,7 @@ TEST(Theme, DrawsEveryImageInBothStylesAtTheAskedSize) {
       ASSERT_FALSE(picture.isNull());
       EXPECT_EQ(picture.size(), image.Size);
       EXPECT_GE(Coverage(picture), image.MinCoverage);
-      EXPECT_LT(Coverage(picture), image.MinCoverage < 1.0 ? 1.0 : 1.1) << "glyphs keep a see-through box";
+      EXPECT_LT(Coverage(picture), image.MinCoverage < 1.0 ? 1.0 : 1.1) << "shaped images keep see-through corners";
       EXPECT_GE(DistinctColours(picture), 3);
     }
     // Drawn for the size asked, not scaled from one fixed bitmap.
