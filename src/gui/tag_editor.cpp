@@ -88,12 +88,15 @@ TfrmTagEditor::TfrmTagEditor(QWidget* owner) : QDialog(owner) {
   grid->addWidget(lGenre, 0, 3);
   grid->addWidget(ID3genre, 0, 4);
   grid->addWidget(lYear, 1, 3);
-  grid->addWidget(ID3year, 1, 4);
+  grid->addWidget(ID3year, 1, 4, Qt::AlignLeft);
   grid->addWidget(lTrack, 2, 3);
-  grid->addWidget(ID3track, 2, 4);
-  grid->setColumnMinimumWidth(2, 10);
-  grid->setColumnStretch(1, 3);
-  grid->setColumnStretch(4, 2);
+  grid->addWidget(ID3track, 2, 4, Qt::AlignLeft);
+  grid->setColumnMinimumWidth(2, 8);
+  grid->setColumnStretch(1, 1);
+  // Sized to what the fields hold, so the text fields on the left get the room.
+  ID3genre->setFixedWidth(140);
+  ID3year->setFixedWidth(56);
+  ID3track->setFixedWidth(40);
 
   cbShowTagEditor = new QCheckBox(QStringLiteral("Don't show this dialog next time"), this);
   cbShowTagEditor->setObjectName(QStringLiteral("cbShowTagEditor"));
