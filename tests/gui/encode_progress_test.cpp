@@ -161,6 +161,20 @@ TEST_F(EncodeProgressTest, NewWindowShowsTheBatchAndWaitsForTheLoop) {
     EXPECT_NE(window.findChild<QWidget*>(name), nullptr) << name;
 }
 
+TEST_F(EncodeProgressTest, LongNamesAreShortenedToFitWithTheWholeTextInTheTooltip) {
+  TfrmEncodeProgress window(nullptr, {"/nowhere/a.wav"});
+  const std::string folder = "/" + std::string(300, 'f') + "/deep/output/";
+  window.SetOutputFolder(folder);
+  window.SetInputFileName("short.wav");
+  const QLabel* label = window.lOutputFolder;
+  EXPECT_EQ(label->toolTip(), QString::fromStdString(folder));
+  EXPECT_NE(label->text(), label->toolTip());
+  EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->contentsRect().width());
+  EXPECT_TRUE(label->text().endsWith("output/")) << "shortened in the middle: the end of a path tells most";
+  EXPECT_EQ(window.lInputFileName->text(), "short.wav");
+  EXPECT_EQ(window.width(), window.minimumWidth()) << "a long text does not widen the dialog";
+}
+
 TEST_F(EncodeProgressTest, TwoFilesToMp3AndToWavRunToTheEndAndCloseWithoutASummary) {
   REQUIRE_SOURCES();
   const struct {
