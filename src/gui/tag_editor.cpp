@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 
 #include "dialogs.h"
@@ -25,11 +26,14 @@ constexpr int kTextLimit = static_cast<int>(id3v1::kTextLength);
 constexpr int kYearLimit = static_cast<int>(id3v1::kYearLength);
 constexpr int kTrackLimit = 2;
 
+// The limit holds for typing; a longer current value (a long file name, a source file's own
+// tags) is shown and kept whole, as cutting it would lose it from the output.
 QLineEdit* NewEdit(QWidget* parent, const char* name, int limit, const std::u16string& value) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(QString::fromLatin1(name));
-  edit->setMaxLength(limit);
-  edit->setText(QString::fromStdU16String(value));
+  const QString text = QString::fromStdU16String(value);
+  edit->setMaxLength(std::max(limit, static_cast<int>(text.size())));
+  edit->setText(text);
   return edit;
 }
 

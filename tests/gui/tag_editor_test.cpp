@@ -210,7 +210,6 @@ TEST_F(TagEditor, EnterInAFieldStarts) {
 
 TEST_F(TagEditor, TextIsStoredAsTypedWithinTheLimits) {
   // Longer values than the record holds are cut on the way in.
-  TagInfo.Title = std::u16string(40, u't');
   TfrmTagEditor editor(nullptr);
   editor.ID3artist->setText(QString(31, u'a'));
   editor.ID3year->setText("20245");
@@ -218,12 +217,39 @@ TEST_F(TagEditor, TextIsStoredAsTypedWithinTheLimits) {
   editor.ID3comment->setText(QString(35, u'c'));
   QTest::keyClicks(editor.ID3album, "0123456789012345678901234567890123");
   Start(editor);
-  EXPECT_EQ(TagInfo.Title, std::u16string(30, u't'));
   EXPECT_EQ(TagInfo.Artist, std::u16string(30, u'a'));
   EXPECT_EQ(TagInfo.Album, u"012345678901234567890123456789");
   EXPECT_EQ(TagInfo.Year, u"2024");
   EXPECT_EQ(TagInfo.Track, u"ab");
   EXPECT_EQ(TagInfo.Comment, std::u16string(30, u'c'));
+}
+
+// The limits hold for typing only: a file's longer name or its own longer tags (set before the
+// dialog opens) reach the output whole when the user just presses Start, and typing cannot
+// make them longer.
+TEST_F(TagEditor, LongerCurrentValuesArriveWhole) {
+  const std::u16string title = u"A Title Of A Song That Is Longer Than Thirty Characters";
+  TagInfo.Title = title;
+  TagInfo.Artist = std::u16string(31, u'a');
+  TagInfo.Album = std::u16string(64, u'b');
+  TagInfo.Year = u"2001-05-03";
+  TagInfo.Track = u"12/15";
+  TagInfo.Comment = std::u16string(40, u'c');
+  const TTagInfo before = TagInfo;
+  TfrmTagEditor editor(nullptr);
+  EXPECT_EQ(editor.ID3title->text(), QString::fromStdU16String(title));
+  EXPECT_EQ(editor.ID3year->text(), "2001-05-03");
+  Start(editor);
+  EXPECT_EQ(TagInfo, before);
+
+  TfrmTagEditor again(nullptr);
+  again.ID3title->end(false);
+  QTest::keyClicks(again.ID3title, "xyz");
+  again.ID3track->end(false);
+  QTest::keyClicks(again.ID3track, "9");
+  Start(again);
+  EXPECT_EQ(TagInfo.Title, title);
+  EXPECT_EQ(TagInfo.Track, u"12/15");
 }
 
 TEST_F(TagEditor, NonAsciiTextRoundTrips) {
