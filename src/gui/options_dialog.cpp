@@ -51,6 +51,21 @@ QComboBox* NewCombo(QWidget* parent, const char* name, bool editable) {
   return box;
 }
 
+// A single-choice list as the window system has it: Ctrl+click or Ctrl+Space never leaves it
+// without a chosen entry (Qt's would, and OK would then store no codec or no format).
+class TChoiceList : public QListWidget {
+ public:
+  using QListWidget::QListWidget;
+
+ protected:
+  QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                       const QEvent* event) const override {
+    const QItemSelectionModel::SelectionFlags command = QListWidget::selectionCommand(index, event);
+    if (command & (QItemSelectionModel::Deselect | QItemSelectionModel::Toggle)) return QItemSelectionModel::NoUpdate;
+    return command;
+  }
+};
+
 // A position of -1 or one past the list selects nothing.
 void SelectPosition(QComboBox* box, int position) {
   box->setCurrentIndex(position >= 0 && position < box->count() ? position : -1);
@@ -192,8 +207,8 @@ TfrmOptions::TfrmOptions(QWidget* owner) : QDialog(owner) {
 
   // Page "WMA".
   tsWma = Named(new QWidget(PageControl1), "tsWma");
-  lbCodecs = Named(new QListWidget(tsWma), "lbCodecs");
-  lbFormats = Named(new QListWidget(tsWma), "lbFormats");
+  lbCodecs = Named(new TChoiceList(tsWma), "lbCodecs");
+  lbFormats = Named(new TChoiceList(tsWma), "lbFormats");
   lbCodecs->setSelectionMode(QAbstractItemView::SingleSelection);
   lbFormats->setSelectionMode(QAbstractItemView::SingleSelection);
   cbWMA_VBR = Named(new QCheckBox(QStringLiteral("VBR(Variable Bit Rate)"), tsWma), "cbWMA_VBR");

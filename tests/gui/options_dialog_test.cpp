@@ -504,6 +504,31 @@ TEST_F(OptionsDialog, CodecAndVbrClicksRefillTheFormats) {
   EXPECT_FALSE(OptionsSetting.VBR);
 }
 
+// Like the window system's single-choice lists, a chosen codec or format cannot be unchosen by
+// a Ctrl+click (or Ctrl+Space): OK would store no codec, or no format, for the chosen codec.
+TEST_F(OptionsDialog, CodecAndFormatCannotBeUnchosen) {
+  OptionsSetting.CodecIndex = 0;
+  OptionsSetting.FormatIndex = 2;
+  TfrmOptions dialog(nullptr);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  dialog.PageControl1->setCurrentWidget(dialog.tsWma);
+  ASSERT_GE(dialog.lbFormats->count(), 3);
+  for (QListWidget* list : {dialog.lbCodecs, dialog.lbFormats}) {
+    SCOPED_TRACE(list->objectName().toStdString());
+    const int chosen = Selected(list);
+    const QRect item = list->visualItemRect(list->item(chosen));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, item.center());
+    EXPECT_EQ(Selected(list), chosen);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_EQ(Selected(list), chosen);
+  }
+  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_EQ(OptionsSetting.CodecIndex, 0);
+  EXPECT_EQ(OptionsSetting.FormatIndex, 2);
+}
+
 TEST_F(OptionsDialog, BrowseStartsAtTheProgramFolderAndTakesThePick) {
   TempDir program;
   SetProgramFolderForTesting(program.String() + "/");
