@@ -29,11 +29,16 @@ int main(int argc, char** argv) {
   if (instance.SignalRunningInstance(static_cast<int>(kRestoreEvent))) return 0;
 
   TfrmMain frmMain;
-  // Without the socket the program still runs; only a second start would then not find it.
-  instance.Listen([&frmMain](int message) {
-    if (message == static_cast<int>(kRestoreEvent))
-      QCoreApplication::postEvent(&frmMain, std::make_unique<QEvent>(kRestoreEvent).release());
-  });
+  // A start that began while another was making its window finds the socket taken only now:
+  // it hands over and ends unseen. Without any socket the program still runs; only a second
+  // start would then not find it.
+  const auto start = instance.ListenOrHandOver(
+      [&frmMain](int message) {
+        if (message == static_cast<int>(kRestoreEvent))
+          QCoreApplication::postEvent(&frmMain, std::make_unique<QEvent>(kRestoreEvent).release());
+      },
+      static_cast<int>(kRestoreEvent));
+  if (start == TSingleInstance::TStart::tsHandedOver) return 0;
   frmMain.show();
   return app.exec();
 }

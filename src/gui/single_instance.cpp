@@ -78,6 +78,12 @@ bool TSingleInstance::Listen(std::function<void(int message)> onMessage) {
   return true;
 }
 
+TSingleInstance::TStart TSingleInstance::ListenOrHandOver(std::function<void(int message)> onMessage,
+                                                          int message) {
+  if (Listen(std::move(onMessage))) return TStart::tsFirst;
+  return SignalRunningInstance(message) ? TStart::tsHandedOver : TStart::tsAlone;
+}
+
 void TSingleInstance::Accept() {
   while (QLocalSocket* socket = Server_->nextPendingConnection()) {
     // The server owns its connections; each is dropped once it has said its line or gone.

@@ -30,6 +30,12 @@ class TSingleInstance : public QObject {
   // calls onMessage with each number a later start sends. False when it cannot listen.
   bool Listen(std::function<void(int message)> onMessage);
 
+  enum class TStart { tsFirst, tsHandedOver, tsAlone };
+  // The start once the window exists: listens (tsFirst). When another start took the socket
+  // meanwhile (two starts at once), that one is sent message and this one is to end
+  // (tsHandedOver). tsAlone: no socket could be made; the program runs on its own.
+  TStart ListenOrHandOver(std::function<void(int message)> onMessage, int message);
+
  private:
   void Accept();
 

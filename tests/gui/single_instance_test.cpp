@@ -98,6 +98,36 @@ TEST(SingleInstanceTest, SecondInstanceInTheSameProcessSignalsTheFirst) {
   EXPECT_EQ(received.Messages.back(), 2131);
 }
 
+// Two starts at once: both found nobody, both made their window, and the first one is
+// listening by the time the second comes to listen. The second hands over and ends instead
+// of running on as another instance.
+TEST(SingleInstanceTest, StartThatFindsTheSocketTakenWhenItListensHandsOver) {
+  const QString name = UniqueName();
+  Received received;
+  TSingleInstance first(name);
+  EXPECT_EQ(first.ListenOrHandOver(received.Sink(), 2131), TSingleInstance::TStart::tsFirst);
+
+  Received late;
+  TSingleInstance second(name);
+  EXPECT_EQ(second.ListenOrHandOver(late.Sink(), 2131), TSingleInstance::TStart::tsHandedOver);
+  ASSERT_TRUE(received.WaitFor(1));
+  EXPECT_EQ(received.Messages, std::vector<int>{2131});
+
+  // The first one still owns the socket.
+  TSingleInstance third(name);
+  EXPECT_TRUE(third.SignalRunningInstance(7));
+  ASSERT_TRUE(received.WaitFor(2));
+  EXPECT_EQ(received.Messages.back(), 7);
+  EXPECT_TRUE(late.Messages.empty());
+}
+
+// A socket that cannot be made (its folder is gone) leaves the program running on its own.
+TEST(SingleInstanceTest, StartWithoutASocketRunsAlone) {
+  const QString name = QStringLiteral("no-such-folder/") + UniqueName();
+  TSingleInstance alone(name);
+  EXPECT_EQ(alone.ListenOrHandOver([](int) {}, 2131), TSingleInstance::TStart::tsAlone);
+}
+
 TEST(SingleInstanceTest, NobodyListeningMeansNoInstanceRuns) {
   const QString name = UniqueName();
   TSingleInstance alone(name);
