@@ -20,8 +20,9 @@ int main(int argc, char** argv) {
   ::signal(SIGXFSZ, SIG_IGN);
 
   QApplication app(argc, argv);
+  // The name only, no display name: Qt would append a display name to every window title the
+  // window system shows ("Options - Melvanto"), and the dialogs' captions are their own.
   QApplication::setApplicationName(QString::fromLatin1(kProductName));
-  QApplication::setApplicationDisplayName(QString::fromLatin1(kProductName));
   ApplyTheme(app);
   TMainThreadBridge bridge;
 
