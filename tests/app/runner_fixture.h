@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "made_files.h"
 #include "runner.h"
 #include "settings.h"
 #include "step_loop.h"
@@ -31,45 +32,32 @@ inline Bytes ReadBytes(const std::filesystem::path& path) {
 }
 
 // Sources for every direction, made once for the whole program.
-class SourceFiles {
- public:
-  static SourceFiles& Get() {
-    static SourceFiles f;
-    return f;
-  }
-  bool Ready() const { return ready; }
-  std::string operator/(const std::string& name) const { return (dir / name).string(); }
-
- private:
-  SourceFiles() {
-    if (!HaveTool("ffmpeg") || !HaveMp3Encoder()) return;
-    const std::string ff = "ffmpeg -nostdin -v error -y ";
-    const std::string tone = " -f lavfi -i 'sine=f=440:d=2:r=44100' -ac 2 ";
-    ready = Shell(
-        "cd " + dir.String() + " && " + ff + tone + "-c:a pcm_s16le src.wav" + " && " + ff + tone +
-        "-c:a pcm_s24le src24.wav" + " && " + ff +
-        " -f lavfi -i 'sine=f=330:d=30:r=44100' -ac 2 -c:a pcm_s16le long.wav" + " && " + ff +
-        " -i src.wav -c:a libmp3lame -b:a 128k -metadata title=MpOne -metadata artist=MpArtistOne"
-        " -metadata album=MpAlbum -metadata genre=Jazz -metadata date=2004 -metadata track=3 one.mp3" +
-        " && " + ff +
-        " -i src.wav -c:a libmp3lame -b:a 128k -metadata title=MpTwo -metadata artist=MpArtistTwo"
-        " two.mp3" +
-        " && " + ff +
-        " -i src.wav -c:a wmav2 -b:a 128k -metadata title=WmOne -metadata artist=WmArtistOne"
-        " -metadata album=WmAlbum -metadata genre=Blues -metadata date=2011 -metadata track=12 one.wma" +
-        " && " + ff +
-        " -i src.wav -c:a wmav2 -b:a 128k -metadata title=WmTwo -metadata artist=WmArtistTwo"
-        " -metadata genre=Jazz two.wma");
-  }
-  TempDir dir;
-  bool ready = false;
-};
+inline const MadeFiles& SourceFiles() {
+  const std::string ff = "ffmpeg -nostdin -v error -y ";
+  const std::string tone = " -f lavfi -i 'sine=f=440:d=2:r=44100' -ac 2 ";
+  static const MadeFiles files(
+      HaveTool("ffmpeg") && HaveMp3Encoder(),
+      ff + tone + "-c:a pcm_s16le src.wav" + " && " + ff + tone + "-c:a pcm_s24le src24.wav" + " && " + ff +
+          " -f lavfi -i 'sine=f=330:d=30:r=44100' -ac 2 -c:a pcm_s16le long.wav" + " && " + ff +
+          " -i src.wav -c:a libmp3lame -b:a 128k -metadata title=MpOne -metadata artist=MpArtistOne"
+          " -metadata album=MpAlbum -metadata genre=Jazz -metadata date=2004 -metadata track=3 one.mp3" +
+          " && " + ff +
+          " -i src.wav -c:a libmp3lame -b:a 128k -metadata title=MpTwo -metadata artist=MpArtistTwo"
+          " two.mp3" +
+          " && " + ff +
+          " -i src.wav -c:a wmav2 -b:a 128k -metadata title=WmOne -metadata artist=WmArtistOne"
+          " -metadata album=WmAlbum -metadata genre=Blues -metadata date=2011 -metadata track=12 one.wma" +
+          " && " + ff +
+          " -i src.wav -c:a wmav2 -b:a 128k -metadata title=WmTwo -metadata artist=WmArtistTwo"
+          " -metadata genre=Jazz two.wma");
+  return files;
+}
 
 #define REQUIRE_SOURCES()                                            \
   MELVANTO_REQUIRE_COMMAND("ffmpeg");                                \
   MELVANTO_REQUIRE_COMMAND("ffprobe");                               \
   MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame"); \
-  ASSERT_TRUE(SourceFiles::Get().Ready()) << "the source files could not be made"
+  ASSERT_TRUE(SourceFiles().Ready()) << "the source files could not be made"
 
 // A progress window without a window: labels kept, steps posted into a step loop, the
 // question answered by a script.
@@ -167,7 +155,7 @@ class RunnerTest : public ::testing::Test {
     TagInfo.Clear();
   }
   std::string Out(const std::string& name) const { return (out / name).string(); }
-  std::string Src(const std::string& name) const { return SourceFiles::Get() / name; }
+  std::string Src(const std::string& name) const { return SourceFiles() / name; }
 
   TempDir dir;
   std::filesystem::path out = dir / "out";

@@ -30,6 +30,7 @@
 
 #include "audio_checks.h"
 #include "fake_dialogs.h"
+#include "made_files.h"
 #include "main_thread.h"
 #include "main_thread_bridge.h"
 #include "settings.h"
@@ -70,32 +71,19 @@ int ExecGuarded(TfrmEncodeProgress& window) {
 }
 
 // Sources made once for the whole program: two short WAVs and a long one.
-class Sources {
- public:
-  static Sources& Get() {
-    static Sources s;
-    return s;
-  }
-  bool Ready() const { return ready_; }
-  std::string operator/(const std::string& name) const { return (dir_ / name).string(); }
-
- private:
-  Sources() {
-    if (!HaveTool("ffmpeg")) return;
-    const std::string ff = "ffmpeg -nostdin -v error -y -f lavfi -i ";
-    ready_ = Shell("cd " + dir_.String() + " && " + ff +
-                   "'sine=f=440:d=1:r=44100' -ac 2 -c:a pcm_s16le a.wav && " + ff +
-                   "'sine=f=660:d=1:r=44100' -ac 2 -c:a pcm_s16le b.wav && " + ff +
-                   "'sine=f=330:d=30:r=44100' -ac 2 -c:a pcm_s16le long.wav");
-  }
-  TempDir dir_;
-  bool ready_ = false;
-};
+const MadeFiles& Sources() {
+  const std::string ff = "ffmpeg -nostdin -v error -y -f lavfi -i ";
+  static const MadeFiles files(HaveTool("ffmpeg"),
+                               ff + "'sine=f=440:d=1:r=44100' -ac 2 -c:a pcm_s16le a.wav && " + ff +
+                                   "'sine=f=660:d=1:r=44100' -ac 2 -c:a pcm_s16le b.wav && " + ff +
+                                   "'sine=f=330:d=30:r=44100' -ac 2 -c:a pcm_s16le long.wav");
+  return files;
+}
 
 #define REQUIRE_SOURCES()              \
   MELVANTO_REQUIRE_COMMAND("ffmpeg");  \
   MELVANTO_REQUIRE_COMMAND("ffprobe"); \
-  ASSERT_TRUE(Sources::Get().Ready()) << "the source files could not be made"
+  ASSERT_TRUE(Sources().Ready()) << "the source files could not be made"
 
 std::string FormatOf(const std::string& path) {
   return CaptureText("ffprobe -v error -show_entries format=format_name -of default=nw=1:nk=1 '" + path +
@@ -119,7 +107,7 @@ class EncodeProgressTest : public ::testing::Test {
     TagInfo.Clear();
   }
   std::string Out(const std::string& name) const { return (out / name).string(); }
-  static std::string Src(const std::string& name) { return Sources::Get() / name; }
+  static std::string Src(const std::string& name) { return Sources() / name; }
 
   // A window for files in a mode, made the way the main window makes it.
   std::unique_ptr<TfrmEncodeProgress> Window(TConversionMode mode, const std::vector<std::string>& files) {
@@ -286,6 +274,8 @@ struct StopCase {
   const char* name;
   std::function<void(TfrmEncodeProgress&)> stop;
 };
+// Test names show the case's name, not the object's bytes.
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
 
 class EncodeProgressStopTest : public EncodeProgressTest, public ::testing::WithParamInterface<StopCase> {};
 

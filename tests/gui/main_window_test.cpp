@@ -1,6 +1,8 @@
 // The main window: its controls, the batch steps up to the progress window with the window
 // system's dialogs answered by a script, dragging, the settings' load and save, and all six
 // directions run end to end on small generated files.
+#include "main_window.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -24,7 +26,7 @@
 #include "encode_progress.h"
 #include "fake_dialogs.h"
 #include "id3.h"
-#include "main_window.h"
+#include "made_files.h"
 #include "product.h"
 #include "settings.h"
 #include "tag_editor.h"
@@ -35,9 +37,11 @@
 namespace melvanto {
 // Readable values in failure messages (found by argument lookup).
 static void PrintTo(const TTagInfo& t, std::ostream* os) {
-  *os << "{" << QString::fromStdU16String(t.Title).toStdString() << "|" << QString::fromStdU16String(t.Artist).toStdString()
-      << "|" << QString::fromStdU16String(t.Album).toStdString() << "|" << QString::fromStdU16String(t.Year).toStdString()
-      << "|" << t.Genre << "|" << QString::fromStdU16String(t.Track).toStdString() << "|"
+  *os << "{" << QString::fromStdU16String(t.Title).toStdString() << "|"
+      << QString::fromStdU16String(t.Artist).toStdString() << "|"
+      << QString::fromStdU16String(t.Album).toStdString() << "|"
+      << QString::fromStdU16String(t.Year).toStdString() << "|" << t.Genre << "|"
+      << QString::fromStdU16String(t.Track).toStdString() << "|"
       << QString::fromStdU16String(t.Comment).toStdString() << "}";
 }
 
@@ -52,7 +56,9 @@ using gui::TfrmMain;
 const QString kEditor = QStringLiteral("melvanto::gui::TfrmTagEditor");
 const QString kProgress = QStringLiteral("melvanto::gui::TfrmEncodeProgress");
 
-QString Q(const fs::path& path) { return QString::fromStdString(path.string()); }
+QString Q(const fs::path& path) {
+  return QString::fromStdString(path.string());
+}
 
 // Puts the settings file back as it was when the test ends.
 class KeepSettingsFile {
@@ -249,7 +255,8 @@ TEST_F(MainWindowTest, SettingsAndAboutAreShownModallyOwnedByTheWindow) {
   Window->show();
   QTest::mouseClick(Window->bSettings, Qt::LeftButton);
   QTest::mouseClick(Window->bAbout, Qt::LeftButton);
-  EXPECT_EQ(Dialogs.Executed, (std::vector<QString>{"melvanto::gui::TfrmOptions", "melvanto::gui::TfrmAbout"}));
+  EXPECT_EQ(Dialogs.Executed,
+            (std::vector<QString>{"melvanto::gui::TfrmOptions", "melvanto::gui::TfrmAbout"}));
   EXPECT_EQ(owners, (std::vector<QWidget*>{Window.get(), Window.get()}));
 }
 
@@ -296,11 +303,11 @@ TEST_F(MainWindowTest, TagEditorIsShownWhenTheSettingsAskAndNeverForWav) {
   };
   using M = TConversionMode;
   const Case cases[] = {
-      {M::cmWavToMp3, 1, true, false, true},   {M::cmWavToMp3, 1, false, true, false},
-      {M::cmWavToMp3, 2, false, true, true},   {M::cmWavToMp3, 2, true, false, false},
-      {M::cmWavToWma, 1, true, false, true},   {M::cmMp3ToWma, 3, false, true, true},
-      {M::cmWmaToMp3, 1, true, true, true},    {M::cmMp3ToWav, 1, true, true, false},
-      {M::cmWmaToWav, 2, true, true, false},   {M::cmWmaToWav, 1, true, false, false},
+      {M::cmWavToMp3, 1, true, false, true}, {M::cmWavToMp3, 1, false, true, false},
+      {M::cmWavToMp3, 2, false, true, true}, {M::cmWavToMp3, 2, true, false, false},
+      {M::cmWavToWma, 1, true, false, true}, {M::cmMp3ToWma, 3, false, true, true},
+      {M::cmWmaToMp3, 1, true, true, true},  {M::cmMp3ToWav, 1, true, true, false},
+      {M::cmWmaToWav, 2, true, true, false}, {M::cmWmaToWav, 1, true, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "direction " << int(c.D) << ", " << c.Files << " files, show "
@@ -352,42 +359,34 @@ TEST_F(MainWindowTest, CancelInTheTagEditorStartsNoBatch) {
 
 // Sources for the batches, made once: a WAV by sox, an MP3 and a WMA with tags of their own by
 // ffmpeg (a WMA file's comment is its "Copyright" attribute).
-class BatchSources {
- public:
-  static BatchSources& Get() {
-    static BatchSources sources;
-    return sources;
-  }
-  bool Ready() const { return ready; }
-  std::string operator/(const std::string& name) const { return (dir / name).string(); }
+const MadeFiles& BatchSources() {
+  const std::string ff = "ffmpeg -nostdin -v error -y -i tone.wav ";
+  static const MadeFiles files(
+      HaveTool("sox") && HaveTool("ffmpeg") && HaveMp3Encoder(),
+      "sox -n -r 44100 -c 2 -b 16 tone.wav synth 1.5 sine 440 gain -6"
+      " && " +
+          ff +
+          "-c:a libmp3lame -b:a 128k -id3v2_version 3 -metadata title=SongTitle"
+          " -metadata artist=SongArtist -metadata album=SongAlbum -metadata genre=Jazz"
+          " -metadata date=1999 -metadata track=4 song.mp3"
+          " && " +
+          ff +
+          "-c:a wmav2 -b:a 128k -metadata title=ClipTitle -metadata artist=ClipArtist"
+          " -metadata album=ClipAlbum -metadata genre=Blues -metadata date=2011 -metadata track=12"
+          " -metadata copyright=ClipComment clip.wma");
+  return files;
+}
 
- private:
-  BatchSources() {
-    if (!HaveTool("sox") || !HaveTool("ffmpeg") || !HaveMp3Encoder()) return;
-    const std::string ff = "ffmpeg -nostdin -v error -y -i tone.wav ";
-    ready = Shell("cd " + dir.String() +
-                  " && sox -n -r 44100 -c 2 -b 16 tone.wav synth 1.5 sine 440 gain -6"
-                  " && " + ff + "-c:a libmp3lame -b:a 128k -id3v2_version 3 -metadata title=SongTitle"
-                  " -metadata artist=SongArtist -metadata album=SongAlbum -metadata genre=Jazz"
-                  " -metadata date=1999 -metadata track=4 song.mp3"
-                  " && " + ff + "-c:a wmav2 -b:a 128k -metadata title=ClipTitle -metadata artist=ClipArtist"
-                  " -metadata album=ClipAlbum -metadata genre=Blues -metadata date=2011 -metadata track=12"
-                  " -metadata copyright=ClipComment clip.wma");
-  }
-  TempDir dir;
-  bool ready = false;
-};
-
-#define REQUIRE_BATCH_SOURCES()                                     \
-  MELVANTO_REQUIRE_COMMAND("sox");                                  \
-  MELVANTO_REQUIRE_COMMAND("ffmpeg");                               \
-  MELVANTO_REQUIRE_COMMAND("ffprobe");                              \
+#define REQUIRE_BATCH_SOURCES()                                      \
+  MELVANTO_REQUIRE_COMMAND("sox");                                   \
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");                                \
+  MELVANTO_REQUIRE_COMMAND("ffprobe");                               \
   MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame"); \
-  ASSERT_TRUE(BatchSources::Get().Ready()) << "the source files could not be made"
+  ASSERT_TRUE(BatchSources().Ready()) << "the source files could not be made"
 
 TEST_F(MainWindowTest, SingleFileTakesItsTitleAndForWmaAndMp3SourcesItsOwnTags) {
   REQUIRE_BATCH_SOURCES();
-  const BatchSources& src = BatchSources::Get();
+  const MadeFiles& src = BatchSources();
   std::optional<TTagInfo> seen;
   Dialogs.OnExec = [&](QDialog& dialog) {
     if (qobject_cast<gui::TfrmTagEditor*>(&dialog)) seen = TagInfo;
@@ -427,7 +426,8 @@ TEST_F(MainWindowTest, SingleFileTakesItsTitleAndForWmaAndMp3SourcesItsOwnTags) 
   // Several files share one set of values: nothing of either file's.
   seen.reset();
   OptionsSetting.CommonOptions.IsSameTag = true;
-  Dialogs.FilesToOpen = {{QString::fromStdString(src / "clip.wma"), QString::fromStdString(src / "clip.wma")}};
+  Dialogs.FilesToOpen = {
+      {QString::fromStdString(src / "clip.wma"), QString::fromStdString(src / "clip.wma")}};
   Window->RunBatch(TConversionMode::cmWmaToMp3);
   ASSERT_TRUE(seen);
   EXPECT_EQ(*seen, TTagInfo());
@@ -488,8 +488,9 @@ TEST_F(MainWindowTest, HitTestDragsOnTheBackgroundOnly) {
   EXPECT_TRUE(Window->HitTestIsCaption(QPoint(205, 150)));
   EXPECT_TRUE(Window->HitTestIsCaption(QPoint(0, 0)));
   EXPECT_TRUE(Window->HitTestIsCaption(QPoint(399, 302)));
-  for (QWidget* control : std::vector<QWidget*>{Window->lTitle, Window->lMain, Window->lLink, Window->bSettings,
-                                                Window->bExit, Window->bWAVtoMP3, Window->bClose, Window->sMain}) {
+  for (QWidget* control :
+       std::vector<QWidget*>{Window->lTitle, Window->lMain, Window->lLink, Window->bSettings, Window->bExit,
+                             Window->bWAVtoMP3, Window->bClose, Window->sMain}) {
     SCOPED_TRACE(control->objectName().toStdString());
     const QRect r = control->geometry();
     EXPECT_FALSE(Window->HitTestIsCaption(r.center()));
@@ -511,7 +512,8 @@ TEST_F(MainWindowTest, HitTestDragsOnTheBackgroundOnly) {
 TEST_F(MainWindowTest, PressOnTheBackgroundMovesTheWindowAndOnALabelDoesNot) {
   Window->show();
   const QPoint start = Window->pos();
-  const auto send = [](QWidget* target, QEvent::Type type, QPoint local, QPoint global, Qt::MouseButtons buttons) {
+  const auto send = [](QWidget* target, QEvent::Type type, QPoint local, QPoint global,
+                       Qt::MouseButtons buttons) {
     QMouseEvent e(type, local, global, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
                   Qt::NoModifier);
     QApplication::sendEvent(target, &e);
@@ -521,7 +523,8 @@ TEST_F(MainWindowTest, PressOnTheBackgroundMovesTheWindowAndOnALabelDoesNot) {
   const QPoint global = Window->mapToGlobal(at);
   send(Window->Image1, QEvent::MouseButtonPress, at, global, Qt::LeftButton);
   send(Window->Image1, QEvent::MouseMove, at + QPoint(30, 20), global + QPoint(30, 20), Qt::LeftButton);
-  send(Window->Image1, QEvent::MouseButtonRelease, at + QPoint(30, 20), global + QPoint(30, 20), Qt::NoButton);
+  send(Window->Image1, QEvent::MouseButtonRelease, at + QPoint(30, 20), global + QPoint(30, 20),
+       Qt::NoButton);
   EXPECT_TRUE(QTest::qWaitFor([&] { return Window->pos() == start + QPoint(30, 20); }, 10000))
       << Window->pos().x() << "," << Window->pos().y();
   // After the release a move moves nothing.
@@ -532,7 +535,8 @@ TEST_F(MainWindowTest, PressOnTheBackgroundMovesTheWindowAndOnALabelDoesNot) {
   const QPoint onLabel = Window->lMain->rect().center();
   const QPoint labelGlobal = Window->lMain->mapToGlobal(onLabel);
   send(Window->lMain, QEvent::MouseButtonPress, onLabel, labelGlobal, Qt::LeftButton);
-  send(Window->lMain, QEvent::MouseMove, onLabel + QPoint(40, 0), labelGlobal + QPoint(40, 0), Qt::LeftButton);
+  send(Window->lMain, QEvent::MouseMove, onLabel + QPoint(40, 0), labelGlobal + QPoint(40, 0),
+       Qt::LeftButton);
   send(Window->lMain, QEvent::MouseButtonRelease, onLabel, labelGlobal, Qt::NoButton);
   QApplication::processEvents();
   EXPECT_EQ(Window->pos(), moved);
@@ -594,7 +598,8 @@ TEST_F(MainWindowTest, SettingsThatCannotBeSavedAreReported) {
   Window->close();
   ASSERT_EQ(Dialogs.Messages.size(), 1u);
   EXPECT_EQ(Dialogs.Messages[0].Caption, "Melvanto");
-  EXPECT_TRUE(Dialogs.Messages[0].Text.contains("could not be saved")) << Dialogs.Messages[0].Text.toStdString();
+  EXPECT_TRUE(Dialogs.Messages[0].Text.contains("could not be saved"))
+      << Dialogs.Messages[0].Text.toStdString();
   EXPECT_TRUE(Dialogs.Messages[0].Text.contains(Q(keep.Path())));
 }
 
@@ -618,12 +623,13 @@ std::string ProbeTag(const std::string& path, const std::string& key) {
   const auto at = text.find(prefix);
   if (at == std::string::npos) return {};
   const auto end = text.find('\n', at);
-  return text.substr(at + prefix.size(), end == std::string::npos ? std::string::npos : end - at - prefix.size());
+  return text.substr(at + prefix.size(),
+                     end == std::string::npos ? std::string::npos : end - at - prefix.size());
 }
 
 TEST_F(MainWindowTest, AllSixDirectionsEndToEnd) {
   REQUIRE_BATCH_SOURCES();
-  const BatchSources& src = BatchSources::Get();
+  const MadeFiles& src = BatchSources();
   struct Row {
     TConversionMode D;
     std::string Source, Output, Codec, Title;
@@ -661,7 +667,8 @@ TEST_F(MainWindowTest, AllSixDirectionsEndToEnd) {
     };
     Window->RunBatch(row.D);
     const bool toWav = row.Codec == "pcm_s16le";
-    EXPECT_EQ(Dialogs.Executed, (toWav ? std::vector<QString>{kProgress} : std::vector<QString>{kEditor, kProgress}));
+    EXPECT_EQ(Dialogs.Executed,
+              (toWav ? std::vector<QString>{kProgress} : std::vector<QString>{kEditor, kProgress}));
 
     const std::string out = (Output / row.Output).string();
     ASSERT_TRUE(fs::is_regular_file(out)) << out;
