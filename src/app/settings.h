@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -68,6 +69,9 @@ void LoadSettings();
 // file, then rename); keys and sections of other programs' making are kept. False when the
 // file could not be written (the old one is then untouched).
 bool SaveSettings();
+
+// The constant bit rates in kbps, by the position ConstantBitRate stores.
+inline constexpr std::array<std::int32_t, 9> kConstantBitRates = {48, 56, 64, 80, 96, 128, 192, 256, 320};
 
 // The bit-rate table: 32 -> mbr32 ... 320 -> mbr320, anything else mbrAuto.
 TMP3BitRate MP3BitRateFromKbps(std::int32_t kbps);

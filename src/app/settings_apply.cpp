@@ -44,11 +44,8 @@ void ApplyMP3Settings(TMP3Out& output) {
   output.SetEnableVBR(s.IsSelectVBR);
   if (s.StereoMode >= 0 && s.StereoMode <= 3) output.SetMode(static_cast<TMP3Mode>(s.StereoMode));
   if (!s.IsSelectVBR) {
-    static constexpr std::array<TMP3BitRate, 9> kConstant = {
-        TMP3BitRate::mbr48,  TMP3BitRate::mbr56,  TMP3BitRate::mbr64,  TMP3BitRate::mbr80, TMP3BitRate::mbr96,
-        TMP3BitRate::mbr128, TMP3BitRate::mbr192, TMP3BitRate::mbr256, TMP3BitRate::mbr320};
-    if (s.ConstantBitRate >= 0 && s.ConstantBitRate < static_cast<std::int32_t>(kConstant.size()))
-      output.SetBitRate(kConstant[static_cast<std::size_t>(s.ConstantBitRate)]);
+    if (s.ConstantBitRate >= 0 && s.ConstantBitRate < static_cast<std::int32_t>(kConstantBitRates.size()))
+      output.SetBitRate(MP3BitRateFromKbps(kConstantBitRates[static_cast<std::size_t>(s.ConstantBitRate)]));
   } else {
     output.SetBitRate(MP3BitRateFromKbps(s.BitRate));
   }

@@ -19,13 +19,10 @@ constexpr std::array<std::pair<std::string_view, TConversionMode>, 7> kDirection
     {"wav-wav", TConversionMode::cmWavToWav},
 }};
 
-// The constant rates the settings index.
-constexpr std::array<std::int32_t, 9> kConstantKbps = {48, 56, 64, 80, 96, 128, 192, 256, 320};
-
 std::int32_t ConstantIndex(const std::string& text) {
   const std::int32_t kbps = ParseNumber(text, "--mp3-cbr", 0, 100000);
-  for (std::size_t i = 0; i < kConstantKbps.size(); ++i)
-    if (kConstantKbps[i] == kbps) return static_cast<std::int32_t>(i);
+  for (std::size_t i = 0; i < kConstantBitRates.size(); ++i)
+    if (kConstantBitRates[i] == kbps) return static_cast<std::int32_t>(i);
   throw TUsageError("--mp3-cbr: " + text + " is not one of 48 56 64 80 96 128 192 256 320");
 }
 

@@ -26,7 +26,6 @@ namespace melvanto::gui {
 
 namespace {
 
-constexpr int kConstantBitRates[] = {48, 56, 64, 80, 96, 128, 192, 256, 320};
 constexpr int kVBRBitRates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
 
 QString BrowseCaption() { return QStringLiteral("Please select the folder to save the audio file"); }
