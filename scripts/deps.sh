@@ -15,6 +15,7 @@ PACKAGES=(
   qt6-wayland                                 # the windows on a Wayland desktop without X
   fonts-dejavu-core                           # a font for windows drawn without a display
   desktop-file-utils                          # checks the installed menu entry (desktop-file-validate)
+  python3                                     # the layer check (scripts/check_layers.py)
 )
 
 missing=()

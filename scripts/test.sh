@@ -8,6 +8,9 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 jobs=$(nproc)
 
+# Dependencies point one way between the libraries; checked before anything is built.
+python3 scripts/check_layers.py
+
 # A target list chooses what a sanitizer build runs.
 build_and_test() {  # build dir, targets ("" for all), cmake arguments...
   local dir=$1 targets=$2

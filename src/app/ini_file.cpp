@@ -10,7 +10,7 @@
 #include <optional>
 #include <utility>
 
-#include "file_stream.h"
+#include "unique_fd.h"
 #include "text_codec.h"
 
 namespace melvanto {

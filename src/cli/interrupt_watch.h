@@ -3,7 +3,7 @@
 #include <atomic>
 #include <thread>
 
-#include "file_stream.h"
+#include "unique_fd.h"
 
 namespace melvanto::cli {
 

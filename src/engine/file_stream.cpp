@@ -1,37 +1,20 @@
 #include "file_stream.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "au_exception.h"
-#include "wide_name.h"
+#include "regular_file.h"
 
 namespace melvanto {
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) Reset(other.Release());
-  return *this;
-}
-
-int UniqueFd::Release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-void UniqueFd::Reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
 
 void RaiseLastOSError() { throw EAuException(std::strerror(errno)); }
 
 TAuFileStream::TAuFileStream(const std::u16string& fileName, std::uint16_t mode, std::uint32_t) {
-  int flags = O_CLOEXEC;
+  int flags = 0;
   if (mode == kFileModeCreate) {
     flags |= O_RDWR | O_CREAT | O_TRUNC;
   } else if (mode == kFileModeOpenOrCreate) {
@@ -45,22 +28,13 @@ TAuFileStream::TAuFileStream(const std::u16string& fileName, std::uint16_t mode,
     }
     shareMode_ = static_cast<std::uint16_t>(mode & 0xF0);
   }
-  const std::string path = Utf16ToUtf8(fileName);
-  int fd;
-  // Non-blocking only while opening: a FIFO must not hang us until a writer shows up.
-  do {
-    fd = ::open(path.c_str(), flags | O_NONBLOCK, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) RaiseLastOSError();
-  fd_.Reset(fd);
-  struct stat st{};
-  if (::fstat(fd, &st) != 0) RaiseLastOSError();
-  if (S_ISDIR(st.st_mode)) {
-    errno = EISDIR;
+  TOpenedFile opened = OpenRegularFile(fileName, flags);
+  if (opened.Error == kNotRegularFile) throw EAuException("Not a regular file");
+  if (opened.Error != 0) {
+    errno = opened.Error;
     RaiseLastOSError();
   }
-  if (!S_ISREG(st.st_mode)) throw EAuException("Not a regular file");
-  if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) RaiseLastOSError();
+  fd_ = std::move(opened.Fd);
 }
 
 std::int64_t TAuFileStream::Read(void* buffer, std::int64_t count) {

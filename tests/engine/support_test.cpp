@@ -1,4 +1,4 @@
-// The engine's support pieces: streams, file names, the main-thread hand-over, components.
+// The engine's support pieces: streams, the main-thread hand-over, components.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,7 +17,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <thread>
 #include <vector>
 
@@ -123,42 +122,7 @@ TEST(StreamTest, WholeBufferTransfersRaiseOnShortOrNegativeCounts) {
   EXPECT_THROW(out.WriteBuffer("", -1), EAuException);
 }
 
-// ---- UniqueFd and TAuFileStream ----
-
-bool FdOpen(int fd) {
-  return ::fcntl(fd, F_GETFD) != -1;
-}
-
-TEST(FileStreamFdTest, ClosesExactlyOnceAcrossMovesAndRelease) {
-  const int f1 = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  const int f2 = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(f1, 0);
-  ASSERT_GE(f2, 0);
-  {
-    UniqueFd a(f1);
-    UniqueFd b(f2);
-    b = std::move(a);  // b's old descriptor goes, a's moves over
-    EXPECT_FALSE(a.Valid());
-    EXPECT_FALSE(FdOpen(f2));
-    UniqueFd& alias = b;
-    b = std::move(alias);
-    EXPECT_EQ(b.Get(), f1);
-    UniqueFd c(std::move(b));
-    EXPECT_FALSE(b.Valid());
-    EXPECT_TRUE(FdOpen(f1));
-  }
-  EXPECT_FALSE(FdOpen(f1));
-
-  const int f3 = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  {
-    UniqueFd d(f3);
-    EXPECT_EQ(d.Release(), f3);
-  }
-  EXPECT_TRUE(FdOpen(f3));
-  UniqueFd e(f3);
-  e.Reset();
-  EXPECT_FALSE(FdOpen(f3));
-}
+// ---- TAuFileStream ----
 
 class FileStreamTest : public ::testing::Test {
  protected:
@@ -342,81 +306,6 @@ TEST_F(FileStreamTest, PositionsBeyondFourGiB) {
   ASSERT_EQ(::fstat(s.Handle(), &st), 0);
   EXPECT_EQ(st.st_size, kFar + 100);
   EXPECT_LT(st.st_blocks * 512, 1 << 20) << "the gap was written out instead of left sparse";
-}
-
-// ---- UTF-8 <-> UTF-16 names ----
-
-TEST(WideNameTest, ValidTextConvertsBothWays) {
-  const struct {
-    std::string utf8;
-    std::u16string utf16;
-  } cases[] = {
-      {"", u""},
-      {"song-01.wav", u"song-01.wav"},
-      {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
-      {"\xC2\x80\xDF\xBF", u"\u0080\u07FF"},                                              // two-byte bounds
-      {"\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF", u"\u0800\uD7FF\uE000\uFFFF"},  // around surrogates
-      {"\xF0\x90\x80\x80", u"\U00010000"},
-      {"\xF0\x9F\x8E\xB5!", u"\U0001F3B5!"},
-      {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Utf8ToUtf16(c.utf8), c.utf16) << c.utf8;
-    EXPECT_EQ(Utf16ToUtf8(c.utf16), c.utf8) << c.utf8;
-  }
-  EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x8E\xB5"), (std::u16string{0xD83C, 0xDFB5}));
-}
-
-TEST(WideNameTest, InvalidBytesEscapeToLoneSurrogatesAndComeBackExactly) {
-  const struct {
-    std::string utf8;
-    std::u16string utf16;
-  } cases[] = {
-      {"\xC0\x80", {0xDCC0, 0xDC80}},                          // overlong NUL
-      {"\xE0\x80\xAF", {0xDCE0, 0xDC80, 0xDCAF}},              // overlong '/'
-      {"\xF0\x80\x80\xAF", {0xDCF0, 0xDC80, 0xDC80, 0xDCAF}},  // overlong '/'
-      {"\xE2\x82", {0xDCE2, 0xDC82}},                          // truncated at the end
-      {"\xE2\x82"
-       "A",
-       {0xDCE2, 0xDC82, u'A'}},  // truncated before ASCII
-      {"a\xBF"
-       "b",
-       {u'a', 0xDCBF, u'b'}},                                  // stray continuation
-      {"\xED\xA0\x80", {0xDCED, 0xDCA0, 0xDC80}},              // encoded high surrogate
-      {"\xED\xBF\xBF", {0xDCED, 0xDCBF, 0xDCBF}},              // encoded low surrogate
-      {"\xF4\x90\x80\x80", {0xDCF4, 0xDC90, 0xDC80, 0xDC80}},  // above U+10FFFF
-      {"\xF8\x88\x80\x80\x80", {0xDCF8, 0xDC88, 0xDC80, 0xDC80, 0xDC80}},
-      {"\xFF\xC3\xA9", {0xDCFF, 0x00E9}},                  // resynchronises at once
-      {"\xF0\x9F\x8E\xB5\x80", {0xD83C, 0xDFB5, 0xDC80}},  // escape right after a pair
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Utf8ToUtf16(c.utf8), c.utf16) << ::testing::PrintToString(c.utf8);
-    EXPECT_EQ(Utf16ToUtf8(c.utf16), c.utf8) << ::testing::PrintToString(c.utf8);
-  }
-}
-
-TEST(WideNameTest, EveryShortByteStringRoundTrips) {
-  for (int a = 0; a < 256; ++a)
-    for (int b = 0; b < 256; ++b) {
-      const std::string s{static_cast<char>(a), static_cast<char>(b)};
-      ASSERT_EQ(Utf16ToUtf8(Utf8ToUtf16(s)), s) << a << "," << b;
-    }
-  // Longer strings, drawn mostly from the bytes that start or continue sequences.
-  std::mt19937 rng(20240611);
-  std::uniform_int_distribution<int> len(1, 12), pick(0, 9), high(0x80, 0xFF), any(0, 0xFF);
-  for (int i = 0; i < 20000; ++i) {
-    std::string s(static_cast<std::size_t>(len(rng)), '\0');
-    for (char& ch : s) ch = static_cast<char>(pick(rng) < 8 ? high(rng) : any(rng));
-    ASSERT_EQ(Utf16ToUtf8(Utf8ToUtf16(s)), s) << ::testing::PrintToString(s);
-  }
-}
-
-TEST(WideNameTest, SurrogatesThatAreNotEscapesBecomeReplacementCharacter) {
-  const std::string fffd = "\xEF\xBF\xBD";
-  EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD800}), fffd);
-  EXPECT_EQ(Utf16ToUtf8(std::u16string{u'a', 0xD83C}), "a" + fffd);
-  EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDC7F}), fffd);                 // just below the escapes
-  EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDFB5, 0xD83C}), fffd + fffd);  // pair reversed
 }
 
 // ---- the main-thread hand-over ----

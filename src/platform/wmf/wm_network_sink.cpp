@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "unique_fd.h"
+
 namespace melvanto::wmf {
 
 namespace {

@@ -1,7 +1,6 @@
 #include "wm_writer.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,8 +15,8 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "regular_file.h"
 #include "text_codec.h"
-#include "wide_name.h"
 
 namespace melvanto::wmf {
 
@@ -99,19 +98,10 @@ class TWMWriterFileSink final : public IWMWriterFileSink {
  public:
   HRESULT Open(const std::u16string& filename) override {
     if (filename.empty()) return E_INVALIDARG;
-    // As TAuFileStream does: non-blocking only while opening, so that a FIFO does not hang us
-    // until a reader comes, and only a regular file (a pipe's reader could leave mid-file).
-    const std::string path = Utf16ToUtf8(filename);
-    int opened;
-    do {
-      opened = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
-    } while (opened < 0 && errno == EINTR);
-    UniqueFd fd(opened);
-    struct stat st{};
-    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK) != 0)
-      return NS_E_FILE_OPEN_FAILED;
-    File = std::move(fd);
+    // Only a regular file: a pipe's reader could leave mid-file.
+    TOpenedFile opened = OpenRegularFile(filename, O_WRONLY | O_CREAT | O_TRUNC);
+    if (opened.Error != 0) return NS_E_FILE_OPEN_FAILED;
+    File = std::move(opened.Fd);
     return S_OK;
   }
   HRESULT Advise(const std::shared_ptr<IWMStatusCallback>& callback, void* context) override {

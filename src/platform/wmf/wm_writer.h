@@ -13,8 +13,6 @@
 #include "wm_profile.h"
 #include "wm_types.h"
 
-#include "file_stream.h"  // UniqueFd
-
 namespace melvanto::wmf {
 
 

@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "unique_fd.h"
+
 namespace melvanto::testing {
 namespace {
 

@@ -22,6 +22,7 @@
 #include "audio_checks.h"
 #include "temp_dir.h"
 #include "tools.h"
+#include "unique_fd.h"
 #include "wm_profile.h"
 
 namespace melvanto::testing {
