@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "wma_out.h"
+
 namespace melvanto {
 namespace {
 
@@ -20,15 +22,25 @@ bool ContainsIgnoringCase(std::string_view text, std::string_view part) {
 
 }  // namespace
 
-void ChooseDefaultWMAFormat(TWMAOut& lister, TOptionsSetting& settings) {
-  const auto codecs = static_cast<std::int32_t>(lister.Codecs().size());
+std::vector<TWMACodec> ListWMACodecs(bool vbr) {
+  TWMAOut lister;
+  lister.SetVBR(vbr);
+  std::vector<TWMACodec> codecs;
+  for (const std::string& name : lister.Codecs()) {
+    const auto index = static_cast<std::int32_t>(codecs.size());
+    codecs.push_back({name, lister.Formats(index)});
+  }
+  return codecs;
+}
+
+void ChooseDefaultWMAFormat(const std::vector<TWMACodec>& codecs, TOptionsSetting& settings) {
+  const auto count = static_cast<std::int32_t>(codecs.size());
   // A negative format position would select nothing: not a choice to keep.
-  if (settings.CodecIndex >= 0 && settings.CodecIndex < codecs && settings.FormatIndex >= 0 &&
-      settings.FormatIndex < static_cast<std::int32_t>(lister.Formats(settings.CodecIndex).size()))
+  if (settings.CodecIndex >= 0 && settings.CodecIndex < count && settings.FormatIndex >= 0 &&
+      settings.FormatIndex < static_cast<std::int32_t>(codecs[static_cast<std::size_t>(settings.CodecIndex)].Formats.size()))
     return;
-  for (std::int32_t c = 0; c < codecs; ++c) {
-    // Formats() refills one list on every call: take a copy before the next codec's.
-    const std::vector<std::string> formats = lister.Formats(c);
+  for (std::int32_t c = 0; c < count; ++c) {
+    const std::vector<std::string>& formats = codecs[static_cast<std::size_t>(c)].Formats;
     for (std::size_t f = 0; f < formats.size(); ++f) {
       if (ContainsIgnoringCase(formats[f], "96 kbps, 44 khz, stereo CBR")) {
         settings.CodecIndex = c;

@@ -1,14 +1,25 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "settings.h"
-#include "wma_out.h"
 
 namespace melvanto {
 
-// The WMA codec and format the main window starts with: the stored choice when lister's
-// lists hold it; otherwise the first format described as "96 kbps, 44 khz, stereo CBR"
-// (letter case ignored) over all codecs in order; otherwise codec 0, format 0.
-// lister is only used for its lists (with its VBR setting as it is).
-void ChooseDefaultWMAFormat(TWMAOut& lister, TOptionsSetting& settings);
+// One installed WMA codec with the formats it offers, as the WMA output numbers them.
+struct TWMACodec {
+  std::string Name;
+  std::vector<std::string> Formats;
+};
+
+// The installed WMA codecs in order, each with its CBR formats, or with its VBR formats
+// when vbr is set (none for a codec that refuses VBR).
+std::vector<TWMACodec> ListWMACodecs(bool vbr);
+
+// The WMA codec and format the main window starts with: the stored choice when codecs
+// hold it; otherwise the first format described as "96 kbps, 44 khz, stereo CBR" (letter
+// case ignored) over all codecs in order; otherwise codec 0, format 0.
+void ChooseDefaultWMAFormat(const std::vector<TWMACodec>& codecs, TOptionsSetting& settings);
 
 }  // namespace melvanto

@@ -7,7 +7,7 @@
 #include "commands.h"
 #include "help_text.h"
 #include "id3.h"
-#include "wma_out.h"
+#include "wma_choice.h"
 
 namespace melvanto::cli {
 
@@ -21,12 +21,10 @@ int RunCodecs(const std::vector<std::string>& args) {
     if (a != "--vbr") throw TUsageError("unknown argument '" + a + "' for codecs");
     vbr = true;
   }
-  TWMAOut lister;
-  lister.SetVBR(vbr);
-  const auto& codecs = lister.Codecs();
+  const std::vector<TWMACodec> codecs = ListWMACodecs(vbr);
   for (std::size_t c = 0; c < codecs.size(); ++c) {
-    std::printf("codec %zu: %s\n", c, codecs[c].c_str());
-    const auto& formats = lister.Formats(static_cast<std::int32_t>(c));
+    std::printf("codec %zu: %s\n", c, codecs[c].Name.c_str());
+    const std::vector<std::string>& formats = codecs[c].Formats;
     if (formats.empty()) std::printf("  (no %sformats)\n", vbr ? "VBR " : "");
     for (std::size_t f = 0; f < formats.size(); ++f) std::printf("  format %zu: %s\n", f, formats[f].c_str());
   }

@@ -28,12 +28,10 @@ namespace {
 // Why the chosen WMA codec and format are not in the lists the output will pick from, or
 // nothing when they are.
 std::optional<std::string> WmaChoiceProblem(const TOptionsSetting& s) {
-  TWMAOut lister;
-  lister.SetVBR(s.VBR);
-  const auto codecs = static_cast<std::int32_t>(lister.Codecs().size());
-  if (s.CodecIndex < 0 || s.CodecIndex >= codecs)
+  const std::vector<TWMACodec> codecs = ListWMACodecs(s.VBR);
+  if (s.CodecIndex < 0 || s.CodecIndex >= static_cast<std::int32_t>(codecs.size()))
     return "there is no WMA codec " + std::to_string(s.CodecIndex) + " ('melvanto-cli codecs' lists them)";
-  const auto formats = static_cast<std::int32_t>(lister.Formats(s.CodecIndex).size());
+  const auto formats = static_cast<std::int32_t>(codecs[static_cast<std::size_t>(s.CodecIndex)].Formats.size());
   if (s.FormatIndex < 0 || s.FormatIndex >= formats)
     return "codec " + std::to_string(s.CodecIndex) + " has no " + (s.VBR ? "VBR " : "") + "format " +
            std::to_string(s.FormatIndex) + " ('melvanto-cli codecs" + (s.VBR ? " --vbr" : "") +
@@ -71,10 +69,7 @@ int RunConvert(const std::vector<std::string>& args) {
 
   // The main window's start, without its widgets; nothing here is ever saved.
   LoadSettings();
-  {
-    TWMAOut lister;
-    ChooseDefaultWMAFormat(lister, OptionsSetting);
-  }
+  ChooseDefaultWMAFormat(ListWMACodecs(false), OptionsSetting);
   PrepareBatchTags(request.Files, request.Mode, TagInfo);
   ApplyRequest(request, OptionsSetting, TagInfo);
   if (TargetFormatOf(request.Mode) == TTargetFormat::tfWma) {

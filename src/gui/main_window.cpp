@@ -271,13 +271,14 @@ void TfrmMain::ChooseDefaultWMA() {
   try {
     lbCodecs->clear();
     lbFormats->clear();
-    for (const std::string& codec : WMAOut1.Codecs()) lbCodecs->addItem(QString::fromStdString(codec));
-    if (lbCodecs->count() > 0) {
+    const std::vector<TWMACodec> codecs = ListWMACodecs(false);
+    for (const TWMACodec& codec : codecs) lbCodecs->addItem(QString::fromStdString(codec.Name));
+    if (!codecs.empty()) {
       lbCodecs->setCurrentRow(0);
-      for (const std::string& format : WMAOut1.Formats(0)) lbFormats->addItem(QString::fromStdString(format));
+      for (const std::string& format : codecs[0].Formats) lbFormats->addItem(QString::fromStdString(format));
       if (lbFormats->count() > 0) lbFormats->setCurrentRow(0);
     }
-    ChooseDefaultWMAFormat(WMAOut1, OptionsSetting);
+    ChooseDefaultWMAFormat(codecs, OptionsSetting);
   } catch (const std::exception& e) {
     Dialogs().ShowMessage(this, Caption(), QString::fromUtf8(e.what()), QMessageBox::Critical);
   }

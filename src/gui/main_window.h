@@ -8,9 +8,6 @@
 #include <string>
 
 #include "conversion_mode.h"
-#include "mp3_in.h"
-#include "wm_in.h"
-#include "wma_out.h"
 
 class QComboBox;
 class QFrame;
@@ -77,9 +74,6 @@ class TfrmMain : public QWidget {
   QComboBox* ID3genre = nullptr;
   QListWidget* lbCodecs = nullptr;
   QListWidget* lbFormats = nullptr;
-  TMP3In MP3In1;
-  TWMIn WMIn1;
-  TWMAOut WMAOut1;
 
  protected:
   bool event(QEvent* event) override;  // the restore message

@@ -246,7 +246,7 @@ TfrmOptions::TfrmOptions(QWidget* owner) : QDialog(owner) {
     if (!Filling) FillFormats();
   });
   connect(cbWMA_VBR, &QCheckBox::clicked, this, [this](bool checked) {
-    WMAOut1.SetVBR(checked);
+    SetWMAVBR(checked);
     FillFormats();
   });
   connect(btBrowser, &QPushButton::clicked, this, [this] { Guarded([this] { btBrowserClick(); }); });
@@ -258,7 +258,7 @@ TfrmOptions::TfrmOptions(QWidget* owner) : QDialog(owner) {
   // Opening: the codec list with its first codec's formats, then the settings, then "Output".
   {
     const FillingGuard filling(Filling);
-    for (const std::string& codec : WMAOut1.Codecs()) lbCodecs->addItem(QString::fromStdString(codec));
+    for (const TWMACodec& codec : WMACodecs_) lbCodecs->addItem(QString::fromStdString(codec.Name));
     SelectPosition(lbCodecs, 0);
   }
   FillFormats();
@@ -285,7 +285,7 @@ void TfrmOptions::LoadStep() {
   SelectPosition(cbConstantBitRate, s.ConstantBitRate);
 
   cbWMA_VBR->setChecked(s.VBR);
-  WMAOut1.SetVBR(s.VBR);
+  SetWMAVBR(s.VBR);
   {
     const FillingGuard filling(Filling);
     SelectPosition(lbCodecs, s.CodecIndex);
@@ -353,7 +353,7 @@ void TfrmOptions::bDefaultClick() {
 
 void TfrmOptions::bWMADefaultClick() {
   cbWMA_VBR->setChecked(false);
-  WMAOut1.SetVBR(false);
+  SetWMAVBR(false);
   {
     const FillingGuard filling(Filling);
     SelectPosition(lbCodecs, 0);
@@ -369,9 +369,18 @@ void TfrmOptions::btBrowserClick() {
 
 void TfrmOptions::FillFormats(int position) {
   lbFormats->clear();
-  for (const std::string& format : WMAOut1.Formats(Position(lbCodecs)))
-    lbFormats->addItem(QString::fromStdString(format));
+  const std::vector<TWMACodec>& codecs = WMAVBR_ ? WMAVBRCodecs_ : WMACodecs_;
+  const int codec = Position(lbCodecs);
+  if (codec >= 0 && codec < static_cast<int>(codecs.size()))
+    for (const std::string& format : codecs[static_cast<std::size_t>(codec)].Formats)
+      lbFormats->addItem(QString::fromStdString(format));
   SelectPosition(lbFormats, position);
+}
+
+void TfrmOptions::SetWMAVBR(bool value) {
+  WMAVBR_ = value;
+  // Fetched when first asked for: most users never tick VBR.
+  if (value && WMAVBRCodecs_.empty()) WMAVBRCodecs_ = ListWMACodecs(true);
 }
 
 void TfrmOptions::SetBitRateText(QComboBox* box, const QString& text) {

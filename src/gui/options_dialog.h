@@ -5,8 +5,9 @@
 
 #include <QDialog>
 #include <functional>
+#include <vector>
 
-#include "wma_out.h"
+#include "wma_choice.h"
 
 class QCheckBox;
 class QComboBox;
@@ -67,8 +68,8 @@ class TfrmOptions : public QDialog {
   QPushButton* btOk = nullptr;
   QPushButton* btCancel = nullptr;
 
-  // Lists the codecs and formats, nothing else.
-  TWMAOut WMAOut1;
+  // Whether the WMA formats listed are the VBR ones.
+  bool WMAVBR() const { return WMAVBR_; }
 
  private:
   // Set while the dialog itself moves the codec selection, which is no user's choice.
@@ -80,8 +81,9 @@ class TfrmOptions : public QDialog {
     bool& Flag;
   };
 
-  // lbFormats anew from the selected codec under WMAOut1's VBR, then position selected.
+  // lbFormats anew from the selected codec's CBR or VBR formats, then position selected.
   void FillFormats(int position = 0);
+  void SetWMAVBR(bool value);
   void SetBitRateText(QComboBox* box, const QString& text);
   void UpdateFolderControls();
   void UpdateVBRControls();
@@ -89,6 +91,9 @@ class TfrmOptions : public QDialog {
   void Guarded(const std::function<void()>& handler);
 
   bool Filling = false;
+  std::vector<TWMACodec> WMACodecs_ = ListWMACodecs(false);
+  std::vector<TWMACodec> WMAVBRCodecs_;
+  bool WMAVBR_ = false;
 };
 
 }  // namespace melvanto::gui

@@ -441,7 +441,7 @@ TEST_F(OptionsDialog, WmaDefaultGivesCodecZeroTheCbrListAndPosition29) {
     TfrmOptions dialog(nullptr);
     Click(dialog.bWMADefault);
     EXPECT_FALSE(dialog.cbWMA_VBR->isChecked());
-    EXPECT_FALSE(dialog.WMAOut1.VBR());
+    EXPECT_FALSE(dialog.WMAVBR());
     EXPECT_EQ(Selected(dialog.lbCodecs), 0);
     EXPECT_EQ(Items(dialog.lbFormats), cbr);
     EXPECT_EQ(Selected(dialog.lbFormats), expected);
@@ -463,7 +463,7 @@ TEST_F(OptionsDialog, WmaVbrSettingOpensTheVbrList) {
   const QStringList vbrList = FormatsOf(0, true);
   TfrmOptions dialog(nullptr);
   EXPECT_TRUE(dialog.cbWMA_VBR->isChecked());
-  EXPECT_TRUE(dialog.WMAOut1.VBR());
+  EXPECT_TRUE(dialog.WMAVBR());
   EXPECT_EQ(Selected(dialog.lbCodecs), 0);
   EXPECT_EQ(Items(dialog.lbFormats), vbrList);
   EXPECT_NE(Items(dialog.lbFormats), FormatsOf(0, false));
@@ -490,12 +490,12 @@ TEST_F(OptionsDialog, CodecAndVbrClicksRefillTheFormats) {
   EXPECT_EQ(Selected(dialog.lbFormats), dialog.lbFormats->count() > 0 ? 0 : -1);
 
   Click(dialog.cbWMA_VBR);
-  EXPECT_TRUE(dialog.WMAOut1.VBR());
+  EXPECT_TRUE(dialog.WMAVBR());
   EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(1, true));
   EXPECT_EQ(Selected(dialog.lbFormats), dialog.lbFormats->count() > 0 ? 0 : -1);
 
   Click(dialog.cbWMA_VBR);
-  EXPECT_FALSE(dialog.WMAOut1.VBR());
+  EXPECT_FALSE(dialog.WMAVBR());
   EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(1, false));
   dialog.lbFormats->setCurrentRow(3);
   ASSERT_TRUE(dialog.btOkClick());

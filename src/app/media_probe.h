@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-namespace melvanto::cli {
+namespace melvanto {
 
-// What the readers see in one file.
+// What the readers see in one file: what melvanto-cli info shows.
 struct TMediaInfo {
   std::string Path;
   std::string Error;      // why the file could not be read; empty when it could
@@ -29,4 +29,4 @@ const char* WavTypeName(int type);
 // the MP3 reader.
 TMediaInfo ProbeMedia(const std::string& path);
 
-}  // namespace melvanto::cli
+}  // namespace melvanto

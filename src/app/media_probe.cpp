@@ -11,7 +11,7 @@
 #include "wave_in.h"
 #include "wm_in.h"
 
-namespace melvanto::cli {
+namespace melvanto {
 namespace {
 
 // The first bytes of every ASF file: the header object's GUID.
@@ -129,4 +129,4 @@ TMediaInfo ProbeMedia(const std::string& path) {
   return info;
 }
 
-}  // namespace melvanto::cli
+}  // namespace melvanto
