@@ -16,16 +16,17 @@ struct TDirection {
   TSourceFormat Source;
   TTargetFormat Target;
   const char* Extension;
+  const char* Name;
 };
 
 constexpr std::array<TDirection, 7> kDirections = {{
-    {TConversionMode::cmWavToMp3, TSourceFormat::sfWav, TTargetFormat::tfMp3, ".mp3"},
-    {TConversionMode::cmWavToWma, TSourceFormat::sfWav, TTargetFormat::tfWma, ".wma"},
-    {TConversionMode::cmMp3ToWav, TSourceFormat::sfMp3, TTargetFormat::tfWav, ".wav"},
-    {TConversionMode::cmWmaToWav, TSourceFormat::sfWma, TTargetFormat::tfWav, ".wav"},
-    {TConversionMode::cmMp3ToWma, TSourceFormat::sfMp3, TTargetFormat::tfWma, ".wma"},
-    {TConversionMode::cmWmaToMp3, TSourceFormat::sfWma, TTargetFormat::tfMp3, ".mp3"},
-    {TConversionMode::cmWavToWav, TSourceFormat::sfWav, TTargetFormat::tfWav, ".wav"},
+    {TConversionMode::cmWavToMp3, TSourceFormat::sfWav, TTargetFormat::tfMp3, ".mp3", "wav-mp3"},
+    {TConversionMode::cmWavToWma, TSourceFormat::sfWav, TTargetFormat::tfWma, ".wma", "wav-wma"},
+    {TConversionMode::cmMp3ToWav, TSourceFormat::sfMp3, TTargetFormat::tfWav, ".wav", "mp3-wav"},
+    {TConversionMode::cmWmaToWav, TSourceFormat::sfWma, TTargetFormat::tfWav, ".wav", "wma-wav"},
+    {TConversionMode::cmMp3ToWma, TSourceFormat::sfMp3, TTargetFormat::tfWma, ".wma", "mp3-wma"},
+    {TConversionMode::cmWmaToMp3, TSourceFormat::sfWma, TTargetFormat::tfMp3, ".mp3", "wma-mp3"},
+    {TConversionMode::cmWavToWav, TSourceFormat::sfWav, TTargetFormat::tfWav, ".wav", "wav-wav"},
 }};
 
 const TDirection& DirectionOf(TConversionMode mode) {
@@ -52,6 +53,14 @@ TTargetFormat TargetFormatOf(TConversionMode mode) {
 }
 const char* TargetExtension(TConversionMode mode) {
   return DirectionOf(mode).Extension;
+}
+const char* DirectionName(TConversionMode mode) {
+  return DirectionOf(mode).Name;
+}
+std::vector<TConversionMode> ConversionModes() {
+  std::vector<TConversionMode> modes;
+  for (const TDirection& d : kDirections) modes.push_back(d.Mode);
+  return modes;
 }
 
 std::optional<TConversionMode> ConversionModeFromValue(std::int32_t value) {

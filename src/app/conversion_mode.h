@@ -29,6 +29,10 @@ TSourceFormat SourceFormatOf(TConversionMode mode);
 TTargetFormat TargetFormatOf(TConversionMode mode);
 // ".mp3", ".wma" or ".wav".
 const char* TargetExtension(TConversionMode mode);
+// The direction's name on the command line: "wav-mp3" ...
+const char* DirectionName(TConversionMode mode);
+// Every direction, in the order of the enumeration's values.
+std::vector<TConversionMode> ConversionModes();
 // A value of the enumeration (2, 4, 7, 8, 9, 10, 11), else nothing.
 std::optional<TConversionMode> ConversionModeFromValue(std::int32_t value);
 

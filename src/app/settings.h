@@ -73,6 +73,10 @@ bool SaveSettings();
 // The constant bit rates in kbps, by the position ConstantBitRate stores.
 inline constexpr std::array<std::int32_t, 9> kConstantBitRates = {48, 56, 64, 80, 96, 128, 192, 256, 320};
 
+// Every bit rate in kbps an MP3 output can be set to, in the order of TMP3BitRate's values.
+inline constexpr std::array<std::int32_t, 15> kMP3BitRates = {32,  40,  48,  56,  64,  80,  96, 112,
+                                                               128, 144, 160, 192, 224, 256, 320};
+
 // The bit-rate table: 32 -> mbr32 ... 320 -> mbr320, anything else mbrAuto.
 TMP3BitRate MP3BitRateFromKbps(std::int32_t kbps);
 // Configures an output for the next file from OptionsSetting.

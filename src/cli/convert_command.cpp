@@ -63,7 +63,7 @@ std::vector<std::string> NotStarted(const std::vector<std::string>& files,
 int RunConvert(const std::vector<std::string>& args) {
   const TConvertRequest request = ParseConvertArgs(args);
   if (request.Help) {
-    std::fputs(kConvertHelp, stdout);
+    std::fputs(ConvertHelp().c_str(), stdout);
     return kExitOk;
   }
 

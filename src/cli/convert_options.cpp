@@ -1,5 +1,6 @@
 #include "convert_options.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -9,155 +10,151 @@
 namespace melvanto::cli {
 namespace {
 
-constexpr std::array<std::pair<std::string_view, TConversionMode>, 7> kDirections = {{
-    {"wav-mp3", TConversionMode::cmWavToMp3},
-    {"wav-wma", TConversionMode::cmWavToWma},
-    {"mp3-wav", TConversionMode::cmMp3ToWav},
-    {"wma-wav", TConversionMode::cmWmaToWav},
-    {"mp3-wma", TConversionMode::cmMp3ToWma},
-    {"wma-mp3", TConversionMode::cmWmaToMp3},
-    {"wav-wav", TConversionMode::cmWavToWav},
-}};
+// The channel modes by the number StereoMode stores.
+constexpr std::array<std::string_view, 4> kStereoModes = {"stereo", "joint", "dual", "mono"};
+
+// "a, b or c".
+std::string ListInWords(const std::vector<std::string>& items) {
+  std::string text;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) text += i + 1 == items.size() ? " or " : ", ";
+    text += items[i];
+  }
+  return text;
+}
+
+template <typename Range>
+std::string JoinedNumbers(const Range& numbers) {
+  std::string text;
+  for (const auto n : numbers) text += (text.empty() ? "" : " ") + std::to_string(n);
+  return text;
+}
 
 std::int32_t ConstantIndex(const std::string& text) {
   const std::int32_t kbps = ParseNumber(text, "--mp3-cbr", 0, 100000);
   for (std::size_t i = 0; i < kConstantBitRates.size(); ++i)
     if (kConstantBitRates[i] == kbps) return static_cast<std::int32_t>(i);
-  throw TUsageError("--mp3-cbr: " + text + " is not one of 48 56 64 80 96 128 192 256 320");
+  throw TUsageError("--mp3-cbr: " + text + " is not one of " + ConstantBitRateList());
 }
 
 std::int32_t VbrLimit(const std::string& text, const std::string& option) {
   const std::int32_t kbps = ParseNumber(text, option, 0, 100000);
-  if (MP3BitRateFromKbps(kbps) == TMP3BitRate::mbrAuto)
-    throw TUsageError(option + ": " + text +
-                      " is not one of 32 40 48 56 64 80 96 112 128 144 160 192 224 256 320");
+  if (std::find(kMP3BitRates.begin(), kMP3BitRates.end(), kbps) == kMP3BitRates.end())
+    throw TUsageError(option + ": " + text + " is not one of " + JoinedNumbers(kMP3BitRates));
   return kbps;
 }
 
 std::int32_t StereoMode(const std::string& text) {
-  static constexpr std::array<std::string_view, 4> kModes = {"stereo", "joint", "dual", "mono"};
-  for (std::size_t i = 0; i < kModes.size(); ++i)
-    if (kModes[i] == text) return static_cast<std::int32_t>(i);
-  throw TUsageError("--mp3-mode: '" + text + "' is not stereo, joint, dual or mono");
+  for (std::size_t i = 0; i < kStereoModes.size(); ++i)
+    if (kStereoModes[i] == text) return static_cast<std::int32_t>(i);
+  throw TUsageError("--mp3-mode: '" + text + "' is not " + StereoModeList());
 }
 
-}  // namespace
-
-std::optional<TConversionMode> ParseDirection(std::string_view text) {
-  for (const auto& [name, mode] : kDirections)
-    if (name == text) return mode;
-  std::int32_t value = 0;
-  try {
-    value = ParseNumber(std::string(text), "direction", 0, 100);
-  } catch (const TUsageError&) {
-    return std::nullopt;
-  }
-  return ConversionModeFromValue(value);
-}
-
-std::string DirectionName(TConversionMode mode) {
-  for (const auto& [name, m] : kDirections)
-    if (m == mode) return std::string(name);
-  return "?";
-}
-
-TConvertRequest ParseConvertArgs(const std::vector<std::string>& args) {
-  TConvertRequest r;
-  for (const std::string& a : args)
-    if (a == "--help" || a == "-h") {
-      r.Help = true;
-      return r;
-    }
-  TArgCursor cursor(args);
+TConversionMode ParseMode(TArgCursor& cursor) {
   if (cursor.AtEnd()) throw TUsageError("convert needs a direction and files");
   const std::string direction = cursor.Next();
   const auto mode = ParseDirection(direction);
   if (!mode)
-    throw TUsageError(
-        "unknown direction '" + direction +
-        "' (one of wav-mp3 wav-wma mp3-wav wma-wav mp3-wma wma-mp3 wav-wav, or 2 4 7 8 9 10 11)");
-  r.Mode = *mode;
+    throw TUsageError("unknown direction '" + direction + "' (one of " + DirectionNameList() + ", or " +
+                      DirectionNumberList() + ")");
+  return *mode;
+}
 
-  bool filesOnly = false;
-  while (!cursor.AtEnd()) {
-    const std::string a = cursor.Next();
-    if (filesOnly || !IsOption(a)) {
-      r.Files.push_back(a);
-      continue;
-    }
-    const auto text = [&](std::optional<std::string>& field) { field = cursor.Value(a); };
-    if (a == "--") {
-      filesOnly = true;
-    } else if (a == "-o" || a == "--output") {
-      r.OutputFolder = cursor.Value(a);
-    } else if (a == "--same-folder") {
-      r.SameFolder = true;
-    } else if (a == "--overwrite" || a == "--no-overwrite") {
-      const auto policy = a == "--overwrite" ? TOverwritePolicy::Always : TOverwritePolicy::Never;
-      if (r.OverwriteGiven && r.Overwrite != policy)
-        throw TUsageError("--overwrite and --no-overwrite exclude each other");
-      r.Overwrite = policy;
-      r.OverwriteGiven = true;
-    } else if (a == "-j" || a == "--jobs") {
-      r.Jobs = ParseNumber(cursor.Value(a), a, 1, 1024);
-    } else if (a == "-q" || a == "--quiet") {
-      r.Quiet = true;
-    } else if (a == "--title") {
-      text(r.Title);
-    } else if (a == "--artist") {
-      text(r.Artist);
-    } else if (a == "--album") {
-      text(r.Album);
-    } else if (a == "--year") {
-      text(r.Year);
-    } else if (a == "--comment") {
-      text(r.Comment);
-    } else if (a == "--track") {
-      text(r.Track);
-    } else if (a == "--genre") {
-      const std::string name = cursor.Value(a);
-      const std::int32_t index = GenreIndex(Utf8ToWide(name));
-      if (index < 0)
-        throw TUsageError("unknown genre '" + name + "' ('melvanto-cli genres' lists the names)");
-      r.Genre = index;
-    } else if (a == "--mp3-cbr") {
-      r.Mp3ConstantIndex = ConstantIndex(cursor.Value(a));
-    } else if (a == "--mp3-vbr") {
-      r.Mp3VbrQuality = ParseNumber(cursor.Value(a), a, 0, 9);
-    } else if (a == "--mp3-min") {
-      r.Mp3MinKbps = VbrLimit(cursor.Value(a), a);
-    } else if (a == "--mp3-max") {
-      r.Mp3MaxKbps = VbrLimit(cursor.Value(a), a);
-    } else if (a == "--mp3-mode") {
-      r.Mp3StereoMode = StereoMode(cursor.Value(a));
-    } else if (a == "--wma-codec") {
-      r.WmaCodec = ParseNumber(cursor.Value(a), a, 0, 1000);
-    } else if (a == "--wma-format") {
-      r.WmaFormat = ParseNumber(cursor.Value(a), a, 0, 100000);
-    } else if (a == "--wma-vbr") {
-      r.WmaVbr = true;
-    } else if (a == "--wav-type") {
-      const std::string type = cursor.Value(a);
-      if (type == "pcm")
-        r.WavType = TWavType::wtPCM;
-      else if (type == "ima-adpcm")
-        r.WavType = TWavType::wtDVIADPCM;
-      else
-        throw TUsageError("--wav-type: '" + type + "' is not pcm or ima-adpcm");
-    } else if (a == "--block-size") {
-      const std::int32_t size = ParseNumber(cursor.Value(a), a, 4, 65532);
-      if (size % 4 != 0)
-        throw TUsageError("--block-size: " + std::to_string(size) + " is not a multiple of 4");
-      r.BlockSize = static_cast<std::uint16_t>(size);
-    } else if (a == "--extensible") {
-      r.Extensible = true;
-    } else if (a == "--append") {
-      r.Append = true;
-    } else {
-      throw TUsageError("unknown option '" + a + "' for convert");
-    }
+// Each of these takes the option a (and its value) when it is one of its group's.
+bool TakeOutputOption(const std::string& a, TArgCursor& cursor, TConvertRequest& r) {
+  if (a == "-o" || a == "--output") {
+    r.OutputFolder = cursor.Value(a);
+  } else if (a == "--same-folder") {
+    r.SameFolder = true;
+  } else if (a == "--overwrite" || a == "--no-overwrite") {
+    const auto policy = a == "--overwrite" ? TOverwritePolicy::Always : TOverwritePolicy::Never;
+    if (r.OverwriteGiven && r.Overwrite != policy)
+      throw TUsageError("--overwrite and --no-overwrite exclude each other");
+    r.Overwrite = policy;
+    r.OverwriteGiven = true;
+  } else if (a == "-j" || a == "--jobs") {
+    r.Jobs = ParseNumber(cursor.Value(a), a, 1, 1024);
+  } else if (a == "-q" || a == "--quiet") {
+    r.Quiet = true;
+  } else {
+    return false;
   }
+  return true;
+}
 
+bool TakeTagOption(const std::string& a, TArgCursor& cursor, TConvertRequest& r) {
+  const std::pair<const char*, std::optional<std::string>*> texts[] = {
+      {"--title", &r.Title}, {"--artist", &r.Artist},   {"--album", &r.Album},
+      {"--year", &r.Year},   {"--comment", &r.Comment}, {"--track", &r.Track},
+  };
+  for (const auto& [option, field] : texts) {
+    if (a != option) continue;
+    *field = cursor.Value(a);
+    return true;
+  }
+  if (a != "--genre") return false;
+  const std::string name = cursor.Value(a);
+  const std::int32_t index = GenreIndex(Utf8ToWide(name));
+  if (index < 0) throw TUsageError("unknown genre '" + name + "' ('melvanto-cli genres' lists the names)");
+  r.Genre = index;
+  return true;
+}
+
+bool TakeMp3Option(const std::string& a, TArgCursor& cursor, TConvertRequest& r) {
+  if (a == "--mp3-cbr") {
+    r.Mp3ConstantIndex = ConstantIndex(cursor.Value(a));
+  } else if (a == "--mp3-vbr") {
+    r.Mp3VbrQuality = ParseNumber(cursor.Value(a), a, 0, 9);
+  } else if (a == "--mp3-min") {
+    r.Mp3MinKbps = VbrLimit(cursor.Value(a), a);
+  } else if (a == "--mp3-max") {
+    r.Mp3MaxKbps = VbrLimit(cursor.Value(a), a);
+  } else if (a == "--mp3-mode") {
+    r.Mp3StereoMode = StereoMode(cursor.Value(a));
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool TakeWmaOption(const std::string& a, TArgCursor& cursor, TConvertRequest& r) {
+  if (a == "--wma-codec") {
+    r.WmaCodec = ParseNumber(cursor.Value(a), a, 0, 1000);
+  } else if (a == "--wma-format") {
+    r.WmaFormat = ParseNumber(cursor.Value(a), a, 0, 100000);
+  } else if (a == "--wma-vbr") {
+    r.WmaVbr = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool TakeWavOption(const std::string& a, TArgCursor& cursor, TConvertRequest& r) {
+  if (a == "--wav-type") {
+    const std::string type = cursor.Value(a);
+    if (type == "pcm")
+      r.WavType = TWavType::wtPCM;
+    else if (type == "ima-adpcm")
+      r.WavType = TWavType::wtDVIADPCM;
+    else
+      throw TUsageError("--wav-type: '" + type + "' is not pcm or ima-adpcm");
+  } else if (a == "--block-size") {
+    const std::int32_t size = ParseNumber(cursor.Value(a), a, 4, 65532);
+    if (size % 4 != 0) throw TUsageError("--block-size: " + std::to_string(size) + " is not a multiple of 4");
+    r.BlockSize = static_cast<std::uint16_t>(size);
+  } else if (a == "--extensible") {
+    r.Extensible = true;
+  } else if (a == "--append") {
+    r.Append = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The rules between options, once all are read.
+void CheckRequest(const TConvertRequest& r) {
   if (r.Files.empty()) throw TUsageError("convert needs at least one file");
   if (r.OutputFolder && r.SameFolder) throw TUsageError("-o and --same-folder exclude each other");
   if (r.Mp3ConstantIndex && r.Mp3VbrQuality) throw TUsageError("--mp3-cbr and --mp3-vbr exclude each other");
@@ -172,6 +169,60 @@ TConvertRequest ParseConvertArgs(const std::vector<std::string>& args) {
           std::pair{r.Extensible, "--extensible"}, std::pair{r.Append, "--append"}})
       if (given) throw TUsageError(std::string(option) + " is for WAV output");
   }
+}
+
+}  // namespace
+
+std::string DirectionNameList() {
+  std::string text;
+  for (const TConversionMode mode : ConversionModes()) text += (text.empty() ? "" : " ") + std::string(DirectionName(mode));
+  return text;
+}
+
+std::string DirectionNumberList() {
+  std::vector<std::int32_t> numbers;
+  for (const TConversionMode mode : ConversionModes()) numbers.push_back(static_cast<std::int32_t>(mode));
+  return JoinedNumbers(numbers);
+}
+
+std::string ConstantBitRateList() { return JoinedNumbers(kConstantBitRates); }
+
+std::string StereoModeList() { return ListInWords({kStereoModes.begin(), kStereoModes.end()}); }
+
+std::optional<TConversionMode> ParseDirection(std::string_view text) {
+  for (const TConversionMode mode : ConversionModes())
+    if (DirectionName(mode) == text) return mode;
+  std::int32_t value = 0;
+  try {
+    value = ParseNumber(std::string(text), "direction", 0, 100);
+  } catch (const TUsageError&) {
+    return std::nullopt;
+  }
+  return ConversionModeFromValue(value);
+}
+
+TConvertRequest ParseConvertArgs(const std::vector<std::string>& args) {
+  TConvertRequest r;
+  if (std::find(args.begin(), args.end(), "--help") != args.end() ||
+      std::find(args.begin(), args.end(), "-h") != args.end()) {
+    r.Help = true;
+    return r;
+  }
+  TArgCursor cursor(args);
+  r.Mode = ParseMode(cursor);
+  bool filesOnly = false;
+  while (!cursor.AtEnd()) {
+    const std::string a = cursor.Next();
+    if (filesOnly || !IsOption(a)) {
+      r.Files.push_back(a);
+    } else if (a == "--") {
+      filesOnly = true;
+    } else if (!TakeOutputOption(a, cursor, r) && !TakeTagOption(a, cursor, r) && !TakeMp3Option(a, cursor, r) &&
+               !TakeWmaOption(a, cursor, r) && !TakeWavOption(a, cursor, r)) {
+      throw TUsageError("unknown option '" + a + "' for convert");
+    }
+  }
+  CheckRequest(r);
   return r;
 }
 

@@ -48,8 +48,13 @@ struct TConvertRequest {
 
 // "wav-mp3" ... "wav-wav", or the direction's number.
 std::optional<TConversionMode> ParseDirection(std::string_view text);
-// The direction's name ("wav-mp3").
-std::string DirectionName(TConversionMode mode);
+
+// The lists the usage texts show, from the tables the parsing uses: "wav-mp3 wav-wma ...",
+// "2 4 ...", "48 56 ... 320", "stereo, joint, dual or mono".
+std::string DirectionNameList();
+std::string DirectionNumberList();
+std::string ConstantBitRateList();
+std::string StereoModeList();
 
 // The arguments after "convert". Throws TUsageError. With --help anywhere, only Help is
 // meaningful.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace melvanto::cli {
 
 inline constexpr const char* kProgramHelp = R"(usage: melvanto-cli COMMAND [options] [FILE...]
@@ -20,10 +22,11 @@ exit status: 0 success, 1 a file failed (or was stopped), 2 a usage error,
 130 interrupted (Ctrl-C, SIGTERM or SIGHUP).
 )";
 
+// With the lists in braces filled in by ConvertHelp().
 inline constexpr const char* kConvertHelp = R"(usage: melvanto-cli convert DIRECTION [options] FILE...
 
-DIRECTION: wav-mp3 wav-wma mp3-wav wma-wav mp3-wma wma-mp3 wav-wav
-           (or their numbers 2 4 7 8 9 10 11)
+DIRECTION: {directions}
+           (or their numbers {numbers})
 Options override the settings file for this run only.
 
 output:
@@ -39,10 +42,10 @@ tags (MP3 and WMA outputs; the values are used for every file):
   --artist TEXT  --album TEXT  --year TEXT  --comment TEXT  --track TEXT
   --genre NAME         a name from 'melvanto-cli genres'
 MP3:
-  --mp3-cbr KBPS       constant bit rate: 48 56 64 80 96 128 192 256 320
+  --mp3-cbr KBPS       constant bit rate: {cbr}
   --mp3-vbr Q          variable bit rate, quality 0 (best) .. 9
   --mp3-min KBPS       smallest VBR bit rate     --mp3-max KBPS   largest
-  --mp3-mode MODE      stereo, joint, dual or mono
+  --mp3-mode MODE      {modes}
 WMA:
   --wma-codec N        codec number from 'melvanto-cli codecs'
   --wma-format N       format number of that codec (a CBR format unless --wma-vbr)
@@ -75,5 +78,8 @@ inline constexpr const char* kGenresHelp = R"(usage: melvanto-cli genres
 
 The genre names that --genre accepts (letter case does not matter).
 )";
+
+// kConvertHelp with the directions, bit rates and modes the parser takes.
+std::string ConvertHelp();
 
 }  // namespace melvanto::cli

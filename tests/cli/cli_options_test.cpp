@@ -8,6 +8,7 @@
 
 #include "cli_args.h"
 #include "convert_options.h"
+#include "help_text.h"
 #include "json_text.h"
 #include "summary.h"
 #include "terminal_view.h"
@@ -43,7 +44,25 @@ TEST(CliDirection, NamesAndNumbersMapToTheModes) {
     EXPECT_FALSE(cli::ParseDirection(bad).has_value()) << bad;
   for (const auto mode :
        {TConversionMode::cmWavToWma, TConversionMode::cmMp3ToWav, TConversionMode::cmWavToWav})
-    EXPECT_EQ(cli::ParseDirection(cli::DirectionName(mode)), mode);
+    EXPECT_EQ(cli::ParseDirection(DirectionName(mode)), mode);
+}
+
+TEST(CliConvertArgs, UsageTextListsWhatTheParserTakes) {
+  const std::string help = cli::ConvertHelp();
+  EXPECT_EQ(help.find('{'), std::string::npos) << help;
+  EXPECT_NE(help.find("DIRECTION: wav-mp3 wav-wma mp3-wav wma-wav mp3-wma wma-mp3 wav-wav\n"), std::string::npos);
+  EXPECT_NE(help.find("(or their numbers 2 4 7 8 9 10 11)"), std::string::npos);
+  EXPECT_NE(help.find("constant bit rate: 48 56 64 80 96 128 192 256 320\n"), std::string::npos);
+  EXPECT_NE(help.find("--mp3-mode MODE      stereo, joint, dual or mono\n"), std::string::npos);
+  // Every name the help shows is one the parser takes.
+  for (const TConversionMode mode : ConversionModes()) {
+    EXPECT_EQ(cli::ParseDirection(DirectionName(mode)), mode);
+    EXPECT_EQ(cli::ParseDirection(std::to_string(static_cast<int>(mode))), mode);
+  }
+  for (const std::int32_t kbps : kConstantBitRates)
+    EXPECT_TRUE(Parse({"wav-mp3", "--mp3-cbr", std::to_string(kbps), "a.wav"}).Mp3ConstantIndex);
+  EXPECT_EQ(UsageError({"wav-mp3", "--mp3-max", "100", "a.wav"}),
+            "--mp3-max: 100 is not one of 32 40 48 56 64 80 96 112 128 144 160 192 224 256 320");
 }
 
 TEST(CliConvertArgs, OptionsAndFilesInAnyOrder) {
