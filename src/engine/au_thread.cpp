@@ -125,11 +125,10 @@ void TAuThread::PerformRun() {
     out.FinishRun();
   } catch (...) {
     // No event reports an error while finishing, but the run's message keeps it: a file whose
-    // trailer or tags could not be written must not pass for a finished one.
+    // trailer or tags could not be written must not pass for a finished one. It is kept before
+    // the reset, so whoever sees Busy clear finds it.
     if (out.ExceptionMessage().empty()) out.SetExceptionMessage(FinishErrorMessage());
-    out.CanOutput_ = false;
-    out.Interrupted_ = false;
-    out.Busy_ = false;
+    out.ResetRunState();
   }
   out.RunFinished();
   events.PostDone(&out, this, SleepCount(), run);

@@ -111,9 +111,16 @@ bool TAuOutput::EndRun(std::uint64_t run) {
 
 void TAuOutput::FinishRun() {
   if (!Busy_) return;
+  // Done completes the target with no more output allowed.
   CanOutput_ = false;
   Done();
+  ResetRunState();
+}
+
+void TAuOutput::ResetRunState() {
+  CanOutput_ = false;
   Interrupted_ = false;
+  // Last: another thread takes a clear Busy for the run being over and may start the next.
   Busy_ = false;
 }
 

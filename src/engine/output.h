@@ -62,7 +62,8 @@ class TAuOutput : public TComponent {
   std::string ExceptionMessage() const;
   TAuThread* Thread() const { return Thread_.get(); }
 
-  // Called by the worker when a run ends: Done, then idle.
+  // Called by the worker when a run ends: Done, then idle. When Done raises, the worker
+  // keeps the message and calls ResetRunState itself.
   void FinishRun();
 
  protected:
@@ -98,6 +99,8 @@ class TAuOutput : public TComponent {
   // The event thread clears Busy after a run's done event unless a newer run began;
   // returns whether the run is still the latest.
   bool EndRun(std::uint64_t run);
+  // Back to idle after a run, whether or not Done completed.
+  void ResetRunState();
   std::uint64_t RunCount() const { return RunCount_.load(); }
 
   // The handlers and ExceptionMessage are set on one thread and read on another.

@@ -121,6 +121,31 @@ class TMemoryIn : public TAuFileIn {
   std::vector<std::uint8_t> block_;
 };
 
+// An input that reports the Size and Position a test sets and delivers nothing: for what
+// outputs compute from the two, at values no real run reaches quickly.
+class TCountsIn : public TAuInput {
+ public:
+  ~TCountsIn() override { NotifyDestruction(); }
+
+  void SetCounts(std::int64_t size, std::int64_t position) {
+    Size_ = size;
+    Position_ = position;
+  }
+
+  std::uint32_t GetBitsPerSample() override { return 16; }
+  std::uint32_t GetChannels() override { return 2; }
+  std::uint32_t GetSampleRate() override { return 44100; }
+  void GetData(const std::uint8_t*& Buffer, std::uint32_t& Bytes) override { GetDataInternal(Buffer, Bytes); }
+
+ protected:
+  void InitInternal() override {}
+  void FlushInternal() override {}
+  void GetDataInternal(const std::uint8_t*& Buffer, std::uint32_t& Bytes) override {
+    Buffer = nullptr;
+    Bytes = 0;
+  }
+};
+
 // Lets a fixed number of blocks through, so a test can hold a run at a known point.
 class Gate {
  public:

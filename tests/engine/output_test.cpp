@@ -171,6 +171,28 @@ TEST(OutputTest, ErrorInDoneRaisesNoEventButTheRunKeepsItsMessage) {
   ASSERT_TRUE(PumpUntil([&] { return log.done == 2; }));
 }
 
+TEST(OutputTest, AStoppedRunWhoseDoneRaisesIsIdleBeforeItsDoneEvent) {
+  // Seen while the worker is held after the run, before the event thread clears Busy itself.
+  Rig rig(Ramp(1000), kMono8, 100);
+  auto& out = rig.out;
+  Gate gate, finish;
+  out.gate = &gate;
+  out.finishGate = &finish;
+  out.failDone = true;
+  out.Run();
+  gate.AwaitWaiter();
+  std::thread releaser = ReleaseOnStop(out.Thread(), gate);
+  out.Stop();
+  releaser.join();
+  finish.AwaitWaiter();
+  EXPECT_TRUE(out.interruptedAtDone.load());
+  EXPECT_FALSE(out.Busy());
+  EXPECT_FALSE(out.Interrupted());
+  EXPECT_EQ(out.ExceptionMessage(), "Done failed");
+  finish.Open();
+  ASSERT_TRUE(PumpUntil([&] { return rig.log.done == 1; }));
+}
+
 TEST(OutputTest, OnDoneMayStartTheNextRunAtOnce) {
   // Thousands of back-to-back runs: a lost wake-up would hang one of them.
   TMemoryIn in(Ramp(64), kMono8);
@@ -404,6 +426,50 @@ TEST(OutputTest, UnknownSizeKeepsProgressAtMinusOne) {
   out.Run();
   ASSERT_TRUE(PumpUntil([&] { return log.done == 2; }));
   EXPECT_EQ(log.entries, (std::vector<std::string>{"progress -1", "done", "done"}));
+}
+
+TEST(OutputTest, ProgressOfLargeInputsTiesUnknownAndEmpty) {
+  TCountsIn in;
+  TRecordOut out;
+  out.SetInput(&in);
+  struct Case {
+    std::int64_t size, position;
+    std::int32_t percent;
+  };
+  const Case cases[] = {
+      // Beyond 2^31 / 100 bytes, where position * 100 no longer fits 32 bits.
+      {3'000'000'000, 1'000'000'000, 33},
+      {3'000'000'000, 2'984'999'999, 99},
+      {3'000'000'000, 2'985'000'001, 100},
+      {3'000'000'000, 3'000'000'000, 100},
+      {5'000'000'000, 1'666'666'667, 33},
+      {5'000'000'000, 4'970'000'000, 99},
+      {5'000'000'000, 4'999'999'999, 100},
+      // Exact halves go to the even neighbour.
+      {200, 1, 0},
+      {200, 3, 2},
+      {200, 5, 2},
+      {200, 7, 4},
+      {200, 9, 4},
+      {200, 101, 50},
+      {200, 197, 98},
+      {200, 199, 100},
+      {3'000'000'000, 15'000'000, 0},
+      {3'000'000'000, 45'000'000, 2},
+      {5'000'000'000, 2'525'000'000, 50},
+      {5'000'000'000, 4'925'000'000, 98},
+      {5'000'000'000, 4'975'000'000, 100},
+      // Unknown size, and an empty input.
+      {-1, 0, -1},
+      {-1, 3'000'000'000, -1},
+      {0, 0, 0},
+      {0, 10, 0},
+  };
+  for (const Case& c : cases) {
+    in.SetCounts(c.size, c.position);
+    EXPECT_EQ(out.Progress(), c.percent) << c.position << " of " << c.size;
+  }
+  out.SetInput(nullptr);
 }
 
 TEST(OutputTest, SecondRunStartsWithProgressBackAtZero) {

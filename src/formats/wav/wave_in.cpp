@@ -24,13 +24,92 @@ namespace {
 
 std::int64_t WholeFrames(std::int64_t bytes, std::int64_t frame) { return frame > 0 ? bytes - bytes % frame : bytes; }
 
+constexpr std::uint32_t kMaxMsCoefs = 32;
+
+// The reader's type for a format tag; the extensible format is refined by its sub-format.
+TWavType TypeOfTag(std::uint16_t tag) {
+  switch (tag) {
+    case kWaveFormatPcm: return TWavType::wtPCM;
+    case kWaveFormatDviAdpcm: return TWavType::wtDVIADPCM;
+    case kWaveFormatMsAdpcm: return TWavType::wtMSADPCM;
+    case kWaveFormatMpegLayer3: return TWavType::wtACM;
+    case kWaveFormatIeeeFloat: return TWavType::wtIEEEFloat;
+    case kWaveFormatExtensible: return TWavType::wtExtPCM;
+    default: return TWavType::wtUnsupported;
+  }
+}
+
+bool IsAdpcm(TWavType type) {
+  return type == TWavType::wtDVIADPCM || type == TWavType::wtMSADPCM;
+}
+// Encodings whose files carry a fact chunk with the frame count.
+bool IsCompressed(TWavType type) {
+  return IsAdpcm(type) || type == TWavType::wtACM;
+}
+// Encodings delivered straight from the data chunk, whose size counts what they deliver.
+bool IsUncompressed(TWavType type) {
+  return type == TWavType::wtPCM || type == TWavType::wtIEEEFloat || type == TWavType::wtExtPCM ||
+         type == TWavType::wtExtIEEEFloat;
+}
+
+}  // namespace
+
 // The header walk keeps what it reads in a window and never moves the stream back, so it
 // also works on streams that cannot seek.
-class HeaderWindow {
+class TWaveIn::HeaderWindow {
  public:
   HeaderWindow(TStream& stream, std::int64_t size, std::int64_t limit)
       : stream_(stream), size_(size), bytes_(static_cast<std::size_t>(limit)) {}
 
+  // Reads up to the first chunk's identifier. Junk before "RIFF" and the RIFF size are passed
+  // over one byte at a time.
+  bool FindWaveForm() {
+    if (!Read(4)) return false;
+    for (const char* id : {"RIFF", "WAVE"}) {
+      for (;;) {
+        if (Full()) return false;
+        if (IdentifierMatch(Last(4), id)) break;
+        if (!Read(1) || AtEnd()) return false;
+      }
+      if (!Read(4) || AtEnd()) return false;
+    }
+    return true;
+  }
+
+  // Passes over the chunks before the one named id and reads that one's body size; its body
+  // comes next.
+  bool FindChunk(const char* id, std::uint32_t& bodySize) {
+    for (;;) {
+      if (Full()) return false;
+      const bool wanted = IdentifierMatch(Last(4), id);
+      if (!Read(4)) return false;
+      bodySize = GetLE32(Last(4));
+      if (wanted) return true;
+      if (!ReadBody(bodySize) || !NextIdentifier(bodySize)) return false;
+    }
+  }
+
+  // The body of the chunk named id, read whole; nullptr when it is not there.
+  const std::uint8_t* ReadChunk(const char* id, std::uint32_t& bodySize) {
+    if (!FindChunk(id, bodySize) || !ReadBody(bodySize)) return nullptr;
+    return Last(bodySize);
+  }
+
+  // The identifier after a body. Writers that follow the RIFF rule put a zero pad byte after
+  // an odd-sized body, others do not; an identifier never starts with a zero byte. A stream
+  // that ends there has no data chunk to find.
+  bool NextIdentifier(std::uint32_t bodySize) {
+    if (bodySize % 2 != 0) {
+      if (!Read(1) || !Read(*Last(1) == 0 ? 4 : 3)) return false;
+    } else if (!Read(4)) {
+      return false;
+    }
+    return !AtEnd();
+  }
+
+  std::int64_t Offset() const { return offset_; }
+
+ private:
   // Appends n bytes; false when the window or the stream cannot supply them.
   bool Read(std::int64_t n) {
     if (n < 0 || offset_ + n > static_cast<std::int64_t>(bytes_.size())) return false;
@@ -39,26 +118,19 @@ class HeaderWindow {
     position_ += got;
     return got == n;
   }
+  // Every body but the data's must lie inside the window and the file (a lying size is
+  // refused, not trusted).
+  bool ReadBody(std::uint32_t bodySize) { return bodySize <= size_ - position_ && Read(bodySize); }
   const std::uint8_t* Last(std::int64_t n) const { return bytes_.data() + offset_ - n; }
-  std::int64_t Offset() const { return offset_; }
-  // Whether the stream has nothing more (the walk then has no data chunk to find).
+  bool Full() const { return offset_ >= static_cast<std::int64_t>(bytes_.size()) - 1; }
   bool AtEnd() const { return position_ >= size_; }
-  // Whether a body of n bytes is in the stream at all (a lying size is refused, not trusted).
-  bool Holds(std::int64_t n) const { return n <= size_ - position_; }
 
- private:
   TStream& stream_;
   std::int64_t size_;
   std::int64_t offset_ = 0;
   std::int64_t position_ = 0;
   std::vector<std::uint8_t> bytes_;
 };
-
-enum class Expect { Riff, Wave, Fmt, Fact, Data };
-
-constexpr std::uint32_t kMaxMsCoefs = 32;
-
-}  // namespace
 
 TWaveIn::TWaveIn() = default;
 
@@ -71,113 +143,71 @@ void TWaveIn::ReadHeader(TStream& stream) {
   Size_ = 0;
   BitsPerSample_ = SampleRate_ = Channels_ = 0;
   WavType_ = TWavType::wtUnsupported;
-  HeaderBroken_ = false;
   const std::int64_t start = stream.Position();
   HeaderWindow w(stream, stream.Size() - start, kHeaderWindow);
-  Expect expect = Expect::Riff;
-  auto fail = [&] { WavType_ = TWavType::wtUnsupported; };
-  if (!w.Read(4)) return fail();
-  while (w.Offset() < kHeaderWindow - 1) {
-    if (expect == Expect::Riff || expect == Expect::Wave) {
-      // Slide one byte at a time: junk before "RIFF" and the RIFF size are passed over.
-      if (IdentifierMatch(w.Last(4), expect == Expect::Riff ? "RIFF" : "WAVE")) {
-        if (!w.Read(4)) return fail();
-        expect = expect == Expect::Riff ? Expect::Wave : Expect::Fmt;
-      } else if (!w.Read(1)) {
-        return fail();
-      }
-    } else {
-      const std::uint8_t* id = w.Last(4);
-      const bool fmt = IdentifierMatch(id, "fmt ");
-      const bool wanted = expect == Expect::Fmt    ? fmt
-                          : expect == Expect::Fact ? IdentifierMatch(id, "fact")
-                                                   : IdentifierMatch(id, "data");
-      if (!w.Read(4)) return fail();
-      const std::uint32_t bodySize = GetLE32(w.Last(4));
-      if (wanted && expect == Expect::Data) {
-        if (WavType_ == TWavType::wtPCM || WavType_ == TWavType::wtIEEEFloat ||
-            WavType_ == TWavType::wtExtPCM || WavType_ == TWavType::wtExtIEEEFloat) {
-          // A size beyond the end of the file (a cut-off recording, or 0xFFFFFFFF from a
-          // streaming writer) counts only the bytes that are there.
-          const std::int64_t available = stream.Size() - (start + w.Offset());
-          Size_ = std::min<std::int64_t>(bodySize, std::max<std::int64_t>(0, available));
-        }
-        HeaderSize_ = start + w.Offset();
-        return;
-      }
-      // Every other body must lie inside the window and the file.
-      if (!w.Holds(bodySize) || !w.Read(bodySize)) return fail();
-      if (wanted && expect == Expect::Fmt) {
-        const std::uint8_t* b = w.Last(bodySize);
-        if (bodySize < 16) return fail();
-        FormatTag_ = GetLE16(b);
-        switch (FormatTag_) {
-          case kWaveFormatPcm: WavType_ = TWavType::wtPCM; break;
-          case kWaveFormatDviAdpcm: WavType_ = TWavType::wtDVIADPCM; break;
-          case kWaveFormatMsAdpcm: WavType_ = TWavType::wtMSADPCM; break;
-          case kWaveFormatMpegLayer3: WavType_ = TWavType::wtACM; break;
-          case kWaveFormatIeeeFloat: WavType_ = TWavType::wtIEEEFloat; break;
-          case kWaveFormatExtensible: WavType_ = TWavType::wtExtPCM; break;
-          default: return fail();
-        }
-        Channels_ = GetLE16(b + 2);
-        SampleRate_ = GetLE32(b + 4);
-        FileBlockAlign_ = GetLE16(b + 12);
-        BitsPerSample_ = GetLE16(b + 14);
-        if (WavType_ == TWavType::wtDVIADPCM)
-          DVIBlockAlign = FileBlockAlign_;
-        else
-          MSBlockAlign = FileBlockAlign_;
-        if (WavType_ == TWavType::wtExtPCM) {
-          if (bodySize < 40) return fail();
-          const std::uint8_t* sub = b + bodySize - 16;
-          if (std::memcmp(sub, kSubFormatIeeeFloat, 16) == 0)
-            WavType_ = TWavType::wtExtIEEEFloat;
-          else if (std::memcmp(sub, kSubFormatPcm, 16) != 0)
-            return fail();
-        }
-        const bool compressed = WavType_ == TWavType::wtDVIADPCM || WavType_ == TWavType::wtMSADPCM ||
-                                WavType_ == TWavType::wtACM;
-        if (compressed) {
-          if (bodySize < 20) return fail();
-          const std::uint16_t perBlock = GetLE16(b + 18);
-          if (WavType_ == TWavType::wtDVIADPCM)
-            DVISamplesPerBlock = perBlock;
-          else
-            MSSamplesPerBlock = perBlock;
-          if (WavType_ == TWavType::wtMSADPCM) {
-            if (bodySize < 22) return fail();
-            MSNumCoef = GetLE16(b + 20);
-            if (MSNumCoef == 0 || MSNumCoef > kMaxMsCoefs || bodySize < 22 + 4u * MSNumCoef) return fail();
-            for (std::uint32_t i = 0; i < MSNumCoef; ++i)
-              MSCoefs[i] = {static_cast<std::int16_t>(GetLE16(b + 22 + 4 * i)),
-                            static_cast<std::int16_t>(GetLE16(b + 24 + 4 * i))};
-          }
-          expect = Expect::Fact;
-        } else {
-          expect = Expect::Data;
-        }
-      } else if (wanted && expect == Expect::Fact) {
-        if (bodySize < 4) return fail();
-        const std::uint32_t frames = GetLE32(w.Last(bodySize));
-        if (WavType_ == TWavType::wtDVIADPCM)
-          DVIFactSamples = frames;
-        else
-          MSFactSamples = frames;
-        expect = Expect::Data;
-      }
-      // The next chunk's identifier. Writers that follow the RIFF rule put a zero pad byte
-      // after an odd-sized body, others do not; an identifier never starts with a zero byte.
-      if (bodySize % 2 != 0) {
-        if (!w.Read(1)) return fail();
-        if (!w.Read(*w.Last(1) == 0 ? 4 : 3)) return fail();
-      } else if (!w.Read(4)) {
-        return fail();
-      }
-    }
-    if (w.AtEnd()) return fail();
+  std::uint32_t dataSize = 0;
+  if (!w.FindWaveForm() || !ReadFormatChunk(w) || (IsCompressed(WavType_) && !ReadFactChunk(w)) ||
+      !w.FindChunk("data", dataSize)) {
+    WavType_ = TWavType::wtUnsupported;
+    return;
   }
-  fail();
+  StartOfData(dataSize, start + w.Offset(), stream.Size());
+}
+
+bool TWaveIn::ReadFormatChunk(HeaderWindow& w) {
+  std::uint32_t bodySize = 0;
+  const std::uint8_t* body = w.ReadChunk("fmt ", bodySize);
+  return body != nullptr && DecodeFormat(body, bodySize) && w.NextIdentifier(bodySize);
+}
+
+bool TWaveIn::DecodeFormat(const std::uint8_t* body, std::uint32_t bodySize) {
+  if (bodySize < 16) return false;
+  FormatTag_ = GetLE16(body);
+  WavType_ = TypeOfTag(FormatTag_);
+  if (WavType_ == TWavType::wtUnsupported) return false;
+  Channels_ = GetLE16(body + 2);
+  SampleRate_ = GetLE32(body + 4);
+  Adpcm.BlockAlign = GetLE16(body + 12);
+  BitsPerSample_ = GetLE16(body + 14);
+  if (WavType_ == TWavType::wtExtPCM) {
+    if (bodySize < 40) return false;
+    const std::uint8_t* sub = body + bodySize - 16;
+    if (std::memcmp(sub, kSubFormatIeeeFloat, 16) == 0)
+      WavType_ = TWavType::wtExtIEEEFloat;
+    else if (std::memcmp(sub, kSubFormatPcm, 16) != 0)
+      return false;
+  }
+  return !IsCompressed(WavType_) || ReadAdpcmExtras(body, bodySize);
+}
+
+bool TWaveIn::ReadAdpcmExtras(const std::uint8_t* body, std::uint32_t bodySize) {
+  if (bodySize < 20) return false;
+  Adpcm.SamplesPerBlock = GetLE16(body + 18);
+  if (WavType_ != TWavType::wtMSADPCM) return true;
+  if (bodySize < 22) return false;
+  MSNumCoef = GetLE16(body + 20);
+  if (MSNumCoef == 0 || MSNumCoef > kMaxMsCoefs || bodySize < 22 + 4u * MSNumCoef) return false;
+  for (std::uint32_t i = 0; i < MSNumCoef; ++i)
+    MSCoefs[i] = {static_cast<std::int16_t>(GetLE16(body + 22 + 4 * i)),
+                  static_cast<std::int16_t>(GetLE16(body + 24 + 4 * i))};
+  return true;
+}
+
+bool TWaveIn::ReadFactChunk(HeaderWindow& w) {
+  std::uint32_t bodySize = 0;
+  const std::uint8_t* body = w.ReadChunk("fact", bodySize);
+  if (body == nullptr || bodySize < 4) return false;
+  Adpcm.FactSamples = GetLE32(body);
+  return w.NextIdentifier(bodySize);
+}
+
+void TWaveIn::StartOfData(std::uint32_t bodySize, std::int64_t dataStart, std::int64_t streamEnd) {
+  if (IsUncompressed(WavType_)) {
+    // A size beyond the end of the file (a cut-off recording, or 0xFFFFFFFF from a streaming
+    // writer) counts only the bytes that are there.
+    Size_ = std::min<std::int64_t>(bodySize, std::max<std::int64_t>(0, streamEnd - dataStart));
+  }
+  HeaderSize_ = dataStart;
 }
 
 bool TWaveIn::FormatSupported() const {
@@ -195,13 +225,13 @@ bool TWaveIn::FormatSupported() const {
       return (BitsPerSample_ == 32 || BitsPerSample_ == 64) && channels * 8 <= kBufferSize;
     case TWavType::wtDVIADPCM: {
       if (channels > 2) return false;
-      const std::uint32_t b = DVIBlockAlign;
+      const std::uint32_t b = Adpcm.BlockAlign;
       if (channels == 1) return b >= 4 && (2 * (b - 4) + 1) * 2 <= kBufferSize;
       return b >= 8 && (b - 8) % 8 == 0 && ((b - 8) + 1) * 4 <= kBufferSize;
     }
     case TWavType::wtMSADPCM: {
       if (channels > 2) return false;
-      const std::uint32_t b = MSBlockAlign, s = MSSamplesPerBlock;
+      const std::uint32_t b = Adpcm.BlockAlign, s = Adpcm.SamplesPerBlock;
       if (s < 2) return false;
       const std::uint32_t coded = s - 2;
       if (channels == 1) return b >= 7 && coded / 2 <= b - 7 && (2 + 2 * (coded / 2)) * 2 <= kBufferSize;
@@ -212,6 +242,12 @@ bool TWaveIn::FormatSupported() const {
   }
 }
 
+std::int64_t TWaveIn::AdpcmFramesPerBlock() const {
+  if (WavType_ == TWavType::wtMSADPCM) return Adpcm.SamplesPerBlock;
+  return static_cast<std::int64_t>(Channels_ == 2 ? adpcm::ImaStereoFrames(Adpcm.BlockAlign)
+                                                  : adpcm::ImaMonoFrames(Adpcm.BlockAlign));
+}
+
 void TWaveIn::OpenFile() {
   std::lock_guard lock(FileLock);
   if (OpenCount != 0) return;
@@ -220,6 +256,11 @@ void TWaveIn::OpenFile() {
   WavType_ = TWavType::wtUnsupported;
   TStream* stream = OpenSourceStream();
   ReadHeader(*stream);
+  SetUpDelivery(*stream);
+  OpenCount = 1;
+}
+
+void TWaveIn::SetUpDelivery(TStream& stream) {
   switch (WavType_) {
     case TWavType::wtUnsupported:
       Valid_ = false;
@@ -230,14 +271,11 @@ void TWaveIn::OpenFile() {
       if (Valid_) Size_ = WholeFrames(Size(), Channels_ * (BitsPerSample_ / 8));
       break;
     case TWavType::wtDVIADPCM:
-      Valid_ = BitsPerSample_ == 4 && FormatSupported();
-      BitsPerSample_ = 16;
-      Size_ = DVIFactSamples * 2 * Channels_;
-      break;
     case TWavType::wtMSADPCM:
-      Valid_ = FormatSupported();
+      // Only an IMA/DVI file is held to the 4-bit width it must declare.
+      Valid_ = (WavType_ != TWavType::wtDVIADPCM || BitsPerSample_ == 4) && FormatSupported();
       BitsPerSample_ = 16;
-      Size_ = MSFactSamples * 2 * Channels_;
+      Size_ = Adpcm.FactSamples * 2 * Channels_;
       break;
     case TWavType::wtIEEEFloat:
     case TWavType::wtExtIEEEFloat:
@@ -248,10 +286,9 @@ void TWaveIn::OpenFile() {
       BitsPerSample_ = 32;
       break;
     case TWavType::wtACM:
-      OpenConverted(*stream);
+      OpenConverted(stream);
       break;
   }
-  OpenCount = 1;
 }
 
 // MPEG Layer-3 in a WAV is converted whole at open time; the PCM image then stands in for
@@ -289,10 +326,14 @@ void TWaveIn::CloseFile() {
   OpenCount = 0;
 }
 
+// A short last block is read as far as it goes; the rest decodes as zero bytes.
+bool TWaveIn::ReadAdpcmBlock() {
+  std::memset(BlockBytes_.data(), 0, Adpcm.BlockAlign);
+  return Stream_->Read(BlockBytes_.data(), Adpcm.BlockAlign) > 0;
+}
+
 bool TWaveIn::ReadDVIBlock() {
-  const std::uint32_t b = DVIBlockAlign;
-  std::memset(BlockBytes_.data(), 0, b);
-  if (Stream_->Read(BlockBytes_.data(), b) <= 0) return false;
+  if (!ReadAdpcmBlock()) return false;
   for (std::uint32_t c = 0; c < Channels_; ++c) {
     const std::uint8_t* h = BlockBytes_.data() + 4 * c;
     DVIState[c] = {static_cast<std::int16_t>(GetLE16(h)), h[2]};
@@ -301,9 +342,7 @@ bool TWaveIn::ReadDVIBlock() {
 }
 
 bool TWaveIn::ReadMSBlock() {
-  const std::uint32_t b = MSBlockAlign;
-  std::memset(BlockBytes_.data(), 0, b);
-  if (Stream_->Read(BlockBytes_.data(), b) <= 0) return false;
+  if (!ReadAdpcmBlock()) return false;
   const std::uint8_t* h = BlockBytes_.data();
   const std::uint32_t n = Channels_;
   for (std::uint32_t c = 0; c < n; ++c) {
@@ -317,7 +356,7 @@ bool TWaveIn::ReadMSBlock() {
 
 std::uint32_t TWaveIn::DecodeDVIBlock() {
   if (!ReadDVIBlock()) return 0;
-  const std::uint32_t b = DVIBlockAlign;
+  const std::uint32_t b = Adpcm.BlockAlign;
   std::size_t frames;
   if (Channels_ == 2)
     frames = adpcm::ImaDecodeStereo(DVIState[0], DVIState[1], BlockBytes_.data() + 8, b - 8, Buffer_.data());
@@ -329,7 +368,7 @@ std::uint32_t TWaveIn::DecodeDVIBlock() {
 std::uint32_t TWaveIn::DecodeMSBlock() {
   if (!ReadMSBlock()) return 0;
   const std::span<const adpcm::TMsCoef> coefs(MSCoefs.data(), MSNumCoef);
-  const std::uint32_t coded = MSSamplesPerBlock - 2u;
+  const std::uint32_t coded = Adpcm.SamplesPerBlock - 2u;
   if (Channels_ == 2)
     return static_cast<std::uint32_t>(
         adpcm::MsDecodeStereo(MSState[0], MSState[1], coefs, BlockBytes_.data() + 14, coded, Buffer_.data()));
@@ -404,23 +443,16 @@ bool TWaveIn::SeekInternal(std::int64_t& SampleNum) {
   // The byte offset must stay countable whatever frame number the caller asks for.
   const std::int64_t room = std::numeric_limits<std::int64_t>::max() - HeaderSize_;
   const std::int64_t widest = std::int64_t{Channels_} * 8;
-  const bool adpcm = WavType_ == TWavType::wtDVIADPCM || WavType_ == TWavType::wtMSADPCM;
+  const bool adpcm = IsAdpcm(WavType_);
   if (!adpcm && SampleNum > room / std::max<std::int64_t>(widest, 1)) return false;
   std::int64_t offset;
   switch (WavType_) {
-    case TWavType::wtDVIADPCM: {
-      const std::int64_t perBlock = Channels_ == 2 ? adpcm::ImaStereoFrames(DVIBlockAlign)
-                                                   : adpcm::ImaMonoFrames(DVIBlockAlign);
-      const std::int64_t blocks = SampleNum / perBlock;
-      if (blocks > room / std::max<std::int64_t>(DVIBlockAlign, 1)) return false;
-      offset = blocks * DVIBlockAlign;
-      break;
-    }
+    case TWavType::wtDVIADPCM:
     case TWavType::wtMSADPCM: {
       // A block can be far larger than the frames it holds: bound by blocks, not frames.
-      const std::int64_t blocks = SampleNum / MSSamplesPerBlock;
-      if (blocks > room / std::max<std::int64_t>(MSBlockAlign, 1)) return false;
-      offset = blocks * MSBlockAlign;
+      const std::int64_t blocks = SampleNum / AdpcmFramesPerBlock();
+      if (blocks > room / std::max<std::int64_t>(Adpcm.BlockAlign, 1)) return false;
+      offset = blocks * Adpcm.BlockAlign;
       break;
     }
     case TWavType::wtPCM:

@@ -38,10 +38,31 @@ class TWaveIn : public TAuFileIn {
   bool SeekInternal(std::int64_t& SampleNum) override;
 
  private:
+  // How an ADPCM file lays out its blocks, IMA/DVI and Microsoft ADPCM alike. (MPEG Layer-3
+  // in a WAV fills it too; its converter reads the file on its own.)
+  struct TAdpcmFormat {
+    std::uint16_t BlockAlign = 0;  // bytes of one block as stored
+    std::uint16_t SamplesPerBlock = 0;
+    std::int64_t FactSamples = 0;
+  };
+
+  class HeaderWindow;
+
+  // The header walk in stages; each returns false for a file it cannot read.
   void ReadHeader(TStream& stream);
+  bool ReadFormatChunk(HeaderWindow& w);
+  bool DecodeFormat(const std::uint8_t* body, std::uint32_t bodySize);
+  bool ReadAdpcmExtras(const std::uint8_t* body, std::uint32_t bodySize);
+  bool ReadFactChunk(HeaderWindow& w);
+  void StartOfData(std::uint32_t bodySize, std::int64_t dataStart, std::int64_t streamEnd);
+  // Checks the format read and sets the size and sample width delivered.
+  void SetUpDelivery(TStream& stream);
   void OpenConverted(TStream& source);
   // Checks what the block arithmetic relies on; false makes the file not valid.
   bool FormatSupported() const;
+  // Frames one ADPCM block decodes to.
+  std::int64_t AdpcmFramesPerBlock() const;
+  bool ReadAdpcmBlock();
   bool ReadDVIBlock();
   bool ReadMSBlock();
   std::uint32_t DecodeDVIBlock();
@@ -53,16 +74,9 @@ class TWaveIn : public TAuFileIn {
   alignas(8) std::array<std::int16_t, kBufferSize / 2> Buffer_{};
   TWavType WavType_ = TWavType::wtUnsupported;
   std::uint16_t FormatTag_ = 0;
-  std::uint16_t FileBlockAlign_ = 0;  // bytes of one frame (or ADPCM block) as stored
 
-  std::uint16_t DVIBlockAlign = 0;
-  std::uint16_t DVISamplesPerBlock = 0;
-  std::int64_t DVIFactSamples = 0;
+  TAdpcmFormat Adpcm;
   adpcm::TImaState DVIState[2];
-
-  std::uint16_t MSBlockAlign = 0;
-  std::uint16_t MSSamplesPerBlock = 0;
-  std::int64_t MSFactSamples = 0;
   std::uint16_t MSNumCoef = 0;
   std::array<adpcm::TMsCoef, 32> MSCoefs{};
   adpcm::TMsState MSState[2];
@@ -71,7 +85,6 @@ class TWaveIn : public TAuFileIn {
   std::unique_ptr<TMemoryStream> ConvertedStream_;
   TStream* SavedStream_ = nullptr;  // the file's own stream while the PCM image stands in
   bool ShortFloat = false;
-  bool HeaderBroken_ = false;  // a field the encoding needs was missing or out of range
   std::array<std::uint8_t, 65536> BlockBytes_{};  // one compressed block as read
 };
 

@@ -83,6 +83,14 @@ const char* MuxerKey(const std::u16string& name) {
   return nullptr;  // passed through under its own name ("WM/Year", "WM/Track", ...)
 }
 
+// What swresample reads the input PCM as.
+AVSampleFormat InputSampleFormat(const WAVEFORMATEX& in) {
+  if (in.wFormatTag == 3) return AV_SAMPLE_FMT_FLT;
+  if (in.wBitsPerSample == 8) return AV_SAMPLE_FMT_U8;
+  if (in.wBitsPerSample >= 24) return AV_SAMPLE_FMT_S32;  // 24-bit is widened first
+  return AV_SAMPLE_FMT_S16;
+}
+
 bool UsablePcm(const WM_MEDIA_TYPE& type) {
   const WAVEFORMATEX& w = type.wave;
   if (type.majortype != TMajorType::Audio || !type.hasWaveFormat) return false;
@@ -310,14 +318,30 @@ class TWMWriter final : public IWMWriter,
   }
 
  private:
+  // One writing session's encoder, resampler, muxer and header, in that order.
   HRESULT OpenEncoder() {
     Failure = S_OK;
     SinkFailed = false;
     Carry.clear();
-    const TCodecEntry& entry = WmaCodecs()[Stream.Codec];
-    const TCodecFormat& f = Stream.Format;
-    const AVCodec* encoder = avcodec_find_encoder_by_name(entry.Encoder);
+    const AVCodec* encoder = avcodec_find_encoder_by_name(WmaCodecs()[Stream.Codec].Encoder);
     if (encoder == nullptr) return NS_E_UNRECOGNIZED_STREAM_TYPE;
+    HRESULT hr = OpenCodec(encoder);
+    if (Succeeded(hr)) hr = OpenResampler();
+    if (Succeeded(hr)) hr = AllocateFrames();
+    if (Succeeded(hr)) hr = OpenMuxer();
+    if (Succeeded(hr)) hr = WriteHeader();
+    if (Failed(hr)) return hr;
+    // One frame of silence first: a decoder's first frame only primes its overlap, so
+    // without it the input's first frame would be lost.
+    NextPts = 0;
+    PendingFrames = 0;
+    Pending.clear();
+    return AppendSilence(FrameSamples);
+  }
+
+  // The encoder set to the profile's format; its frame size is known once it is open.
+  HRESULT OpenCodec(const AVCodec* encoder) {
+    const TCodecFormat& f = Stream.Format;
     Codec.reset(avcodec_alloc_context3(encoder));
     if (!Codec) return E_OUTOFMEMORY;
     Codec->sample_fmt = AV_SAMPLE_FMT_FLTP;
@@ -328,35 +352,35 @@ class TWMWriter final : public IWMWriter,
     if (avcodec_open2(Codec.get(), encoder, nullptr) < 0) return NS_E_UNRECOGNIZED_STREAM_TYPE;
     FrameSamples =
         Codec->frame_size > 0 ? Codec->frame_size : static_cast<int>(WmaFrameSamples(f.SampleRate));
+    return S_OK;
+  }
 
-    // Input PCM to the encoder's planar float, remixed and resampled as needed.
+  // Input PCM to the encoder's planar float, remixed and resampled as needed.
+  HRESULT OpenResampler() {
     const WAVEFORMATEX& in = Input.wave;
-    AVSampleFormat inFormat = AV_SAMPLE_FMT_S16;
-    if (in.wFormatTag == 3)
-      inFormat = AV_SAMPLE_FMT_FLT;
-    else if (in.wBitsPerSample == 8)
-      inFormat = AV_SAMPLE_FMT_U8;
-    else if (in.wBitsPerSample >= 24)
-      inFormat = AV_SAMPLE_FMT_S32;  // 24-bit is widened first
     AVChannelLayout inLayout{};
     av_channel_layout_default(&inLayout, in.nChannels);
     SwrContext* swr = nullptr;
     const int made =
         swr_alloc_set_opts2(&swr, &Codec->ch_layout, AV_SAMPLE_FMT_FLTP, Codec->sample_rate, &inLayout,
-                            inFormat, static_cast<int>(in.nSamplesPerSec), 0, nullptr);
+                            InputSampleFormat(in), static_cast<int>(in.nSamplesPerSec), 0, nullptr);
     av_channel_layout_uninit(&inLayout);
     Resampler.reset(swr);
     if (made < 0) return NS_E_INVALID_INPUT_FORMAT;
     if (in.nChannels > 8) {
       // Beyond 7.1 there is no standard layout to mix down from: every channel counts alike.
       const std::size_t inputs = in.nChannels;
-      std::vector<double> matrix(inputs * f.Channels, 1.0 / static_cast<double>(inputs));
+      std::vector<double> matrix(inputs * Stream.Format.Channels, 1.0 / static_cast<double>(inputs));
       if (swr_set_matrix(Resampler.get(), matrix.data(), static_cast<int>(inputs)) < 0)
         return NS_E_INVALID_INPUT_FORMAT;
     }
     if (swr_init(Resampler.get()) < 0) return NS_E_INVALID_INPUT_FORMAT;
+    return S_OK;
+  }
 
-    Fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, f.Channels, FrameSamples * 4));
+  // The queue of converted samples and the frame and packet the encoder works on.
+  HRESULT AllocateFrames() {
+    Fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, Stream.Format.Channels, FrameSamples * 4));
     Frame.reset(av_frame_alloc());
     Packet.reset(av_packet_alloc());
     if (!Fifo || !Frame || !Packet) return E_OUTOFMEMORY;
@@ -366,8 +390,11 @@ class TWMWriter final : public IWMWriter,
     if (av_channel_layout_copy(&Frame->ch_layout, &Codec->ch_layout) < 0 ||
         av_frame_get_buffer(Frame.get(), 0) < 0)
       return E_OUTOFMEMORY;
+    return S_OK;
+  }
 
-    // The muxer writes through our own I/O into the sinks: no FFmpeg protocol opens anything.
+  // The muxer writes through our own I/O into the sinks: no FFmpeg protocol opens anything.
+  HRESULT OpenMuxer() {
     AVFormatContext* oc = nullptr;
     if (avformat_alloc_output_context2(&oc, nullptr, "asf", nullptr) < 0 || oc == nullptr)
       return E_OUTOFMEMORY;
@@ -395,9 +422,13 @@ class TWMWriter final : public IWMWriter,
       const char* key = MuxerKey(name);
       av_dict_set(&Muxer->metadata, key != nullptr ? key : WideToUtf8(name).c_str(), WideToUtf8(value).c_str(), 0);
     }
+    return S_OK;
+  }
+
+  // The sinks learn the packet size, then receive the header.
+  HRESULT WriteHeader() {
     ffmpeg::Dictionary options;
     av_dict_set_int(options.Address(), "packet_size", Layout.PacketSize, 0);
-
     for (const auto& sink : Sinks)
       if (const HRESULT hr = sink->OnBeginWriting(Layout.PacketSize); Failed(hr)) return hr;
     HeaderPhase = true;
@@ -405,13 +436,7 @@ class TWMWriter final : public IWMWriter,
     avio_flush(Muxer->pb);
     if (Failed(Failure)) return Failure;
     HeaderPhase = false;
-
-    // One frame of silence first: a decoder's first frame only primes its overlap, so
-    // without it the input's first frame would be lost.
-    NextPts = 0;
-    PendingFrames = 0;
-    Pending.clear();
-    return AppendSilence(FrameSamples);
+    return S_OK;
   }
 
   HRESULT FailureOr(HRESULT fallback) const { return Failed(Failure) ? Failure : fallback; }

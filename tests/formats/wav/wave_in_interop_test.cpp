@@ -19,6 +19,7 @@
 #include "require_tool.h"
 #include "temp_dir.h"
 #include "tools.h"
+#include "wav_builder.h"
 #include "wave_in.h"
 
 namespace melvanto::testing {
@@ -362,6 +363,34 @@ TEST_F(WaveInInteropAdpcm, FfmpegImaAndMsFiles) {
     SCOPED_TRACE(c.name);
     CheckAdpcm(c, Path(std::string(c.name) + ".wav"));
   }
+}
+
+// The hand-made block that takes the step index to the top of the table and keeps it there:
+// sox decodes it as we do but for its floor of -32,768 where ours is -32,767; ffmpeg's rounding
+// of the step difference moves it a few LSB (5 measured) off ours.
+TEST_F(WaveInInteropAdpcm, ImaBlockAtTheTopOfTheStepTable) {
+  REQUIRE_TOOL("sox");
+  REQUIRE_TOOL("ffmpeg");
+  const std::string path = Path("top.wav");
+  const auto wav = OneBlockImaMonoWav(ImaTopOfTableBlock());
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(wav.data()), wav.size());
+  const Delivered d = ReadWithWaveIn(path);
+  ASSERT_TRUE(d.valid);
+  const auto got = d.As<std::int16_t>();
+  ASSERT_EQ(got.size(), 33u);
+  const auto sox = Capture("sox -V1 " + path + " -t raw -e signed -b 16 -L -");
+  const auto ffmpeg = Capture(std::string(kFfmpeg) + "-i " + path + " -f s16le -");
+  ASSERT_TRUE(sox.has_value() && ffmpeg.has_value());
+  ASSERT_EQ(sox->size(), got.size() * 2);
+  ASSERT_EQ(ffmpeg->size(), got.size() * 2);
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    std::int16_t bySox, byFfmpeg;
+    std::memcpy(&bySox, sox->data() + 2 * i, 2);
+    std::memcpy(&byFfmpeg, ffmpeg->data() + 2 * i, 2);
+    EXPECT_EQ(got[i], bySox == -32768 ? -32767 : bySox) << i;
+    EXPECT_NEAR(got[i], byFfmpeg, 8) << i;
+  }
+  EXPECT_EQ(got.back(), -32767);
 }
 
 // ---- chunks other writers put before the audio ----

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -175,13 +176,50 @@ std::vector<std::uint8_t> ImaWav(std::uint16_t channels, std::uint16_t blockAlig
     }
     data.insert(data.end(), block.begin(), block.end());
   }
-  WavBuilder b;
-  auto fmt = WavBuilder::Fmt(0x11, channels, 22050, blockAlign, bits);
-  fmt.insert(fmt.end(), {2, 0, static_cast<std::uint8_t>(perBlock), static_cast<std::uint8_t>(perBlock >> 8)});
-  std::vector<std::uint8_t> fact(4);
-  PutLE32(fact.data(), factFrames);
-  b.Riff().Chunk("fmt ", fmt).Chunk("fact", fact).Chunk("data", data);
-  return b.Get();
+  return ImaAdpcmWav(channels, blockAlign, static_cast<std::uint16_t>(perBlock), factFrames, data, bits);
+}
+
+// The IMA step table as published, index 0 to 88.
+constexpr std::int32_t kImaSteps[89] = {
+    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
+    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
+    130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
+    544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
+    2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
+    9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+
+TEST(WaveInTest, ImaStepIndexClimbsTo88AndStaysThere) {
+  const std::vector<std::uint8_t> block = ImaTopOfTableBlock();
+  Reader r(OneBlockImaMonoWav(block));
+  ASSERT_TRUE(r.in.Valid());
+  const auto got = AsInt16(r.Drain());
+
+  // Codes 7 and 15 have every magnitude bit: the predictor moves by the step shifted right by
+  // 3, 0, 1 and 2, added up, and the index rises by 8 until the table ends.
+  std::vector<std::int16_t> expected = {-32000};
+  std::int32_t predictor = -32000, index = 0;
+  for (std::size_t i = 4; i < block.size(); ++i) {
+    for (const int code : {block[i] & 0x0F, block[i] >> 4}) {
+      const std::int32_t step = kImaSteps[index];
+      const std::int32_t diff = (step >> 3) + step + (step >> 1) + (step >> 2);
+      // The decoder clamps at -32767, not -32768, going down.
+      predictor = std::clamp(code == 7 ? predictor + diff : predictor - diff, -32767, 32767);
+      index = std::min(index + 8, 88);
+      expected.push_back(static_cast<std::int16_t>(predictor));
+    }
+  }
+  EXPECT_EQ(got, expected);
+  ASSERT_EQ(got.size(), 33u);
+  EXPECT_EQ(got[11], 21705);  // index 88 reached below the ceiling
+  EXPECT_EQ(got[12], 32767);
+  EXPECT_EQ(got[14], 32767);
+  // At index 88 (step 32767) a fall of 61,436 and a rise of as much, over and over.
+  for (std::size_t i = 15; i < 23; i += 2) {
+    EXPECT_EQ(got[i], -28669) << i;
+    EXPECT_EQ(got[i + 1], 32767) << i;
+  }
+  EXPECT_EQ(got[23], -28669);
+  for (std::size_t i = 24; i < got.size(); ++i) EXPECT_EQ(got[i], -32767) << i;
 }
 
 TEST(WaveInTest, ImaBlocksDecodeToTheirFrameCountAndStopAtTheFactCount) {
