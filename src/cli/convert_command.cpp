@@ -41,12 +41,15 @@ std::optional<std::string> WmaChoiceProblem(const TOptionsSetting& s) {
   return std::nullopt;
 }
 
-void ConfigureWaveOut(TWaveOut& out, const TConvertRequest& r) {
-  if (r.WavType) out.SetWavType(*r.WavType);
-  if (r.BlockSize) out.SetBlockSize(*r.BlockSize);
-  // Off, the writer gives wide or multichannel PCM the extensible header.
-  if (r.Extensible) out.SetCreateNonMsHeaders(false);
-  if (r.Append) out.SetFileMode(TFileOutputMode::foAppend);
+TWaveOutputOptions WaveOutputOf(const TConvertRequest& r) {
+  TWaveOutputOptions wave;
+  // --wav-type gives PCM or IMA ADPCM only.
+  if (r.WavType)
+    wave.Encoding = *r.WavType == TWavType::wtDVIADPCM ? TWaveEncoding::weIMAADPCM : TWaveEncoding::wePCM;
+  wave.BlockSize = r.BlockSize;
+  wave.Extensible = r.Extensible;
+  wave.Append = r.Append;
+  return wave;
 }
 
 // The batch's files that no result mentions: never reached because the batch was stopped.
@@ -70,15 +73,17 @@ int RunConvert(const std::vector<std::string>& args) {
   }
 
   // The main window's start, without its widgets; nothing here is ever saved.
-  LoadSettings();
+  TOptionsSetting settings;
+  TTagInfo tags;
+  LoadSettings(settings);
   {
     TWMAOut lister;
-    ChooseDefaultWMAFormat(lister, OptionsSetting);
+    ChooseDefaultWMAFormat(lister, settings);
   }
-  PrepareBatchTags(request.Files, request.Mode, TagInfo);
-  ApplyRequest(request, OptionsSetting, TagInfo);
+  PrepareBatchTags(request.Files, request.Mode, tags);
+  ApplyRequest(request, settings, tags);
   if (TargetFormatOf(request.Mode) == TTargetFormat::tfWma) {
-    if (const auto problem = WmaChoiceProblem(OptionsSetting)) {
+    if (const auto problem = WmaChoiceProblem(settings)) {
       // Typed by the user, it is a usage error; read from options.ini, nothing typed was wrong.
       if (request.WmaCodec || request.WmaFormat || request.WmaVbr) throw TUsageError(*problem);
       std::fprintf(stderr,
@@ -89,7 +94,7 @@ int RunConvert(const std::vector<std::string>& args) {
     }
   }
 
-  const TCommonOptions& common = OptionsSetting.CommonOptions;
+  const TCommonOptions& common = settings.CommonOptions;
   if (!common.SameAsInputFolder) {
     std::error_code error;
     if (!std::filesystem::is_directory(common.OutputFolder, error)) {
@@ -114,14 +119,14 @@ int RunConvert(const std::vector<std::string>& args) {
   TInterruptWatch interrupt;
   terminal.SetInterruptFd(interrupt.NotifyFd());
 
+  const TRunnerContext context{settings, tags, WaveOutputOf(request)};
   std::vector<std::unique_ptr<TJobView>> views;
   std::vector<std::unique_ptr<TConversionRunner>> runners;
   for (std::size_t j = 0; j < jobs; ++j) {
     views.push_back(std::make_unique<TJobView>(terminal, loop, j));
-    runners.push_back(std::make_unique<TConversionRunner>(*views.back(), batch));
+    runners.push_back(std::make_unique<TConversionRunner>(*views.back(), batch, context));
     TConversionRunner& runner = *runners.back();
     runner.SetMode(request.Mode);
-    ConfigureWaveOut(runner.WaveOut1, request);
     views.back()->Attach(runner);
   }
 

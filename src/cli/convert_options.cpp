@@ -28,7 +28,7 @@ std::int32_t ConstantIndex(const std::string& text) {
 
 std::int32_t VbrLimit(const std::string& text, const std::string& option) {
   const std::int32_t kbps = ParseNumber(text, option, 0, 100000);
-  if (MP3BitRateFromKbps(kbps) == TMP3BitRate::mbrAuto)
+  if (!IsMP3BitRate(kbps))
     throw TUsageError(option + ": " + text +
                       " is not one of 32 40 48 56 64 80 96 112 128 144 160 192 224 256 320");
   return kbps;

@@ -1,7 +1,8 @@
 #pragma once
 
 // The main window: the six direction buttons, settings, the help group; loads the settings
-// when created and saves them when closed. Borderless; dragged by its background.
+// when created and saves them when closed. Borderless; dragged by its background. It owns the
+// settings and the batch's tag values, and hands them to the dialogs and the runner.
 
 #include <QWidget>
 #include <vector>
@@ -9,6 +10,7 @@
 
 #include "conversion_mode.h"
 #include "mp3_in.h"
+#include "settings.h"
 #include "wm_in.h"
 #include "wma_out.h"
 
@@ -80,6 +82,11 @@ class TfrmMain : public QWidget {
   TMP3In MP3In1;
   TWMIn WMIn1;
   TWMAOut WMAOut1;
+
+  // Loaded when the window is made, saved when it closes; the options dialog edits them.
+  TOptionsSetting OptionsSetting;
+  // The tag values of the current batch, never saved; the tag editor edits them.
+  TTagInfo TagInfo;
 
  protected:
   bool event(QEvent* event) override;  // the restore message

@@ -1,11 +1,12 @@
 #pragma once
 
-// The options dialog: edits OptionsSetting in memory (the file is written when the program
-// closes). OK checks every value before it stores any; Cancel stores nothing.
+// The options dialog: edits the main window's settings in memory (the file is written when
+// the program closes). OK checks every value before it stores any; Cancel stores nothing.
 
 #include <QDialog>
 #include <functional>
 
+#include "settings.h"
 #include "wma_out.h"
 
 class QCheckBox;
@@ -25,10 +26,11 @@ namespace melvanto::gui {
 class TfrmOptions : public QDialog {
   Q_OBJECT
  public:
-  // Fills the codec and format lists, loads the settings into the controls, shows "Output".
-  explicit TfrmOptions(QWidget* owner);
+  // Fills the codec and format lists, loads settings into the controls, shows "Output". OK
+  // stores into settings, which must outlive the dialog.
+  TfrmOptions(QWidget* owner, TOptionsSetting& settings);
 
-  // The load step: OptionsSetting into the controls, then the enabled states.
+  // The load step: the settings into the controls, then the enabled states.
   void LoadStep();
   // The OK step: checks, then stores everything and accepts; false (dialog left open,
   // nothing stored) when a check fails, after telling the user why.
@@ -89,6 +91,7 @@ class TfrmOptions : public QDialog {
   void Guarded(const std::function<void()>& handler);
 
   bool Filling = false;
+  TOptionsSetting& OptionsSetting_;
 };
 
 }  // namespace melvanto::gui
