@@ -216,7 +216,14 @@ void TConversionRunner::Step() {
 }
 
 void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
-  TRunnerComponents& c = *Components_;
+  if (!NameOutput(F, index) || !CheckInput(F) || !ClaimOutput(F, index) || !AskAboutExistingOutput()) return;
+  ConfigureOutput();
+  RecordOutputBefore();
+  CurrentOutput().Run();
+  Running_ = true;
+}
+
+bool TConversionRunner::NameOutput(const std::string& F, std::int32_t index) {
   Current_ = TFileResult{F, {}, TFileResult::frFailed, {}};
   InFile_ = true;
   View_.SetInputFileName(NameWithoutFolder(F));
@@ -226,7 +233,7 @@ void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
   const std::string D = options.SameAsInputFolder ? FolderOf(F) : options.OutputFolder;
   View_.SetOutputFolder(D);
   // The view may close the runner from inside any of its calls: nothing is started then.
-  if (Closed_) return;
+  if (Closed_) return false;
 
   TAuFileIn& input = CurrentInput();
   TAuFileOut& output = CurrentOutput();
@@ -236,19 +243,25 @@ void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
   output.SetFileName(O);
   View_.SetOutputFileName(NameWithoutFolder(O));
   Current_.Output = O;
-  if (Closed_) return;
+  return !Closed_;
+}
 
-  if (const std::string problem = InputProblem(input, F, Mode_); !problem.empty()) {
+bool TConversionRunner::CheckInput(const std::string& F) {
+  if (const std::string problem = InputProblem(CurrentInput(), F, Mode_); !problem.empty()) {
     FinishFile(TFileResult::frFailed, problem);
-    return;
+    return false;
   }
-  if (SameFile(F, O)) {
+  if (SameFile(F, Current_.Output)) {
     FinishFile(TFileResult::frFailed, kSameFile);
-    return;
+    return false;
   }
-  const std::string key = OutputKey(O);
+  return true;
+}
+
+bool TConversionRunner::ClaimOutput(const std::string& F, std::int32_t index) {
+  const std::string key = OutputKey(Current_.Output);
   if (Batch_->BusyOutputs.count(key) != 0) {
-    // Another runner writes O now; the file waits here until that runner frees it.
+    // Another runner writes the output now; the file waits here until that runner frees it.
     Holding_ = true;
     HeldFile_ = F;
     HeldIndex_ = index;
@@ -256,55 +269,65 @@ void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
     Batch_->Waiting.push_back([this, alive = std::weak_ptr<int>(Alive_)] {
       if (!alive.expired()) View_.PostBatchStep(TBatchStep::bsOutputFreed);
     });
-    return;
+    return false;
   }
   Batch_->BusyOutputs.insert(key);
   Claimed_ = key;
+  return true;
+}
 
-  const TTargetFormat target = TargetFormatOf(Mode_);
-  const bool severalFiles = Batch_->Files.size() > 1;
-  const bool ownTags = severalFiles && !Context_.Settings.CommonOptions.IsSameTag;
-  if (target == TTargetFormat::tfWma) {
-    c.WMAOut1.Id3v2Tags()->Clear();
-    if (Mode_ == TConversionMode::cmMp3ToWma && ownTags) c.WMAOut1.SetId3v2Tags(c.MP3In1.Id3v2Tags());
+bool TConversionRunner::AskAboutExistingOutput() {
+  const std::string& O = Current_.Output;
+  struct stat existing {};
+  if (::stat(O.c_str(), &existing) != 0 || Appending()) return true;
+  const bool yes = View_.AskOverwrite(O + kOverwriteQuestion, O);
+  // A view whose question runs an event loop may have closed this runner meanwhile.
+  if (Closed_) return false;
+  if (!yes) {
+    FinishFile(TFileResult::frSkipped, kKept);
+    return false;
   }
+  return true;
+}
 
-  struct stat before {};
-  Before_ = TOutputBefore{};
-  Before_.Existed = ::stat(O.c_str(), &before) == 0;
-  Before_.Appending = target == TTargetFormat::tfWav && c.WaveOut1.FileMode() == TFileOutputMode::foAppend;
-  if (Before_.Existed && !Before_.Appending) {
-    const bool yes = View_.AskOverwrite(O + kOverwriteQuestion, O);
-    // A view whose question runs an event loop may have closed this runner meanwhile.
-    if (Closed_) return;
-    if (!yes) {
-      FinishFile(TFileResult::frSkipped, kKept);
-      return;
-    }
+void TConversionRunner::ConfigureOutput() {
+  TRunnerComponents& c = *Components_;
+  // Several files with tags of their own: each output carries its source file's.
+  const bool ownTags = Batch_->Files.size() > 1 && !Context_.Settings.CommonOptions.IsSameTag;
+  switch (TargetFormatOf(Mode_)) {
+    case TTargetFormat::tfMp3:
+      ApplyMP3Settings(c.MP3Out1, Context_.Settings);
+      // A WMA source's own values go on a copy for this file; the batch's stay as they are.
+      FillMp3Tags(c.MP3Out1,
+                  Mode_ == TConversionMode::cmWmaToMp3 && ownTags ? TagInfoOf(*c.WMIn1.Id3v2Tags()) : Context_.Tags);
+      break;
+    case TTargetFormat::tfWma:
+      c.WMAOut1.Id3v2Tags()->Clear();
+      if (Mode_ == TConversionMode::cmMp3ToWma && ownTags) c.WMAOut1.SetId3v2Tags(c.MP3In1.Id3v2Tags());
+      ApplyWMASettings(c.WMAOut1, Context_.Settings, Context_.Tags);
+      break;
+    case TTargetFormat::tfWav:
+      break;
   }
+}
 
-  if (target == TTargetFormat::tfMp3) {
-    ApplyMP3Settings(c.MP3Out1, Context_.Settings);
-    // WMA to MP3 with tags of each file's own: this file's, on a copy of its own.
-    FillMp3Tags(c.MP3Out1,
-                Mode_ == TConversionMode::cmWmaToMp3 && ownTags ? TagInfoOf(*c.WMIn1.Id3v2Tags()) : Context_.Tags);
-  } else if (target == TTargetFormat::tfWma) {
-    ApplyWMASettings(c.WMAOut1, Context_.Settings, Context_.Tags);
-  }
-
+void TConversionRunner::RecordOutputBefore() {
   // Taken after the question: a Yes is what allows a failed run to remove the old file.
-  if (::stat(O.c_str(), &before) == 0) {
-    Before_.Existed = true;
-    Before_.Device = before.st_dev;
-    Before_.Inode = before.st_ino;
-    Before_.Size = before.st_size;
-    Before_.ModifiedSeconds = before.st_mtim.tv_sec;
-    Before_.ModifiedNanoseconds = before.st_mtim.tv_nsec;
-  } else {
-    Before_.Existed = false;
-  }
-  output.Run();
-  Running_ = true;
+  Before_ = TOutputBefore{};
+  Before_.Appending = Appending();
+  struct stat before {};
+  if (::stat(Current_.Output.c_str(), &before) != 0) return;
+  Before_.Existed = true;
+  Before_.Device = before.st_dev;
+  Before_.Inode = before.st_ino;
+  Before_.Size = before.st_size;
+  Before_.ModifiedSeconds = before.st_mtim.tv_sec;
+  Before_.ModifiedNanoseconds = before.st_mtim.tv_nsec;
+}
+
+bool TConversionRunner::Appending() const {
+  return TargetFormatOf(Mode_) == TTargetFormat::tfWav &&
+         Components_->WaveOut1.FileMode() == TFileOutputMode::foAppend;
 }
 
 void TConversionRunner::OutputDone(TComponent* Sender) {

@@ -139,8 +139,23 @@ class TConversionRunner {
   TAuFileIn& CurrentInput();
   TAuFileOut& CurrentOutput();
   void Step();
-  // Steps 3 to 11 for one file, taken now (index is its position in Files) or held before.
+  // One file, taken now (index is its position in Files) or held before, through the stages
+  // below; each stage that ends the file (or holds it) returns false.
   void StartFile(const std::string& F, std::int32_t index);
+  // Shows the file and names its output in the components; false when the view closed the
+  // runner from inside one of its calls.
+  bool NameOutput(const std::string& F, std::int32_t index);
+  // Fails the file whose input cannot be read, or whose output would be the input itself.
+  bool CheckInput(const std::string& F);
+  // Claims the output in the batch, or holds the file while another runner writes it.
+  bool ClaimOutput(const std::string& F, std::int32_t index);
+  // The overwrite question for an output that exists (never when appending).
+  bool AskAboutExistingOutput();
+  // The output's settings and tags for this file.
+  void ConfigureOutput();
+  // What a failed run may remove: the output as it is right before the run.
+  void RecordOutputBefore();
+  bool Appending() const;
   void OutputDone(TComponent* Sender);
   // The failure of a run that ended by itself (its broken output removed), empty for none.
   std::string RunFailure();
