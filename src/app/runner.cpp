@@ -80,7 +80,8 @@ bool DiskFull(const std::string& O) {
 
 void ApplyWaveOptions(TWaveOut& output, const TWaveOutputOptions& options) {
   if (options.Encoding)
-    output.SetWavType(*options.Encoding == TWaveEncoding::weIMAADPCM ? TWavType::wtDVIADPCM : TWavType::wtPCM);
+    output.SetWavType(*options.Encoding == TWaveEncoding::weIMAADPCM ? TWavType::wtDVIADPCM
+                                                                     : TWavType::wtPCM);
   if (options.BlockSize) output.SetBlockSize(*options.BlockSize);
   // Off, the writer gives wide or multichannel PCM the extensible header.
   if (options.Extensible) output.SetCreateNonMsHeaders(false);
@@ -298,8 +299,8 @@ void TConversionRunner::ConfigureOutput() {
     case TTargetFormat::tfMp3:
       ApplyMP3Settings(c.MP3Out1, Context_.Settings);
       // A WMA source's own values go on a copy for this file; the batch's stay as they are.
-      FillMp3Tags(c.MP3Out1,
-                  Mode_ == TConversionMode::cmWmaToMp3 && ownTags ? TagInfoOf(*c.WMIn1.Id3v2Tags()) : Context_.Tags);
+      FillMp3Tags(c.MP3Out1, Mode_ == TConversionMode::cmWmaToMp3 && ownTags ? TagInfoOf(*c.WMIn1.Id3v2Tags())
+                                                                             : Context_.Tags);
       break;
     case TTargetFormat::tfWma:
       c.WMAOut1.Id3v2Tags()->Clear();

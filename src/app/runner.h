@@ -33,8 +33,8 @@ enum class TWaveEncoding { wePCM, weIMAADPCM };
 struct TWaveOutputOptions {
   std::optional<TWaveEncoding> Encoding;
   std::optional<std::uint16_t> BlockSize;  // of IMA ADPCM blocks
-  bool Extensible = false;  // the extensible header for wide or multichannel PCM
-  bool Append = false;      // to an existing file of the same format
+  bool Extensible = false;                 // the extensible header for wide or multichannel PCM
+  bool Append = false;                     // to an existing file of the same format
 };
 
 // What a runner converts with. A runner keeps its own copy: a batch converts with the values

@@ -106,7 +106,8 @@ void FillMp3Tags(TMP3Out& output, const TTagInfo& t) {
   v1.SetGenreId(GenreCodeOf(t.Genre));
 }
 
-void FillId3v2Tags(TId3v2Tags& tags, const TTagInfo& t, const std::string& outputName, TGenreSpelling spelling) {
+void FillId3v2Tags(TId3v2Tags& tags, const TTagInfo& t, const std::string& outputName,
+                   TGenreSpelling spelling) {
   if (tags.Title().empty()) tags.SetTitle(Utf8ToWide(NameWithoutExtension(outputName)));
   if (!t.Title.empty()) tags.SetTitle(t.Title);
   if (!t.Artist.empty()) tags.SetArtist(t.Artist);

@@ -32,7 +32,8 @@ constexpr std::size_t kListedFailures = 20;
 // message's parameter is.
 class TBatchStepEvent : public QEvent {
  public:
-  explicit TBatchStepEvent(TBatchStep step) : QEvent(kBatchStepEvent), Param(static_cast<std::int32_t>(step)) {}
+  explicit TBatchStepEvent(TBatchStep step)
+      : QEvent(kBatchStepEvent), Param(static_cast<std::int32_t>(step)) {}
   TBatchStep Step() const { return static_cast<TBatchStep>(Param); }
   const std::int32_t Param;
 };

@@ -5,8 +5,8 @@
 // settings and the batch's tag values, and hands them to the dialogs and the runner.
 
 #include <QWidget>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "conversion_mode.h"
 #include "mp3_in.h"

@@ -147,7 +147,8 @@ TEST_F(RunnerTest, SameNameInTwoFoldersAsksBeforeOverwritingTheFirst) {
   fs::copy_file(Src("src.wav"), dir / "b.d" / "noext");
   Batch batch(TConversionMode::cmWavToWma,
               {(dir / "a.d" / "x.y.wav").string(), (dir / "b.d" / "x.y.wav").string(),
-               (dir / "b.d" / "noext").string()}, Context());
+               (dir / "b.d" / "noext").string()},
+              Context());
   batch.view.answer = [](const std::string&) { return false; };
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 3u);
@@ -228,7 +229,8 @@ TEST_F(RunnerTest, BadInputsFailOneByOneAndTheBatchGoesOn) {
   fs::create_directories(dir / "folder.wav");
   Batch batch(TConversionMode::cmWavToMp3,
               {Src("src.wav"), (dir / "corrupt.wav").string(), (dir / "missing.wav").string(),
-               (dir / "folder.wav").string(), Src("src24.wav")}, Context());
+               (dir / "folder.wav").string(), Src("src24.wav")},
+              Context());
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 5u);
   EXPECT_EQ(results[0].Status, TFileResult::frConverted);
@@ -286,7 +288,8 @@ TEST_F(RunnerTest, FailedConversionRemovesOnlyWhatItWrote) {
   WriteText(out / "kept.wav", "refused overwrite");
   WriteText(out / "replaced.wav", "allowed overwrite");
   Batch batch(TConversionMode::cmWavToWav,
-              {Src("src24.wav"), (dir / "b" / "kept.wav").string(), (dir / "b" / "replaced.wav").string()}, Context());
+              {Src("src24.wav"), (dir / "b" / "kept.wav").string(), (dir / "b" / "replaced.wav").string()},
+              Context());
   batch.runner->Components().WaveOut1.SetWavType(TWavType::wtDVIADPCM);
   batch.view.answer = [&](const std::string& output) { return output == Out("replaced.wav"); };
   const auto& results = batch.Run();
@@ -400,7 +403,8 @@ TEST_F(RunnerTest, CloseFromInsideAViewCallStartsNothing) {
     WaitUntilIdle(runner.Components().WaveOut1);
     ASSERT_EQ(runner.Results().size(), 1u);
     EXPECT_EQ(runner.Results()[0].Status, TFileResult::frStopped);
-    EXPECT_TRUE(runner.Components().WaveOut1.ExceptionMessage().empty()) << runner.Components().WaveOut1.ExceptionMessage();
+    EXPECT_TRUE(runner.Components().WaveOut1.ExceptionMessage().empty())
+        << runner.Components().WaveOut1.ExceptionMessage();
     EXPECT_TRUE(fs::is_empty(out)) << "no file written after the close";
     EXPECT_EQ(view.finished.size(), 1u);
   }
@@ -409,8 +413,8 @@ TEST_F(RunnerTest, CloseFromInsideAViewCallStartsNothing) {
 // A view that fails to show a result does not end the batch, nor hold it up.
 TEST_F(RunnerTest, AViewFailingToShowAResultLeavesTheBatchGoing) {
   REQUIRE_SOURCES();
-  Batch batch(TConversionMode::cmWavToWav,
-              {(dir / "missing.wav").string(), Src("src.wav"), Src("src24.wav")}, Context());
+  Batch batch(TConversionMode::cmWavToWav, {(dir / "missing.wav").string(), Src("src.wav"), Src("src24.wav")},
+              Context());
   batch.view.onFinished = [](const TFileResult&) { throw std::runtime_error("the list is full"); };
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 3u);

@@ -220,13 +220,10 @@ TEST(Screenshots, EveryWindow) {
     options.hide();
   }
   {
-    tags.Title = u"Morning Light";
-    tags.Artist = u"The Quorvane Ensemble";
-    tags.Album = u"Field Recordings";
-    tags.Year = u"2024";
-    tags.Genre = GenreIndex(u"Ambient");
-    tags.Track = u"3";
-    tags.Comment = u"Converted with Melvanto";
+    tags = TTagInfo{u"Morning Light",          u"The Quorvane Ensemble",
+                    u"Field Recordings",       u"2024",
+                    GenreIndex(u"Ambient"),    u"3",
+                    u"Converted with Melvanto"};
     gui::TfrmTagEditor editor(nullptr, tags, settings);
     editor.show();
     SaveScreenshot(editor, "tag-editor.png");
@@ -237,7 +234,8 @@ TEST(Screenshots, EveryWindow) {
     // the window, so nothing is converted.
     const QString folder = QDir(MELVANTO_SCREENSHOT_DIR).filePath("no-such-input");
     gui::TfrmEncodeProgress progress(
-        nullptr, {(folder + "/Morning Light.wav").toStdString(), (folder + "/Evening Rain.wav").toStdString()},
+        nullptr,
+        {(folder + "/Morning Light.wav").toStdString(), (folder + "/Evening Rain.wav").toStdString()},
         settings, tags);
     progress.SetMode(TConversionMode::cmWavToMp3);
     SaveScreenshot(progress, "progress.png");
