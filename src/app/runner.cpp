@@ -12,8 +12,8 @@
 #include <system_error>
 #include <utility>
 
-#include "settings.h"
-#include "text_codec.h"
+#include "runner_components.h"
+#include "settings_apply.h"
 
 namespace melvanto {
 
@@ -78,27 +78,35 @@ bool DiskFull(const std::string& O) {
   return ::statvfs(FolderOf(O).c_str(), &fs) == 0 && fs.f_bavail == 0;
 }
 
-std::uint8_t GenreCodeOf(std::int32_t position) {
-  if (position < 0 || position >= static_cast<std::int32_t>(kDisplayGenreCount)) return id3v1::kNoGenre;
-  return GenreCodeForDisplayPosition(static_cast<std::uint8_t>(position));
-}
-
-// An ID3v1 track number: 0 (none) unless the text is a number the byte holds.
-std::uint8_t TrackNumberOf(std::u16string_view text) {
-  const auto n = ParseInteger(TrimControl(text));
-  return n && *n > 0 && *n <= 255 ? static_cast<std::uint8_t>(*n) : 0;
+void ApplyWaveOptions(TWaveOut& output, const TWaveOutputOptions& options) {
+  if (options.Encoding)
+    output.SetWavType(*options.Encoding == TWaveEncoding::weIMAADPCM ? TWavType::wtDVIADPCM
+                                                                     : TWavType::wtPCM);
+  if (options.BlockSize) output.SetBlockSize(*options.BlockSize);
+  // Off, the writer gives wide or multichannel PCM the extensible header.
+  if (options.Extensible) output.SetCreateNonMsHeaders(false);
+  if (options.Append) output.SetFileMode(TFileOutputMode::foAppend);
 }
 
 }  // namespace
 
-TConversionRunner::TConversionRunner(TRunnerView& view, const std::vector<std::string>& files)
-    : View_(view), Batch_(std::make_shared<TBatchFiles>()) {
+TConversionRunner::TConversionRunner(TRunnerView& view, const std::vector<std::string>& files,
+                                     TRunnerContext context)
+    : View_(view),
+      Batch_(std::make_shared<TBatchFiles>()),
+      Context_(std::move(context)),
+      Components_(std::make_unique<TRunnerComponents>()) {
   Batch_->Files = files;
   Initialise();
 }
 
-TConversionRunner::TConversionRunner(TRunnerView& view, std::shared_ptr<TBatchFiles> batch)
-    : View_(view), Batch_(batch ? std::move(batch) : std::make_shared<TBatchFiles>()), OwnBatch_(false) {
+TConversionRunner::TConversionRunner(TRunnerView& view, std::shared_ptr<TBatchFiles> batch,
+                                     TRunnerContext context)
+    : View_(view),
+      Batch_(batch ? std::move(batch) : std::make_shared<TBatchFiles>()),
+      OwnBatch_(false),
+      Context_(std::move(context)),
+      Components_(std::make_unique<TRunnerComponents>()) {
   Initialise();
 }
 
@@ -111,36 +119,38 @@ TConversionRunner::~TConversionRunner() {
 }
 
 void TConversionRunner::Initialise() {
-  for (TAuFileIn* input : {static_cast<TAuFileIn*>(&WaveIn1), static_cast<TAuFileIn*>(&MP3In1),
-                           static_cast<TAuFileIn*>(&WMIn1)}) {
+  TRunnerComponents& c = *Components_;
+  for (TAuFileIn* input : {static_cast<TAuFileIn*>(&c.WaveIn1), static_cast<TAuFileIn*>(&c.MP3In1),
+                           static_cast<TAuFileIn*>(&c.WMIn1)}) {
     input->SetLoop(false);
     input->SetEndSample(-1);
   }
-  for (TWMIn* input : {static_cast<TWMIn*>(&MP3In1), &WMIn1}) {
+  for (TWMIn* input : {static_cast<TWMIn*>(&c.MP3In1), &c.WMIn1}) {
     input->SetHighPrecision(false);
     input->SetOutputChannels(TChannelsNumber::cnMonoOrStereo);
   }
-  WaveOut1.SetWavType(TWavType::wtPCM);
-  WaveOut1.SetBlockSize(512);
-  WaveOut1.SetCreateNonMsHeaders(true);
-  WaveOut1.SetFileMode(TFileOutputMode::foRewrite);
-  WaveOut1.SetShareMode(0);
-  MP3Out1.SetInput(&WaveIn1);
-  MP3Out1.SetBitRate(TMP3BitRate::mbr128);
-  MP3Out1.SetEnableBitReservoir(false);
-  MP3Out1.SetStrictISO(false);
-  MP3Out1.SetVBRQuality(TMP3Quality::mp3ql0);
-  MP3Out1.SetEnableVBR(false);
-  MP3Out1.SetAverageBitrate(TMP3BitRate::mbrAuto);
-  MP3Out1.SetMaximumBitrate(TMP3BitRate::mbrAuto);
-  WMAOut1.SetInput(&WaveIn1);
-  WMAOut1.SetDesiredBitrate(128);
-  WMAOut1.SetLossless(false);
-  WMAOut1.SetVBR(false);
-  WMAOut1.SetVBRQuality(0);
+  c.WaveOut1.SetWavType(TWavType::wtPCM);
+  c.WaveOut1.SetBlockSize(512);
+  c.WaveOut1.SetCreateNonMsHeaders(true);
+  c.WaveOut1.SetFileMode(TFileOutputMode::foRewrite);
+  c.WaveOut1.SetShareMode(0);
+  ApplyWaveOptions(c.WaveOut1, Context_.Wave);
+  c.MP3Out1.SetInput(&c.WaveIn1);
+  c.MP3Out1.SetBitRate(TMP3BitRate::mbr128);
+  c.MP3Out1.SetEnableBitReservoir(false);
+  c.MP3Out1.SetStrictISO(false);
+  c.MP3Out1.SetVBRQuality(TMP3Quality::mp3ql0);
+  c.MP3Out1.SetEnableVBR(false);
+  c.MP3Out1.SetAverageBitrate(TMP3BitRate::mbrAuto);
+  c.MP3Out1.SetMaximumBitrate(TMP3BitRate::mbrAuto);
+  c.WMAOut1.SetInput(&c.WaveIn1);
+  c.WMAOut1.SetDesiredBitrate(128);
+  c.WMAOut1.SetLossless(false);
+  c.WMAOut1.SetVBR(false);
+  c.WMAOut1.SetVBRQuality(0);
 
-  for (TAuOutput* output : {static_cast<TAuOutput*>(&WaveOut1), static_cast<TAuOutput*>(&MP3Out1),
-                            static_cast<TAuOutput*>(&WMAOut1)}) {
+  for (TAuOutput* output : {static_cast<TAuOutput*>(&c.WaveOut1), static_cast<TAuOutput*>(&c.MP3Out1),
+                            static_cast<TAuOutput*>(&c.WMAOut1)}) {
     output->SetOnDone([this](TComponent* Sender) { OutputDone(Sender); });
     output->SetOnProgress(
         [this, output](TComponent*) { View_.SetProgress(std::max(0, output->Progress())); });
@@ -149,37 +159,39 @@ void TConversionRunner::Initialise() {
   View_.SetCaption(kProductName);
   View_.SetProgressHint(kProgressHint);
   View_.SetSelectedTracks(std::to_string(Batch_->Files.size()));
-  View_.PostBatchStep(0);
+  View_.PostBatchStep(TBatchStep::bsStart);
 }
 
 TAuFileIn& TConversionRunner::CurrentInput() {
   switch (SourceFormatOf(Mode_)) {
     case TSourceFormat::sfMp3:
-      return MP3In1;
+      return Components_->MP3In1;
     case TSourceFormat::sfWma:
-      return WMIn1;
+      return Components_->WMIn1;
     case TSourceFormat::sfWav:
       break;
   }
-  return WaveIn1;
+  return Components_->WaveIn1;
 }
 
 TAuFileOut& TConversionRunner::CurrentOutput() {
   switch (TargetFormatOf(Mode_)) {
     case TTargetFormat::tfMp3:
-      return MP3Out1;
+      return Components_->MP3Out1;
     case TTargetFormat::tfWma:
-      return WMAOut1;
+      return Components_->WMAOut1;
     case TTargetFormat::tfWav:
       break;
   }
-  return WaveOut1;
+  return Components_->WaveOut1;
 }
 
-void TConversionRunner::BatchStep(std::int32_t Param) {
+// Which step it is tells the view's payload only: what comes next follows from the runner's
+// own state (a held file first).
+void TConversionRunner::BatchStep(TBatchStep /*Param*/) {
   if (Closed_) return;
   try {
-    Step(Param);
+    Step();
   } catch (const std::exception& e) {
     if (InFile_ && !Running_) {
       FinishFile(TFileResult::frFailed, e.what());
@@ -190,14 +202,7 @@ void TConversionRunner::BatchStep(std::int32_t Param) {
   }
 }
 
-void TConversionRunner::Step(std::int32_t Param) {
-  if (Param == 1 && (Mode_ == TConversionMode::cmWavToMp3 || Mode_ == TConversionMode::cmWmaToMp3)) {
-    try {
-      ComposeId3v1();
-    } catch (const std::exception&) {
-      // Only composed, never written: it must not hold up the batch.
-    }
-  }
+void TConversionRunner::Step() {
   if (Holding_) {
     Holding_ = false;
     StartFile(HeldFile_, HeldIndex_);
@@ -212,16 +217,24 @@ void TConversionRunner::Step(std::int32_t Param) {
 }
 
 void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
+  if (!NameOutput(F, index) || !CheckInput(F) || !ClaimOutput(F, index) || !AskAboutExistingOutput()) return;
+  ConfigureOutput();
+  RecordOutputBefore();
+  CurrentOutput().Run();
+  Running_ = true;
+}
+
+bool TConversionRunner::NameOutput(const std::string& F, std::int32_t index) {
   Current_ = TFileResult{F, {}, TFileResult::frFailed, {}};
   InFile_ = true;
   View_.SetInputFileName(NameWithoutFolder(F));
   View_.SetProgressCaption(kProgressHint);
   View_.SetCompleted(std::to_string(index));
-  const TCommonOptions& options = OptionsSetting.CommonOptions;
+  const TCommonOptions& options = Context_.Settings.CommonOptions;
   const std::string D = options.SameAsInputFolder ? FolderOf(F) : options.OutputFolder;
   View_.SetOutputFolder(D);
   // The view may close the runner from inside any of its calls: nothing is started then.
-  if (Closed_) return;
+  if (Closed_) return false;
 
   TAuFileIn& input = CurrentInput();
   TAuFileOut& output = CurrentOutput();
@@ -231,77 +244,91 @@ void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
   output.SetFileName(O);
   View_.SetOutputFileName(NameWithoutFolder(O));
   Current_.Output = O;
-  if (Closed_) return;
+  return !Closed_;
+}
 
-  if (const std::string problem = InputProblem(input, F, Mode_); !problem.empty()) {
+bool TConversionRunner::CheckInput(const std::string& F) {
+  if (const std::string problem = InputProblem(CurrentInput(), F, Mode_); !problem.empty()) {
     FinishFile(TFileResult::frFailed, problem);
-    return;
+    return false;
   }
-  if (SameFile(F, O)) {
+  if (SameFile(F, Current_.Output)) {
     FinishFile(TFileResult::frFailed, kSameFile);
-    return;
+    return false;
   }
-  const std::string key = OutputKey(O);
+  return true;
+}
+
+bool TConversionRunner::ClaimOutput(const std::string& F, std::int32_t index) {
+  const std::string key = OutputKey(Current_.Output);
   if (Batch_->BusyOutputs.count(key) != 0) {
-    // Another runner writes O now; the file waits here until that runner frees it.
+    // Another runner writes the output now; the file waits here until that runner frees it.
     Holding_ = true;
     HeldFile_ = F;
     HeldIndex_ = index;
     InFile_ = false;
     Batch_->Waiting.push_back([this, alive = std::weak_ptr<int>(Alive_)] {
-      if (!alive.expired()) View_.PostBatchStep(2);
+      if (!alive.expired()) View_.PostBatchStep(TBatchStep::bsOutputFreed);
     });
-    return;
+    return false;
   }
   Batch_->BusyOutputs.insert(key);
   Claimed_ = key;
+  return true;
+}
 
-  const TTargetFormat target = TargetFormatOf(Mode_);
-  const bool severalFiles = Batch_->Files.size() > 1;
-  const bool ownTags = severalFiles && !OptionsSetting.CommonOptions.IsSameTag;
-  if (target == TTargetFormat::tfWma) {
-    WMAOut1.Id3v2Tags()->Clear();
-    if (Mode_ == TConversionMode::cmMp3ToWma && ownTags) WMAOut1.SetId3v2Tags(MP3In1.Id3v2Tags());
+bool TConversionRunner::AskAboutExistingOutput() {
+  const std::string& O = Current_.Output;
+  struct stat existing {};
+  if (::stat(O.c_str(), &existing) != 0 || Appending()) return true;
+  const bool yes = View_.AskOverwrite(O + kOverwriteQuestion, O);
+  // A view whose question runs an event loop may have closed this runner meanwhile.
+  if (Closed_) return false;
+  if (!yes) {
+    FinishFile(TFileResult::frSkipped, kKept);
+    return false;
   }
+  return true;
+}
 
-  struct stat before {};
-  Before_ = TOutputBefore{};
-  Before_.Existed = ::stat(O.c_str(), &before) == 0;
-  Before_.Appending = target == TTargetFormat::tfWav && WaveOut1.FileMode() == TFileOutputMode::foAppend;
-  if (Before_.Existed && !Before_.Appending) {
-    const bool yes = View_.AskOverwrite(O + kOverwriteQuestion, O);
-    // A view whose question runs an event loop may have closed this runner meanwhile.
-    if (Closed_) return;
-    if (!yes) {
-      FinishFile(TFileResult::frSkipped, kKept);
-      return;
-    }
+void TConversionRunner::ConfigureOutput() {
+  TRunnerComponents& c = *Components_;
+  // Several files with tags of their own: each output carries its source file's.
+  const bool ownTags = Batch_->Files.size() > 1 && !Context_.Settings.CommonOptions.IsSameTag;
+  switch (TargetFormatOf(Mode_)) {
+    case TTargetFormat::tfMp3:
+      ApplyMP3Settings(c.MP3Out1, Context_.Settings);
+      // A WMA source's own values go on a copy for this file; the batch's stay as they are.
+      FillMp3Tags(c.MP3Out1, Mode_ == TConversionMode::cmWmaToMp3 && ownTags ? TagInfoOf(*c.WMIn1.Id3v2Tags())
+                                                                             : Context_.Tags);
+      break;
+    case TTargetFormat::tfWma:
+      c.WMAOut1.Id3v2Tags()->Clear();
+      if (Mode_ == TConversionMode::cmMp3ToWma && ownTags) c.WMAOut1.SetId3v2Tags(c.MP3In1.Id3v2Tags());
+      ApplyWMASettings(c.WMAOut1, Context_.Settings, Context_.Tags);
+      break;
+    case TTargetFormat::tfWav:
+      break;
   }
+}
 
-  if (Mode_ == TConversionMode::cmWmaToMp3 && ownTags) {
-    TagInfo = TagInfoOf(*WMIn1.Id3v2Tags());
-  }
-
-  if (target == TTargetFormat::tfMp3) {
-    ApplyMP3Settings(MP3Out1);
-    FillMp3Tags();
-  } else if (target == TTargetFormat::tfWma) {
-    ApplyWMASettings(WMAOut1);
-  }
-
+void TConversionRunner::RecordOutputBefore() {
   // Taken after the question: a Yes is what allows a failed run to remove the old file.
-  if (::stat(O.c_str(), &before) == 0) {
-    Before_.Existed = true;
-    Before_.Device = before.st_dev;
-    Before_.Inode = before.st_ino;
-    Before_.Size = before.st_size;
-    Before_.ModifiedSeconds = before.st_mtim.tv_sec;
-    Before_.ModifiedNanoseconds = before.st_mtim.tv_nsec;
-  } else {
-    Before_.Existed = false;
-  }
-  output.Run();
-  Running_ = true;
+  Before_ = TOutputBefore{};
+  Before_.Appending = Appending();
+  struct stat before {};
+  if (::stat(Current_.Output.c_str(), &before) != 0) return;
+  Before_.Existed = true;
+  Before_.Device = before.st_dev;
+  Before_.Inode = before.st_ino;
+  Before_.Size = before.st_size;
+  Before_.ModifiedSeconds = before.st_mtim.tv_sec;
+  Before_.ModifiedNanoseconds = before.st_mtim.tv_nsec;
+}
+
+bool TConversionRunner::Appending() const {
+  return TargetFormatOf(Mode_) == TTargetFormat::tfWav &&
+         Components_->WaveOut1.FileMode() == TFileOutputMode::foAppend;
 }
 
 void TConversionRunner::OutputDone(TComponent* Sender) {
@@ -331,7 +358,7 @@ void TConversionRunner::FinishFile(TFileResult::TStatus status, std::string mess
   Current_.Message = std::move(message);
   Record(Current_);
   ReleaseOutput();
-  View_.PostBatchStep(1);
+  View_.PostBatchStep(TBatchStep::bsAfterFile);
 }
 
 void TConversionRunner::Record(TFileResult result) {
@@ -365,48 +392,6 @@ void TConversionRunner::RemoveFailedOutput() {
                        now.st_size != Before_.Size || now.st_mtim.tv_sec != Before_.ModifiedSeconds ||
                        now.st_mtim.tv_nsec != Before_.ModifiedNanoseconds;
   if (changed) ::unlink(O.c_str());
-}
-
-void TConversionRunner::FillMp3Tags() {
-  const TTagInfo& t = TagInfo;
-  const std::u16string title =
-      t.Title.empty() ? Utf8ToWide(NameWithoutExtension(MP3Out1.FileName())) : t.Title;
-  const std::uint8_t genre = GenreCodeOf(t.Genre);
-
-  TId3v1Tags& v1 = *MP3Out1.Id3v1Tags();
-  v1.Clear();
-  v1.SetTitle(WideToLatin1(title));
-  v1.SetArtist(WideToLatin1(t.Artist));
-  v1.SetAlbum(WideToLatin1(t.Album));
-  v1.SetComment(WideToLatin1(t.Comment));
-  if (const auto year = ParseInteger(TrimControl(t.Year)); year && *year >= 0 && *year <= 0xFFFF)
-    v1.SetYear(static_cast<std::uint16_t>(*year));
-  v1.SetTrack(TrackNumberOf(t.Track));
-  v1.SetGenreId(genre);
-
-  TId3v2Tags& v2 = *MP3Out1.Id3v2Tags();
-  v2.Clear();
-  v2.SetTitle(title);
-  v2.SetArtist(t.Artist);
-  v2.SetAlbum(t.Album);
-  v2.SetYear(WideToLatin1(t.Year));
-  v2.SetTrack(WideToLatin1(t.Track));
-  v2.SetComment(t.Comment);
-  // Other readers know the ID3v1 table's spellings, not the display list's.
-  if (genre != id3v1::kNoGenre) v2.SetGenre(Latin1ToWide(kId3v1Genres[genre]));
-}
-
-void TConversionRunner::ComposeId3v1() {
-  const TTagInfo& t = TagInfo;
-  Tid3tag tag;
-  tag.SetTitle(t.Title.empty() ? Utf8ToWide(NameWithoutExtension(MP3Out1.FileName())) : t.Title);
-  tag.SetArtist(t.Artist);
-  tag.SetAlbum(t.Album);
-  tag.SetYear(t.Year);
-  tag.SetComment(t.Comment);
-  tag.GenreCode = GenreCodeOf(t.Genre);
-  tag.SetTrack(TrackNumberOf(t.Track));
-  ComposedId3v1_ = tag;
 }
 
 void TConversionRunner::bStopClick() {
@@ -446,12 +431,13 @@ void TConversionRunner::Close() {
     Batch_->Files.clear();
   else
     Batch_ = std::make_shared<TBatchFiles>();
-  WaveIn1.SetFileName({});
-  WaveOut1.SetFileName({});
-  MP3In1.SetFileName({});
-  WMIn1.SetFileName({});
-  MP3Out1.SetFileName({});
-  WMAOut1.SetFileName({});
+  TRunnerComponents& c = *Components_;
+  c.WaveIn1.SetFileName({});
+  c.WaveOut1.SetFileName({});
+  c.MP3In1.SetFileName({});
+  c.WMIn1.SetFileName({});
+  c.MP3Out1.SetFileName({});
+  c.WMAOut1.SetFileName({});
 }
 
 }  // namespace melvanto

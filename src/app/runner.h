@@ -3,23 +3,47 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "conversion_mode.h"
-#include "id3.h"
-#include "mp3_in.h"
-#include "mp3_out.h"
-#include "wave_in.h"
-#include "wave_out.h"
-#include "wm_in.h"
-#include "wma_out.h"
+#include "settings.h"
 
 namespace melvanto {
 
-// The number of the batch-step message a runner posts to itself.
-constexpr int kBatchStepMessage = 2130;
+class TAuFileIn;
+class TAuFileOut;
+class TComponent;
+// The six components a runner converts with (runner_components.h, for the runner and tests).
+struct TRunnerComponents;
+
+// The batch steps a runner posts to itself, and which the view hands back.
+enum class TBatchStep {
+  bsStart,        // the batch's first file, posted when the runner is made
+  bsAfterFile,    // the next file, once one has ended
+  bsOutputFreed,  // another runner freed an output: a held file is tried again
+};
+
+// The encodings of WAV outputs a caller may choose.
+enum class TWaveEncoding { wePCM, weIMAADPCM };
+
+// The WAV writer's options the command line offers; nothing given keeps the writer's own.
+struct TWaveOutputOptions {
+  std::optional<TWaveEncoding> Encoding;
+  std::optional<std::uint16_t> BlockSize;  // of IMA ADPCM blocks
+  bool Extensible = false;                 // the extensible header for wide or multichannel PCM
+  bool Append = false;                     // to an existing file of the same format
+};
+
+// What a runner converts with. A runner keeps its own copy: a batch converts with the values
+// as they were when it started.
+struct TRunnerContext {
+  TOptionsSetting Settings;
+  TTagInfo Tags;
+  TWaveOutputOptions Wave;
+};
 
 // The files of one batch. Several runners (parallel jobs of the command line) may share one:
 // each step takes the next file, so FileIndex counts the files started or skipped by all.
@@ -63,7 +87,7 @@ class TRunnerView {
   virtual bool AskOverwrite(const std::string& Question, const std::string& OutputPath) = 0;
   // Posts the batch-step message to the runner: later, from the event loop (never from
   // inside this call), the view calls runner.BatchStep(Param).
-  virtual void PostBatchStep(std::int32_t Param) = 0;
+  virtual void PostBatchStep(TBatchStep Param) = 0;
   // The runner asks to be closed; the view then calls runner.Close() (now or from its loop).
   virtual void CloseWindow() = 0;
 };
@@ -72,10 +96,10 @@ class TRunnerView {
 // through one input component per source format and one output per target format.
 class TConversionRunner {
  public:
-  // Copies files into a batch of its own, and posts the first step (Param 0).
-  TConversionRunner(TRunnerView& view, const std::vector<std::string>& files);
+  // Copies files into a batch of its own, and posts the first step (bsStart).
+  TConversionRunner(TRunnerView& view, const std::vector<std::string>& files, TRunnerContext context);
   // Shares a batch with other runners.
-  TConversionRunner(TRunnerView& view, std::shared_ptr<TBatchFiles> batch);
+  TConversionRunner(TRunnerView& view, std::shared_ptr<TBatchFiles> batch, TRunnerContext context);
   ~TConversionRunner();
   TConversionRunner(const TConversionRunner&) = delete;
   TConversionRunner& operator=(const TConversionRunner&) = delete;
@@ -87,7 +111,7 @@ class TConversionRunner {
   std::int32_t FileIndex() const { return Batch_->FileIndex; }
 
   // One step of the batch (the batch-step message's handler).
-  void BatchStep(std::int32_t Param);
+  void BatchStep(TBatchStep Param);
   // The Stop button: asks the view to close.
   void bStopClick();
   // Releases everything (the window's close): stops the running output synchronously
@@ -99,14 +123,8 @@ class TConversionRunner {
   // What happened to each file, in the order they finished.
   const std::vector<TFileResult>& Results() const { return Results_; }
 
-  // The six components, with their design-time settings; WaveOut1 may be configured by
-  // the caller (the command line's WAV options).
-  TWaveIn WaveIn1;
-  TMP3In MP3In1;
-  TWMIn WMIn1;
-  TWaveOut WaveOut1;
-  TMP3Out MP3Out1;
-  TWMAOut WMAOut1;
+  // The six components, with their design-time settings and the context's WAV options.
+  TRunnerComponents& Components() { return *Components_; }
 
  private:
   // What a failed run may remove: the output as it stood before this runner wrote it.
@@ -120,9 +138,24 @@ class TConversionRunner {
   void Initialise();
   TAuFileIn& CurrentInput();
   TAuFileOut& CurrentOutput();
-  void Step(std::int32_t Param);
-  // Steps 3 to 11 for one file, taken now (index is its position in Files) or held before.
+  void Step();
+  // One file, taken now (index is its position in Files) or held before, through the stages
+  // below; each stage that ends the file (or holds it) returns false.
   void StartFile(const std::string& F, std::int32_t index);
+  // Shows the file and names its output in the components; false when the view closed the
+  // runner from inside one of its calls.
+  bool NameOutput(const std::string& F, std::int32_t index);
+  // Fails the file whose input cannot be read, or whose output would be the input itself.
+  bool CheckInput(const std::string& F);
+  // Claims the output in the batch, or holds the file while another runner writes it.
+  bool ClaimOutput(const std::string& F, std::int32_t index);
+  // The overwrite question for an output that exists (never when appending).
+  bool AskAboutExistingOutput();
+  // The output's settings and tags for this file.
+  void ConfigureOutput();
+  // What a failed run may remove: the output as it is right before the run.
+  void RecordOutputBefore();
+  bool Appending() const;
   void OutputDone(TComponent* Sender);
   // The failure of a run that ended by itself (its broken output removed), empty for none.
   std::string RunFailure();
@@ -132,12 +165,11 @@ class TConversionRunner {
   // Erases this runner's output from the batch's busy outputs and wakes held runners.
   void ReleaseOutput();
   void RemoveFailedOutput();
-  void FillMp3Tags();
-  void ComposeId3v1();
 
   TRunnerView& View_;
   std::shared_ptr<TBatchFiles> Batch_;
   bool OwnBatch_ = true;
+  const TRunnerContext Context_;
   TConversionMode Mode_ = TConversionMode::cmWavToMp3;
   bool Closed_ = false;
   std::vector<TFileResult> Results_;
@@ -155,8 +187,8 @@ class TConversionRunner {
   std::int32_t HeldIndex_ = 0;
   // Callbacks left in a shared batch's Waiting list check this before reaching the runner.
   std::shared_ptr<int> Alive_ = std::make_shared<int>(0);
-  // The ID3v1 values composed after each finished MP3 file.
-  Tid3tag ComposedId3v1_;
+  // Last, so that it goes first: the outputs stop while all that their handlers reach is whole.
+  std::unique_ptr<TRunnerComponents> Components_;
 };
 
 }  // namespace melvanto

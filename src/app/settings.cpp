@@ -1,4 +1,4 @@
-// Where options.ini lives, and moving OptionsSetting to and from it.
+// Where options.ini lives, and moving the settings to and from it.
 #include "settings.h"
 
 #include <pwd.h>
@@ -99,8 +99,7 @@ std::string MusicFolder() {
 
 // Every key in the order of the file, both ways: saving writes the field, loading reads it
 // with the default for a missing key.
-void Transfer(TIniFile& ini, bool saving) {
-  TOptionsSetting& s = OptionsSetting;
+void Transfer(TIniFile& ini, TOptionsSetting& s, bool saving) {
   const TOptionsSetting defaults;
   auto text = [&](const char* section, const char* key, std::string& field, const std::string& fallback) {
     if (saving)
@@ -197,21 +196,23 @@ std::string SettingsFilePath() {
   return file;
 }
 
-void LoadSettings() {
+void LoadSettings(TOptionsSetting& settings) {
   TIniFile ini;
   ini.Load(SettingsFilePath());  // an unreadable file reads as empty: every key its default
-  Transfer(ini, false);
+  Transfer(ini, settings, false);
   // A new user's first batch must not fail on a folder that nobody made yet.
-  const std::string& output = OptionsSetting.CommonOptions.OutputFolder;
+  const std::string& output = settings.CommonOptions.OutputFolder;
   if (WithoutSlash(output) == DefaultOutputFolder() && !Exists(output)) CreateFolders(output, 0777);
 }
 
-bool SaveSettings() {
+bool SaveSettings(const TOptionsSetting& settings) {
   const std::string path = SettingsFilePath();
   TIniFile ini;
   // Written over what is there, so keys, sections and comments of others survive.
   ini.Load(path);
-  Transfer(ini, true);
+  // Transfer goes both ways through one reference; saving only reads it.
+  TOptionsSetting written = settings;
+  Transfer(ini, written, true);
   return ini.SaveAtomically(path);
 }
 

@@ -3,11 +3,11 @@
 #include <array>
 #include <cstdint>
 #include <string>
-
-#include "mp3_out.h"
-#include "wma_out.h"
+#include <string_view>
 
 namespace melvanto {
+
+class TId3v2Tags;
 
 struct TCommonOptions {
   std::string OutputFolder;  // UTF-8; the default is filled by DefaultOutputFolder()
@@ -44,10 +44,6 @@ struct TTagInfo {
   bool operator==(const TTagInfo&) const = default;
 };
 
-// The process-wide records, used on the user-interface thread only.
-extern TOptionsSetting OptionsSetting;
-extern TTagInfo TagInfo;
-
 // The per-user configuration folder ($XDG_CONFIG_HOME, else ~/.config), with a trailing '/'.
 std::string SettingsFolder();
 // The folder of the running program, with a trailing '/'.
@@ -62,28 +58,21 @@ std::string SettingsFilePath();
 // build tree), else "Melvanto" in the user's XDG music folder. No trailing '/'.
 std::string DefaultOutputFolder();
 
-// Reads options.ini into OptionsSetting (defaults for missing keys or an unreadable file),
-// and creates the default output folder when that is the one in use.
-void LoadSettings();
-// Writes every key of OptionsSetting to options.ini, replacing the file atomically (new
-// file, then rename); keys and sections of other programs' making are kept. False when the
-// file could not be written (the old one is then untouched).
-bool SaveSettings();
+// Reads options.ini into settings (defaults for missing keys or an unreadable file), and
+// creates the default output folder when that is the one in use.
+void LoadSettings(TOptionsSetting& settings);
+// Writes every key of settings to options.ini, replacing the file atomically (new file, then
+// rename); keys and sections of other programs' making are kept. False when the file could
+// not be written (the old one is then untouched).
+bool SaveSettings(const TOptionsSetting& settings);
 
 // The constant bit rates in kbps, by the position ConstantBitRate stores.
 inline constexpr std::array<std::int32_t, 9> kConstantBitRates = {48, 56, 64, 80, 96, 128, 192, 256, 320};
 
-// Every bit rate in kbps an MP3 output can be set to, in the order of TMP3BitRate's values.
+// Every bit rate in kbps an MP3 output can be set to, in the order of TMP3BitRate's values
+// (the VBR limits must be one of them).
 inline constexpr std::array<std::int32_t, 15> kMP3BitRates = {32,  40,  48,  56,  64,  80,  96, 112,
                                                                128, 144, 160, 192, 224, 256, 320};
-
-// The bit-rate table: 32 -> mbr32 ... 320 -> mbr320, anything else mbrAuto.
-TMP3BitRate MP3BitRateFromKbps(std::int32_t kbps);
-// Configures an output for the next file from OptionsSetting.
-void ApplyMP3Settings(TMP3Out& output);
-// Configures an output for the next file from OptionsSetting and TagInfo (its Id3v2Tags
-// were cleared or filled from the source file before).
-void ApplyWMASettings(TWMAOut& output);
 // A source file's own values as batch tag values (the genre as its position in the list).
 TTagInfo TagInfoOf(const TId3v2Tags& source);
 // Position of name in kDisplayGenres without regard to letter case; -1 when absent.

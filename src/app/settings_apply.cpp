@@ -1,41 +1,48 @@
 // Turning the settings and the batch's tag values into output properties.
+#include "settings_apply.h"
+
 #include <array>
 
 #include "conversion_mode.h"
 #include "id3.h"
-#include "settings.h"
 #include "text_codec.h"
 
 namespace melvanto {
 
-TOptionsSetting OptionsSetting;
-TTagInfo TagInfo;
+namespace {
+
+std::uint8_t GenreCodeOf(std::int32_t position) {
+  if (position < 0 || position >= static_cast<std::int32_t>(kDisplayGenreCount)) return id3v1::kNoGenre;
+  return GenreCodeForDisplayPosition(static_cast<std::uint8_t>(position));
+}
+
+// An ID3v1 track number: 0 (none) unless the text is a number the byte holds.
+std::uint8_t TrackNumberOf(std::u16string_view text) {
+  const auto n = ParseInteger(TrimControl(text));
+  return n && *n > 0 && *n <= 255 ? static_cast<std::uint8_t>(*n) : 0;
+}
+
+// The genre at position in the display list, spelt from the list asked for; empty for none.
+std::u16string GenreName(std::int32_t position, TGenreSpelling spelling) {
+  if (spelling == TGenreSpelling::gsId3v1Table) {
+    const std::uint8_t code = GenreCodeOf(position);
+    return code == id3v1::kNoGenre ? std::u16string() : Latin1ToWide(std::string(kId3v1Genres[code]));
+  }
+  if (position < 0 || position >= static_cast<std::int32_t>(kDisplayGenreCount)) return {};
+  return Latin1ToWide(std::string(kDisplayGenres[static_cast<std::size_t>(position)]));
+}
+
+}  // namespace
 
 TMP3BitRate MP3BitRateFromKbps(std::int32_t kbps) {
-  static constexpr std::array<std::pair<std::int32_t, TMP3BitRate>, 15> kRates = {{
-      {32, TMP3BitRate::mbr32},
-      {40, TMP3BitRate::mbr40},
-      {48, TMP3BitRate::mbr48},
-      {56, TMP3BitRate::mbr56},
-      {64, TMP3BitRate::mbr64},
-      {80, TMP3BitRate::mbr80},
-      {96, TMP3BitRate::mbr96},
-      {112, TMP3BitRate::mbr112},
-      {128, TMP3BitRate::mbr128},
-      {144, TMP3BitRate::mbr144},
-      {160, TMP3BitRate::mbr160},
-      {192, TMP3BitRate::mbr192},
-      {224, TMP3BitRate::mbr224},
-      {256, TMP3BitRate::mbr256},
-      {320, TMP3BitRate::mbr320},
-  }};
-  for (const auto& [value, rate] : kRates)
-    if (value == kbps) return rate;
+  static_assert(static_cast<std::size_t>(TMP3BitRate::mbr320) == kMP3BitRates.size(),
+                "kMP3BitRates lists the bit rates in the order of TMP3BitRate, after mbrAuto");
+  for (std::size_t i = 0; i < kMP3BitRates.size(); ++i)
+    if (kMP3BitRates[i] == kbps) return static_cast<TMP3BitRate>(i + 1);
   return TMP3BitRate::mbrAuto;
 }
 
-void ApplyMP3Settings(TMP3Out& output) {
-  const TOptionsSetting& s = OptionsSetting;
+void ApplyMP3Settings(TMP3Out& output, const TOptionsSetting& s) {
   // CPU 3 gives 1 ms, below the worker's 5 ms threshold: no pause at all. Worked out in 64
   // bits, since a hand-edited CPU may be any 32-bit value; a negative delay is left out like
   // one above 100, which the output ignores.
@@ -53,22 +60,41 @@ void ApplyMP3Settings(TMP3Out& output) {
   if (s.VBRQuality >= 0 && s.VBRQuality <= 9) output.SetVBRQuality(static_cast<TMP3Quality>(s.VBRQuality));
 }
 
-void ApplyWMASettings(TWMAOut& output) {
-  const TOptionsSetting& s = OptionsSetting;
+void ApplyWMASettings(TWMAOut& output, const TOptionsSetting& s, const TTagInfo& tags) {
   output.SetVBR(s.VBR);
   output.SetCodecIndex(s.CodecIndex);
   output.SetFormatIndex(s.FormatIndex);
-  TId3v2Tags& tags = *output.Id3v2Tags();
-  if (tags.Title().empty()) tags.SetTitle(Utf8ToWide(NameWithoutExtension(output.FileName())));
-  if (!s.CommonOptions.IsShowTagEditor) return;
-  const TTagInfo& t = TagInfo;
+  // With the tag editor off the batch has no values of its own: only the title default.
+  FillId3v2Tags(*output.Id3v2Tags(), s.CommonOptions.IsShowTagEditor ? tags : TTagInfo(), output.FileName(),
+                TGenreSpelling::gsDisplayList);
+}
+
+void FillMp3Tags(TMP3Out& output, const TTagInfo& t) {
+  TId3v2Tags& v2 = *output.Id3v2Tags();
+  v2.Clear();
+  // Other readers know the ID3v1 table's spellings, not the display list's.
+  FillId3v2Tags(v2, t, output.FileName(), TGenreSpelling::gsId3v1Table);
+
+  TId3v1Tags& v1 = *output.Id3v1Tags();
+  v1.Clear();
+  v1.SetTitle(WideToLatin1(v2.Title()));
+  v1.SetArtist(WideToLatin1(t.Artist));
+  v1.SetAlbum(WideToLatin1(t.Album));
+  v1.SetComment(WideToLatin1(t.Comment));
+  if (const auto year = ParseInteger(TrimControl(t.Year)); year && *year >= 0 && *year <= 0xFFFF)
+    v1.SetYear(static_cast<std::uint16_t>(*year));
+  v1.SetTrack(TrackNumberOf(t.Track));
+  v1.SetGenreId(GenreCodeOf(t.Genre));
+}
+
+void FillId3v2Tags(TId3v2Tags& tags, const TTagInfo& t, const std::string& outputName,
+                   TGenreSpelling spelling) {
+  if (tags.Title().empty()) tags.SetTitle(Utf8ToWide(NameWithoutExtension(outputName)));
   if (!t.Title.empty()) tags.SetTitle(t.Title);
   if (!t.Artist.empty()) tags.SetArtist(t.Artist);
   if (!t.Album.empty()) tags.SetAlbum(t.Album);
   if (!t.Year.empty()) tags.SetYear(WideToLatin1(t.Year));
-  if (t.Genre >= 0 && t.Genre < static_cast<std::int32_t>(kDisplayGenreCount) &&
-      !kDisplayGenres[static_cast<std::size_t>(t.Genre)].empty())
-    tags.SetGenre(Latin1ToWide(std::string(kDisplayGenres[static_cast<std::size_t>(t.Genre)])));
+  if (const std::u16string genre = GenreName(t.Genre, spelling); !genre.empty()) tags.SetGenre(genre);
   if (!t.Track.empty()) tags.SetTrack(WideToLatin1(t.Track));
   if (!t.Comment.empty()) tags.SetComment(t.Comment);
 }

@@ -39,14 +39,6 @@ std::optional<std::string> WmaChoiceProblem(const TOptionsSetting& s) {
   return std::nullopt;
 }
 
-void ConfigureWaveOut(TWaveOut& out, const TConvertRequest& r) {
-  if (r.WavType) out.SetWavType(*r.WavType);
-  if (r.BlockSize) out.SetBlockSize(*r.BlockSize);
-  // Off, the writer gives wide or multichannel PCM the extensible header.
-  if (r.Extensible) out.SetCreateNonMsHeaders(false);
-  if (r.Append) out.SetFileMode(TFileOutputMode::foAppend);
-}
-
 // The batch's files that no result mentions: never reached because the batch was stopped.
 std::vector<std::string> NotStarted(const std::vector<std::string>& files,
                                     const std::vector<TFileResult>& results) {
@@ -68,12 +60,14 @@ int RunConvert(const std::vector<std::string>& args) {
   }
 
   // The main window's start, without its widgets; nothing here is ever saved.
-  LoadSettings();
-  ChooseDefaultWMAFormat(ListWMACodecs(false), OptionsSetting);
-  PrepareBatchTags(request.Files, request.Mode, TagInfo);
-  ApplyRequest(request, OptionsSetting, TagInfo);
+  TOptionsSetting settings;
+  TTagInfo tags;
+  LoadSettings(settings);
+  ChooseDefaultWMAFormat(ListWMACodecs(false), settings);
+  PrepareBatchTags(request.Files, request.Mode, tags);
+  ApplyRequest(request, settings, tags);
   if (TargetFormatOf(request.Mode) == TTargetFormat::tfWma) {
-    if (const auto problem = WmaChoiceProblem(OptionsSetting)) {
+    if (const auto problem = WmaChoiceProblem(settings)) {
       // Typed by the user, it is a usage error; read from options.ini, nothing typed was wrong.
       if (request.WmaCodec || request.WmaFormat || request.WmaVbr) throw TUsageError(*problem);
       std::fprintf(stderr,
@@ -84,7 +78,7 @@ int RunConvert(const std::vector<std::string>& args) {
     }
   }
 
-  const TCommonOptions& common = OptionsSetting.CommonOptions;
+  const TCommonOptions& common = settings.CommonOptions;
   if (!common.SameAsInputFolder) {
     std::error_code error;
     if (!std::filesystem::is_directory(common.OutputFolder, error)) {
@@ -97,7 +91,7 @@ int RunConvert(const std::vector<std::string>& args) {
   const auto jobs = static_cast<std::size_t>(JobCount(request, std::thread::hardware_concurrency()));
   TOverwritePolicy policy = request.Overwrite;
   // Appending is what an existing output is there for.
-  if (!request.OverwriteGiven && request.Append) policy = TOverwritePolicy::Always;
+  if (!request.OverwriteGiven && request.Wave.Append) policy = TOverwritePolicy::Always;
 
   // A closed pipe on stdout or stderr must not end the process with outputs half written:
   // the write fails instead, and the batch goes on.
@@ -109,14 +103,14 @@ int RunConvert(const std::vector<std::string>& args) {
   TInterruptWatch interrupt;
   terminal.SetInterruptFd(interrupt.NotifyFd());
 
+  const TRunnerContext context{settings, tags, request.Wave};
   std::vector<std::unique_ptr<TJobView>> views;
   std::vector<std::unique_ptr<TConversionRunner>> runners;
   for (std::size_t j = 0; j < jobs; ++j) {
     views.push_back(std::make_unique<TJobView>(terminal, loop, j));
-    runners.push_back(std::make_unique<TConversionRunner>(*views.back(), batch));
+    runners.push_back(std::make_unique<TConversionRunner>(*views.back(), batch, context));
     TConversionRunner& runner = *runners.back();
     runner.SetMode(request.Mode);
-    ConfigureWaveOut(runner.WaveOut1, request);
     views.back()->Attach(runner);
   }
 

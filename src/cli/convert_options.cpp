@@ -134,19 +134,19 @@ bool TakeWavOption(const std::string& a, TArgCursor& cursor, TConvertRequest& r)
   if (a == "--wav-type") {
     const std::string type = cursor.Value(a);
     if (type == "pcm")
-      r.WavType = TWavType::wtPCM;
+      r.Wave.Encoding = TWaveEncoding::wePCM;
     else if (type == "ima-adpcm")
-      r.WavType = TWavType::wtDVIADPCM;
+      r.Wave.Encoding = TWaveEncoding::weIMAADPCM;
     else
       throw TUsageError("--wav-type: '" + type + "' is not pcm or ima-adpcm");
   } else if (a == "--block-size") {
     const std::int32_t size = ParseNumber(cursor.Value(a), a, 4, 65532);
     if (size % 4 != 0) throw TUsageError("--block-size: " + std::to_string(size) + " is not a multiple of 4");
-    r.BlockSize = static_cast<std::uint16_t>(size);
+    r.Wave.BlockSize = static_cast<std::uint16_t>(size);
   } else if (a == "--extensible") {
-    r.Extensible = true;
+    r.Wave.Extensible = true;
   } else if (a == "--append") {
-    r.Append = true;
+    r.Wave.Append = true;
   } else {
     return false;
   }
@@ -165,8 +165,8 @@ void CheckRequest(const TConvertRequest& r) {
   // Not ignored: --append also stands for "no question", which must not replace an MP3 or WMA.
   if (TargetFormatOf(r.Mode) != TTargetFormat::tfWav) {
     for (const auto& [given, option] :
-         {std::pair{r.WavType.has_value(), "--wav-type"}, std::pair{r.BlockSize.has_value(), "--block-size"},
-          std::pair{r.Extensible, "--extensible"}, std::pair{r.Append, "--append"}})
+         {std::pair{r.Wave.Encoding.has_value(), "--wav-type"}, std::pair{r.Wave.BlockSize.has_value(), "--block-size"},
+          std::pair{r.Wave.Extensible, "--extensible"}, std::pair{r.Wave.Append, "--append"}})
       if (given) throw TUsageError(std::string(option) + " is for WAV output");
   }
 }

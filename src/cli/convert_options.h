@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "conversion_mode.h"
-#include "riff.h"
+#include "runner.h"
 #include "settings.h"
 
 namespace melvanto::cli {
@@ -38,10 +38,7 @@ struct TConvertRequest {
   std::optional<std::int32_t> WmaCodec, WmaFormat;
   bool WmaVbr = false;
 
-  std::optional<TWavType> WavType;
-  std::optional<std::uint16_t> BlockSize;
-  bool Extensible = false;
-  bool Append = false;
+  TWaveOutputOptions Wave;
 
   bool AnyTag() const { return Title || Artist || Album || Year || Comment || Track || Genre; }
 };

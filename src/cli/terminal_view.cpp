@@ -110,7 +110,7 @@ void TTerminal::Redraw() {
   Drawn_ = line;
 }
 
-void TJobView::PostBatchStep(std::int32_t Param) {
+void TJobView::PostBatchStep(TBatchStep Param) {
   Loop_.Post([this, Param] {
     if (Runner_ != nullptr && !Runner_->Closed()) Runner_->BatchStep(Param);
   });

@@ -65,7 +65,7 @@ class TJobView : public TRunnerView {
   bool AskOverwrite(const std::string& Question, const std::string&) override {
     return Terminal_.AskOverwrite(Question);
   }
-  void PostBatchStep(std::int32_t Param) override;
+  void PostBatchStep(TBatchStep Param) override;
   void CloseWindow() override;
 
  private:

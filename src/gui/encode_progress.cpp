@@ -28,10 +28,13 @@ constexpr int kClientHeight = 260;
 // A summary longer than this would not fit on a screen; the rest is counted.
 constexpr std::size_t kListedFailures = 20;
 
-// The batch-step message, carrying its first parameter.
+// The batch-step message, carrying its first parameter: the step as a number, as a window
+// message's parameter is.
 class TBatchStepEvent : public QEvent {
  public:
-  explicit TBatchStepEvent(std::int32_t param) : QEvent(kBatchStepEvent), Param(param) {}
+  explicit TBatchStepEvent(TBatchStep step)
+      : QEvent(kBatchStepEvent), Param(static_cast<std::int32_t>(step)) {}
+  TBatchStep Step() const { return static_cast<TBatchStep>(Param); }
   const std::int32_t Param;
 };
 
@@ -81,12 +84,13 @@ void SetLabelText(QLabel* label, const std::string& text) {
 
 }  // namespace
 
-TfrmEncodeProgress::TfrmEncodeProgress(QWidget* owner, const std::vector<std::string>& files)
+TfrmEncodeProgress::TfrmEncodeProgress(QWidget* owner, const std::vector<std::string>& files,
+                                       const TOptionsSetting& settings, const TTagInfo& tags)
     : QDialog(owner), FileCount_(files.size()) {
   BuildControls();
   // Created last: the runner shows its first texts through the controls and posts its first
   // step, which runs once the modal loop does, after the caller has set the mode.
-  Runner_ = std::make_unique<TConversionRunner>(*this, files);
+  Runner_ = std::make_unique<TConversionRunner>(*this, files, TRunnerContext{settings, tags, {}});
 }
 
 TfrmEncodeProgress::~TfrmEncodeProgress() {
@@ -221,7 +225,7 @@ bool TfrmEncodeProgress::AskOverwrite(const std::string& Question, const std::st
                             QMessageBox::Information);
 }
 
-void TfrmEncodeProgress::PostBatchStep(std::int32_t Param) {
+void TfrmEncodeProgress::PostBatchStep(TBatchStep Param) {
   // Qt takes ownership of a posted event.
   QCoreApplication::postEvent(this, std::make_unique<TBatchStepEvent>(Param).release());
 }
@@ -276,7 +280,7 @@ bool TfrmEncodeProgress::event(QEvent* event) {
   // A step posted before Stop was pressed must not start another file.
   if (State_ == TState::Running && !FinishPosted_) {
     try {
-      Runner_->BatchStep(static_cast<TBatchStepEvent*>(event)->Param);
+      Runner_->BatchStep(static_cast<TBatchStepEvent*>(event)->Step());
     } catch (const std::exception&) {
       // A failed step ends; the window waits for Stop.
     }

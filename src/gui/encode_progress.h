@@ -20,8 +20,10 @@ namespace melvanto::gui {
 class TfrmEncodeProgress : public QDialog, public TRunnerView {
   Q_OBJECT
  public:
-  // Creates the runner, which posts its first step: set the mode before the window runs.
-  TfrmEncodeProgress(QWidget* owner, const std::vector<std::string>& files);
+  // Creates the runner, which posts its first step: set the mode before the window runs. The
+  // runner converts with its own copy of settings and tags, as they are now.
+  TfrmEncodeProgress(QWidget* owner, const std::vector<std::string>& files, const TOptionsSetting& settings,
+                     const TTagInfo& tags);
   ~TfrmEncodeProgress() override;
 
   TConversionMode Mode() const;
@@ -40,7 +42,7 @@ class TfrmEncodeProgress : public QDialog, public TRunnerView {
   void SetProgress(std::int32_t position) override;
   void FileFinished(const TFileResult& result) override;
   bool AskOverwrite(const std::string& Question, const std::string& OutputPath) override;
-  void PostBatchStep(std::int32_t Param) override;
+  void PostBatchStep(TBatchStep Param) override;
   void CloseWindow() override;
 
   // The Stop button.

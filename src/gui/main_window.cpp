@@ -216,7 +216,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
 
   // FormCreate.
   try {
-    LoadSettings();
+    LoadSettings(OptionsSetting);
   } catch (const std::exception& e) {
     Dialogs().ShowMessage(this, Caption(), QString::fromUtf8(e.what()), QMessageBox::Critical);
   }
@@ -252,7 +252,7 @@ void TfrmMain::RunBatch(TConversionMode D) {
     const bool several = files.size() > 1;
     const bool toWav = D == TConversionMode::cmMp3ToWav || D == TConversionMode::cmWmaToWav;
     if (((common.IsShowTagEditor && !several) || (common.IsSameTag && several)) && !toWav) {
-      TfrmTagEditor editor(this);
+      TfrmTagEditor editor(this, TagInfo, OptionsSetting);
       if (several) {
         editor.ID3title->setEnabled(false);
         editor.lTitle->setEnabled(false);
@@ -260,7 +260,7 @@ void TfrmMain::RunBatch(TConversionMode D) {
       if (Dialogs().Exec(editor) != QDialog::Accepted) return;
     }
 
-    TfrmEncodeProgress progress(this, files);
+    TfrmEncodeProgress progress(this, files, OptionsSetting, TagInfo);
     progress.SetMode(D);
     Dialogs().Exec(progress);
   } catch (...) {
@@ -321,7 +321,7 @@ void TfrmMain::lLinkClick() { Dialogs().OpenUrl(QUrl(QString::fromLatin1(kHomePa
 
 void TfrmMain::bSettingsClick() {
   try {
-    TfrmOptions options(this);
+    TfrmOptions options(this, OptionsSetting);
     Dialogs().Exec(options);
   } catch (const std::exception& e) {
     Dialogs().ShowMessage(this, Caption(), QString::fromUtf8(e.what()), QMessageBox::Critical);
@@ -360,7 +360,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     Saved_ = true;
     bool saved = false;
     try {
-      saved = SaveSettings();
+      saved = SaveSettings(OptionsSetting);
     } catch (...) {
     }
     if (!saved)

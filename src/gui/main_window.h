@@ -1,13 +1,15 @@
 #pragma once
 
 // The main window: the six direction buttons, settings, the help group; loads the settings
-// when created and saves them when closed. Borderless; dragged by its background.
+// when created and saves them when closed. Borderless; dragged by its background. It owns the
+// settings and the batch's tag values, and hands them to the dialogs and the runner.
 
 #include <QWidget>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "conversion_mode.h"
+#include "settings.h"
 
 class QComboBox;
 class QFrame;
@@ -74,6 +76,11 @@ class TfrmMain : public QWidget {
   QComboBox* ID3genre = nullptr;
   QListWidget* lbCodecs = nullptr;
   QListWidget* lbFormats = nullptr;
+
+  // Loaded when the window is made, saved when it closes; the options dialog edits them.
+  TOptionsSetting OptionsSetting;
+  // The tag values of the current batch, never saved; the tag editor edits them.
+  TTagInfo TagInfo;
 
  protected:
   bool event(QEvent* event) override;  // the restore message

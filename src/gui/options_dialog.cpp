@@ -112,7 +112,8 @@ std::optional<int> LeadingBitRate(const QString& text, QString& bad) {
 
 }  // namespace
 
-TfrmOptions::TfrmOptions(QWidget* owner) : QDialog(owner) {
+TfrmOptions::TfrmOptions(QWidget* owner, TOptionsSetting& settings)
+    : QDialog(owner), OptionsSetting_(settings) {
   setObjectName(QStringLiteral("frmOptions"));
   setWindowTitle(QStringLiteral("Options"));
   setFixedSize(456, 312);
@@ -267,7 +268,7 @@ TfrmOptions::TfrmOptions(QWidget* owner) : QDialog(owner) {
 }
 
 void TfrmOptions::LoadStep() {
-  const TOptionsSetting& s = OptionsSetting;
+  const TOptionsSetting& s = OptionsSetting_;
   editOutputDir->setText(QString::fromStdString(s.CommonOptions.OutputFolder));
   cbSameAsInputFolder->setChecked(s.CommonOptions.SameAsInputFolder);
   cbShowTagEditor->setChecked(!s.CommonOptions.IsShowTagEditor);
@@ -320,7 +321,7 @@ bool TfrmOptions::btOkClick() {
     }
   }
 
-  TOptionsSetting& s = OptionsSetting;
+  TOptionsSetting& s = OptionsSetting_;
   s.CommonOptions.SameAsInputFolder = sameAsInput;
   s.CommonOptions.IsShowTagEditor = !cbShowTagEditor->isChecked();
   s.CommonOptions.IsSameTag = cbSameTag->isChecked();

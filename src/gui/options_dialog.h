@@ -1,12 +1,13 @@
 #pragma once
 
-// The options dialog: edits OptionsSetting in memory (the file is written when the program
-// closes). OK checks every value before it stores any; Cancel stores nothing.
+// The options dialog: edits the main window's settings in memory (the file is written when
+// the program closes). OK checks every value before it stores any; Cancel stores nothing.
 
 #include <QDialog>
 #include <functional>
 #include <vector>
 
+#include "settings.h"
 #include "wma_choice.h"
 
 class QCheckBox;
@@ -26,10 +27,11 @@ namespace melvanto::gui {
 class TfrmOptions : public QDialog {
   Q_OBJECT
  public:
-  // Fills the codec and format lists, loads the settings into the controls, shows "Output".
-  explicit TfrmOptions(QWidget* owner);
+  // Fills the codec and format lists, loads settings into the controls, shows "Output". OK
+  // stores into settings, which must outlive the dialog.
+  TfrmOptions(QWidget* owner, TOptionsSetting& settings);
 
-  // The load step: OptionsSetting into the controls, then the enabled states.
+  // The load step: the settings into the controls, then the enabled states.
   void LoadStep();
   // The OK step: checks, then stores everything and accepts; false (dialog left open,
   // nothing stored) when a check fails, after telling the user why.
@@ -94,6 +96,7 @@ class TfrmOptions : public QDialog {
   std::vector<TWMACodec> WMACodecs_ = ListWMACodecs(false);
   std::vector<TWMACodec> WMAVBRCodecs_;
   bool WMAVBR_ = false;
+  TOptionsSetting& OptionsSetting_;
 };
 
 }  // namespace melvanto::gui

@@ -46,7 +46,8 @@ QLabel* NewLabel(QWidget* parent, const char* name, const QString& text, QWidget
 
 }  // namespace
 
-TfrmTagEditor::TfrmTagEditor(QWidget* owner) : QDialog(owner) {
+TfrmTagEditor::TfrmTagEditor(QWidget* owner, TTagInfo& tags, TOptionsSetting& settings)
+    : QDialog(owner), TagInfo_(tags), OptionsSetting_(settings) {
   setObjectName(QStringLiteral("frmTagEditor"));
   setWindowTitle(QStringLiteral("Tag Editor"));
   setFixedSize(433, 240);
@@ -54,10 +55,10 @@ TfrmTagEditor::TfrmTagEditor(QWidget* owner) : QDialog(owner) {
   GroupBox1 = new QGroupBox(QStringLiteral("ID3 Tag"), this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
 
-  ID3title = NewEdit(GroupBox1, "ID3title", kTextLimit, TagInfo.Title);
-  ID3artist = NewEdit(GroupBox1, "ID3artist", kTextLimit, TagInfo.Artist);
-  ID3album = NewEdit(GroupBox1, "ID3album", kTextLimit, TagInfo.Album);
-  ID3year = NewEdit(GroupBox1, "ID3year", kYearLimit, TagInfo.Year);
+  ID3title = NewEdit(GroupBox1, "ID3title", kTextLimit, TagInfo_.Title);
+  ID3artist = NewEdit(GroupBox1, "ID3artist", kTextLimit, TagInfo_.Artist);
+  ID3album = NewEdit(GroupBox1, "ID3album", kTextLimit, TagInfo_.Album);
+  ID3year = NewEdit(GroupBox1, "ID3year", kYearLimit, TagInfo_.Year);
   ID3genre = new QComboBox(GroupBox1);
   ID3genre->setObjectName(QStringLiteral("ID3genre"));
   ID3genre->setEditable(false);
@@ -65,9 +66,9 @@ TfrmTagEditor::TfrmTagEditor(QWidget* owner) : QDialog(owner) {
   for (std::string_view genre : kDisplayGenres)
     ID3genre->addItem(QString::fromUtf8(genre.data(), static_cast<qsizetype>(genre.size())));
   // -1 or a position past the list leaves nothing selected.
-  ID3genre->setCurrentIndex(TagInfo.Genre >= 0 && TagInfo.Genre < ID3genre->count() ? TagInfo.Genre : -1);
-  ID3comment = NewEdit(GroupBox1, "ID3comment", kTextLimit, TagInfo.Comment);
-  ID3track = NewEdit(GroupBox1, "ID3track", kTrackLimit, TagInfo.Track);
+  ID3genre->setCurrentIndex(TagInfo_.Genre >= 0 && TagInfo_.Genre < ID3genre->count() ? TagInfo_.Genre : -1);
+  ID3comment = NewEdit(GroupBox1, "ID3comment", kTextLimit, TagInfo_.Comment);
+  ID3track = NewEdit(GroupBox1, "ID3track", kTrackLimit, TagInfo_.Track);
 
   lTitle = NewLabel(GroupBox1, "lTitle", QStringLiteral("Title:"), ID3title);
   auto* lArtist = NewLabel(GroupBox1, "lArtist", QStringLiteral("Artist:"), ID3artist);
@@ -146,14 +147,14 @@ TfrmTagEditor::TfrmTagEditor(QWidget* owner) : QDialog(owner) {
 
 void TfrmTagEditor::btOkClick() {
   // The main window disables the title for a batch of several files: one title cannot fit them.
-  if (ID3title->isEnabled()) TagInfo.Title = ID3title->text().toStdU16String();
-  TagInfo.Artist = ID3artist->text().toStdU16String();
-  TagInfo.Album = ID3album->text().toStdU16String();
-  TagInfo.Year = ID3year->text().toStdU16String();
-  TagInfo.Genre = ID3genre->currentIndex();
-  TagInfo.Track = ID3track->text().toStdU16String();
-  TagInfo.Comment = ID3comment->text().toStdU16String();
-  OptionsSetting.CommonOptions.IsShowTagEditor = !cbShowTagEditor->isChecked();
+  if (ID3title->isEnabled()) TagInfo_.Title = ID3title->text().toStdU16String();
+  TagInfo_.Artist = ID3artist->text().toStdU16String();
+  TagInfo_.Album = ID3album->text().toStdU16String();
+  TagInfo_.Year = ID3year->text().toStdU16String();
+  TagInfo_.Genre = ID3genre->currentIndex();
+  TagInfo_.Track = ID3track->text().toStdU16String();
+  TagInfo_.Comment = ID3comment->text().toStdU16String();
+  OptionsSetting_.CommonOptions.IsShowTagEditor = !cbShowTagEditor->isChecked();
   accept();
 }
 

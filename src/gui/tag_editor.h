@@ -1,8 +1,10 @@
 #pragma once
 
-// The tag editor: reviews and edits the batch's tag values (TagInfo) and starts the batch.
+// The tag editor: reviews and edits the batch's tag values and starts the batch.
 
 #include <QDialog>
+
+#include "settings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -16,11 +18,11 @@ namespace melvanto::gui {
 class TfrmTagEditor : public QDialog {
   Q_OBJECT
  public:
-  // Shows the current TagInfo.
-  explicit TfrmTagEditor(QWidget* owner);
+  // Shows tags. Start stores into tags and settings, which must outlive the dialog.
+  TfrmTagEditor(QWidget* owner, TTagInfo& tags, TOptionsSetting& settings);
 
-  // Start: stores the fields into TagInfo (the title only while enabled) and
-  // IsShowTagEditor, then accepts.
+  // Start: stores the fields into the tag values (the title only while enabled) and
+  // IsShowTagEditor into the settings, then accepts.
   void btOkClick();
 
   QGroupBox* GroupBox1 = nullptr;  // "ID3 Tag"
@@ -35,6 +37,10 @@ class TfrmTagEditor : public QDialog {
   QCheckBox* cbShowTagEditor = nullptr;
   QPushButton* btOk = nullptr;
   QPushButton* btCancel = nullptr;
+
+ private:
+  TTagInfo& TagInfo_;
+  TOptionsSetting& OptionsSetting_;
 };
 
 }  // namespace melvanto::gui

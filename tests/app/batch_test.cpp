@@ -24,8 +24,8 @@ namespace fs = std::filesystem;
 // Two jobs on one shared batch, each with its own view, both on one step loop; their views
 // log into one list, so the order of what they did shows.
 struct TwoJobs {
-  TwoJobs(std::shared_ptr<TBatchFiles> shared, TConversionMode mode)
-      : first(loop), second(loop), one(first, shared), two(second, shared) {
+  TwoJobs(std::shared_ptr<TBatchFiles> shared, TConversionMode mode, const TRunnerContext& context)
+      : first(loop), second(loop), one(first, shared, context), two(second, shared, context) {
     first.name = "first";
     second.name = "second";
     first.log = second.log = &log;
@@ -83,7 +83,7 @@ TEST_F(RunnerTest, SharedBatchHoldsAFileWhoseOutputAnotherJobWrites) {
   auto shared = std::make_shared<TBatchFiles>();
   shared->Files = {(dir / "a" / "x.wav").string(), (dir / "b" / "x.wav").string()};
 
-  TwoJobs jobs(shared, TConversionMode::cmWavToMp3);
+  TwoJobs jobs(shared, TConversionMode::cmWavToMp3, Context());
   jobs.Run();
   const auto& log = jobs.log;
   const TConversionRunner &one = jobs.one, &two = jobs.two;
@@ -124,7 +124,7 @@ TEST_F(RunnerTest, SharedBatchKnowsAnOutputWhateverItsFolderIsCalled) {
     fs::remove(dir / "a" / "x.mp3");
     auto shared = std::make_shared<TBatchFiles>();
     shared->Files = files;
-    TwoJobs jobs(shared, TConversionMode::cmWavToMp3);
+    TwoJobs jobs(shared, TConversionMode::cmWavToMp3, Context());
     jobs.second.answer = [](const std::string&) { return false; };
     jobs.Run();
     const auto& log = jobs.log;
@@ -147,7 +147,7 @@ TEST_F(RunnerTest, SharedBatchJobsKeepTheirOwnTags) {
   REQUIRE_SOURCES();
   auto shared = std::make_shared<TBatchFiles>();
   shared->Files = {Src("one.wma"), Src("two.wma"), Src("src.wav")};
-  TwoJobs jobs(shared, TConversionMode::cmWmaToMp3);
+  TwoJobs jobs(shared, TConversionMode::cmWmaToMp3, Context());
   jobs.Run();
   const TConversionRunner &one = jobs.one, &two = jobs.two;
 
@@ -175,8 +175,8 @@ TEST_F(RunnerTest, ClosingAJobWakesTheJobHoldingBehindIt) {
   shared->Files = {Src("long.wav"), (dir / "b" / "long.wav").string()};
   TStepLoop loop;
   TestView first(loop), second(loop);
-  auto one = std::make_unique<TConversionRunner>(first, shared);
-  TConversionRunner two(second, shared);
+  auto one = std::make_unique<TConversionRunner>(first, shared, Context());
+  TConversionRunner two(second, shared, Context());
   one->SetMode(TConversionMode::cmWavToMp3);
   two.SetMode(TConversionMode::cmWavToMp3);
   first.runner = one.get();

@@ -16,6 +16,7 @@
 
 #include "made_files.h"
 #include "runner.h"
+#include "runner_components.h"
 #include "settings.h"
 #include "step_loop.h"
 #include "temp_dir.h"
@@ -107,7 +108,7 @@ class TestView : public TRunnerView {
     if (log) log->push_back(name + " asked " + output);
     return answer(output);
   }
-  void PostBatchStep(std::int32_t param) override {
+  void PostBatchStep(TBatchStep param) override {
     loop_.Post([this, param] {
       if (runner != nullptr && !closed) runner->BatchStep(param);
     });
@@ -130,8 +131,8 @@ struct Batch {
   TestView view{loop};
   std::unique_ptr<TConversionRunner> runner;
 
-  Batch(TConversionMode mode, const std::vector<std::string>& files) {
-    runner = std::make_unique<TConversionRunner>(view, files);
+  Batch(TConversionMode mode, const std::vector<std::string>& files, TRunnerContext context) {
+    runner = std::make_unique<TConversionRunner>(view, files, std::move(context));
     runner->SetMode(mode);
     view.runner = runner.get();
   }
@@ -141,24 +142,22 @@ struct Batch {
   }
 };
 
-// Settings as a first start has them, the output going to a folder of the test's own.
+// Settings as a first start has them, the output going to a folder of the test's own. A
+// runner copies them when it is made: set them before.
 class RunnerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    OptionsSetting = TOptionsSetting{};
-    TagInfo.Clear();
     std::filesystem::create_directories(out);
     OptionsSetting.CommonOptions.OutputFolder = out.string();
   }
-  void TearDown() override {
-    OptionsSetting = TOptionsSetting{};
-    TagInfo.Clear();
-  }
   std::string Out(const std::string& name) const { return (out / name).string(); }
   std::string Src(const std::string& name) const { return SourceFiles() / name; }
+  TRunnerContext Context() const { return {OptionsSetting, TagInfo, {}}; }
 
   TempDir dir;
   std::filesystem::path out = dir / "out";
+  TOptionsSetting OptionsSetting;
+  TTagInfo TagInfo;
 };
 
 // ffprobe's format and stream facts, and the tags, of a file.

@@ -75,19 +75,19 @@ TEST(ConversionNames, DirectionTable) {
 TEST_F(RunnerTest, ConstructorShowsTheBatchAndWaitsForTheLoop) {
   TStepLoop loop;
   TestView view(loop);
-  TConversionRunner runner(view, {"/nowhere/a.wav", "/nowhere/b.wav", "/nowhere/c.wav"});
+  TConversionRunner runner(view, {"/nowhere/a.wav", "/nowhere/b.wav", "/nowhere/c.wav"}, Context());
   view.runner = &runner;
   EXPECT_EQ(view.labels["caption"], "Melvanto");
   EXPECT_EQ(view.labels["hint"], "Encoding...");
   EXPECT_EQ(view.labels["selected"], "3");
   EXPECT_EQ(runner.FileIndex(), 0) << "the first step only runs from the loop, after Mode is set";
-  EXPECT_EQ(runner.WaveOut1.BlockSize(), 512);
-  EXPECT_EQ(runner.WaveOut1.FileMode(), TFileOutputMode::foRewrite);
-  EXPECT_EQ(runner.MP3Out1.Input(), &runner.WaveIn1);
-  EXPECT_EQ(runner.WMAOut1.Input(), &runner.WaveIn1);
-  EXPECT_EQ(runner.WMAOut1.DesiredBitrate(), 128u);
-  EXPECT_EQ(runner.MP3Out1.BitRate(), TMP3BitRate::mbr128);
-  EXPECT_EQ(runner.MP3In1.OutputChannels(), TChannelsNumber::cnMonoOrStereo);
+  EXPECT_EQ(runner.Components().WaveOut1.BlockSize(), 512);
+  EXPECT_EQ(runner.Components().WaveOut1.FileMode(), TFileOutputMode::foRewrite);
+  EXPECT_EQ(runner.Components().MP3Out1.Input(), &runner.Components().WaveIn1);
+  EXPECT_EQ(runner.Components().WMAOut1.Input(), &runner.Components().WaveIn1);
+  EXPECT_EQ(runner.Components().WMAOut1.DesiredBitrate(), 128u);
+  EXPECT_EQ(runner.Components().MP3Out1.BitRate(), TMP3BitRate::mbr128);
+  EXPECT_EQ(runner.Components().MP3In1.OutputChannels(), TChannelsNumber::cnMonoOrStereo);
 
   // Three missing files: each fails on its own, and the batch still reaches its end.
   loop.RunUntil([&] { return view.closed; });
@@ -120,7 +120,7 @@ TEST_F(RunnerTest, EveryDirectionEndToEnd) {
     SCOPED_TRACE(TargetExtension(d.mode) + std::string(" from ") + d.source);
     fs::remove_all(out);
     fs::create_directories(out);
-    Batch batch(d.mode, {Src(d.source)});
+    Batch batch(d.mode, {Src(d.source)}, Context());
     const auto& results = batch.Run();
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].Status, TFileResult::frConverted) << results[0].Message;
@@ -147,7 +147,8 @@ TEST_F(RunnerTest, SameNameInTwoFoldersAsksBeforeOverwritingTheFirst) {
   fs::copy_file(Src("src.wav"), dir / "b.d" / "noext");
   Batch batch(TConversionMode::cmWavToWma,
               {(dir / "a.d" / "x.y.wav").string(), (dir / "b.d" / "x.y.wav").string(),
-               (dir / "b.d" / "noext").string()});
+               (dir / "b.d" / "noext").string()},
+              Context());
   batch.view.answer = [](const std::string&) { return false; };
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 3u);
@@ -167,7 +168,7 @@ TEST_F(RunnerTest, AnsweringNoForEveryFileLeavesThemAsTheyWere) {
   fs::create_directories(dir / "again");
   fs::copy_file(Src("src.wav"), dir / "again" / "src.wav");
   Batch batch(TConversionMode::cmWavToMp3,
-              {Src("src.wav"), Src("src24.wav"), (dir / "again" / "src.wav").string()});
+              {Src("src.wav"), Src("src24.wav"), (dir / "again" / "src.wav").string()}, Context());
   batch.view.answer = [](const std::string&) { return false; };
   const auto& results = batch.Run();
   ASSERT_EQ(batch.view.questions.size(), 3u);
@@ -185,7 +186,7 @@ TEST_F(RunnerTest, AnsweringNoForEveryFileLeavesThemAsTheyWere) {
 TEST_F(RunnerTest, AnsweringYesReplacesTheFile) {
   REQUIRE_SOURCES();
   WriteText(out / "one.wav", "old");
-  Batch batch(TConversionMode::cmMp3ToWav, {Src("one.mp3")});
+  Batch batch(TConversionMode::cmMp3ToWav, {Src("one.mp3")}, Context());
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0].Status, TFileResult::frConverted);
@@ -198,7 +199,7 @@ TEST_F(RunnerTest, StopMidFileKeepsWhatWasWrittenAndTouchesNothingElse) {
   // The slowest processor setting pauses between blocks, so the run is still going when
   // the first progress event arrives.
   OptionsSetting.CPU = 0;
-  Batch batch(TConversionMode::cmWavToMp3, {Src("long.wav"), Src("src.wav"), Src("src24.wav")});
+  Batch batch(TConversionMode::cmWavToMp3, {Src("long.wav"), Src("src.wav"), Src("src24.wav")}, Context());
   bool stopped = false;
   batch.view.onProgress = [&](std::int32_t p) {
     if (p > 0 && !stopped) {
@@ -228,7 +229,8 @@ TEST_F(RunnerTest, BadInputsFailOneByOneAndTheBatchGoesOn) {
   fs::create_directories(dir / "folder.wav");
   Batch batch(TConversionMode::cmWavToMp3,
               {Src("src.wav"), (dir / "corrupt.wav").string(), (dir / "missing.wav").string(),
-               (dir / "folder.wav").string(), Src("src24.wav")});
+               (dir / "folder.wav").string(), Src("src24.wav")},
+              Context());
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 5u);
   EXPECT_EQ(results[0].Status, TFileResult::frConverted);
@@ -250,10 +252,10 @@ TEST_F(RunnerTest, UnrecognisedCompressedInputsNameTheirFormat) {
   REQUIRE_SOURCES();
   WriteText(dir / "junk.mp3", std::string(3000, '\0'));
   WriteText(dir / "junk.wma", "not a media file at all");
-  Batch mp3(TConversionMode::cmMp3ToWav, {(dir / "junk.mp3").string()});
+  Batch mp3(TConversionMode::cmMp3ToWav, {(dir / "junk.mp3").string()}, Context());
   ASSERT_EQ(mp3.Run().size(), 1u);
   EXPECT_EQ(mp3.runner->Results()[0].Message, "not a valid MP3 file");
-  Batch wma(TConversionMode::cmWmaToMp3, {(dir / "junk.wma").string()});
+  Batch wma(TConversionMode::cmWmaToMp3, {(dir / "junk.wma").string()}, Context());
   ASSERT_EQ(wma.Run().size(), 1u);
   EXPECT_EQ(wma.runner->Results()[0].Message, "not a valid WMA file");
   EXPECT_TRUE(fs::is_empty(out));
@@ -266,7 +268,7 @@ TEST_F(RunnerTest, OutputThatIsTheInputFailsAndLeavesTheInputAlone) {
   const Bytes before = ReadBytes(dir / "same.wav");
   OptionsSetting.CommonOptions.SameAsInputFolder = true;
   // The second names the same file through a link: the output out/link.wav is the input.
-  Batch batch(TConversionMode::cmWavToWav, {(dir / "same.wav").string(), Out("link.wav")});
+  Batch batch(TConversionMode::cmWavToWav, {(dir / "same.wav").string(), Out("link.wav")}, Context());
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 2u);
   for (const TFileResult& r : results) {
@@ -286,8 +288,9 @@ TEST_F(RunnerTest, FailedConversionRemovesOnlyWhatItWrote) {
   WriteText(out / "kept.wav", "refused overwrite");
   WriteText(out / "replaced.wav", "allowed overwrite");
   Batch batch(TConversionMode::cmWavToWav,
-              {Src("src24.wav"), (dir / "b" / "kept.wav").string(), (dir / "b" / "replaced.wav").string()});
-  batch.runner->WaveOut1.SetWavType(TWavType::wtDVIADPCM);
+              {Src("src24.wav"), (dir / "b" / "kept.wav").string(), (dir / "b" / "replaced.wav").string()},
+              Context());
+  batch.runner->Components().WaveOut1.SetWavType(TWavType::wtDVIADPCM);
   batch.view.answer = [&](const std::string& output) { return output == Out("replaced.wav"); };
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 3u);
@@ -305,8 +308,8 @@ TEST_F(RunnerTest, AppendModeNeverAsksAndNeverRemoves) {
   REQUIRE_SOURCES();
   WriteText(out / "src.wav", "RIFF but not really a wave file of any kind");
   const Bytes before = ReadBytes(out / "src.wav");
-  Batch batch(TConversionMode::cmWavToWav, {Src("src.wav")});
-  batch.runner->WaveOut1.SetFileMode(TFileOutputMode::foAppend);
+  Batch batch(TConversionMode::cmWavToWav, {Src("src.wav")}, Context());
+  batch.runner->Components().WaveOut1.SetFileMode(TFileOutputMode::foAppend);
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 1u);
   EXPECT_TRUE(batch.view.questions.empty());
@@ -316,8 +319,8 @@ TEST_F(RunnerTest, AppendModeNeverAsksAndNeverRemoves) {
   // Appending to a good file of the same format doubles it.
   fs::remove(out / "src.wav");
   fs::copy_file(Src("src.wav"), out / "src.wav");
-  Batch again(TConversionMode::cmWavToWav, {Src("src.wav")});
-  again.runner->WaveOut1.SetFileMode(TFileOutputMode::foAppend);
+  Batch again(TConversionMode::cmWavToWav, {Src("src.wav")}, Context());
+  again.runner->Components().WaveOut1.SetFileMode(TFileOutputMode::foAppend);
   ASSERT_EQ(again.Run().size(), 1u);
   EXPECT_EQ(again.runner->Results()[0].Status, TFileResult::frConverted)
       << again.runner->Results()[0].Message;
@@ -326,7 +329,7 @@ TEST_F(RunnerTest, AppendModeNeverAsksAndNeverRemoves) {
 
 TEST_F(RunnerTest, AnErrorInsideAStepFailsThatFileAndMovesOn) {
   REQUIRE_SOURCES();
-  Batch batch(TConversionMode::cmWavToWav, {Src("src.wav"), Src("src24.wav")});
+  Batch batch(TConversionMode::cmWavToWav, {Src("src.wav"), Src("src24.wav")}, Context());
   batch.view.onOutputName = [](const std::string& name) {
     if (name == "src.wav") throw std::runtime_error("the label could not be shown");
   };
@@ -352,12 +355,12 @@ TEST_F(RunnerTest, CloseAfterTheRunEndedByItselfReportsHowItEnded) {
   {
     // IMA ADPCM takes 16-bit input only: the run fails after creating its file.
     TestView view(loop);
-    TConversionRunner runner(view, {Src("src24.wav")});
+    TConversionRunner runner(view, {Src("src24.wav")}, Context());
     runner.SetMode(TConversionMode::cmWavToWav);
-    runner.WaveOut1.SetWavType(TWavType::wtDVIADPCM);
-    runner.BatchStep(0);
+    runner.Components().WaveOut1.SetWavType(TWavType::wtDVIADPCM);
+    runner.BatchStep(TBatchStep::bsStart);
     ASSERT_TRUE(runner.Results().empty()) << "the run started";
-    WaitUntilIdle(runner.WaveOut1);
+    WaitUntilIdle(runner.Components().WaveOut1);
     runner.Close();
     ASSERT_EQ(runner.Results().size(), 1u);
     EXPECT_EQ(runner.Results()[0].Status, TFileResult::frFailed) << runner.Results()[0].Message;
@@ -366,11 +369,11 @@ TEST_F(RunnerTest, CloseAfterTheRunEndedByItselfReportsHowItEnded) {
   }
   {
     TestView view(loop);
-    TConversionRunner runner(view, {Src("src.wav")});
+    TConversionRunner runner(view, {Src("src.wav")}, Context());
     runner.SetMode(TConversionMode::cmWavToWav);
-    runner.BatchStep(0);
+    runner.BatchStep(TBatchStep::bsStart);
     ASSERT_TRUE(runner.Results().empty());
-    WaitUntilIdle(runner.WaveOut1);
+    WaitUntilIdle(runner.Components().WaveOut1);
     runner.Close();
     ASSERT_EQ(runner.Results().size(), 1u);
     EXPECT_EQ(runner.Results()[0].Status, TFileResult::frConverted) << runner.Results()[0].Message;
@@ -388,7 +391,7 @@ TEST_F(RunnerTest, CloseFromInsideAViewCallStartsNothing) {
     fs::create_directories(out);
     TStepLoop loop;
     TestView view(loop);
-    TConversionRunner runner(view, {Src("src.wav"), Src("src24.wav")});
+    TConversionRunner runner(view, {Src("src.wav"), Src("src24.wav")}, Context());
     runner.SetMode(TConversionMode::cmWavToWav);
     view.runner = &runner;
     const auto close = [&](const std::string&) { runner.Close(); };
@@ -396,11 +399,12 @@ TEST_F(RunnerTest, CloseFromInsideAViewCallStartsNothing) {
       view.onInputName = close;
     else
       view.onOutputName = close;
-    runner.BatchStep(0);
-    WaitUntilIdle(runner.WaveOut1);
+    runner.BatchStep(TBatchStep::bsStart);
+    WaitUntilIdle(runner.Components().WaveOut1);
     ASSERT_EQ(runner.Results().size(), 1u);
     EXPECT_EQ(runner.Results()[0].Status, TFileResult::frStopped);
-    EXPECT_TRUE(runner.WaveOut1.ExceptionMessage().empty()) << runner.WaveOut1.ExceptionMessage();
+    EXPECT_TRUE(runner.Components().WaveOut1.ExceptionMessage().empty())
+        << runner.Components().WaveOut1.ExceptionMessage();
     EXPECT_TRUE(fs::is_empty(out)) << "no file written after the close";
     EXPECT_EQ(view.finished.size(), 1u);
   }
@@ -409,8 +413,8 @@ TEST_F(RunnerTest, CloseFromInsideAViewCallStartsNothing) {
 // A view that fails to show a result does not end the batch, nor hold it up.
 TEST_F(RunnerTest, AViewFailingToShowAResultLeavesTheBatchGoing) {
   REQUIRE_SOURCES();
-  Batch batch(TConversionMode::cmWavToWav,
-              {(dir / "missing.wav").string(), Src("src.wav"), Src("src24.wav")});
+  Batch batch(TConversionMode::cmWavToWav, {(dir / "missing.wav").string(), Src("src.wav"), Src("src24.wav")},
+              Context());
   batch.view.onFinished = [](const TFileResult&) { throw std::runtime_error("the list is full"); };
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 3u);
@@ -442,7 +446,7 @@ TEST_F(RunnerTest, FullDiskIsNamedAndItsBrokenOutputRemoved) {
   if (!disk.Mounted()) GTEST_SKIP() << "mounting a small file system needs root";
   OptionsSetting.CommonOptions.OutputFolder = (dir / "tiny").string();
   // 2 s of 16-bit stereo PCM is about 350 KiB: more than the 64 KiB there.
-  Batch batch(TConversionMode::cmWavToWav, {Src("src.wav")});
+  Batch batch(TConversionMode::cmWavToWav, {Src("src.wav")}, Context());
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0].Status, TFileResult::frFailed);
@@ -460,21 +464,21 @@ std::u16string U(const char* text) {
   return s;
 }
 
-void FillTagInfo() {
-  TagInfo.Title = U("Batch Title");
-  TagInfo.Artist = U("Batch Artist");
-  TagInfo.Album = U("Batch Album");
-  TagInfo.Year = U("1999");
-  TagInfo.Track = U("7");
-  TagInfo.Comment = U("Batch Comment");
+void FillTagInfo(TTagInfo& tags) {
+  tags.Title = U("Batch Title");
+  tags.Artist = U("Batch Artist");
+  tags.Album = U("Batch Album");
+  tags.Year = U("1999");
+  tags.Track = U("7");
+  tags.Comment = U("Batch Comment");
   // Spelt "Death Metal" in the list shown, "Death metal" in the ID3v1 table (code 22).
-  TagInfo.Genre = GenreIndex(u"Death Metal");
+  tags.Genre = GenreIndex(u"Death Metal");
 }
 
 TEST_F(RunnerTest, BatchTagsReachMp3Outputs) {
   REQUIRE_SOURCES();
-  FillTagInfo();
-  Batch batch(TConversionMode::cmWavToMp3, {Src("src.wav")});
+  FillTagInfo(TagInfo);
+  Batch batch(TConversionMode::cmWavToMp3, {Src("src.wav")}, Context());
   ASSERT_EQ(batch.Run().size(), 1u);
   const std::string facts = ProbeFacts(Out("src.mp3"));
   EXPECT_EQ(Value(facts, "TAG:title"), "Batch Title") << facts;
@@ -500,7 +504,7 @@ TEST_F(RunnerTest, Mp3TitleDefaultsToTheOutputsName) {
   TagInfo.Track = U("not a number");
   TagInfo.Genre = -1;
   fs::copy_file(Src("src.wav"), dir / "My Song.wav");
-  Batch batch(TConversionMode::cmWavToMp3, {(dir / "My Song.wav").string()});
+  Batch batch(TConversionMode::cmWavToMp3, {(dir / "My Song.wav").string()}, Context());
   ASSERT_EQ(batch.Run().size(), 1u);
   const std::string facts = ProbeFacts(Out("My Song.mp3"));
   EXPECT_EQ(Value(facts, "TAG:title"), "My Song") << facts;
@@ -513,8 +517,8 @@ TEST_F(RunnerTest, Mp3TitleDefaultsToTheOutputsName) {
 
 TEST_F(RunnerTest, BatchTagsReachWmaOutputs) {
   REQUIRE_SOURCES();
-  FillTagInfo();
-  Batch batch(TConversionMode::cmWavToWma, {Src("src.wav")});
+  FillTagInfo(TagInfo);
+  Batch batch(TConversionMode::cmWavToWma, {Src("src.wav")}, Context());
   ASSERT_EQ(batch.Run().size(), 1u);
   const std::string facts = ProbeFacts(Out("src.wma"));
   EXPECT_EQ(Value(facts, "TAG:title"), "Batch Title") << facts;
@@ -524,7 +528,7 @@ TEST_F(RunnerTest, BatchTagsReachWmaOutputs) {
 
 TEST_F(RunnerTest, WmaToMp3SeveralFilesCarryEachSourcesOwnTags) {
   REQUIRE_SOURCES();
-  Batch batch(TConversionMode::cmWmaToMp3, {Src("one.wma"), Src("two.wma")});
+  Batch batch(TConversionMode::cmWmaToMp3, {Src("one.wma"), Src("two.wma")}, Context());
   ASSERT_EQ(batch.Run().size(), 2u);
   const std::string one = ProbeFacts(Out("one.mp3")), two = ProbeFacts(Out("two.mp3"));
   EXPECT_EQ(Value(one, "TAG:title"), "WmOne") << one;
@@ -541,7 +545,7 @@ TEST_F(RunnerTest, WmaToMp3WithOneTagSetGivesItToEveryFile) {
   REQUIRE_SOURCES();
   OptionsSetting.CommonOptions.IsSameTag = true;
   TagInfo.Artist = U("Everyone");
-  Batch batch(TConversionMode::cmWmaToMp3, {Src("one.wma"), Src("two.wma")});
+  Batch batch(TConversionMode::cmWmaToMp3, {Src("one.wma"), Src("two.wma")}, Context());
   ASSERT_EQ(batch.Run().size(), 2u);
   const std::string one = ProbeFacts(Out("one.mp3")), two = ProbeFacts(Out("two.mp3"));
   EXPECT_EQ(Value(one, "TAG:artist"), "Everyone") << one;
@@ -552,7 +556,7 @@ TEST_F(RunnerTest, WmaToMp3WithOneTagSetGivesItToEveryFile) {
 
 TEST_F(RunnerTest, Mp3ToWmaSeveralFilesCarryEachSourcesOwnTags) {
   REQUIRE_SOURCES();
-  Batch batch(TConversionMode::cmMp3ToWma, {Src("one.mp3"), Src("two.mp3")});
+  Batch batch(TConversionMode::cmMp3ToWma, {Src("one.mp3"), Src("two.mp3")}, Context());
   ASSERT_EQ(batch.Run().size(), 2u);
   const std::string one = ProbeFacts(Out("one.wma")), two = ProbeFacts(Out("two.wma"));
   EXPECT_EQ(Value(one, "TAG:title"), "MpOne") << one;
@@ -571,7 +575,7 @@ TEST_F(RunnerTest, OneFileBatchTakesItsTagsFromTheSource) {
   EXPECT_EQ(TagInfo.Genre, GenreIndex(u"Blues"));
   EXPECT_EQ(TagInfo.Year, u"2011");
   EXPECT_EQ(TagInfo.Track, u"12");
-  Batch batch(TConversionMode::cmWmaToMp3, {Src("one.wma")});
+  Batch batch(TConversionMode::cmWmaToMp3, {Src("one.wma")}, Context());
   ASSERT_EQ(batch.Run().size(), 1u);
   EXPECT_EQ(Value(ProbeFacts(Out("one.mp3")), "TAG:title"), "WmOne");
 

@@ -18,6 +18,7 @@
 #include "file_size_limit.h"
 #include "id3.h"
 #include "ini_file.h"
+#include "settings_apply.h"
 #include "temp_dir.h"
 #include "text_file.h"
 
@@ -68,8 +69,7 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-// Each test gets its own home, configuration folder and program folder, and leaves the
-// process-wide records as it found them.
+// Each test gets its own home, configuration folder and program folder, and records of its own.
 class Settings : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -78,14 +78,8 @@ class Settings : public ::testing::Test {
     fs::create_directories(root_ / "home");
     fs::create_directories(root_ / "program");
     SetProgramFolderForTesting(Program().string());
-    OptionsSetting = TOptionsSetting();
-    TagInfo.Clear();
   }
-  void TearDown() override {
-    SetProgramFolderForTesting("");
-    OptionsSetting = TOptionsSetting();
-    TagInfo.Clear();
-  }
+  void TearDown() override { SetProgramFolderForTesting(""); }
 
   fs::path Program() const { return root_ / "program"; }
   fs::path UserFolder() const { return root_ / "config" / "Quorvane" / "Melvanto"; }
@@ -94,6 +88,8 @@ class Settings : public ::testing::Test {
   TempDir root_;
   ScopedEnv home_{"HOME"};
   ScopedEnv config_{"XDG_CONFIG_HOME"};
+  TOptionsSetting OptionsSetting;
+  TTagInfo TagInfo;
 };
 
 const ParsedIni kDefaultFile = {
@@ -121,7 +117,7 @@ TEST_F(Settings, FirstStartCreatesTheFolderAndSavesEveryDefault) {
   EXPECT_FALSE(fs::exists(UserFile())) << "finding the place writes nothing";
 
   OptionsSetting.BitRate = 999;  // whatever was in memory, a load replaces it
-  LoadSettings();
+  LoadSettings(OptionsSetting);
   const std::string output = (Program() / "Output").string();
   EXPECT_EQ(DefaultOutputFolder(), output);
   TOptionsSetting expected;
@@ -133,7 +129,7 @@ TEST_F(Settings, FirstStartCreatesTheFolderAndSavesEveryDefault) {
   EXPECT_TRUE(s.CommonOptions.IsShowTagEditor);
   EXPECT_TRUE(fs::is_directory(output)) << "the first batch needs its output folder";
 
-  ASSERT_TRUE(SaveSettings());
+  ASSERT_TRUE(SaveSettings(OptionsSetting));
   ParsedIni want = kDefaultFile;
   want[0].second[0].second = output;
   EXPECT_EQ(ParseIni(ReadText(UserFile())), want);
@@ -159,18 +155,18 @@ TEST_F(Settings, SettingsFolderFollowsTheXdgRules) {
 
 TEST_F(Settings, SeedBesideTheProgramIsCopiedOnceThenUsed) {
   WriteText(Program() / "options.ini", "; shipped\n[Mp3Options]\nBitRate=192\n[Extra]\nKept=yes\n");
-  LoadSettings();
+  LoadSettings(OptionsSetting);
   EXPECT_EQ(OptionsSetting.BitRate, 192);
   EXPECT_EQ(OptionsSetting.MaxBitRate, 320) << "keys the seed lacks keep their defaults";
   EXPECT_EQ(ReadText(UserFile()), ReadText(Program() / "options.ini")) << "copied byte for byte";
 
   // Later changes to the seed are not picked up: the user's own file now rules.
   WriteText(Program() / "options.ini", "[Mp3Options]\nBitRate=64\n");
-  LoadSettings();
+  LoadSettings(OptionsSetting);
   EXPECT_EQ(OptionsSetting.BitRate, 192);
   OptionsSetting.BitRate = 256;
-  ASSERT_TRUE(SaveSettings());
-  LoadSettings();
+  ASSERT_TRUE(SaveSettings(OptionsSetting));
+  LoadSettings(OptionsSetting);
   EXPECT_EQ(OptionsSetting.BitRate, 256);
   const std::string saved = ReadText(UserFile());
   EXPECT_NE(saved.find("; shipped"), std::string::npos);
@@ -184,14 +180,14 @@ TEST_F(Settings, SeedOfAnInstalledProgramComesFromItsShareFolder) {
   fs::create_directories(prefix / "share" / "melvanto");
   SetProgramFolderForTesting((prefix / "bin").string());
   WriteText(prefix / "share" / "melvanto" / "options.ini", "[WMAOptions]\nCodecIndex=1\n");
-  LoadSettings();
+  LoadSettings(OptionsSetting);
   EXPECT_EQ(OptionsSetting.CodecIndex, 1);
   EXPECT_EQ(ReadText(UserFile()), "[WMAOptions]\nCodecIndex=1\n");
 
   // One beside the program wins over the shared one.
   fs::remove(UserFile());
   WriteText(prefix / "bin" / "options.ini", "[WMAOptions]\nCodecIndex=0\n");
-  LoadSettings();
+  LoadSettings(OptionsSetting);
   EXPECT_EQ(OptionsSetting.CodecIndex, 0);
 }
 
@@ -214,10 +210,10 @@ TEST_F(Settings, EveryValueReadsBackAsSaved) {
   s.FormatIndex = 2147483647;
   s.VBR = true;
   const TOptionsSetting saved = s;
-  ASSERT_TRUE(SaveSettings());
+  ASSERT_TRUE(SaveSettings(OptionsSetting));
 
   s = TOptionsSetting();
-  LoadSettings();
+  LoadSettings(OptionsSetting);
   EXPECT_EQ(s.CommonOptions.OutputFolder, saved.CommonOptions.OutputFolder);
   EXPECT_FALSE(fs::exists(saved.CommonOptions.OutputFolder)) << "only the default folder is made";
   EXPECT_EQ(s.CommonOptions.OutputFormat, 7);
@@ -260,7 +256,7 @@ TEST_F(Settings, HandEditedValuesThatAreNoNumbersGiveDefaults) {
             "IsSelectVBR=true\n"
             "[WMAOptions]\n"
             "VBR=0x1\n");
-  LoadSettings();
+  LoadSettings(OptionsSetting);
   const TOptionsSetting& s = OptionsSetting;
   EXPECT_EQ(s.CommonOptions.OutputFolder, "") << "a present key is taken as read";
   EXPECT_EQ(s.CommonOptions.OutputFormat, 0);
@@ -281,7 +277,7 @@ TEST_F(Settings, UnreadableFileGivesEveryDefault) {
   fs::create_directories(UserFile());  // a folder where the file should be
   OptionsSetting.CPU = 0;
   OptionsSetting.CommonOptions.IsShowTagEditor = false;
-  LoadSettings();
+  LoadSettings(OptionsSetting);
   EXPECT_EQ(OptionsSetting.CPU, 3);
   EXPECT_TRUE(OptionsSetting.CommonOptions.IsShowTagEditor);
   EXPECT_EQ(OptionsSetting.CommonOptions.OutputFolder, (Program() / "Output").string());
@@ -292,15 +288,15 @@ TEST_F(Settings, UncreatableSettingsFolderFallsBackToTheProgramFolder) {
   config_.Set((root_ / "plain-file" / "config").string());
   EXPECT_EQ(SettingsFilePath(), (Program() / "options.ini").string());
   OptionsSetting.CPU = 1;
-  ASSERT_TRUE(SaveSettings());
+  ASSERT_TRUE(SaveSettings(OptionsSetting));
   OptionsSetting = TOptionsSetting();
-  LoadSettings();
+  LoadSettings(OptionsSetting);
   EXPECT_EQ(OptionsSetting.CPU, 1);
   EXPECT_EQ(ParseIni(ReadText(Program() / "options.ini")).size(), 3u);
 
   // With the folder there again, the program's file seeds the per-user one.
   config_.Set((root_ / "config").string());
-  LoadSettings();
+  LoadSettings(OptionsSetting);
   EXPECT_EQ(OptionsSetting.CPU, 1);
   EXPECT_TRUE(fs::is_regular_file(UserFile()));
 }
@@ -316,9 +312,9 @@ TEST_F(Settings, SaveKeepsForeignKeysAndComments) {
             "\n"
             "[Window]\n"
             "Left=10\n");
-  LoadSettings();
+  LoadSettings(OptionsSetting);
   OptionsSetting.CPU = 0;
-  ASSERT_TRUE(SaveSettings());
+  ASSERT_TRUE(SaveSettings(OptionsSetting));
   const std::string text = ReadText(UserFile());
   EXPECT_EQ(text.rfind("# written by hand\n[Mp3Options]\n; the encoder's speed\nCPU=0\nFuture=keep\n", 0), 0u)
       << text;
@@ -332,12 +328,12 @@ TEST_F(Settings, SaveKeepsForeignKeysAndComments) {
 }
 
 TEST_F(Settings, FailedSaveReturnsFalseAndKeepsTheOldFile) {
-  ASSERT_TRUE(SaveSettings());
+  ASSERT_TRUE(SaveSettings(OptionsSetting));
   const std::string before = ReadText(UserFile());
   OptionsSetting.CPU = 0;
   {
     const FileSizeLimit limit(50);  // the new file cannot be written whole
-    EXPECT_FALSE(SaveSettings());
+    EXPECT_FALSE(SaveSettings(OptionsSetting));
   }
   EXPECT_EQ(ReadText(UserFile()), before);
   std::vector<std::string> names;
@@ -347,7 +343,7 @@ TEST_F(Settings, FailedSaveReturnsFalseAndKeepsTheOldFile) {
 
   fs::remove(UserFile());
   fs::create_directory(UserFile());
-  EXPECT_FALSE(SaveSettings()) << "a folder in the file's place";
+  EXPECT_FALSE(SaveSettings(OptionsSetting)) << "a folder in the file's place";
   EXPECT_TRUE(fs::is_directory(UserFile()));
 }
 
@@ -373,7 +369,7 @@ TEST_F(Settings, DefaultOutputFolderOfAnInstalledProgramIsInTheMusicFolder) {
 
   // The default is made at load, with its parents, so the first batch does not fail on it.
   fs::remove(root_ / "config" / "user-dirs.dirs");
-  LoadSettings();
+  LoadSettings(OptionsSetting);
   EXPECT_EQ(OptionsSetting.CommonOptions.OutputFolder, root_.String() + "/home/Music/Melvanto");
   EXPECT_TRUE(fs::is_directory(root_ / "home" / "Music" / "Melvanto"));
 }
@@ -382,7 +378,7 @@ TEST_F(Settings, Mp3OutputTakesTheSettings) {
   TOptionsSetting& s = OptionsSetting;
   TMP3Out out;
   s.CPU = 3;
-  ApplyMP3Settings(out);
+  ApplyMP3Settings(out, s);
   EXPECT_EQ(out.Delay(), 1u) << "below the worker's pause threshold";
   EXPECT_FALSE(out.EnableVBR());
   EXPECT_EQ(out.Mode(), TMP3Mode::mmJointStereo);
@@ -395,7 +391,7 @@ TEST_F(Settings, Mp3OutputTakesTheSettings) {
   s.StereoMode = 3;
   s.MaxBitRate = 144;  // not offered by the dialog, still in the table
   s.VBRQuality = 9;
-  ApplyMP3Settings(out);
+  ApplyMP3Settings(out, s);
   EXPECT_EQ(out.Delay(), 16u);
   EXPECT_EQ(out.BitRate(), TMP3BitRate::mbr320);
   EXPECT_EQ(out.Mode(), TMP3Mode::mmMono);
@@ -405,11 +401,11 @@ TEST_F(Settings, Mp3OutputTakesTheSettings) {
   // A CPU value past 3 gives a negative delay, which the output ignores; the extremes a
   // hand-edited file can hold must not overflow on the way.
   s.CPU = -16;
-  ApplyMP3Settings(out);
+  ApplyMP3Settings(out, s);
   EXPECT_EQ(out.Delay(), 96u);
   for (const std::int32_t cpu : {4, 2147483647, -2147483647 - 1, 429496733}) {
     s.CPU = cpu;
-    ApplyMP3Settings(out);
+    ApplyMP3Settings(out, s);
     EXPECT_EQ(out.Delay(), 96u) << cpu;
   }
   s.CPU = 0;
@@ -418,13 +414,13 @@ TEST_F(Settings, Mp3OutputTakesTheSettings) {
   s.ConstantBitRate = 9;
   s.VBRQuality = 10;
   s.MaxBitRate = 999;
-  ApplyMP3Settings(out);
+  ApplyMP3Settings(out, s);
   EXPECT_EQ(out.BitRate(), TMP3BitRate::mbr320);
   EXPECT_EQ(out.VBRQuality(), TMP3Quality::mp3ql9);
   EXPECT_EQ(out.MaximumBitrate(), TMP3BitRate::mbrAuto) << "an unknown rate is automatic";
   s.ConstantBitRate = -1;
   s.VBRQuality = -1;
-  ApplyMP3Settings(out);
+  ApplyMP3Settings(out, s);
   EXPECT_EQ(out.BitRate(), TMP3BitRate::mbr320);
   EXPECT_EQ(out.VBRQuality(), TMP3Quality::mp3ql9);
 
@@ -432,17 +428,21 @@ TEST_F(Settings, Mp3OutputTakesTheSettings) {
   s.IsSelectVBR = true;
   s.ConstantBitRate = 0;
   s.BitRate = 40;
-  ApplyMP3Settings(out);
+  ApplyMP3Settings(out, s);
   EXPECT_TRUE(out.EnableVBR());
   EXPECT_EQ(out.BitRate(), TMP3BitRate::mbr40);
   s.BitRate = 100;
-  ApplyMP3Settings(out);
+  ApplyMP3Settings(out, s);
   EXPECT_EQ(out.BitRate(), TMP3BitRate::mbrAuto);
 
   EXPECT_EQ(MP3BitRateFromKbps(32), TMP3BitRate::mbr32);
   EXPECT_EQ(MP3BitRateFromKbps(224), TMP3BitRate::mbr224);
   EXPECT_EQ(MP3BitRateFromKbps(0), TMP3BitRate::mbrAuto);
   EXPECT_EQ(MP3BitRateFromKbps(-128), TMP3BitRate::mbrAuto);
+  // Every rate the command line and the settings name is the encoder's rate of that value.
+  for (const std::int32_t kbps : kMP3BitRates)
+    EXPECT_EQ(BitRateKbps(MP3BitRateFromKbps(kbps)), static_cast<std::uint32_t>(kbps)) << kbps;
+  EXPECT_EQ(MP3BitRateFromKbps(33), TMP3BitRate::mbrAuto);
 }
 
 TEST_F(Settings, WmaOutputTakesTheSettingsAndTheBatchTags) {
@@ -458,7 +458,7 @@ TEST_F(Settings, WmaOutputTakesTheSettingsAndTheBatchTags) {
   TagInfo.Genre = GenreIndex(u"acid jazz");
   TagInfo.Track = u"4";
 
-  ApplyWMASettings(out);
+  ApplyWMASettings(out, s, TagInfo);
   EXPECT_TRUE(out.VBR());
   EXPECT_EQ(out.CodecIndex(), 1);
   EXPECT_EQ(out.FormatIndex(), 3);
@@ -475,7 +475,7 @@ TEST_F(Settings, WmaOutputTakesTheSettingsAndTheBatchTags) {
   tags.SetGenre(u"Blues");
   TagInfo.Clear();
   TagInfo.Genre = 0;
-  ApplyWMASettings(out);
+  ApplyWMASettings(out, s, TagInfo);
   EXPECT_EQ(tags.Title(), u"Track Name.v2") << "the output's name without folder and extension";
   EXPECT_EQ(tags.Album(), u"From the source");
   EXPECT_EQ(tags.Genre(), u"Blues");
@@ -486,7 +486,7 @@ TEST_F(Settings, WmaOutputTakesTheSettingsAndTheBatchTags) {
   s.CommonOptions.IsSameTag = true;
   TagInfo.Title = u"Not used";
   TagInfo.Artist = u"Not used";
-  ApplyWMASettings(out);
+  ApplyWMASettings(out, s, TagInfo);
   EXPECT_EQ(tags.Title(), u"Track Name.v2");
   EXPECT_EQ(tags.Artist(), u"");
 }

@@ -97,21 +97,16 @@ double DurationOf(const std::string& path) {
 class EncodeProgressTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    OptionsSetting = TOptionsSetting{};
-    TagInfo.Clear();
     fs::create_directories(out);
     OptionsSetting.CommonOptions.OutputFolder = out.string();
-  }
-  void TearDown() override {
-    OptionsSetting = TOptionsSetting{};
-    TagInfo.Clear();
   }
   std::string Out(const std::string& name) const { return (out / name).string(); }
   static std::string Src(const std::string& name) { return Sources() / name; }
 
-  // A window for files in a mode, made the way the main window makes it.
+  // A window for files in a mode, made the way the main window makes it: its runner copies
+  // the settings and tags as they are then.
   std::unique_ptr<TfrmEncodeProgress> Window(TConversionMode mode, const std::vector<std::string>& files) {
-    auto window = std::make_unique<TfrmEncodeProgress>(nullptr, files);
+    auto window = std::make_unique<TfrmEncodeProgress>(nullptr, files, OptionsSetting, TagInfo);
     window->SetMode(mode);
     return window;
   }
@@ -119,10 +114,13 @@ class EncodeProgressTest : public ::testing::Test {
   FakeDialogs dialogs;
   TempDir dir;
   fs::path out = dir / "out";
+  TOptionsSetting OptionsSetting;
+  TTagInfo TagInfo;
 };
 
 TEST_F(EncodeProgressTest, NewWindowShowsTheBatchAndWaitsForTheLoop) {
-  TfrmEncodeProgress window(nullptr, {"/nowhere/a.wav", "/nowhere/b.wav", "/nowhere/c.wav"});
+  TfrmEncodeProgress window(nullptr, {"/nowhere/a.wav", "/nowhere/b.wav", "/nowhere/c.wav"}, OptionsSetting,
+                            TagInfo);
   EXPECT_EQ(window.windowTitle(), "Melvanto");
   EXPECT_EQ(window.lProgressHint->text(), "Encoding...");
   EXPECT_EQ(window.lSelectedTracks->text(), "3");
@@ -150,7 +148,7 @@ TEST_F(EncodeProgressTest, NewWindowShowsTheBatchAndWaitsForTheLoop) {
 }
 
 TEST_F(EncodeProgressTest, LongNamesAreShortenedToFitWithTheWholeTextInTheTooltip) {
-  TfrmEncodeProgress window(nullptr, {"/nowhere/a.wav"});
+  TfrmEncodeProgress window(nullptr, {"/nowhere/a.wav"}, OptionsSetting, TagInfo);
   const std::string folder = "/" + std::string(300, 'f') + "/deep/output/";
   window.SetOutputFolder(folder);
   window.SetInputFileName("short.wav");

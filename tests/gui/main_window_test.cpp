@@ -33,6 +33,7 @@
 #include "temp_dir.h"
 #include "text_file.h"
 #include "tools.h"
+#include "wma_out.h"
 
 namespace melvanto {
 // Readable values in failure messages (found by argument lookup).
@@ -82,19 +83,15 @@ class KeepSettingsFile {
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SavedOptions = OptionsSetting;
-    SavedTags = TagInfo;
     // The default output folder is made beside the program: not in the build tree.
     SetProgramFolderForTesting(Program.String());
     Window = std::make_unique<TfrmMain>();
-    OptionsSetting = TOptionsSetting();
-    OptionsSetting.CommonOptions.OutputFolder = Output.String();
+    Window->OptionsSetting = TOptionsSetting();
+    Window->OptionsSetting.CommonOptions.OutputFolder = Output.String();
   }
   void TearDown() override {
     Window.reset();
     SetProgramFolderForTesting("");
-    OptionsSetting = SavedOptions;
-    TagInfo = SavedTags;
   }
 
   // The progress window is looked at, not run.
@@ -111,8 +108,6 @@ class MainWindowTest : public ::testing::Test {
   FakeDialogs Dialogs;
   TempDir Program, Output, Sources;
   std::unique_ptr<TfrmMain> Window;
-  TOptionsSetting SavedOptions;
-  TTagInfo SavedTags;
   std::optional<TConversionMode> RunnerMode;
   std::vector<std::string> RunnerFiles;
 };
@@ -265,7 +260,7 @@ TEST_F(MainWindowTest, MissingOutputFolderStopsBeforeTheFileDialog) {
   for (const std::string& folder : {(Output / "missing").string(), std::string()}) {
     SCOPED_TRACE(folder);
     Dialogs.Messages.clear();
-    OptionsSetting.CommonOptions.OutputFolder = folder;
+    Window->OptionsSetting.CommonOptions.OutputFolder = folder;
     Window->RunBatch(TConversionMode::cmWavToMp3);
     ASSERT_EQ(Dialogs.Messages.size(), 1u);
     EXPECT_EQ(Dialogs.Messages[0].Caption, "Melvanto");
@@ -275,24 +270,24 @@ TEST_F(MainWindowTest, MissingOutputFolderStopsBeforeTheFileDialog) {
   }
   // A file lies where the folder should be: not a folder either.
   WriteText(Output / "file", "x");
-  OptionsSetting.CommonOptions.OutputFolder = (Output / "file").string();
+  Window->OptionsSetting.CommonOptions.OutputFolder = (Output / "file").string();
   Window->RunBatch(TConversionMode::cmWavToMp3);
   EXPECT_EQ(Dialogs.Messages.size(), 2u);
   EXPECT_TRUE(Dialogs.Opens.empty());
 
   // Outputs beside their inputs need no output folder.
-  OptionsSetting.CommonOptions.SameAsInputFolder = true;
+  Window->OptionsSetting.CommonOptions.SameAsInputFolder = true;
   Window->RunBatch(TConversionMode::cmWavToMp3);
   EXPECT_EQ(Dialogs.Messages.size(), 2u);
   EXPECT_EQ(Dialogs.Opens.size(), 1u);
 }
 
 TEST_F(MainWindowTest, CancelledFileDialogStartsNothingAndKeepsTheTagValues) {
-  TagInfo.Artist = u"kept";
+  Window->TagInfo.Artist = u"kept";
   Window->RunBatch(TConversionMode::cmWavToMp3);
   EXPECT_EQ(Dialogs.Opens.size(), 1u);
   EXPECT_TRUE(Dialogs.Executed.empty());
-  EXPECT_EQ(TagInfo.Artist, u"kept");
+  EXPECT_EQ(Window->TagInfo.Artist, u"kept");
 }
 
 TEST_F(MainWindowTest, TagEditorIsShownWhenTheSettingsAskAndNeverForWav) {
@@ -312,8 +307,8 @@ TEST_F(MainWindowTest, TagEditorIsShownWhenTheSettingsAskAndNeverForWav) {
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "direction " << int(c.D) << ", " << c.Files << " files, show "
                                       << c.ShowTagEditor << ", same " << c.SameTag);
-    OptionsSetting.CommonOptions.IsShowTagEditor = c.ShowTagEditor;
-    OptionsSetting.CommonOptions.IsSameTag = c.SameTag;
+    Window->OptionsSetting.CommonOptions.IsShowTagEditor = c.ShowTagEditor;
+    Window->OptionsSetting.CommonOptions.IsSameTag = c.SameTag;
     QStringList files;
     for (int i = 0; i < c.Files; ++i) files << Q(Sources / ("f" + std::to_string(i) + ".x"));
     Dialogs.FilesToOpen = {files};
@@ -348,7 +343,7 @@ TEST_F(MainWindowTest, CancelInTheTagEditorStartsNoBatch) {
   Dialogs.FilesToOpen = {{Q(Sources / "song.wav")}};
   std::u16string titleSeen;
   Dialogs.OnExec = [&](QDialog&) {
-    titleSeen = TagInfo.Title;
+    titleSeen = Window->TagInfo.Title;
     return int(QDialog::Rejected);
   };
   Window->RunBatch(TConversionMode::cmWavToMp3);
@@ -389,7 +384,7 @@ TEST_F(MainWindowTest, SingleFileTakesItsTitleAndForWmaAndMp3SourcesItsOwnTags) 
   const MadeFiles& src = BatchSources();
   std::optional<TTagInfo> seen;
   Dialogs.OnExec = [&](QDialog& dialog) {
-    if (qobject_cast<gui::TfrmTagEditor*>(&dialog)) seen = TagInfo;
+    if (qobject_cast<gui::TfrmTagEditor*>(&dialog)) seen = Window->TagInfo;
     return int(QDialog::Rejected);
   };
   TTagInfo clip;
@@ -402,7 +397,7 @@ TEST_F(MainWindowTest, SingleFileTakesItsTitleAndForWmaAndMp3SourcesItsOwnTags) 
   clip.Comment = u"ClipComment";
   ASSERT_GT(clip.Genre, 0);
 
-  TagInfo.Artist = u"from an earlier batch";
+  Window->TagInfo.Artist = u"from an earlier batch";
   Dialogs.FilesToOpen = {{QString::fromStdString(src / "clip.wma")}};
   Window->RunBatch(TConversionMode::cmWmaToMp3);
   ASSERT_TRUE(seen);
@@ -421,11 +416,11 @@ TEST_F(MainWindowTest, SingleFileTakesItsTitleAndForWmaAndMp3SourcesItsOwnTags) 
   Window->RunBatch(TConversionMode::cmWmaToWav);
   TTagInfo nameOnly;
   nameOnly.Title = u"clip";
-  EXPECT_EQ(TagInfo, nameOnly);
+  EXPECT_EQ(Window->TagInfo, nameOnly);
 
   // Several files share one set of values: nothing of either file's.
   seen.reset();
-  OptionsSetting.CommonOptions.IsSameTag = true;
+  Window->OptionsSetting.CommonOptions.IsSameTag = true;
   Dialogs.FilesToOpen = {
       {QString::fromStdString(src / "clip.wma"), QString::fromStdString(src / "clip.wma")}};
   Window->RunBatch(TConversionMode::cmWmaToMp3);
@@ -453,33 +448,33 @@ TEST_F(MainWindowTest, FirstShowListsCodecsAndReplacesAStoredChoiceOutOfRange) {
   ASSERT_GE(formats0.size(), 2u);
   const auto expected = First96kFormat();
 
-  OptionsSetting.CodecIndex = static_cast<int>(codecs.size());  // one past the last codec
-  OptionsSetting.FormatIndex = 0;
+  Window->OptionsSetting.CodecIndex = static_cast<int>(codecs.size());  // one past the last codec
+  Window->OptionsSetting.FormatIndex = 0;
   Window->show();
   ASSERT_EQ(Window->lbCodecs->count(), static_cast<int>(codecs.size()));
   EXPECT_EQ(Window->lbCodecs->item(0)->text().toStdString(), codecs[0]);
   EXPECT_EQ(Window->lbCodecs->currentRow(), 0);
   ASSERT_EQ(Window->lbFormats->count(), static_cast<int>(formats0.size()));
   EXPECT_EQ(Window->lbFormats->currentRow(), 0);
-  EXPECT_EQ(OptionsSetting.CodecIndex, expected.first);
-  EXPECT_EQ(OptionsSetting.FormatIndex, expected.second);
+  EXPECT_EQ(Window->OptionsSetting.CodecIndex, expected.first);
+  EXPECT_EQ(Window->OptionsSetting.FormatIndex, expected.second);
 
   // Only the first show chooses: a choice made later stays when the window comes back.
-  OptionsSetting.CodecIndex = 0;
-  OptionsSetting.FormatIndex = static_cast<int>(formats0.size()) - 1;
+  Window->OptionsSetting.CodecIndex = 0;
+  Window->OptionsSetting.FormatIndex = static_cast<int>(formats0.size()) - 1;
   Window->hide();
   Window->show();
-  EXPECT_EQ(OptionsSetting.FormatIndex, static_cast<int>(formats0.size()) - 1);
+  EXPECT_EQ(Window->OptionsSetting.FormatIndex, static_cast<int>(formats0.size()) - 1);
 
   // A stored choice within the lists is kept; a format past its codec's list is not.
-  OptionsSetting.FormatIndex = static_cast<int>(formats0.size()) - 1;
+  Window->OptionsSetting.FormatIndex = static_cast<int>(formats0.size()) - 1;
   Window->ChooseDefaultWMA();
-  EXPECT_EQ(OptionsSetting.CodecIndex, 0);
-  EXPECT_EQ(OptionsSetting.FormatIndex, static_cast<int>(formats0.size()) - 1);
-  OptionsSetting.FormatIndex = static_cast<int>(formats0.size());
+  EXPECT_EQ(Window->OptionsSetting.CodecIndex, 0);
+  EXPECT_EQ(Window->OptionsSetting.FormatIndex, static_cast<int>(formats0.size()) - 1);
+  Window->OptionsSetting.FormatIndex = static_cast<int>(formats0.size());
   Window->ChooseDefaultWMA();
-  EXPECT_EQ(OptionsSetting.CodecIndex, expected.first);
-  EXPECT_EQ(OptionsSetting.FormatIndex, expected.second);
+  EXPECT_EQ(Window->OptionsSetting.CodecIndex, expected.first);
+  EXPECT_EQ(Window->OptionsSetting.FormatIndex, expected.second);
 }
 
 TEST_F(MainWindowTest, HitTestDragsOnTheBackgroundOnly) {
@@ -551,8 +546,8 @@ TEST_F(MainWindowTest, ShowFilesOpensTheOutputFolderOrSaysItIsMissing) {
 
   // Also with outputs beside their inputs the button shows the output folder.
   const std::string missing = (Output / "gone").string();
-  OptionsSetting.CommonOptions.OutputFolder = missing;
-  OptionsSetting.CommonOptions.SameAsInputFolder = true;
+  Window->OptionsSetting.CommonOptions.OutputFolder = missing;
+  Window->OptionsSetting.CommonOptions.SameAsInputFolder = true;
   QTest::mouseClick(Window->bShowFiles, Qt::LeftButton);
   EXPECT_EQ(Dialogs.Urls.size(), 1u);
   ASSERT_EQ(Dialogs.Messages.size(), 1u);
@@ -563,10 +558,10 @@ TEST_F(MainWindowTest, ShowFilesOpensTheOutputFolderOrSaysItIsMissing) {
 
 TEST_F(MainWindowTest, CloseSavesTheSettingsOnce) {
   KeepSettingsFile keep;
-  OptionsSetting.CommonOptions.IsSameTag = true;
-  OptionsSetting.ConstantBitRate = 7;
-  OptionsSetting.CodecIndex = 0;
-  OptionsSetting.FormatIndex = 3;
+  Window->OptionsSetting.CommonOptions.IsSameTag = true;
+  Window->OptionsSetting.ConstantBitRate = 7;
+  Window->OptionsSetting.CodecIndex = 0;
+  Window->OptionsSetting.FormatIndex = 3;
   Window->show();
   Window->close();
   const std::string text = ReadText(keep.Path());
@@ -577,15 +572,14 @@ TEST_F(MainWindowTest, CloseSavesTheSettingsOnce) {
   EXPECT_TRUE(Dialogs.Messages.empty());
 
   // Closing again writes nothing more.
-  OptionsSetting.ConstantBitRate = 2;
+  Window->OptionsSetting.ConstantBitRate = 2;
   Window->close();
   EXPECT_EQ(ReadText(keep.Path()), text);
 
   // A new window starts from what was saved.
-  OptionsSetting = TOptionsSetting();
   TfrmMain second;
-  EXPECT_EQ(OptionsSetting.ConstantBitRate, 7);
-  EXPECT_TRUE(OptionsSetting.CommonOptions.IsSameTag);
+  EXPECT_EQ(second.OptionsSetting.ConstantBitRate, 7);
+  EXPECT_TRUE(second.OptionsSetting.CommonOptions.IsSameTag);
 }
 
 TEST_F(MainWindowTest, SettingsThatCannotBeSavedAreReported) {

@@ -16,6 +16,7 @@
 #include "fake_dialogs.h"
 #include "settings.h"
 #include "temp_dir.h"
+#include "wma_out.h"
 
 namespace melvanto::testing {
 
@@ -66,19 +67,11 @@ int Selected(const QListWidget* list) {
 
 }  // namespace
 
-// Every test starts from known settings with an existing output folder, and puts back the
-// settings it found.
+// Every test starts from known settings with an existing output folder.
 class OptionsDialog : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Saved = OptionsSetting;
-    OptionsSetting = TOptionsSetting();
-    OptionsSetting.CommonOptions.OutputFolder = Folder.String();
-  }
-  void TearDown() override {
-    OptionsSetting = Saved;
-    SetProgramFolderForTesting("");
-  }
+  void SetUp() override { OptionsSetting.CommonOptions.OutputFolder = Folder.String(); }
+  void TearDown() override { SetProgramFolderForTesting(""); }
 
   void ExpectNothingStored() const { EXPECT_TRUE(OptionsSetting == Before); }
   // Near the left edge: a box stretched by its layout reacts only on its indicator and text.
@@ -88,12 +81,12 @@ class OptionsDialog : public ::testing::Test {
 
   FakeDialogs Fake;
   TempDir Folder;
-  TOptionsSetting Saved;
+  TOptionsSetting OptionsSetting;  // the main window's, which the dialog edits
   TOptionsSetting Before;
 };
 
 TEST_F(OptionsDialog, PagesControlsAndItems) {
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   EXPECT_EQ(dialog.windowTitle(), "Options");
   EXPECT_EQ(dialog.size(), QSize(456, 312));
   EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
@@ -152,7 +145,7 @@ TEST_F(OptionsDialog, LoadsTypicalSettings) {
   s.ConstantBitRate = 7;
   s.CodecIndex = 1;
   s.FormatIndex = 4;
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   EXPECT_EQ(dialog.editOutputDir->text().toStdString(), Folder.String());
   EXPECT_FALSE(dialog.cbSameAsInputFolder->isChecked());
   EXPECT_TRUE(dialog.cbShowTagEditor->isChecked());
@@ -187,7 +180,7 @@ TEST_F(OptionsDialog, PositionsOutOfRangeSelectNothingAndStoreMinusOne) {
     OptionsSetting.VBRQuality = 12;
     OptionsSetting.StereoMode = -1;
     OptionsSetting.ConstantBitRate = 9;
-    TfrmOptions dialog(nullptr);
+    TfrmOptions dialog(nullptr, OptionsSetting);
     EXPECT_EQ(Selected(dialog.lbCodecs), -1);
     EXPECT_EQ(dialog.lbFormats->count(), 0);
     EXPECT_EQ(dialog.cbVBRQuality->currentIndex(), -1);
@@ -203,7 +196,7 @@ TEST_F(OptionsDialog, PositionsOutOfRangeSelectNothingAndStoreMinusOne) {
   // A format position past the codec's list: the codec stays, no format.
   OptionsSetting.CodecIndex = 0;
   OptionsSetting.FormatIndex = static_cast<int>(FormatsOf(0, false).size());
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   EXPECT_EQ(Selected(dialog.lbCodecs), 0);
   EXPECT_EQ(Selected(dialog.lbFormats), -1);
   ASSERT_TRUE(dialog.btOkClick());
@@ -225,7 +218,7 @@ TEST_F(OptionsDialog, BitRateTexts) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Min.toStdString());
-    TfrmOptions dialog(nullptr);
+    TfrmOptions dialog(nullptr, OptionsSetting);
     dialog.cbMinBitRate->setEditText(c.Min);
     dialog.cbMaxBitRate->setEditText(c.Max);
     ASSERT_TRUE(dialog.btOkClick());
@@ -249,7 +242,7 @@ TEST_F(OptionsDialog, BitRateThatIsNoNumberFailsAndStoresNothing) {
     SCOPED_TRACE(c.Min.toStdString() + " / " + c.Max.toStdString());
     Fake.Messages.clear();
     Before = OptionsSetting;
-    TfrmOptions dialog(nullptr);
+    TfrmOptions dialog(nullptr, OptionsSetting);
     // Changes before and after the bit rates in the storing order: none may land.
     dialog.cbSameTag->setChecked(true);
     dialog.cbShowTagEditor->setChecked(true);
@@ -269,7 +262,7 @@ TEST_F(OptionsDialog, BitRateThatIsNoNumberFailsAndStoresNothing) {
 }
 
 TEST_F(OptionsDialog, FailedOkLeavesTheShownDialogOpen) {
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   dialog.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
   dialog.cbMaxBitRate->setEditText("x");
@@ -287,7 +280,7 @@ TEST_F(OptionsDialog, FailedOkLeavesTheShownDialogOpen) {
 TEST_F(OptionsDialog, SameAsInputFolderDisablesTheFolderAndSkipsItsCheck) {
   OptionsSetting.CommonOptions.SameAsInputFolder = true;
   OptionsSetting.CommonOptions.OutputFolder = (Folder / "missing").string();
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   EXPECT_FALSE(dialog.editOutputDir->isEnabled());
   EXPECT_FALSE(dialog.btBrowser->isEnabled());
   dialog.editOutputDir->setText("nowhere/at all");
@@ -298,7 +291,7 @@ TEST_F(OptionsDialog, SameAsInputFolderDisablesTheFolderAndSkipsItsCheck) {
 }
 
 TEST_F(OptionsDialog, SameAsInputFolderBoxSwitchesTheFolderControls) {
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   dialog.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
   EXPECT_TRUE(dialog.editOutputDir->isEnabled());
@@ -317,7 +310,7 @@ TEST_F(OptionsDialog, MissingFolderIsToldAndNothingStored) {
     SCOPED_TRACE(text.toStdString());
     Fake.Messages.clear();
     Before = OptionsSetting;
-    TfrmOptions dialog(nullptr);
+    TfrmOptions dialog(nullptr, OptionsSetting);
     dialog.editOutputDir->setText(text);
     dialog.cbSameTag->setChecked(true);
     dialog.cbMinBitRate->setEditText("64 kbit/s");
@@ -331,7 +324,7 @@ TEST_F(OptionsDialog, MissingFolderIsToldAndNothingStored) {
 }
 
 TEST_F(OptionsDialog, MissingFolderTakesTheFocusOnlyOnTheOutputPage) {
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   dialog.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
   dialog.editOutputDir->setText("");
@@ -350,7 +343,7 @@ TEST_F(OptionsDialog, MissingFolderTakesTheFocusOnlyOnTheOutputPage) {
 TEST_F(OptionsDialog, FolderIsStoredExactlyAsTyped) {
   std::filesystem::create_directory(Folder / "out");
   for (const std::string& typed : {Folder.String() + "/out", Folder.String() + "/out/"}) {
-    TfrmOptions dialog(nullptr);
+    TfrmOptions dialog(nullptr, OptionsSetting);
     dialog.editOutputDir->setText(QString::fromStdString(typed));
     ASSERT_TRUE(dialog.btOkClick());
     EXPECT_EQ(OptionsSetting.CommonOptions.OutputFolder, typed);
@@ -358,7 +351,7 @@ TEST_F(OptionsDialog, FolderIsStoredExactlyAsTyped) {
 }
 
 TEST_F(OptionsDialog, VBRRadioSwitchesTheFourVBRControls) {
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   dialog.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
   dialog.PageControl1->setCurrentWidget(dialog.tsLame);
@@ -383,7 +376,7 @@ TEST_F(OptionsDialog, VBRRadioSwitchesTheFourVBRControls) {
 
 TEST_F(OptionsDialog, VBRSettingOpensEnabled) {
   OptionsSetting.IsSelectVBR = true;
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   EXPECT_TRUE(dialog.cbMinBitRate->isEnabled());
   EXPECT_TRUE(dialog.ckbVBRHead->isEnabled());
 }
@@ -399,7 +392,7 @@ TEST_F(OptionsDialog, LameDefaultSetsThePageAndCancelStoresNothing) {
   s.CPU = 1;
   s.ConstantBitRate = 0;
   Before = s;
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   Click(dialog.bDefault);
   EXPECT_TRUE(dialog.rbCBR->isChecked());
   EXPECT_FALSE(dialog.cbMinBitRate->isEnabled());
@@ -415,7 +408,7 @@ TEST_F(OptionsDialog, LameDefaultSetsThePageAndCancelStoresNothing) {
   ExpectNothingStored();
 
   // Stored, they are the settings file's defaults.
-  TfrmOptions again(nullptr);
+  TfrmOptions again(nullptr, OptionsSetting);
   Click(again.bDefault);
   ASSERT_TRUE(again.btOkClick());
   const TOptionsSetting defaults;
@@ -438,7 +431,7 @@ TEST_F(OptionsDialog, WmaDefaultGivesCodecZeroTheCbrListAndPosition29) {
     OptionsSetting.CodecIndex = 1;
     OptionsSetting.FormatIndex = 0;
     Before = OptionsSetting;
-    TfrmOptions dialog(nullptr);
+    TfrmOptions dialog(nullptr, OptionsSetting);
     Click(dialog.bWMADefault);
     EXPECT_FALSE(dialog.cbWMA_VBR->isChecked());
     EXPECT_FALSE(dialog.WMAVBR());
@@ -448,7 +441,7 @@ TEST_F(OptionsDialog, WmaDefaultGivesCodecZeroTheCbrListAndPosition29) {
     Click(dialog.btCancel);
     ExpectNothingStored();
   }
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   Click(dialog.bWMADefault);
   ASSERT_TRUE(dialog.btOkClick());
   EXPECT_EQ(OptionsSetting.CodecIndex, 0);
@@ -461,7 +454,7 @@ TEST_F(OptionsDialog, WmaVbrSettingOpensTheVbrList) {
   OptionsSetting.CodecIndex = 0;
   OptionsSetting.FormatIndex = 1;
   const QStringList vbrList = FormatsOf(0, true);
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   EXPECT_TRUE(dialog.cbWMA_VBR->isChecked());
   EXPECT_TRUE(dialog.WMAVBR());
   EXPECT_EQ(Selected(dialog.lbCodecs), 0);
@@ -476,7 +469,7 @@ TEST_F(OptionsDialog, WmaVbrSettingOpensTheVbrList) {
 TEST_F(OptionsDialog, CodecAndVbrClicksRefillTheFormats) {
   OptionsSetting.CodecIndex = 0;
   OptionsSetting.FormatIndex = 5;
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   dialog.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
   dialog.PageControl1->setCurrentWidget(dialog.tsWma);
@@ -509,7 +502,7 @@ TEST_F(OptionsDialog, CodecAndVbrClicksRefillTheFormats) {
 TEST_F(OptionsDialog, CodecAndFormatCannotBeUnchosen) {
   OptionsSetting.CodecIndex = 0;
   OptionsSetting.FormatIndex = 2;
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   dialog.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
   dialog.PageControl1->setCurrentWidget(dialog.tsWma);
@@ -532,7 +525,7 @@ TEST_F(OptionsDialog, CodecAndFormatCannotBeUnchosen) {
 TEST_F(OptionsDialog, BrowseStartsAtTheProgramFolderAndTakesThePick) {
   TempDir program;
   SetProgramFolderForTesting(program.String() + "/");
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   const QString before = dialog.editOutputDir->text();
 
   Click(dialog.btBrowser);  // cancelled: nothing changes
@@ -550,7 +543,7 @@ TEST_F(OptionsDialog, BrowseStartsAtTheProgramFolderAndTakesThePick) {
 
 TEST_F(OptionsDialog, BrowseFromAMissingProgramFolderStartsNowhere) {
   SetProgramFolderForTesting((Folder / "gone").string() + "/");
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   dialog.btBrowserClick();
   ASSERT_EQ(Fake.PickerStarts.size(), 1u);
   EXPECT_TRUE(Fake.PickerStarts[0].isEmpty());
@@ -558,7 +551,7 @@ TEST_F(OptionsDialog, BrowseFromAMissingProgramFolderStartsNowhere) {
 
 TEST_F(OptionsDialog, CancelAfterChangesStoresNothing) {
   Before = OptionsSetting;
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   dialog.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
   Click(dialog.cbSameAsInputFolder);
@@ -585,7 +578,7 @@ TEST_F(OptionsDialog, CancelAfterChangesStoresNothing) {
 TEST_F(OptionsDialog, OkStoresEveryControl) {
   std::filesystem::create_directory(Folder / "new");
   OptionsSetting.CodecIndex = 0;
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   dialog.editOutputDir->setText(QString::fromStdString((Folder / "new").string()));
   dialog.cbShowTagEditor->setChecked(true);
   dialog.cbSameTag->setChecked(true);
@@ -618,7 +611,7 @@ TEST_F(OptionsDialog, OkStoresEveryControl) {
 }
 
 TEST_F(OptionsDialog, TypedTextInThePositionBoxesNamesAnItemOrNone) {
-  TfrmOptions dialog(nullptr);
+  TfrmOptions dialog(nullptr, OptionsSetting);
   dialog.cbStereoMode->setEditText("Mono");
   dialog.cbVBRQuality->setEditText("fast");
   ASSERT_TRUE(dialog.btOkClick());

@@ -195,7 +195,9 @@ TEST(Screenshots, EveryWindow) {
   TThemeGuard guard;
   FakeDialogs dialogs;
   ASSERT_TRUE(QDir().mkpath(MELVANTO_SCREENSHOT_DIR));
-  const TTagInfo savedTags = TagInfo;
+  // The records a main window holds, as it loaded them.
+  TOptionsSetting settings;
+  TTagInfo tags;
 
   {
     gui::TfrmMain main;
@@ -203,9 +205,10 @@ TEST(Screenshots, EveryWindow) {
     EXPECT_EQ(main.size(), QSize(400, 303));
     SaveScreenshot(main, "main.png");
     main.hide();
+    settings = main.OptionsSetting;
   }
   {
-    gui::TfrmOptions options(nullptr);
+    gui::TfrmOptions options(nullptr, settings);
     options.show();
     ASSERT_NE(options.PageControl1, nullptr);
     ASSERT_EQ(options.PageControl1->count(), 3);
@@ -217,26 +220,23 @@ TEST(Screenshots, EveryWindow) {
     options.hide();
   }
   {
-    TagInfo.Clear();
-    TagInfo.Title = u"Morning Light";
-    TagInfo.Artist = u"The Quorvane Ensemble";
-    TagInfo.Album = u"Field Recordings";
-    TagInfo.Year = u"2024";
-    TagInfo.Genre = GenreIndex(u"Ambient");
-    TagInfo.Track = u"3";
-    TagInfo.Comment = u"Converted with Melvanto";
-    gui::TfrmTagEditor editor(nullptr);
+    tags = TTagInfo{u"Morning Light",          u"The Quorvane Ensemble",
+                    u"Field Recordings",       u"2024",
+                    GenreIndex(u"Ambient"),    u"3",
+                    u"Converted with Melvanto"};
+    gui::TfrmTagEditor editor(nullptr, tags, settings);
     editor.show();
     SaveScreenshot(editor, "tag-editor.png");
     editor.hide();
   }
-  TagInfo = savedTags;
   {
     // Grabbed before any event runs: the first batch step is still queued and dies with
     // the window, so nothing is converted.
     const QString folder = QDir(MELVANTO_SCREENSHOT_DIR).filePath("no-such-input");
     gui::TfrmEncodeProgress progress(
-        nullptr, {(folder + "/Morning Light.wav").toStdString(), (folder + "/Evening Rain.wav").toStdString()});
+        nullptr,
+        {(folder + "/Morning Light.wav").toStdString(), (folder + "/Evening Rain.wav").toStdString()},
+        settings, tags);
     progress.SetMode(TConversionMode::cmWavToMp3);
     SaveScreenshot(progress, "progress.png");
   }

@@ -18,29 +18,19 @@ namespace melvanto::testing {
 
 using gui::TfrmTagEditor;
 
-// Every test starts from a cleared batch and the default setting, and leaves them so.
+// Every test starts from a cleared batch and the default setting: the main window's records,
+// which the editor edits.
 class TagEditor : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SavedTag = TagInfo;
-    SavedShow = OptionsSetting.CommonOptions.IsShowTagEditor;
-    TagInfo.Clear();
-    OptionsSetting.CommonOptions.IsShowTagEditor = true;
-  }
-  void TearDown() override {
-    TagInfo = SavedTag;
-    OptionsSetting.CommonOptions.IsShowTagEditor = SavedShow;
-  }
-
   static void Start(TfrmTagEditor& editor) { QTest::mouseClick(editor.btOk, Qt::LeftButton); }
 
   FakeDialogs Fake;
-  TTagInfo SavedTag;
-  bool SavedShow = true;
+  TTagInfo TagInfo;
+  TOptionsSetting OptionsSetting;
 };
 
 TEST_F(TagEditor, WindowControlsCaptionsAndLimits) {
-  TfrmTagEditor editor(nullptr);
+  TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
   EXPECT_EQ(editor.windowTitle(), "Tag Editor");
   EXPECT_EQ(editor.size(), QSize(433, 240));
   EXPECT_EQ(editor.minimumSize(), editor.maximumSize());
@@ -72,7 +62,7 @@ TEST_F(TagEditor, WindowControlsCaptionsAndLimits) {
 }
 
 TEST_F(TagEditor, TabOrderFollowsTheFieldsThenTheBoxAndButtons) {
-  TfrmTagEditor editor(nullptr);
+  TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
   const std::vector<QWidget*> expected = {editor.ID3title,   editor.ID3artist, editor.ID3album,
                                           editor.ID3year,    editor.ID3genre,  editor.ID3comment,
                                           editor.ID3track,   editor.cbShowTagEditor,
@@ -95,7 +85,7 @@ TEST_F(TagEditor, OpensWithTheCurrentValuesAndTheBoxUnticked) {
   TagInfo.Track = u"7";
   TagInfo.Comment = u"note";
   OptionsSetting.CommonOptions.IsShowTagEditor = false;  // not mirrored by the box
-  TfrmTagEditor editor(nullptr);
+  TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
   EXPECT_EQ(editor.ID3title->text(), "Song");
   EXPECT_EQ(editor.ID3artist->text(), "Band");
   EXPECT_EQ(editor.ID3album->text(), "Record");
@@ -107,7 +97,7 @@ TEST_F(TagEditor, OpensWithTheCurrentValuesAndTheBoxUnticked) {
 }
 
 TEST_F(TagEditor, StartStoresEveryFieldAndAccepts) {
-  TfrmTagEditor editor(nullptr);
+  TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
   editor.ID3title->setText("T");
   editor.ID3artist->setText("A");
   editor.ID3album->setText("B");
@@ -124,7 +114,7 @@ TEST_F(TagEditor, StartStoresEveryFieldAndAccepts) {
 
 TEST_F(TagEditor, DisabledTitleKeepsTheCurrentTitleButStoresTheRest) {
   TagInfo.Title = u"kept";
-  TfrmTagEditor editor(nullptr);
+  TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
   // What the main window does for a batch of several files.
   editor.ID3title->setEnabled(false);
   editor.lTitle->setEnabled(false);
@@ -140,26 +130,26 @@ TEST_F(TagEditor, DisabledTitleKeepsTheCurrentTitleButStoresTheRest) {
 
 TEST_F(TagEditor, GenrePositions) {
   {  // -1 left untouched stays -1
-    TfrmTagEditor editor(nullptr);
+    TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
     EXPECT_EQ(editor.ID3genre->currentIndex(), -1);
     Start(editor);
     EXPECT_EQ(TagInfo.Genre, -1);
   }
   {  // the empty entry is a choice of its own: 0
-    TfrmTagEditor editor(nullptr);
+    TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
     editor.ID3genre->setCurrentIndex(0);
     Start(editor);
     EXPECT_EQ(TagInfo.Genre, 0);
   }
   {  // a current position kept through Start
     TagInfo.Genre = 42;
-    TfrmTagEditor editor(nullptr);
+    TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
     Start(editor);
     EXPECT_EQ(TagInfo.Genre, 42);
   }
   {  // a position past the list selects nothing, and Start then stores -1
     TagInfo.Genre = 149;
-    TfrmTagEditor editor(nullptr);
+    TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
     EXPECT_EQ(editor.ID3genre->currentIndex(), -1);
     Start(editor);
     EXPECT_EQ(TagInfo.Genre, -1);
@@ -168,14 +158,14 @@ TEST_F(TagEditor, GenrePositions) {
 
 TEST_F(TagEditor, TheBoxIsTheInverseOfTheSetting) {
   {
-    TfrmTagEditor editor(nullptr);
+    TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
     editor.cbShowTagEditor->setChecked(true);
     Start(editor);
     EXPECT_FALSE(OptionsSetting.CommonOptions.IsShowTagEditor);
   }
   {  // opened while the setting was off (a same-tag batch): Start unticked turns it on
     ASSERT_FALSE(OptionsSetting.CommonOptions.IsShowTagEditor);
-    TfrmTagEditor editor(nullptr);
+    TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
     EXPECT_FALSE(editor.cbShowTagEditor->isChecked());
     Start(editor);
     EXPECT_TRUE(OptionsSetting.CommonOptions.IsShowTagEditor);
@@ -186,7 +176,7 @@ TEST_F(TagEditor, CancelStoresNothing) {
   TagInfo.Title = u"before";
   TagInfo.Genre = 5;
   const TTagInfo before = TagInfo;
-  TfrmTagEditor editor(nullptr);
+  TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
   editor.ID3title->setText("after");
   editor.ID3artist->setText("someone");
   editor.ID3genre->setCurrentIndex(9);
@@ -198,7 +188,7 @@ TEST_F(TagEditor, CancelStoresNothing) {
 }
 
 TEST_F(TagEditor, EnterInAFieldStarts) {
-  TfrmTagEditor editor(nullptr);
+  TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
   editor.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
   editor.ID3artist->setFocus();
@@ -210,7 +200,7 @@ TEST_F(TagEditor, EnterInAFieldStarts) {
 
 TEST_F(TagEditor, TextIsStoredAsTypedWithinTheLimits) {
   // Longer values than the record holds are cut on the way in.
-  TfrmTagEditor editor(nullptr);
+  TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
   editor.ID3artist->setText(QString(31, u'a'));
   editor.ID3year->setText("20245");
   editor.ID3track->setText("ab");  // not checked for digits
@@ -236,13 +226,13 @@ TEST_F(TagEditor, LongerCurrentValuesArriveWhole) {
   TagInfo.Track = u"12/15";
   TagInfo.Comment = std::u16string(40, u'c');
   const TTagInfo before = TagInfo;
-  TfrmTagEditor editor(nullptr);
+  TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
   EXPECT_EQ(editor.ID3title->text(), QString::fromStdU16String(title));
   EXPECT_EQ(editor.ID3year->text(), "2001-05-03");
   Start(editor);
   EXPECT_EQ(TagInfo, before);
 
-  TfrmTagEditor again(nullptr);
+  TfrmTagEditor again(nullptr, TagInfo, OptionsSetting);
   again.ID3title->end(false);
   QTest::keyClicks(again.ID3title, "xyz");
   again.ID3track->end(false);
@@ -256,7 +246,7 @@ TEST_F(TagEditor, NonAsciiTextRoundTrips) {
   const std::u16string title = u"Caf\u00e9 \u00fcber \u6771\u4eac \U0001F3B5";
   const std::u16string artist = u"\u0414\u0435\u0442\u0438 \u2013 \u05e9\u05dc\u05d5\u05dd";
   TagInfo.Title = title;
-  TfrmTagEditor editor(nullptr);
+  TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
   EXPECT_EQ(editor.ID3title->text(), QString::fromStdU16String(title));
   editor.ID3artist->setText(QString::fromStdU16String(artist));
   QTest::sendKeyEvent(QTest::KeyAction::Click, editor.ID3comment, Qt::Key_unknown, QStringLiteral("\u00df"),

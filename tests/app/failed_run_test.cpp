@@ -1,0 +1,179 @@
+// What a failed run leaves of its output: an appended file keeps the user's audio, an output
+// the run never opened stays as it was, and a file goes only when this run created or changed
+// it. Writes are broken half way by a lowered file-size limit, as on a full disk.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "file_size_limit.h"
+#include "lame_enc.h"
+#include "runner_fixture.h"
+
+namespace melvanto::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The MP3 output refuses to begin, before it opens its file, while LAME cannot be loaded.
+class LameMissing {
+ public:
+  LameMissing() { SetLameLibraryNameForTesting("libmelvanto-no-such-lame.so"); }
+  ~LameMissing() { SetLameLibraryNameForTesting("libmp3lame.so.0"); }
+  LameMissing(const LameMissing&) = delete;
+  LameMissing& operator=(const LameMissing&) = delete;
+};
+
+// Where a WAV file's audio starts: after its "data" chunk's header.
+std::size_t AudioStart(const Bytes& wav) {
+  const std::string data = "data";
+  const auto at = std::search(wav.begin() + 12, wav.end(), data.begin(), data.end());
+  return static_cast<std::size_t>(at - wav.begin()) + 8;
+}
+
+// Another program puts a file of its own in path's place, as editors save: a new file
+// renamed over the old one.
+void ReplaceBySomeoneElse(const fs::path& path, const std::string& text) {
+  const fs::path other = path.string() + ".other";
+  WriteText(other, text);
+  fs::rename(other, path);
+}
+
+TEST_F(RunnerTest, FailedAppendKeepsTheUsersFile) {
+  REQUIRE_SOURCES();
+  TRunnerContext appending = Context();
+  appending.Wave.Append = true;
+
+  // A WAV file of another format (16 bits where the input has 24): refused before a byte is
+  // written, and no question, as appending is what the existing file is there for.
+  fs::copy_file(Src("src.wav"), out / "src24.wav");
+  const Bytes other = ReadBytes(out / "src24.wav");
+  {
+    Batch batch(TConversionMode::cmWavToWav, {Src("src24.wav")}, appending);
+    const auto& results = batch.Run();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].Status, TFileResult::frFailed);
+    EXPECT_TRUE(batch.view.questions.empty());
+    EXPECT_EQ(ReadBytes(out / "src24.wav"), other);
+  }
+
+  // A file it can append to, whose writing breaks half way: the file stays with every byte of
+  // the user's audio, followed by what was appended before the break.
+  fs::copy_file(Src("src.wav"), out / "src.wav");
+  const Bytes own = ReadBytes(out / "src.wav");
+  Batch batch(TConversionMode::cmWavToWav, {Src("src.wav")}, appending);
+  std::vector<TFileResult> results;
+  {
+    const FileSizeLimit limit(own.size() + 64 * 1024);
+    results = batch.Run();
+  }
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].Status, TFileResult::frFailed);
+  EXPECT_TRUE(batch.view.questions.empty());
+  ASSERT_TRUE(fs::exists(out / "src.wav")) << "a failed append removed the user's file";
+  const Bytes now = ReadBytes(out / "src.wav");
+  ASSERT_GT(now.size(), own.size());
+  const std::size_t audio = AudioStart(own);
+  ASSERT_LT(audio, own.size());
+  EXPECT_TRUE(std::equal(own.begin() + static_cast<std::ptrdiff_t>(audio), own.end(),
+                         now.begin() + static_cast<std::ptrdiff_t>(audio)))
+      << "the user's audio changed";
+}
+
+TEST_F(RunnerTest, FailedRunThatNeverOpenedAnExistingOutputLeavesItAlone) {
+  REQUIRE_SOURCES();
+  WriteText(dir / "corrupt.wav", std::string(4000, 'x'));
+  const std::string corrupt = "the user's corrupt.mp3", refused = "the user's src.mp3",
+                    kept = "the user's src24.mp3";
+  WriteText(out / "corrupt.mp3", corrupt);
+  WriteText(out / "src.mp3", refused);
+  WriteText(out / "src24.mp3", kept);
+  // An input that is not audio fails before the question; src.mp3 is answered Yes and the
+  // encoder then refuses to begin; src24.mp3 is answered No.
+  Batch batch(TConversionMode::cmWavToMp3, {(dir / "corrupt.wav").string(), Src("src.wav"), Src("src24.wav")},
+              Context());
+  batch.view.answer = [&](const std::string& output) { return output == Out("src.mp3"); };
+  std::vector<TFileResult> results;
+  {
+    const LameMissing lame;
+    results = batch.Run();
+  }
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_EQ(results[0].Status, TFileResult::frFailed);
+  EXPECT_EQ(results[0].Message, "not a valid WAV file");
+  EXPECT_EQ(results[1].Status, TFileResult::frFailed);
+  EXPECT_NE(results[1].Message.find("could not be loaded"), std::string::npos) << results[1].Message;
+  EXPECT_EQ(results[2].Status, TFileResult::frSkipped);
+  EXPECT_EQ(batch.view.questions.size(), 2u);
+  EXPECT_EQ(ReadText(out / "corrupt.mp3"), corrupt);
+  EXPECT_EQ(ReadText(out / "src.mp3"), refused) << "a Yes alone does not remove a file the run never wrote";
+  EXPECT_EQ(ReadText(out / "src24.mp3"), kept);
+}
+
+TEST_F(RunnerTest, FailedRunRemovesItsOutputOnlyWhenItCreatedOrChangedIt) {
+  REQUIRE_SOURCES();
+  {
+    // A new output and one replaced after a Yes, both broken half way: neither is left.
+    WriteText(out / "src24.wav", "allowed overwrite");
+    Batch batch(TConversionMode::cmWavToWav, {Src("src.wav"), Src("src24.wav")}, Context());
+    std::vector<TFileResult> results;
+    {
+      const FileSizeLimit limit(64 * 1024);
+      results = batch.Run();
+    }
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].Status, TFileResult::frFailed);
+    EXPECT_EQ(results[1].Status, TFileResult::frFailed);
+    EXPECT_EQ(batch.view.questions.size(), 1u);
+    EXPECT_FALSE(fs::exists(out / "src.wav")) << "the broken file this run created";
+    EXPECT_FALSE(fs::exists(out / "src24.wav")) << "the user allowed it to be replaced, and it broke";
+  }
+  {
+    // Someone else replaces the file while the question waits; the Yes is given, and the run
+    // fails before it opens the file: what is there now was never this run's to remove.
+    WriteText(out / "src.mp3", "asked about");
+    Batch batch(TConversionMode::cmWavToMp3, {Src("src.wav")}, Context());
+    batch.view.answer = [&](const std::string& output) {
+      ReplaceBySomeoneElse(output, "someone else's");
+      return true;
+    };
+    std::vector<TFileResult> results;
+    {
+      const LameMissing lame;
+      results = batch.Run();
+    }
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].Status, TFileResult::frFailed);
+    EXPECT_EQ(ReadText(out / "src.mp3"), "someone else's");
+  }
+  {
+    // Someone else replaces the file while the run writes it, and the run then breaks. What is
+    // there is not the file as it stood before the run, which is all the runner can tell of
+    // its own broken output: it goes too.
+    WriteText(out / "long.wav", "allowed overwrite");
+    Batch batch(TConversionMode::cmWavToWav, {Src("long.wav")}, Context());
+    bool replaced = false, replacedBeforeTheEnd = false;
+    batch.view.onProgress = [&](std::int32_t p) {
+      if (p > 0 && !replaced) {
+        replaced = true;
+        ReplaceBySomeoneElse(out / "long.wav", "someone else's");
+      }
+    };
+    batch.view.onFinished = [&](const TFileResult&) { replacedBeforeTheEnd = replaced; };
+    std::vector<TFileResult> results;
+    {
+      const FileSizeLimit limit(1024 * 1024);
+      results = batch.Run();
+    }
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].Status, TFileResult::frFailed);
+    ASSERT_TRUE(replacedBeforeTheEnd) << "the run broke before the file could be replaced";
+    EXPECT_FALSE(fs::exists(out / "long.wav"));
+  }
+}
+
+}  // namespace
+}  // namespace melvanto::testing
