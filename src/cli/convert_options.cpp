@@ -26,7 +26,10 @@ std::string ListInWords(const std::vector<std::string>& items) {
 template <typename Range>
 std::string JoinedNumbers(const Range& numbers) {
   std::string text;
-  for (const auto n : numbers) text += (text.empty() ? "" : " ") + std::to_string(n);
+  for (const auto n : numbers) {
+    if (!text.empty()) text += ' ';
+    text += std::to_string(n);
+  }
   return text;
 }
 
@@ -175,7 +178,10 @@ void CheckRequest(const TConvertRequest& r) {
 
 std::string DirectionNameList() {
   std::string text;
-  for (const TConversionMode mode : ConversionModes()) text += (text.empty() ? "" : " ") + std::string(DirectionName(mode));
+  for (const TConversionMode mode : ConversionModes()) {
+    if (!text.empty()) text += ' ';
+    text += DirectionName(mode);
+  }
   return text;
 }
 
