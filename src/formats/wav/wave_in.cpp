@@ -163,6 +163,8 @@ bool TWaveIn::ReadFormatChunk(HeaderWindow& w) {
 bool TWaveIn::DecodeFormat(const std::uint8_t* body, std::uint32_t bodySize) {
   if (bodySize < 16) return false;
   FormatTag_ = GetLE16(body);
+  FormatRecord_.fill(0);
+  std::memcpy(FormatRecord_.data(), body, std::min<std::uint32_t>(bodySize, TWaveConverter::kFormatRecordSize));
   WavType_ = TypeOfTag(FormatTag_);
   if (WavType_ == TWavType::wtUnsupported) return false;
   Channels_ = GetLE16(body + 2);
@@ -208,6 +210,7 @@ void TWaveIn::StartOfData(std::uint32_t bodySize, std::int64_t dataStart, std::i
     Size_ = std::min<std::int64_t>(bodySize, std::max<std::int64_t>(0, streamEnd - dataStart));
   }
   HeaderSize_ = dataStart;
+  DataSize_ = std::min<std::int64_t>(bodySize, std::max<std::int64_t>(0, streamEnd - dataStart));
 }
 
 bool TWaveIn::FormatSupported() const {
@@ -291,37 +294,33 @@ void TWaveIn::SetUpDelivery(TStream& stream) {
   }
 }
 
-// MPEG Layer-3 in a WAV is converted whole at open time; the PCM image then stands in for
-// the file's stream until it is closed.
+// MPEG Layer-3 in a WAV is converted as it is read. Its length comes from the frame headers
+// (nothing decoded); it is valid when its first frames decode.
 void TWaveIn::OpenConverted(TStream& source) {
   Valid_ = false;
-  TWaveConverter converter;
-  source.SetPosition(0);
-  converter.LoadWave(source);
-  PutLE16(converter.TargetFormat.data(), kWaveFormatPcm);
-  const auto* src = reinterpret_cast<const acm::WAVEFORMATEX*>(converter.SourceFormat.data());
-  auto* dst = reinterpret_cast<acm::WAVEFORMATEX*>(converter.TargetFormat.data());
-  if (acm::acmFormatSuggest(nullptr, src, dst, TWaveConverter::kFormatRecordSize,
-                            acm::ACM_FORMATSUGGESTF_WFORMATTAG) != 0 ||
-      converter.Convert() != 0)
+  TWaveConverter::FormatRecord target{};
+  PutLE16(target.data(), kWaveFormatPcm);
+  const auto* src = reinterpret_cast<const acm::WAVEFORMATEX*>(FormatRecord_.data());
+  auto* dst = reinterpret_cast<acm::WAVEFORMATEX*>(target.data());
+  if (acm::acmFormatSuggest(nullptr, src, dst, TWaveConverter::kFormatRecordSize, acm::ACM_FORMATSUGGESTF_WFORMATTAG) != 0)
     return;
-  ConvertedStream_ = std::make_unique<TMemoryStream>();
-  SavedStream_ = Stream_;
-  Stream_ = ConvertedStream_.get();
-  if (converter.SaveWave(*ConvertedStream_) != 0) return;
-  ConvertedStream_->SetPosition(0);
-  ReadHeader(*ConvertedStream_);
-  Valid_ = WavType_ == TWavType::wtPCM && FormatSupported();
-  WavType_ = TWavType::wtACM;
+  Converter_ = std::make_unique<TWaveStreamConverter>(source, FormatRecord_, target, HeaderSize_, DataSize_);
+  Channels_ = dst->nChannels;
+  SampleRate_ = dst->nSamplesPerSec;
+  BitsPerSample_ = dst->wBitsPerSample;
+  const std::int64_t frames = Converter_->CountFrames();
+  if (frames <= 0 || Converter_->Open() != 0 || Converter_->Read(BufferBytes(), 4) == 0 || Converter_->Open() != 0) {
+    Converter_.reset();
+    return;
+  }
+  Size_ = frames * 2 * Channels_;
+  Valid_ = true;
 }
 
 void TWaveIn::CloseFile() {
   std::lock_guard lock(FileLock);
   if (OpenCount == 0) return;
-  if (ConvertedStream_) {
-    Stream_ = SavedStream_;
-    ConvertedStream_.reset();
-  }
+  Converter_.reset();
   CloseSourceStream();
   OpenCount = 0;
 }
@@ -411,9 +410,11 @@ void TWaveIn::GetDataInternal(const std::uint8_t*& Buffer, std::uint32_t& Bytes)
     BlockStart = 1;
     std::uint32_t filled = 0;
     switch (WavType_) {
+      case TWavType::wtACM:
+        filled = Converter_->Read(BufferBytes(), kBufferSize - kBufferSize % (2 * Channels_));
+        break;
       case TWavType::wtPCM:
-      case TWavType::wtExtPCM:
-      case TWavType::wtACM: {
+      case TWavType::wtExtPCM: {
         // A cut-off last frame is dropped: outputs only ever see whole frames.
         const std::uint32_t frame = Channels_ * (BitsPerSample_ / 8);
         filled = static_cast<std::uint32_t>(Stream_->Read(BufferBytes(), kBufferSize - kBufferSize % frame));
@@ -455,9 +456,10 @@ bool TWaveIn::SeekInternal(std::int64_t& SampleNum) {
       offset = blocks * Adpcm.BlockAlign;
       break;
     }
+    case TWavType::wtACM:
+      return SeekConverted(SampleNum);
     case TWavType::wtPCM:
     case TWavType::wtExtPCM:
-    case TWavType::wtACM:
       offset = SampleNum * static_cast<std::int64_t>(Channels_ * (BitsPerSample_ / 8));
       break;
     case TWavType::wtIEEEFloat:
@@ -469,6 +471,19 @@ bool TWaveIn::SeekInternal(std::int64_t& SampleNum) {
       return false;
   }
   Stream_->SetPosition(HeaderSize_ + offset);
+  return true;
+}
+
+// Compressed frames cannot be found by offset: the stream starts again and decodes forward.
+bool TWaveIn::SeekConverted(std::int64_t SampleNum) {
+  if (Converter_->Open() != 0) return false;
+  const std::uint32_t frame = 2 * Channels_;
+  for (std::int64_t skip = SampleNum * frame; skip > 0;) {
+    const auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(skip, kBufferSize - kBufferSize % frame));
+    const std::uint32_t got = Converter_->Read(BufferBytes(), n);
+    if (got == 0) break;
+    skip -= got;
+  }
   return true;
 }
 

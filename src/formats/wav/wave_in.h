@@ -7,6 +7,7 @@
 #include "adpcm.h"
 #include "input.h"
 #include "riff.h"
+#include "wave_converter.h"
 
 namespace melvanto {
 
@@ -58,6 +59,7 @@ class TWaveIn : public TAuFileIn {
   // Checks the format read and sets the size and sample width delivered.
   void SetUpDelivery(TStream& stream);
   void OpenConverted(TStream& source);
+  bool SeekConverted(std::int64_t SampleNum);
   // Checks what the block arithmetic relies on; false makes the file not valid.
   bool FormatSupported() const;
   // Frames one ADPCM block decodes to.
@@ -82,8 +84,9 @@ class TWaveIn : public TAuFileIn {
   adpcm::TMsState MSState[2];
 
   std::int64_t HeaderSize_ = 0;
-  std::unique_ptr<TMemoryStream> ConvertedStream_;
-  TStream* SavedStream_ = nullptr;  // the file's own stream while the PCM image stands in
+  std::int64_t DataSize_ = 0;  // bytes of the data chunk the file really holds
+  TWaveConverter::FormatRecord FormatRecord_{};  // the "fmt " body as the converter takes it
+  std::unique_ptr<TWaveStreamConverter> Converter_;
   bool ShortFloat = false;
   std::array<std::uint8_t, 65536> BlockBytes_{};  // one compressed block as read
 };
