@@ -215,7 +215,7 @@ void TWaveIn::StartOfData(std::uint32_t bodySize, std::int64_t dataStart, std::i
 
 bool TWaveIn::FormatSupported() const {
   const std::uint32_t channels = Channels_;
-  if (SampleRate_ == 0 || channels == 0) return false;
+  if (SampleRate_ < kMinSampleRate || SampleRate_ > kMaxSampleRate || channels == 0) return false;
   switch (WavType_) {
     case TWavType::wtPCM:
     case TWavType::wtExtPCM: {
@@ -245,6 +245,12 @@ bool TWaveIn::FormatSupported() const {
   }
 }
 
+// A fact count beyond every frame the blocks present could hold is a header that lies.
+bool TWaveIn::FactFitsData() const {
+  const std::int64_t blocks = DataSize_ / Adpcm.BlockAlign + (DataSize_ % Adpcm.BlockAlign != 0);
+  return Adpcm.FactSamples <= blocks * AdpcmFramesPerBlock();
+}
+
 std::int64_t TWaveIn::AdpcmFramesPerBlock() const {
   if (WavType_ == TWavType::wtMSADPCM) return Adpcm.SamplesPerBlock;
   return static_cast<std::int64_t>(Channels_ == 2 ? adpcm::ImaStereoFrames(Adpcm.BlockAlign)
@@ -256,6 +262,7 @@ void TWaveIn::OpenFile() {
   if (OpenCount != 0) return;
   Valid_ = true;
   ShortFloat = false;
+  DamagedBlocks_ = 0;
   WavType_ = TWavType::wtUnsupported;
   TStream* stream = OpenSourceStream();
   ReadHeader(*stream);
@@ -276,7 +283,8 @@ void TWaveIn::SetUpDelivery(TStream& stream) {
     case TWavType::wtDVIADPCM:
     case TWavType::wtMSADPCM:
       // Only an IMA/DVI file is held to the 4-bit width it must declare.
-      Valid_ = (WavType_ != TWavType::wtDVIADPCM || BitsPerSample_ == 4) && FormatSupported();
+      Valid_ = (WavType_ != TWavType::wtDVIADPCM || BitsPerSample_ == 4) && FormatSupported() &&
+               FactFitsData();
       BitsPerSample_ = 16;
       Size_ = Adpcm.FactSamples * 2 * Channels_;
       break;
@@ -337,6 +345,11 @@ bool TWaveIn::ReadDVIBlock() {
     const std::uint8_t* h = BlockBytes_.data() + 4 * c;
     DVIState[c] = {static_cast<std::int16_t>(GetLE16(h)), h[2]};
   }
+  // A step index past the table is clamped to its top, as other decoders do.
+  if (DVIState[0].StepIndex > adpcm::kImaMaxStepIndex || DVIState[Channels_ - 1].StepIndex > adpcm::kImaMaxStepIndex) {
+    ++DamagedBlocks_;
+    for (auto& state : DVIState) state.StepIndex = std::min<std::uint8_t>(state.StepIndex, adpcm::kImaMaxStepIndex);
+  }
   return true;
 }
 
@@ -368,6 +381,13 @@ std::uint32_t TWaveIn::DecodeMSBlock() {
   if (!ReadMSBlock()) return 0;
   const std::span<const adpcm::TMsCoef> coefs(MSCoefs.data(), MSNumCoef);
   const std::uint32_t coded = Adpcm.SamplesPerBlock - 2u;
+  if (MSState[0].PredictorIndex >= MSNumCoef || MSState[Channels_ - 1].PredictorIndex >= MSNumCoef) {
+    // No coefficients to predict with: the block's frames are silence.
+    ++DamagedBlocks_;
+    const std::size_t bytes = Channels_ == 2 ? (4 + 2 * coded) * 2 : (2 + 2 * (coded / 2)) * 2;
+    std::memset(Buffer_.data(), 0, bytes);
+    return static_cast<std::uint32_t>(bytes);
+  }
   if (Channels_ == 2)
     return static_cast<std::uint32_t>(
         adpcm::MsDecodeStereo(MSState[0], MSState[1], coefs, BlockBytes_.data() + 14, coded, Buffer_.data()));
