@@ -18,6 +18,34 @@ namespace melvanto::acm {
 
 static_assert(MpegAudioDecoder::kPadding >= AV_INPUT_BUFFER_PADDING_SIZE);
 
+namespace {
+
+// Splits one stretch into frames, handing each to onFrame (false stops with an error);
+// data == nullptr flushes the parser.
+template <class OnFrame>
+bool ParseFrames(AVCodecParserContext& parser, AVCodecContext& ctx, const std::uint8_t* data, int size,
+                 OnFrame onFrame) {
+  const std::uint8_t* p = data;
+  int left = size;
+  do {
+    std::uint8_t* packetData = nullptr;
+    int packetSize = 0;
+    const int used =
+        av_parser_parse2(&parser, &ctx, &packetData, &packetSize, p, left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    if (used < 0) return false;
+    if (p != nullptr) {
+      p += used;
+      left -= used;
+    }
+    if (packetSize > 0 && !onFrame(packetData, packetSize)) return false;
+    if (data == nullptr && packetSize == 0) break;
+    if (used == 0 && packetSize == 0) break;  // nothing consumed, nothing out: no progress to make
+  } while (left > 0 || data == nullptr);
+  return true;
+}
+
+}  // namespace
+
 class MpegAudioDecoder::Impl {
  public:
   Impl(int channels, int rate) : channels_(channels), rate_(rate) {}
@@ -34,28 +62,12 @@ class MpegAudioDecoder::Impl {
 
   // Parses and decodes one stretch; data == nullptr flushes the parser.
   bool Feed(const std::uint8_t* data, int size) {
-    const std::uint8_t* p = data;
-    int left = size;
-    do {
-      std::uint8_t* packetData = nullptr;
-      int packetSize = 0;
-      const int used = av_parser_parse2(parser_.get(), ctx_.get(), &packetData, &packetSize, p, left,
-                                        AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-      if (used < 0) return false;
-      if (p != nullptr) {
-        p += used;
-        left -= used;
-      }
-      if (packetSize > 0) {
-        packet_->data = packetData;
-        packet_->size = packetSize;
-        // A frame the decoder rejects is skipped, as players do; the rest still decodes.
-        if (avcodec_send_packet(ctx_.get(), packet_.get()) >= 0 && !Drain()) return false;
-      }
-      if (data == nullptr && packetSize == 0) break;
-      if (used == 0 && packetSize == 0) break;  // nothing consumed, nothing out: no progress to make
-    } while (left > 0 || data == nullptr);
-    return true;
+    return ParseFrames(*parser_, *ctx_, data, size, [this](std::uint8_t* packetData, int packetSize) {
+      packet_->data = packetData;
+      packet_->size = packetSize;
+      // A frame the decoder rejects is skipped, as players do; the rest still decodes.
+      return avcodec_send_packet(ctx_.get(), packet_.get()) < 0 || Drain();
+    });
   }
 
   bool Finish() {
@@ -172,28 +184,14 @@ class MpegFrameCounter::Impl {
   }
 
   bool Feed(const std::uint8_t* data, int size) {
-    const std::uint8_t* p = data;
-    int left = size;
-    do {
-      std::uint8_t* packetData = nullptr;
-      int packetSize = 0;
-      const int used = av_parser_parse2(parser_.get(), ctx_.get(), &packetData, &packetSize, p, left,
-                                        AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-      if (used < 0) return false;
-      if (p != nullptr) {
-        p += used;
-        left -= used;
-      }
+    return ParseFrames(*parser_, *ctx_, data, size, [this](std::uint8_t*, int) {
       // The parser tells each frame's samples and rate from its header.
-      if (packetSize > 0 && parser_->duration > 0 && ctx_->sample_rate > 0) {
-        if (byRate_.empty() || byRate_.back().first != ctx_->sample_rate)
-          byRate_.emplace_back(ctx_->sample_rate, 0);
+      if (parser_->duration > 0 && ctx_->sample_rate > 0) {
+        if (byRate_.empty() || byRate_.back().first != ctx_->sample_rate) byRate_.emplace_back(ctx_->sample_rate, 0);
         byRate_.back().second += parser_->duration;
       }
-      if (data == nullptr && packetSize == 0) break;
-      if (used == 0 && packetSize == 0) break;
-    } while (left > 0 || data == nullptr);
-    return true;
+      return true;
+    });
   }
 
   std::int64_t Frames(int outRate) const {
