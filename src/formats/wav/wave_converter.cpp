@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "acm.h"
+#include "mpeg_audio_decoder.h"
 #include "riff.h"
 
 namespace melvanto {
@@ -98,31 +99,107 @@ std::int32_t TWaveConverter::Convert() {
   if (MMRESULT r = acmStreamOpen(&guard.handle, nullptr, AsFormat(SourceFormat), AsFormat(TargetFormat), nullptr,
                                  0, 0, ACM_STREAMOPENF_NONREALTIME))
     return static_cast<std::int32_t>(r);
-  const auto length = static_cast<std::uint32_t>(std::min<std::int64_t>(Size(), 0xFFFFFFFF));
-  std::uint8_t* source = const_cast<std::uint8_t*>(Bytes().data());
-  std::uint32_t needed = 0;
-  if (MMRESULT r = acmStreamSize(guard.handle, length, &needed, ACM_STREAMSIZEF_SOURCE, source))
-    return static_cast<std::int32_t>(r);
-  std::vector<std::uint8_t> buffer(needed, 0);
-  SetPosition(0);
-  ACMSTREAMHEADER& h = guard.header;
-  h.cbStruct = sizeof(ACMSTREAMHEADER);
-  h.pbSrc = source;
-  h.cbSrcLength = length;
-  h.pbDst = buffer.data();
-  h.cbDstLength = needed;
-  if (MMRESULT r = acmStreamPrepareHeader(guard.handle, &h, 0)) return static_cast<std::int32_t>(r);
-  guard.Prepared();
-  if (MMRESULT r = acmStreamConvert(guard.handle, &h, ACM_STREAMCONVERTF_BLOCKALIGN))
-    return static_cast<std::int32_t>(r);
+  // Whole pieces through the same stream the reader uses, gathered here.
+  std::vector<std::uint8_t> pcm;
+  std::vector<std::uint8_t> piece(1 << 16);
+  std::int64_t done = 0;
+  const std::int64_t length = Size();
+  for (;;) {
+    ACMSTREAMHEADER& h = guard.header;
+    h = {};
+    h.cbStruct = sizeof(ACMSTREAMHEADER);
+    h.pbSrc = const_cast<std::uint8_t*>(Bytes().data()) + done;
+    h.cbSrcLength = static_cast<std::uint32_t>(std::min<std::int64_t>(length - done, 1 << 20));
+    h.pbDst = piece.data();
+    h.cbDstLength = static_cast<std::uint32_t>(piece.size());
+    const bool last = done + h.cbSrcLength == length;
+    if (MMRESULT r = acmStreamPrepareHeader(guard.handle, &h, 0)) return static_cast<std::int32_t>(r);
+    guard.Prepared();
+    if (MMRESULT r = acmStreamConvert(guard.handle, &h, ACM_STREAMCONVERTF_BLOCKALIGN | (last ? ACM_STREAMCONVERTF_END : 0)))
+      return static_cast<std::int32_t>(r);
+    if (MMRESULT r = guard.Unprepare()) return static_cast<std::int32_t>(r);
+    done += h.cbSrcLengthUsed;
+    pcm.insert(pcm.end(), piece.begin(), piece.begin() + h.cbDstLengthUsed);
+    if (last && h.cbDstLengthUsed == 0 && h.cbSrcLengthUsed == h.cbSrcLength) break;
+  }
   std::memcpy(SourceFormat.data(), TargetFormat.data(), MaxFormatSize);
-  // The size query's answer is the length kept; what the conversion left unwritten is silence.
-  SetSize(needed);
+  SetSize(0);
   SetPosition(0);
-  WriteBuffer(buffer.data(), needed);
+  WriteBuffer(pcm.data(), static_cast<std::int64_t>(pcm.size()));
   SetPosition(0);
-  if (MMRESULT r = guard.Unprepare()) return static_cast<std::int32_t>(r);
   return static_cast<std::int32_t>(guard.Close());
+}
+
+void TWaveStreamConverter::HandleClose::operator()(acm::AcmStream* h) const { acmStreamClose(h, 0); }
+
+TWaveStreamConverter::TWaveStreamConverter(TStream& Source, const TWaveConverter::FormatRecord& Format,
+                                           const TWaveConverter::FormatRecord& Target, std::int64_t DataStart,
+                                           std::int64_t DataSize)
+    : Source_(Source), Format_(Format), Target_(Target), DataStart_(DataStart), DataSize_(DataSize) {}
+
+TWaveStreamConverter::~TWaveStreamConverter() = default;
+
+std::int32_t TWaveStreamConverter::Open() {
+  Handle_.reset();
+  Ended_ = true;
+  HACMSTREAM h = nullptr;
+  if (MMRESULT r = acmStreamOpen(&h, nullptr, AsFormat(Format_), AsFormat(Target_), nullptr, 0, 0,
+                                 ACM_STREAMOPENF_NONREALTIME))
+    return static_cast<std::int32_t>(r);
+  Handle_.reset(h);
+  Block_.resize(kSourceBlock);
+  Consumed_ = 0;
+  BlockAt_ = BlockEnd_ = 0;
+  Ended_ = false;
+  return 0;
+}
+
+std::uint32_t TWaveStreamConverter::Read(std::uint8_t* Buffer, std::uint32_t Bytes) {
+  std::uint32_t filled = 0;
+  while (!Ended_ && filled < Bytes) {
+    if (BlockAt_ == BlockEnd_ && Consumed_ < DataSize_) {
+      Source_.SetPosition(DataStart_ + Consumed_);
+      const auto want = static_cast<std::int64_t>(std::min<std::int64_t>(kSourceBlock, DataSize_ - Consumed_));
+      const std::int64_t got = Source_.Read(Block_.data(), want);
+      // A file cut short ends its audio where its bytes end.
+      if (got < want) DataSize_ = Consumed_ + got;
+      Consumed_ += got;
+      BlockAt_ = 0;
+      BlockEnd_ = static_cast<std::uint32_t>(got);
+    }
+    const bool last = Consumed_ == DataSize_;
+    ACMSTREAMHEADER h{};
+    h.cbStruct = sizeof h;
+    h.pbSrc = Block_.data() + BlockAt_;
+    h.cbSrcLength = BlockEnd_ - BlockAt_;
+    h.pbDst = Buffer + filled;
+    h.cbDstLength = Bytes - filled;
+    // A stream that fails part way ends the audio there, as a cut-off file does.
+    if (acmStreamPrepareHeader(Handle_.get(), &h, 0) != 0 ||
+        acmStreamConvert(Handle_.get(), &h, ACM_STREAMCONVERTF_BLOCKALIGN | (last ? ACM_STREAMCONVERTF_END : 0)) != 0 ||
+        acmStreamUnprepareHeader(Handle_.get(), &h, 0) != 0) {
+      Ended_ = true;
+      break;
+    }
+    BlockAt_ += h.cbSrcLengthUsed;
+    filled += h.cbDstLengthUsed;
+    if (last && h.cbDstLengthUsed == 0 && BlockAt_ == BlockEnd_) Ended_ = true;
+  }
+  return filled;
+}
+
+std::int64_t TWaveStreamConverter::CountFrames() {
+  MpegFrameCounter counter;
+  std::vector<std::uint8_t> block(kSourceBlock + MpegAudioDecoder::kPadding, 0);
+  Source_.SetPosition(DataStart_);
+  for (std::int64_t done = 0; done < DataSize_;) {
+    const std::int64_t got = Source_.Read(block.data(), std::min<std::int64_t>(kSourceBlock, DataSize_ - done));
+    if (got <= 0) break;
+    std::fill(block.begin() + got, block.end(), 0);
+    if (!counter.Feed(block.data(), static_cast<std::size_t>(got))) return 0;
+    done += got;
+  }
+  return counter.Finish(static_cast<int>(AsFormat(Target_)->nSamplesPerSec));
 }
 
 std::int32_t TWaveConverter::SaveWave(TStream& Target) {

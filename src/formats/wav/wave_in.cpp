@@ -163,6 +163,8 @@ bool TWaveIn::ReadFormatChunk(HeaderWindow& w) {
 bool TWaveIn::DecodeFormat(const std::uint8_t* body, std::uint32_t bodySize) {
   if (bodySize < 16) return false;
   FormatTag_ = GetLE16(body);
+  FormatRecord_.fill(0);
+  std::memcpy(FormatRecord_.data(), body, std::min<std::uint32_t>(bodySize, TWaveConverter::kFormatRecordSize));
   WavType_ = TypeOfTag(FormatTag_);
   if (WavType_ == TWavType::wtUnsupported) return false;
   Channels_ = GetLE16(body + 2);
@@ -208,11 +210,12 @@ void TWaveIn::StartOfData(std::uint32_t bodySize, std::int64_t dataStart, std::i
     Size_ = std::min<std::int64_t>(bodySize, std::max<std::int64_t>(0, streamEnd - dataStart));
   }
   HeaderSize_ = dataStart;
+  DataSize_ = std::min<std::int64_t>(bodySize, std::max<std::int64_t>(0, streamEnd - dataStart));
 }
 
 bool TWaveIn::FormatSupported() const {
   const std::uint32_t channels = Channels_;
-  if (SampleRate_ == 0 || channels == 0) return false;
+  if (SampleRate_ < kMinSampleRate || SampleRate_ > kMaxSampleRate || channels == 0) return false;
   switch (WavType_) {
     case TWavType::wtPCM:
     case TWavType::wtExtPCM: {
@@ -242,6 +245,12 @@ bool TWaveIn::FormatSupported() const {
   }
 }
 
+// A fact count beyond every frame the blocks present could hold is a header that lies.
+bool TWaveIn::FactFitsData() const {
+  const std::int64_t blocks = DataSize_ / Adpcm.BlockAlign + (DataSize_ % Adpcm.BlockAlign != 0);
+  return Adpcm.FactSamples <= blocks * AdpcmFramesPerBlock();
+}
+
 std::int64_t TWaveIn::AdpcmFramesPerBlock() const {
   if (WavType_ == TWavType::wtMSADPCM) return Adpcm.SamplesPerBlock;
   return static_cast<std::int64_t>(Channels_ == 2 ? adpcm::ImaStereoFrames(Adpcm.BlockAlign)
@@ -253,6 +262,7 @@ void TWaveIn::OpenFile() {
   if (OpenCount != 0) return;
   Valid_ = true;
   ShortFloat = false;
+  DamagedBlocks_ = 0;
   WavType_ = TWavType::wtUnsupported;
   TStream* stream = OpenSourceStream();
   ReadHeader(*stream);
@@ -273,7 +283,8 @@ void TWaveIn::SetUpDelivery(TStream& stream) {
     case TWavType::wtDVIADPCM:
     case TWavType::wtMSADPCM:
       // Only an IMA/DVI file is held to the 4-bit width it must declare.
-      Valid_ = (WavType_ != TWavType::wtDVIADPCM || BitsPerSample_ == 4) && FormatSupported();
+      Valid_ = (WavType_ != TWavType::wtDVIADPCM || BitsPerSample_ == 4) && FormatSupported() &&
+               FactFitsData();
       BitsPerSample_ = 16;
       Size_ = Adpcm.FactSamples * 2 * Channels_;
       break;
@@ -291,37 +302,33 @@ void TWaveIn::SetUpDelivery(TStream& stream) {
   }
 }
 
-// MPEG Layer-3 in a WAV is converted whole at open time; the PCM image then stands in for
-// the file's stream until it is closed.
+// MPEG Layer-3 in a WAV is converted as it is read. Its length comes from the frame headers
+// (nothing decoded); it is valid when its first frames decode.
 void TWaveIn::OpenConverted(TStream& source) {
   Valid_ = false;
-  TWaveConverter converter;
-  source.SetPosition(0);
-  converter.LoadWave(source);
-  PutLE16(converter.TargetFormat.data(), kWaveFormatPcm);
-  const auto* src = reinterpret_cast<const acm::WAVEFORMATEX*>(converter.SourceFormat.data());
-  auto* dst = reinterpret_cast<acm::WAVEFORMATEX*>(converter.TargetFormat.data());
-  if (acm::acmFormatSuggest(nullptr, src, dst, TWaveConverter::kFormatRecordSize,
-                            acm::ACM_FORMATSUGGESTF_WFORMATTAG) != 0 ||
-      converter.Convert() != 0)
+  TWaveConverter::FormatRecord target{};
+  PutLE16(target.data(), kWaveFormatPcm);
+  const auto* src = reinterpret_cast<const acm::WAVEFORMATEX*>(FormatRecord_.data());
+  auto* dst = reinterpret_cast<acm::WAVEFORMATEX*>(target.data());
+  if (acm::acmFormatSuggest(nullptr, src, dst, TWaveConverter::kFormatRecordSize, acm::ACM_FORMATSUGGESTF_WFORMATTAG) != 0)
     return;
-  ConvertedStream_ = std::make_unique<TMemoryStream>();
-  SavedStream_ = Stream_;
-  Stream_ = ConvertedStream_.get();
-  if (converter.SaveWave(*ConvertedStream_) != 0) return;
-  ConvertedStream_->SetPosition(0);
-  ReadHeader(*ConvertedStream_);
-  Valid_ = WavType_ == TWavType::wtPCM && FormatSupported();
-  WavType_ = TWavType::wtACM;
+  Converter_ = std::make_unique<TWaveStreamConverter>(source, FormatRecord_, target, HeaderSize_, DataSize_);
+  Channels_ = dst->nChannels;
+  SampleRate_ = dst->nSamplesPerSec;
+  BitsPerSample_ = dst->wBitsPerSample;
+  const std::int64_t frames = Converter_->CountFrames();
+  if (frames <= 0 || Converter_->Open() != 0 || Converter_->Read(BufferBytes(), 4) == 0 || Converter_->Open() != 0) {
+    Converter_.reset();
+    return;
+  }
+  Size_ = frames * 2 * Channels_;
+  Valid_ = true;
 }
 
 void TWaveIn::CloseFile() {
   std::lock_guard lock(FileLock);
   if (OpenCount == 0) return;
-  if (ConvertedStream_) {
-    Stream_ = SavedStream_;
-    ConvertedStream_.reset();
-  }
+  Converter_.reset();
   CloseSourceStream();
   OpenCount = 0;
 }
@@ -337,6 +344,11 @@ bool TWaveIn::ReadDVIBlock() {
   for (std::uint32_t c = 0; c < Channels_; ++c) {
     const std::uint8_t* h = BlockBytes_.data() + 4 * c;
     DVIState[c] = {static_cast<std::int16_t>(GetLE16(h)), h[2]};
+  }
+  // A step index past the table is clamped to its top, as other decoders do.
+  if (DVIState[0].StepIndex > adpcm::kImaMaxStepIndex || DVIState[Channels_ - 1].StepIndex > adpcm::kImaMaxStepIndex) {
+    ++DamagedBlocks_;
+    for (auto& state : DVIState) state.StepIndex = std::min<std::uint8_t>(state.StepIndex, adpcm::kImaMaxStepIndex);
   }
   return true;
 }
@@ -369,6 +381,13 @@ std::uint32_t TWaveIn::DecodeMSBlock() {
   if (!ReadMSBlock()) return 0;
   const std::span<const adpcm::TMsCoef> coefs(MSCoefs.data(), MSNumCoef);
   const std::uint32_t coded = Adpcm.SamplesPerBlock - 2u;
+  if (MSState[0].PredictorIndex >= MSNumCoef || MSState[Channels_ - 1].PredictorIndex >= MSNumCoef) {
+    // No coefficients to predict with: the block's frames are silence.
+    ++DamagedBlocks_;
+    const std::size_t bytes = Channels_ == 2 ? (4 + 2 * coded) * 2 : (2 + 2 * (coded / 2)) * 2;
+    std::memset(Buffer_.data(), 0, bytes);
+    return static_cast<std::uint32_t>(bytes);
+  }
   if (Channels_ == 2)
     return static_cast<std::uint32_t>(
         adpcm::MsDecodeStereo(MSState[0], MSState[1], coefs, BlockBytes_.data() + 14, coded, Buffer_.data()));
@@ -411,9 +430,11 @@ void TWaveIn::GetDataInternal(const std::uint8_t*& Buffer, std::uint32_t& Bytes)
     BlockStart = 1;
     std::uint32_t filled = 0;
     switch (WavType_) {
+      case TWavType::wtACM:
+        filled = Converter_->Read(BufferBytes(), kBufferSize - kBufferSize % (2 * Channels_));
+        break;
       case TWavType::wtPCM:
-      case TWavType::wtExtPCM:
-      case TWavType::wtACM: {
+      case TWavType::wtExtPCM: {
         // A cut-off last frame is dropped: outputs only ever see whole frames.
         const std::uint32_t frame = Channels_ * (BitsPerSample_ / 8);
         filled = static_cast<std::uint32_t>(Stream_->Read(BufferBytes(), kBufferSize - kBufferSize % frame));
@@ -455,9 +476,10 @@ bool TWaveIn::SeekInternal(std::int64_t& SampleNum) {
       offset = blocks * Adpcm.BlockAlign;
       break;
     }
+    case TWavType::wtACM:
+      return SeekConverted(SampleNum);
     case TWavType::wtPCM:
     case TWavType::wtExtPCM:
-    case TWavType::wtACM:
       offset = SampleNum * static_cast<std::int64_t>(Channels_ * (BitsPerSample_ / 8));
       break;
     case TWavType::wtIEEEFloat:
@@ -469,6 +491,19 @@ bool TWaveIn::SeekInternal(std::int64_t& SampleNum) {
       return false;
   }
   Stream_->SetPosition(HeaderSize_ + offset);
+  return true;
+}
+
+// Compressed frames cannot be found by offset: the stream starts again and decodes forward.
+bool TWaveIn::SeekConverted(std::int64_t SampleNum) {
+  if (Converter_->Open() != 0) return false;
+  const std::uint32_t frame = 2 * Channels_;
+  for (std::int64_t skip = SampleNum * frame; skip > 0;) {
+    const auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(skip, kBufferSize - kBufferSize % frame));
+    const std::uint32_t got = Converter_->Read(BufferBytes(), n);
+    if (got == 0) break;
+    skip -= got;
+  }
   return true;
 }
 

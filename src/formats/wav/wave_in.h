@@ -1,12 +1,14 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
 #include "adpcm.h"
 #include "input.h"
 #include "riff.h"
+#include "wave_converter.h"
 
 namespace melvanto {
 
@@ -30,6 +32,14 @@ class TWaveIn : public TAuFileIn {
   TWavType WavType() { return ReadFormat(WavType_); }
   // Offset of the first audio byte.
   std::int64_t HeaderSize() { return ReadFormat(HeaderSize_); }
+  // ADPCM blocks of the open file whose header could not be true (an IMA step index above
+  // 88, an MS predictor beyond the coefficients), decoded clamped or as silence so that the
+  // file keeps its length: a caller that finds any should warn that the input is damaged.
+  std::int64_t DamagedBlocks() const { return DamagedBlocks_.load(std::memory_order_relaxed); }
+
+  // Sample rates a file may declare; outside them the header is taken for damage.
+  static constexpr std::uint32_t kMinSampleRate = 1000;
+  static constexpr std::uint32_t kMaxSampleRate = 768000;
 
  protected:
   void OpenFile() override;
@@ -58,8 +68,10 @@ class TWaveIn : public TAuFileIn {
   // Checks the format read and sets the size and sample width delivered.
   void SetUpDelivery(TStream& stream);
   void OpenConverted(TStream& source);
+  bool SeekConverted(std::int64_t SampleNum);
   // Checks what the block arithmetic relies on; false makes the file not valid.
   bool FormatSupported() const;
+  bool FactFitsData() const;
   // Frames one ADPCM block decodes to.
   std::int64_t AdpcmFramesPerBlock() const;
   bool ReadAdpcmBlock();
@@ -82,9 +94,11 @@ class TWaveIn : public TAuFileIn {
   adpcm::TMsState MSState[2];
 
   std::int64_t HeaderSize_ = 0;
-  std::unique_ptr<TMemoryStream> ConvertedStream_;
-  TStream* SavedStream_ = nullptr;  // the file's own stream while the PCM image stands in
+  std::int64_t DataSize_ = 0;  // bytes of the data chunk the file really holds
+  TWaveConverter::FormatRecord FormatRecord_{};  // the "fmt " body as the converter takes it
+  std::unique_ptr<TWaveStreamConverter> Converter_;
   bool ShortFloat = false;
+  std::atomic<std::int64_t> DamagedBlocks_{0};
   std::array<std::uint8_t, 65536> BlockBytes_{};  // one compressed block as read
 };
 

@@ -1,6 +1,7 @@
 #include "acm.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -13,17 +14,20 @@ namespace melvanto::acm {
 struct AcmStream {
   WAVEFORMATEX source{};
   WAVEFORMATEX target{};
-  // The decode of the last source the size query was given, kept for the conversion.
-  const std::uint8_t* cachedSource = nullptr;
-  std::uint32_t cachedLength = 0;
-  bool cached = false;
-  std::vector<std::uint8_t> pcm;
+  MpegAudioDecoder decoder;
+  std::size_t pendingAt = 0;  // PCM before this in the decoder's pending bytes is handed out
+  bool finished = false;
+  // The source piece handed to the parser, with the zero padding it reads past the end.
+  std::array<std::uint8_t, 1024 + MpegAudioDecoder::kPadding> piece{};
 };
 
 namespace {
 
 // The largest record this manager reads or writes: the MPEG Layer-3 format with its extra bytes.
 constexpr std::uint32_t kMaxFormatSize = sizeof(WAVEFORMATEX) + 12;
+// Source fed to the decoder at a time: small, so what one piece decodes to stays small even
+// when a header claims a far higher rate than its frames have.
+constexpr std::size_t kPiece = 1024;
 
 bool IsMpegSource(const WAVEFORMATEX& f) {
   return f.wFormatTag == WAVE_FORMAT_MPEGLAYER3 && (f.nChannels == 1 || f.nChannels == 2) &&
@@ -35,20 +39,18 @@ bool IsPcmTargetFor(const WAVEFORMATEX& t, const WAVEFORMATEX& s) {
          t.nSamplesPerSec == s.nSamplesPerSec;
 }
 
-MMRESULT Decode(AcmStream& s, const std::uint8_t* data, std::uint32_t length) {
-  if (s.cached && s.cachedSource == data && s.cachedLength == length) return MMSYSERR_NOERROR;
-  s.cached = false;
-  try {
-    if (!DecodeMpegAudio(data, length, s.target.nChannels, static_cast<int>(s.target.nSamplesPerSec), s.pcm))
-      return ACMERR_NOTPOSSIBLE;
-  } catch (const std::bad_alloc&) {
-    return MMSYSERR_NOMEM;
+// Moves pending PCM into the destination; true when the destination is full.
+bool HandOut(AcmStream& s, ACMSTREAMHEADER& h) {
+  std::vector<std::uint8_t>& pending = s.decoder.Pending();
+  const std::size_t n = std::min<std::size_t>(pending.size() - s.pendingAt, h.cbDstLength - h.cbDstLengthUsed);
+  if (n > 0) std::memcpy(h.pbDst + h.cbDstLengthUsed, pending.data() + s.pendingAt, n);
+  h.cbDstLengthUsed += static_cast<std::uint32_t>(n);
+  s.pendingAt += n;
+  if (s.pendingAt == pending.size()) {
+    pending.clear();
+    s.pendingAt = 0;
   }
-  if (s.pcm.size() > 0xFFFFFFFFu) return ACMERR_NOTPOSSIBLE;
-  s.cachedSource = data;
-  s.cachedLength = length;
-  s.cached = true;
-  return MMSYSERR_NOERROR;
+  return h.cbDstLengthUsed == h.cbDstLength;
 }
 
 }  // namespace
@@ -88,22 +90,18 @@ MMRESULT acmStreamOpen(HACMSTREAM* phas, void*, const WAVEFORMATEX* pwfxSrc, con
   auto stream = std::make_unique<AcmStream>();
   stream->source = *pwfxSrc;
   stream->target = *pwfxDst;
+  if (!stream->decoder.Open(stream->target.nChannels, static_cast<int>(stream->target.nSamplesPerSec)))
+    return ACMERR_NOTPOSSIBLE;
   // The handle is the stream itself; acmStreamClose takes ownership back.
   *phas = stream.release();
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT acmStreamSize(HACMSTREAM has, std::uint32_t cbInput, std::uint32_t* pdwOutputBytes, std::uint32_t fdwSize,
-                       const std::uint8_t* pbSource) {
+MMRESULT acmStreamSize(HACMSTREAM has, std::uint32_t cbInput, std::uint32_t* pdwOutputBytes, std::uint32_t fdwSize) {
   if (has == nullptr) return MMSYSERR_INVALHANDLE;
   if (pdwOutputBytes == nullptr) return MMSYSERR_INVALPARAM;
   if (fdwSize != ACM_STREAMSIZEF_SOURCE) return MMSYSERR_INVALFLAG;
-  if (pbSource != nullptr) {
-    if (const MMRESULT r = Decode(*has, pbSource, cbInput); r != MMSYSERR_NOERROR) return r;
-    *pdwOutputBytes = static_cast<std::uint32_t>(has->pcm.size());
-    return MMSYSERR_NOERROR;
-  }
-  // Without the data only the byte rates can tell, plus one frame of slack.
+  // Without decoding only the byte rates can tell, plus one frame of slack.
   const std::uint64_t rateIn = std::max<std::uint32_t>(has->source.nAvgBytesPerSec, 1);
   const std::uint64_t estimate = std::uint64_t{cbInput} * has->target.nAvgBytesPerSec / rateIn + 1152u * 2u * 2u;
   *pdwOutputBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(estimate, 0xFFFFFFFFu));
@@ -112,8 +110,8 @@ MMRESULT acmStreamSize(HACMSTREAM has, std::uint32_t cbInput, std::uint32_t* pdw
 
 MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, std::uint32_t) {
   if (has == nullptr) return MMSYSERR_INVALHANDLE;
-  if (pash == nullptr || pash->cbStruct < sizeof(ACMSTREAMHEADER) || pash->pbSrc == nullptr ||
-      (pash->pbDst == nullptr && pash->cbDstLength > 0))
+  if (pash == nullptr || pash->cbStruct < sizeof(ACMSTREAMHEADER) ||
+      (pash->pbSrc == nullptr && pash->cbSrcLength > 0) || (pash->pbDst == nullptr && pash->cbDstLength > 0))
     return MMSYSERR_INVALPARAM;
   pash->fdwStatus |= ACMSTREAMHEADER_STATUSF_PREPARED;
   return MMSYSERR_NOERROR;
@@ -122,17 +120,31 @@ MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, std::uint
 MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, std::uint32_t fdwConvert) {
   if (has == nullptr) return MMSYSERR_INVALHANDLE;
   if (pash == nullptr) return MMSYSERR_INVALPARAM;
-  if ((fdwConvert & ~ACM_STREAMCONVERTF_BLOCKALIGN) != 0) return MMSYSERR_INVALFLAG;
+  if ((fdwConvert & ~(ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_END)) != 0) return MMSYSERR_INVALFLAG;
   if (!(pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED)) return ACMERR_UNPREPARED;
-  if (const MMRESULT r = Decode(*has, pash->pbSrc, pash->cbSrcLength); r != MMSYSERR_NOERROR) return r;
-  const std::uint32_t n = static_cast<std::uint32_t>(std::min<std::size_t>(has->pcm.size(), pash->cbDstLength));
-  if (n > 0) std::memcpy(pash->pbDst, has->pcm.data(), n);
-  pash->cbSrcLengthUsed = pash->cbSrcLength;
-  pash->cbDstLengthUsed = n;
-  // The decode has been handed over: do not hold a second copy of a long file's PCM.
-  std::vector<std::uint8_t>().swap(has->pcm);
-  has->cached = false;
-  pash->fdwStatus |= ACMSTREAMHEADER_STATUSF_DONE;
+  AcmStream& s = *has;
+  ACMSTREAMHEADER& h = *pash;
+  h.cbSrcLengthUsed = 0;
+  h.cbDstLengthUsed = 0;
+  h.fdwStatus &= ~ACMSTREAMHEADER_STATUSF_DONE;
+  try {
+    while (!HandOut(s, h) && h.cbSrcLengthUsed < h.cbSrcLength) {
+      const std::size_t n = std::min<std::size_t>(kPiece, h.cbSrcLength - h.cbSrcLengthUsed);
+      std::memcpy(s.piece.data(), h.pbSrc + h.cbSrcLengthUsed, n);
+      std::memset(s.piece.data() + n, 0, MpegAudioDecoder::kPadding);
+      if (!s.decoder.Feed(s.piece.data(), n)) return ACMERR_NOTPOSSIBLE;
+      h.cbSrcLengthUsed += static_cast<std::uint32_t>(n);
+    }
+    if ((fdwConvert & ACM_STREAMCONVERTF_END) && h.cbSrcLengthUsed == h.cbSrcLength && !s.finished &&
+        h.cbDstLengthUsed < h.cbDstLength) {
+      s.finished = true;
+      if (!s.decoder.Finish()) return ACMERR_NOTPOSSIBLE;
+      HandOut(s, h);
+    }
+  } catch (const std::bad_alloc&) {
+    return MMSYSERR_NOMEM;
+  }
+  h.fdwStatus |= ACMSTREAMHEADER_STATUSF_DONE;
   return MMSYSERR_NOERROR;
 }
 

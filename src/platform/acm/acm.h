@@ -2,7 +2,7 @@
 
 // The compressed-audio conversion manager the WAV reader relies on, standing in for the
 // system service of the classic desktop: MPEG Layer-3 data (format tag 0x55) to 16-bit PCM,
-// converted in one call, through FFmpeg's MPEG audio decoder. Only the calls, records and
+// converted piece by piece, through FFmpeg's MPEG audio decoder. Only the calls, records and
 // results the reader's converter uses exist.
 
 #include <cstdint>
@@ -25,6 +25,7 @@ constexpr std::uint32_t ACM_FORMATSUGGESTF_WFORMATTAG = 0x00010000;
 constexpr std::uint32_t ACM_STREAMOPENF_NONREALTIME = 0x00000004;
 constexpr std::uint32_t ACM_STREAMSIZEF_SOURCE = 0x00000000;
 constexpr std::uint32_t ACM_STREAMCONVERTF_BLOCKALIGN = 0x00000004;
+constexpr std::uint32_t ACM_STREAMCONVERTF_END = 0x00000020;
 constexpr std::uint32_t ACMSTREAMHEADER_STATUSF_DONE = 0x00010000;
 constexpr std::uint32_t ACMSTREAMHEADER_STATUSF_PREPARED = 0x00020000;
 
@@ -70,14 +71,15 @@ MMRESULT acmFormatSuggest(void* had, const WAVEFORMATEX* pwfxSrc, WAVEFORMATEX* 
 MMRESULT acmStreamOpen(HACMSTREAM* phas, void* had, const WAVEFORMATEX* pwfxSrc, const WAVEFORMATEX* pwfxDst,
                        void* pwfltr, std::uintptr_t dwCallback, std::uintptr_t dwInstance, std::uint32_t fdwOpen);
 
-// Destination bytes that cbInput source bytes convert to. Given the source bytes themselves
-// (pbSource), the answer is exact: the data is decoded once here and the conversion of the
-// same bytes then only copies. Without them it is an estimate from the average byte rates.
-MMRESULT acmStreamSize(HACMSTREAM has, std::uint32_t cbInput, std::uint32_t* pdwOutputBytes, std::uint32_t fdwSize,
-                       const std::uint8_t* pbSource = nullptr);
+// Destination bytes that cbInput source bytes convert to: an estimate from the average byte rates.
+MMRESULT acmStreamSize(HACMSTREAM has, std::uint32_t cbInput, std::uint32_t* pdwOutputBytes, std::uint32_t fdwSize);
 
 MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, std::uint32_t fdwPrepare);
-// Converts the whole source of the header in one call.
+// Converts source until the destination is full or the source is used up (cbSrcLengthUsed,
+// cbDstLengthUsed tell how far). PCM that did not fit is kept for the next call, so the
+// stream holds at most what one small piece of source decodes to. ACM_STREAMCONVERTF_END
+// marks the last source: once it is used up the decoder's last frames follow, and a call
+// that returns no bytes with it set means the stream has ended.
 MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, std::uint32_t fdwConvert);
 MMRESULT acmStreamUnprepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, std::uint32_t fdwUnprepare);
 MMRESULT acmStreamClose(HACMSTREAM has, std::uint32_t fdwClose);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -14,11 +15,40 @@ extern "C" {
 #include "ffmpeg_handles.h"
 
 namespace melvanto::acm {
+
+static_assert(MpegAudioDecoder::kPadding >= AV_INPUT_BUFFER_PADDING_SIZE);
+
 namespace {
 
-class Decoder {
+// Splits one stretch into frames, handing each to onFrame (false stops with an error);
+// data == nullptr flushes the parser.
+template <class OnFrame>
+bool ParseFrames(AVCodecParserContext& parser, AVCodecContext& ctx, const std::uint8_t* data, int size,
+                 OnFrame onFrame) {
+  const std::uint8_t* p = data;
+  int left = size;
+  do {
+    std::uint8_t* packetData = nullptr;
+    int packetSize = 0;
+    const int used =
+        av_parser_parse2(&parser, &ctx, &packetData, &packetSize, p, left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    if (used < 0) return false;
+    if (p != nullptr) {
+      p += used;
+      left -= used;
+    }
+    if (packetSize > 0 && !onFrame(packetData, packetSize)) return false;
+    if (data == nullptr && packetSize == 0) break;
+    if (used == 0 && packetSize == 0) break;  // nothing consumed, nothing out: no progress to make
+  } while (left > 0 || data == nullptr);
+  return true;
+}
+
+}  // namespace
+
+class MpegAudioDecoder::Impl {
  public:
-  Decoder(int channels, int rate, std::vector<std::uint8_t>& out) : channels_(channels), rate_(rate), out_(out) {}
+  Impl(int channels, int rate) : channels_(channels), rate_(rate) {}
 
   bool Open() {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MP3);
@@ -32,28 +62,12 @@ class Decoder {
 
   // Parses and decodes one stretch; data == nullptr flushes the parser.
   bool Feed(const std::uint8_t* data, int size) {
-    const std::uint8_t* p = data;
-    int left = size;
-    do {
-      std::uint8_t* packetData = nullptr;
-      int packetSize = 0;
-      const int used = av_parser_parse2(parser_.get(), ctx_.get(), &packetData, &packetSize, p, left,
-                                        AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-      if (used < 0) return false;
-      if (p != nullptr) {
-        p += used;
-        left -= used;
-      }
-      if (packetSize > 0) {
-        packet_->data = packetData;
-        packet_->size = packetSize;
-        // A frame the decoder rejects is skipped, as players do; the rest still decodes.
-        if (avcodec_send_packet(ctx_.get(), packet_.get()) >= 0 && !Drain()) return false;
-      }
-      if (data == nullptr && packetSize == 0) break;
-      if (used == 0 && packetSize == 0) break;  // nothing consumed, nothing out: no progress to make
-    } while (left > 0 || data == nullptr);
-    return true;
+    return ParseFrames(*parser_, *ctx_, data, size, [this](std::uint8_t* packetData, int packetSize) {
+      packet_->data = packetData;
+      packet_->size = packetSize;
+      // A frame the decoder rejects is skipped, as players do; the rest still decodes.
+      return avcodec_send_packet(ctx_.get(), packet_.get()) < 0 || Drain();
+    });
   }
 
   bool Finish() {
@@ -123,7 +137,6 @@ class Decoder {
 
   int channels_;
   int rate_;
-  std::vector<std::uint8_t>& out_;
   ffmpeg::CodecContextPtr ctx_;
   ffmpeg::ParserPtr parser_;
   ffmpeg::PacketPtr packet_;
@@ -135,30 +148,80 @@ class Decoder {
   long decodedFrames_ = 0;
 
  public:
-  ~Decoder() { av_channel_layout_uninit(&inLayout_); }
+  ~Impl() { av_channel_layout_uninit(&inLayout_); }
+  std::vector<std::uint8_t> out_;
 };
 
-}  // namespace
+MpegAudioDecoder::MpegAudioDecoder() = default;
+MpegAudioDecoder::~MpegAudioDecoder() = default;
 
-bool DecodeMpegAudio(const std::uint8_t* data, std::size_t size, int channels, int rate,
-                     std::vector<std::uint8_t>& pcm) {
+bool MpegAudioDecoder::Open(int channels, int rate) {
   // The product logs nothing; a damaged frame is handled, not reported on stderr.
   ffmpeg::SilenceLogging();
-  pcm.clear();
+  impl_.reset();
   if (channels < 1 || channels > 2 || rate <= 0) return false;
-  // The parser reads a little past the end of what it is given: pad with zeros.
-  std::vector<std::uint8_t> padded(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-  if (size > 0) std::memcpy(padded.data(), data, size);
-  Decoder d(channels, rate, pcm);
-  if (!d.Open()) return false;
-  // Feed in slices so that a huge data chunk never overflows the parser's int sizes.
-  constexpr std::size_t kSlice = 1 << 20;
-  for (std::size_t at = 0; at < size; at += kSlice) {
-    const int n = static_cast<int>(std::min(kSlice, size - at));
-    if (!d.Feed(padded.data() + at, n)) return false;
+  auto impl = std::make_unique<Impl>(channels, rate);
+  if (!impl->Open()) return false;
+  impl_ = std::move(impl);
+  return true;
+}
+
+bool MpegAudioDecoder::Feed(const std::uint8_t* data, std::size_t size) {
+  // Pieces stay far below the parser's int sizes.
+  return impl_ && size <= (1u << 30) && impl_->Feed(data, static_cast<int>(size));
+}
+
+bool MpegAudioDecoder::Finish() { return impl_ && impl_->Feed(nullptr, 0) && impl_->Finish(); }
+
+std::vector<std::uint8_t>& MpegAudioDecoder::Pending() { return impl_->out_; }
+
+class MpegFrameCounter::Impl {
+ public:
+  bool Open() {
+    ctx_.reset(avcodec_alloc_context3(nullptr));
+    parser_.reset(av_parser_init(AV_CODEC_ID_MP3));
+    return ctx_ && parser_;
   }
-  if (!d.Feed(nullptr, 0)) return false;
-  return d.Finish();
+
+  bool Feed(const std::uint8_t* data, int size) {
+    return ParseFrames(*parser_, *ctx_, data, size, [this](std::uint8_t*, int) {
+      // The parser tells each frame's samples and rate from its header.
+      if (parser_->duration > 0 && ctx_->sample_rate > 0) {
+        if (byRate_.empty() || byRate_.back().first != ctx_->sample_rate) byRate_.emplace_back(ctx_->sample_rate, 0);
+        byRate_.back().second += parser_->duration;
+      }
+      return true;
+    });
+  }
+
+  std::int64_t Frames(int outRate) const {
+    // Frames at another rate are counted as the resampler gives them, to the nearest frame.
+    std::int64_t total = 0;
+    for (const auto& [rate, samples] : byRate_)
+      total += rate == outRate ? samples : (samples * outRate + rate / 2) / rate;
+    return total;
+  }
+
+ private:
+  ffmpeg::CodecContextPtr ctx_;
+  ffmpeg::ParserPtr parser_;
+  // Runs of frames at one rate, in order; a rate change starts a new run.
+  std::vector<std::pair<int, std::int64_t>> byRate_;
+};
+
+MpegFrameCounter::MpegFrameCounter() : impl_(std::make_unique<Impl>()) {
+  ffmpeg::SilenceLogging();
+  if (!impl_->Open()) impl_.reset();
+}
+MpegFrameCounter::~MpegFrameCounter() = default;
+
+bool MpegFrameCounter::Feed(const std::uint8_t* data, std::size_t size) {
+  return impl_ && size <= (1u << 30) && impl_->Feed(data, static_cast<int>(size));
+}
+
+std::int64_t MpegFrameCounter::Finish(int outRate) {
+  if (!impl_ || outRate <= 0 || !impl_->Feed(nullptr, 0)) return 0;
+  return impl_->Frames(outRate);
 }
 
 }  // namespace melvanto::acm

@@ -4,9 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <iterator>
 
 #include "acm.h"
@@ -22,6 +28,8 @@ namespace melvanto::testing {
 namespace {
 
 using namespace acm;
+
+WAVEFORMATEX* AsWaveFormat(TWaveConverter::FormatRecord& r) { return reinterpret_cast<WAVEFORMATEX*>(r.data()); }
 
 TEST(WaveConverterTest, SaveWaveWritesAPcmImageAroundTheHeldData) {
   TWaveConverter c;
@@ -139,6 +147,134 @@ TEST(WaveConverterTest, MpegWavFromAnotherToolDecodesCompletely) {
     differ += std::abs(a - r) > 1;
   }
   EXPECT_EQ(differ, 0u);
+}
+
+std::vector<std::uint8_t> ReadAll(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), {}};
+}
+
+// The stream converter over a whole file, read in requests of the given size.
+std::vector<std::uint8_t> StreamAll(const std::string& path, std::uint32_t request, std::int64_t& frames) {
+  TMemoryStream file(ReadAll(path));
+  TWaveIn in;
+  in.SetStream(&file);
+  EXPECT_TRUE(in.Valid());
+  const std::int64_t start = in.HeaderSize();
+  in.SetStream(nullptr);
+  TWaveConverter whole;
+  file.SetPosition(0);
+  whole.LoadWave(file);
+  PutLE16(whole.TargetFormat.data(), kWaveFormatPcm);
+  acmFormatSuggest(nullptr, AsWaveFormat(whole.SourceFormat), AsWaveFormat(whole.TargetFormat),
+                   TWaveConverter::kFormatRecordSize, ACM_FORMATSUGGESTF_WFORMATTAG);
+  TWaveStreamConverter conv(file, whole.SourceFormat, whole.TargetFormat, start, whole.Size());
+  frames = conv.CountFrames();
+  EXPECT_EQ(conv.Open(), 0);
+  std::vector<std::uint8_t> out, piece(request);
+  while (const std::uint32_t n = conv.Read(piece.data(), request)) out.insert(out.end(), piece.begin(), piece.begin() + n);
+  return out;
+}
+
+// Ordinary MPEG files in a WAV, as ffmpeg writes them (MPEG-1, -2 and -2.5 rates): the stream
+// converter gives the same PCM whatever the request size, as many frames as the headers
+// count, the reader delivers and seeks in it, and ffmpeg's own decode agrees within 1 LSB.
+TEST(WaveConverterTest, StreamedMpegMatchesFfmpegAndTheHeaderCount) {
+  MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame");
+  struct Case {
+    const char* args;
+    std::uint32_t channels;
+  };
+  for (const Case c : {Case{"-ac 2 -ar 44100 -b:a 128k", 2}, Case{"-ac 1 -ar 22050 -b:a 32k", 1},
+                       Case{"-ac 2 -ar 8000 -b:a 16k", 2}}) {
+    SCOPED_TRACE(c.args);
+    TempDir dir;
+    const std::string wav = (dir / "in.wav").string(), raw = (dir / "ref.raw").string();
+    ASSERT_TRUE(Shell(std::string("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=2 ") + c.args +
+                      " -c:a libmp3lame -f wav " + wav + " && ffmpeg -v error -i " + wav + " -f s16le " + raw));
+    const std::vector<std::uint8_t> reference = ReadAll(raw);
+    const std::uint32_t frame = 2 * c.channels;
+    std::int64_t counted = 0;
+    const std::vector<std::uint8_t> one = StreamAll(wav, 1, counted);
+    const std::vector<std::uint8_t> big = StreamAll(wav, 65536, counted);
+    EXPECT_TRUE(one == big);
+    EXPECT_EQ(counted * frame, static_cast<std::int64_t>(big.size()));
+    ASSERT_EQ(big.size(), reference.size());
+    std::size_t differ = 0;
+    for (std::size_t i = 0; i + 1 < big.size(); i += 2)
+      differ += std::abs(static_cast<std::int16_t>(GetLE16(big.data() + i)) -
+                         static_cast<std::int16_t>(GetLE16(reference.data() + i))) > 1;
+    EXPECT_EQ(differ, 0u);
+
+    TWaveIn in;
+    in.SetFileName(wav);
+    ASSERT_TRUE(in.Valid());
+    EXPECT_EQ(in.TotalSamples(), counted);
+    in.Init();
+    EXPECT_TRUE(Drain(in, 4099) == big);
+    // A seek goes back and decodes forward to the frame asked for.
+    const std::int64_t at = counted / 3;
+    ASSERT_TRUE(in.Seek(at));
+    const std::vector<std::uint8_t> rest = Drain(in, 4099);
+    in.Flush();
+    EXPECT_TRUE(rest == std::vector<std::uint8_t>(big.begin() + at * frame, big.end()));
+  }
+}
+
+// 8 kHz mono frames under a header that claims 48 kHz stereo decode six times over and twice
+// wide: reading and converting it must not hold that in memory. The reader runs in a child
+// whose address space is limited to little more than it has already.
+TEST(WaveConverterTest, HeaderClaimingAHigherRateDecodesInBoundedMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than any limit";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than any limit";
+#endif
+#endif
+  MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame");
+  TempDir dir;
+  const std::string wav = (dir / "crafted.wav").string();
+  // 1,200 s: 1.2 MB of frames, claiming 230 MB of PCM.
+  ASSERT_TRUE(Shell("ffmpeg -v error -f lavfi -i anoisesrc=d=1200:r=8000:a=0.3:seed=3 -ac 1 -ar 8000 "
+                    "-c:a libmp3lame -b:a 8k -f wav " + wav));
+  std::vector<std::uint8_t> file = ReadAll(wav);
+  const auto fmt = std::search(file.begin(), file.end(), std::begin("fmt "), std::end("fmt ") - 1);
+  ASSERT_NE(fmt, file.end());
+  PutLE16(&*fmt + 10, 2);
+  PutLE32(&*fmt + 12, 48000);
+  std::ofstream(wav, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+
+  std::ifstream statm("/proc/self/statm");
+  std::uint64_t pages = 0;
+  statm >> pages;
+  const rlim_t limit = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (192u << 20);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit r{limit, limit};
+    if (setrlimit(RLIMIT_AS, &r) != 0) _exit(10);
+    TWaveIn in;
+    in.SetFileName(wav);
+    if (!in.Valid()) _exit(11);
+    // The claimed 48 kHz frames of 1,200 s.
+    if (in.TotalSamples() < 1200 * 48000) _exit(12);
+    in.Init();
+    std::int64_t bytes = 0;
+    for (;;) {
+      const std::uint8_t* block = nullptr;
+      std::uint32_t n = 1 << 16;
+      in.GetData(block, n);
+      if (n == 0) break;
+      bytes += n;
+    }
+    in.Flush();
+    _exit(bytes >= std::int64_t{1200} * 48000 * 4 ? 0 : 13);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -60,6 +60,7 @@ struct Delivered {
   std::int64_t headerSize = 0;
   std::vector<std::uint8_t> bytes;
   bool wholeFrames = true;  // every delivery was a whole number of frames
+  std::int64_t damagedBlocks = 0;
 
   std::int64_t Frames() const {
     const std::uint32_t frame = channels * bits / 8;
@@ -96,6 +97,7 @@ Delivered ReadWithWaveIn(const std::string& path, std::uint32_t want = 4099) {
     d.bytes.insert(d.bytes.end(), block, block + bytes);
   }
   in.Flush();
+  d.damagedBlocks = in.DamagedBlocks();
   return d;
 }
 
@@ -472,6 +474,59 @@ TEST_F(WaveInInteropMp3, HalfRateMonoDecodesLikeFfmpeg) {
   int worst = 0;
   for (std::size_t i = 0; i < std::min(got.size(), ref.size()); ++i) worst = std::max(worst, std::abs(got[i] - ref[i]));
   EXPECT_LE(worst, 1);  // the same decoder family: at most rounding apart
+}
+
+// One impossible block header in the middle of a tool's file (an IMA step index above 88, an
+// MS predictor beyond the coefficient table): that block is damaged and counted, the file
+// keeps its full length and every other block decodes as before.
+TEST_F(WaveInInteropAdpcm, DamagedBlockHeaderIsCountedAndTheRestDecodes) {
+  REQUIRE_TOOL("sox");
+  REQUIRE_TOOL("ffmpeg");
+  struct Case {
+    const char* name;
+    std::string command;
+    std::size_t headerByte;  // the byte of a block header made impossible
+  };
+  const Case cases[] = {
+      {"sox_ima_mono", "sox -R -V1 -r 22050 -c 1 -n -e ima-adpcm {} synth 5 sine 440", 2},
+      {"sox_ima_stereo", "sox -R -V1 -r 22050 -c 2 -n -e ima-adpcm {} synth 5 sine 440 sine 1000", 6},
+      {"ff_ms_stereo", std::string(kFfmpeg) + "-f lavfi -i \"anoisesrc=r=22050:d=5:a=0.5:seed=3\" -ac 2 -c:a adpcm_ms {}",
+       1},
+      {"sox_ms_mono", "sox -R -V1 -r 22050 -c 1 -n -e ms-adpcm {} synth 5 sine 440", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path(std::string(c.name) + ".wav");
+    std::string command = c.command;
+    command.replace(command.find("{}"), 2, path);
+    ASSERT_TRUE(Shell(command));
+    const Delivered clean = ReadWithWaveIn(path);
+    ASSERT_TRUE(clean.valid);
+    EXPECT_EQ(clean.damagedBlocks, 0);
+
+    auto file = ReadFile(path);
+    const auto fmt = FindChunk(file, "fmt ");
+    const auto data = FindChunk(file, "data");
+    ASSERT_TRUE(fmt && data);
+    const std::uint32_t align = file[fmt->offset + 12] | (file[fmt->offset + 13] << 8);
+    const std::size_t block = data->size / align / 2;
+    file[data->offset + block * align + c.headerByte] = 0xFF;
+    const std::string damagedPath = Path(std::string(c.name) + "_damaged.wav");
+    std::ofstream(damagedPath, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+
+    const Delivered damaged = ReadWithWaveIn(damagedPath);
+    ASSERT_TRUE(damaged.valid);
+    EXPECT_EQ(damaged.damagedBlocks, 1);
+    ASSERT_EQ(damaged.bytes.size(), clean.bytes.size());
+    const std::size_t frames = file[fmt->offset + 18] | (file[fmt->offset + 19] << 8);  // per block
+    const std::size_t frame = 2u * clean.channels;
+    const auto at = [&](std::size_t b) { return static_cast<std::ptrdiff_t>(b * frames * frame); };
+    // Blocks hold whole frames of 16-bit samples; all but the damaged one are untouched.
+    EXPECT_TRUE(std::equal(clean.bytes.begin(), clean.bytes.begin() + at(block), damaged.bytes.begin()));
+    EXPECT_TRUE(std::equal(clean.bytes.begin() + at(block + 1), clean.bytes.end(), damaged.bytes.begin() + at(block + 1)));
+    EXPECT_FALSE(std::equal(clean.bytes.begin() + at(block), clean.bytes.begin() + at(block + 1),
+                            damaged.bytes.begin() + at(block)));
+  }
 }
 
 }  // namespace

@@ -306,7 +306,7 @@ TEST(WaveInTest, APartialLastFrameIsNeverDelivered) {
   for (auto s : sizes) EXPECT_EQ(s % 4, 0u);
 }
 
-TEST(WaveInTest, MsAdpcmBlockWithABadPredictorIndexEndsTheData) {
+TEST(WaveInTest, MsAdpcmBlockWithABadPredictorIndexDecodesAsSilence) {
   // Two mono blocks of 16 bytes, 20 samples each; the second names pair 5 of 2.
   WavBuilder b;
   auto fmt = WavBuilder::Fmt(2, 1, 8000, 16, 4);
@@ -318,7 +318,10 @@ TEST(WaveInTest, MsAdpcmBlockWithABadPredictorIndexEndsTheData) {
   b.Riff().Chunk("fmt ", fmt).Chunk("fact", {40, 0, 0, 0}).Chunk("data", data);
   Reader r(b.Get());
   ASSERT_TRUE(r.in.Valid());
-  EXPECT_EQ(r.Drain().size(), 20u * 2);  // the first block only
+  const std::vector<std::uint8_t> got = r.Drain();
+  ASSERT_EQ(got.size(), 40u * 2);  // the file's whole length
+  EXPECT_TRUE(std::all_of(got.begin() + 40, got.end(), [](std::uint8_t v) { return v == 0; }));
+  EXPECT_EQ(r.in.DamagedBlocks(), 1);
 }
 
 TEST(WaveInTest, HugeStartInAnAdpcmFileIsRefusedWithoutOverflow) {
@@ -337,6 +340,25 @@ TEST(WaveInTest, MissingFileRaisesFromTheFormatGetters) {
   TWaveIn in;
   in.SetFileName("/nonexistent/melvanto.wav");
   EXPECT_THROW(in.Channels(), EAuException);
+}
+
+// Headers no recording could have are damage, not audio: refused without an exception.
+TEST(WaveInTest, ImpossibleRatesAndFactCountsAreNotValid) {
+  for (const auto& [rate, valid] : {std::pair{999u, false}, std::pair{1000u, true}, std::pair{768000u, true},
+                                    std::pair{768001u, false}}) {
+    SCOPED_TRACE(rate);
+    Reader r(PcmWav(Ramp(400), 2, rate, 16));
+    EXPECT_EQ(r.in.Valid(), valid);
+    EXPECT_EQ(r.Drain().size(), valid ? 400u : 0u);
+  }
+  // Two mono IMA blocks of 256 bytes hold 2 x 505 frames: a count up to that is a fact, a
+  // count beyond it a lie (a short last block still counts whole).
+  const std::vector<std::uint8_t> blocks(2 * 256 - 100, 0);
+  for (const auto& [fact, valid] : {std::pair{1010u, true}, std::pair{1011u, false}, std::pair{0xFFFFFFFFu, false}}) {
+    SCOPED_TRACE(fact);
+    Reader r(ImaAdpcmWav(1, 256, 505, fact, blocks));
+    EXPECT_EQ(r.in.Valid(), valid);
+  }
 }
 
 }  // namespace
