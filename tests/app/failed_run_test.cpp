@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,25 @@ TEST_F(RunnerTest, FailedAppendKeepsTheUsersFile) {
   EXPECT_TRUE(batch.view.questions.empty());
   ASSERT_TRUE(fs::exists(out / "src.wav")) << "a failed append removed the user's file";
   EXPECT_EQ(ReadBytes(out / "src.wav"), own) << "the append was not undone";
+}
+
+// What a killed append leaves: the old header, then more audio than it states.
+TEST_F(RunnerTest, AppendToAFileACutOffAppendLeftIsRefusedWithTheRepair) {
+  REQUIRE_SOURCES();
+  ASSERT_TRUE(Shell("ffmpeg -nostdin -v error -y -i '" + Src("src.wav") + "' -f s16le -c:a pcm_s16le '" +
+                    (dir / "raw.pcm").string() + "'"));
+  const Bytes raw = ReadBytes(dir / "raw.pcm");
+  Bytes cut = ReadBytes(Src("src.wav"));
+  cut.insert(cut.end(), raw.begin(), raw.begin() + 4000);
+  { std::ofstream(out / "src.wav", std::ios::binary).write(reinterpret_cast<const char*>(cut.data()), static_cast<std::streamsize>(cut.size())); }
+  TRunnerContext appending = Context();
+  appending.Wave.Append = true;
+  Batch batch(TConversionMode::cmWavToWav, {Src("src.wav")}, appending);
+  const auto& results = batch.Run();
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].Status, TFileResult::frFailed);
+  EXPECT_NE(results[0].Message.find("Convert it with wav-wav to a new file"), std::string::npos) << results[0].Message;
+  EXPECT_EQ(ReadBytes(out / "src.wav"), cut);
 }
 
 TEST_F(RunnerTest, FailedRunThatNeverOpenedAnExistingOutputLeavesItAlone) {
