@@ -30,6 +30,14 @@ std::string NamePart(const std::string& name) {
   return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
+// ".part" and the final name's extension: whatever tells a file's type by its name (the tag
+// library does) still sees what it is.
+std::string PartSuffix(const std::string& name) {
+  const std::string bare = NamePart(name);
+  const auto dot = bare.rfind('.');
+  return std::string(kSuffix) + (dot == std::string::npos || dot == 0 ? std::string() : bare.substr(dot));
+}
+
 UniqueFd OpenNoInterrupt(const char* path, int flags) {
   int fd;
   do {
@@ -39,8 +47,7 @@ UniqueFd OpenNoInterrupt(const char* path, int flags) {
 }
 
 // The process id in a part file's name of ours for that final name, or 0.
-pid_t PartFilePid(const std::string& entry, const std::string& prefix) {
-  const std::string suffix = kSuffix;
+pid_t PartFilePid(const std::string& entry, const std::string& prefix, const std::string& suffix) {
   if (entry.size() <= prefix.size() + suffix.size() || entry.compare(0, prefix.size(), prefix) != 0 ||
       entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) != 0)
     return 0;
@@ -52,7 +59,7 @@ pid_t PartFilePid(const std::string& entry, const std::string& prefix) {
 }  // namespace
 
 std::string PartFileName(const std::string& finalName, pid_t pid) {
-  return FolderPart(finalName) + "." + NamePart(finalName) + kMarker + std::to_string(pid) + kSuffix;
+  return FolderPart(finalName) + "." + NamePart(finalName) + kMarker + std::to_string(pid) + PartSuffix(finalName);
 }
 
 int CreatePartFile(const std::string& partName) {
@@ -80,10 +87,10 @@ int RemoveDeadPartFiles(const std::string& finalName) {
   const std::string folder = FolderPart(finalName);
   const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.empty() ? "." : folder.c_str()), &::closedir);
   if (!dir) return 0;
-  const std::string prefix = "." + NamePart(finalName) + kMarker;
+  const std::string prefix = "." + NamePart(finalName) + kMarker, suffix = PartSuffix(finalName);
   int removed = 0;
   while (const dirent* entry = ::readdir(dir.get())) {
-    const pid_t pid = PartFilePid(entry->d_name, prefix);
+    const pid_t pid = PartFilePid(entry->d_name, prefix, suffix);
     if (pid <= 0) continue;
     // Only a process that is gone: one we may not signal (EPERM) is alive.
     if (::kill(pid, 0) == 0 || errno != ESRCH) continue;

@@ -9,7 +9,7 @@ namespace melvanto {
 // only once it is whole, so that a failed, stopped or killed run leaves the final name as it
 // was. The process id in the name tells a dead run's leftover from a live run's file.
 
-// ".<name>.melvanto-<pid>.part" beside the final name.
+// ".<name>.melvanto-<pid>.part<extension>" beside the final name.
 std::string PartFileName(const std::string& finalName, pid_t pid);
 
 // Creates the file exclusively, never through a link, with the umask's permissions for a new

@@ -112,11 +112,11 @@ TEST_F(RunnerTest, TemporaryFilesOfDeadRunsGoThoseOfLiveOnesStay) {
   ASSERT_GE(child, 0);
   if (child == 0) _exit(0);
   ASSERT_EQ(waitpid(child, nullptr, 0), child);
-  const std::string dead = ".src.wav.melvanto-" + std::to_string(child) + ".part";
-  const std::string live = ".src.wav.melvanto-" + std::to_string(getppid()) + ".part";
+  const std::string dead = ".src.wav.melvanto-" + std::to_string(child) + ".part.wav";
+  const std::string live = ".src.wav.melvanto-" + std::to_string(getppid()) + ".part.wav";
   // Another output's, and a name that only looks like ours: neither is this output's to sweep.
-  const std::string other = ".src24.wav.melvanto-" + std::to_string(child) + ".part";
-  const std::string lookalike = ".src.wav.melvanto-x" + std::to_string(child) + ".part";
+  const std::string other = ".src24.wav.melvanto-" + std::to_string(child) + ".part.wav";
+  const std::string lookalike = ".src.wav.melvanto-x" + std::to_string(child) + ".part.wav";
   for (const std::string& name : {dead, live, other, lookalike}) WriteText(out / name, "left");
   Batch batch(TConversionMode::cmWavToWav, {Src("src.wav")}, Context());
   const auto& results = batch.Run();

@@ -606,7 +606,7 @@ TEST_F(CliTest, InterruptOrTerminateStopsTheBatch_NothingIsWrittenAndTheOldFileS
     ASSERT_GE(child, 0);
     // Signal once the encoder has written a good part of its temporary file.
     int raw = 0;
-    ASSERT_TRUE(WaitForGrowth(Out(".long.mp3.melvanto-" + std::to_string(child) + ".part"), 200000, child, raw))
+    ASSERT_TRUE(WaitForGrowth(Out(".long.mp3.melvanto-" + std::to_string(child) + ".part.mp3"), 200000, child, raw))
         << "the conversion ended before the signal, status " << raw << ": " << ReadText(err);
     ASSERT_EQ(kill(child, signal), 0);
     ASSERT_EQ(waitpid(child, &raw, 0), child);
@@ -633,7 +633,7 @@ TEST_F(CliTest, AKilledRunLeavesNoOutput_TheNextRunWritesItAndSweepsTheLeftover)
   const std::string out = (home_ / "stdout").string(), err = (home_ / "stderr").string();
   const pid_t child = StartCli(Env(), "convert wav-mp3 -j 1 -o " + Quote(Out()) + " " + Quote(longWav), out, err);
   ASSERT_GE(child, 0);
-  const std::string part = ".tone.mp3.melvanto-" + std::to_string(child) + ".part";
+  const std::string part = ".tone.mp3.melvanto-" + std::to_string(child) + ".part.mp3";
   int raw = 0;
   ASSERT_TRUE(WaitForGrowth(Out(part), 200000, child, raw))
       << "the conversion ended before the kill, status " << raw << ": " << ReadText(err);

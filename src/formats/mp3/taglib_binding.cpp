@@ -59,11 +59,7 @@ TTagLibBinding BindTagLib() {
 }
 
 void WriteTagsWithTagLib(const TTagLibBinding& lib, const std::string& fileName, const TId3v2Tags& tags) {
-  // Told the type: the file is written under a temporary name whose extension says nothing.
-  TagLib_File* const opened = lib.taglib_file_new_type != nullptr
-                                  ? lib.taglib_file_new_type(fileName.c_str(), TagLib_File_MPEG)
-                                  : lib.taglib_file_new(fileName.c_str());
-  std::unique_ptr<TagLib_File, FileCloser> file(opened, FileCloser{lib});
+  std::unique_ptr<TagLib_File, FileCloser> file(lib.taglib_file_new(fileName.c_str()), FileCloser{lib});
   if (!file || !lib.taglib_file_is_valid(file.get())) throw EAuException("Failed to write tags");
   TagLib_Tag* tag = lib.taglib_file_tag(file.get());
   if (tag == nullptr) throw EAuException("Failed to write tags");
