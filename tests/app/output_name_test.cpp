@@ -67,15 +67,8 @@ TEST_F(RunnerTest, StoppedAppendIsUndoneByteForByte) {
   Batch batch(TConversionMode::cmWavToWav, {Src("long.wav")}, appending);
   // Paused between blocks, so the run is still going when its first progress arrives.
   batch.runner->Components().WaveOut1.SetDelay(16);
-  bool stopped = false;
-  batch.view.onProgress = [&](std::int32_t p) {
-    if (p > 0 && !stopped) {
-      stopped = true;
-      batch.runner->bStopClick();
-    }
-  };
-  const auto& results = batch.Run();
-  ASSERT_TRUE(stopped);
+  ASSERT_TRUE(batch.RunStoppedMidFile());
+  const auto& results = batch.runner->Results();
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0].Status, TFileResult::frStopped);
   EXPECT_EQ(ReadBytes(out / "long.wav"), own);

@@ -202,15 +202,8 @@ TEST_F(RunnerTest, StopMidFileWritesNothingAndKeepsTheOldFile) {
   const std::string old = "the user's long.mp3, allowed to be replaced";
   WriteText(out / "long.mp3", old);
   Batch batch(TConversionMode::cmWavToMp3, {Src("long.wav"), Src("src.wav"), Src("src24.wav")}, Context());
-  bool stopped = false;
-  batch.view.onProgress = [&](std::int32_t p) {
-    if (p > 0 && !stopped) {
-      stopped = true;
-      batch.runner->bStopClick();
-    }
-  };
-  const auto& results = batch.Run();
-  ASSERT_TRUE(stopped);
+  ASSERT_TRUE(batch.RunStoppedMidFile());
+  const auto& results = batch.runner->Results();
   ASSERT_EQ(results.size(), 1u) << "the files after it were never started";
   EXPECT_EQ(results[0].Status, TFileResult::frStopped);
   EXPECT_EQ(results[0].Output, Out("long.mp3"));
