@@ -80,7 +80,9 @@ std::string OutputKey(const std::string& O) {
 // every header change an append makes.
 constexpr std::size_t kAppendHeadBytes = 64 * 1024;
 
-std::string SystemText(const std::string& what, int error) { return what + ": " + std::strerror(error); }
+std::string SystemText(const std::string& what, int error) {
+  return what + ": " + std::strerror(error);
+}
 
 bool DiskFull(const std::string& O) {
   struct statvfs fs {};
@@ -439,10 +441,12 @@ void TConversionRunner::UndoOutput() {
   std::vector<std::uint8_t> head(before.Head.size());
   // Untouched (refused before a byte was written): left alone, its times too.
   if (st.st_size == before.Size &&
-      ::pread(file.Get(), head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) && head == before.Head)
+      ::pread(file.Get(), head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
+      head == before.Head)
     return;
   if (::ftruncate(file.Get(), before.Size) != 0) return;
-  if (::pwrite(file.Get(), before.Head.data(), before.Head.size(), 0) == static_cast<ssize_t>(before.Head.size()))
+  if (::pwrite(file.Get(), before.Head.data(), before.Head.size(), 0) ==
+      static_cast<ssize_t>(before.Head.size()))
     ::fsync(file.Get());
 }
 

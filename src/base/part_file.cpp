@@ -59,7 +59,8 @@ pid_t PartFilePid(const std::string& entry, const std::string& prefix, const std
 }  // namespace
 
 std::string PartFileName(const std::string& finalName, pid_t pid) {
-  return FolderPart(finalName) + "." + NamePart(finalName) + kMarker + std::to_string(pid) + PartSuffix(finalName);
+  return FolderPart(finalName) + "." + NamePart(finalName) + kMarker + std::to_string(pid) +
+         PartSuffix(finalName);
 }
 
 int CreatePartFile(const std::string& partName) {
@@ -81,11 +82,14 @@ int PublishPartFile(const std::string& partName, const std::string& finalName) {
   return 0;
 }
 
-void DiscardPartFile(const std::string& partName) { ::unlink(partName.c_str()); }
+void DiscardPartFile(const std::string& partName) {
+  ::unlink(partName.c_str());
+}
 
 int RemoveDeadPartFiles(const std::string& finalName) {
   const std::string folder = FolderPart(finalName);
-  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.empty() ? "." : folder.c_str()), &::closedir);
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.empty() ? "." : folder.c_str()),
+                                                &::closedir);
   if (!dir) return 0;
   const std::string prefix = "." + NamePart(finalName) + kMarker, suffix = PartSuffix(finalName);
   int removed = 0;

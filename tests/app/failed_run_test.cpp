@@ -28,7 +28,6 @@ class LameMissing {
   LameMissing& operator=(const LameMissing&) = delete;
 };
 
-
 // Another program puts a file of its own in path's place, as editors save: a new file
 // renamed over the old one.
 void ReplaceBySomeoneElse(const fs::path& path, const std::string& text) {
@@ -79,14 +78,18 @@ TEST_F(RunnerTest, AppendToAFileACutOffAppendLeftIsRefusedWithTheRepair) {
   const Bytes raw = ReadBytes(dir / "raw.pcm");
   Bytes cut = ReadBytes(Src("src.wav"));
   cut.insert(cut.end(), raw.begin(), raw.begin() + 4000);
-  { std::ofstream(out / "src.wav", std::ios::binary).write(reinterpret_cast<const char*>(cut.data()), static_cast<std::streamsize>(cut.size())); }
+  {
+    std::ofstream(out / "src.wav", std::ios::binary)
+        .write(reinterpret_cast<const char*>(cut.data()), static_cast<std::streamsize>(cut.size()));
+  }
   TRunnerContext appending = Context();
   appending.Wave.Append = true;
   Batch batch(TConversionMode::cmWavToWav, {Src("src.wav")}, appending);
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0].Status, TFileResult::frFailed);
-  EXPECT_NE(results[0].Message.find("Convert it with wav-wav to a new file"), std::string::npos) << results[0].Message;
+  EXPECT_NE(results[0].Message.find("Convert it with wav-wav to a new file"), std::string::npos)
+      << results[0].Message;
   EXPECT_EQ(ReadBytes(out / "src.wav"), cut);
 }
 
@@ -138,7 +141,8 @@ TEST_F(RunnerTest, FailedRunRemovesItsOutputOnlyWhenItCreatedOrChangedIt) {
     EXPECT_EQ(batch.view.questions.size(), 1u);
     EXPECT_FALSE(fs::exists(out / "src.wav")) << "the broken file this run created";
     EXPECT_EQ(ReadText(out / "src24.wav"), "allowed overwrite") << "only a finished file replaces it";
-    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1) << "a temporary file left";
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1)
+        << "a temporary file left";
   }
   {
     // Someone else replaces the file while the question waits; the Yes is given, and the run

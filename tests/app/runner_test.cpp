@@ -296,7 +296,8 @@ TEST_F(RunnerTest, FailedConversionRemovesOnlyWhatItWrote) {
   const std::string allowed = "allowed overwrite";
   EXPECT_EQ(ReadBytes(out / "replaced.wav"), Bytes(allowed.begin(), allowed.end()))
       << "only a finished file replaces an old one";
-  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 2) << "no temporary file left";
+  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 2)
+      << "no temporary file left";
 }
 
 TEST_F(RunnerTest, AppendModeNeverAsksAndNeverRemoves) {

@@ -175,7 +175,8 @@ TEST(WideNameTest, SurrogatesThatAreNotEscapesBecomeReplacementCharacter) {
 
 TEST(PartFileTest, NameIsHiddenBesideTheOutputAndCarriesThePid) {
   EXPECT_EQ(PartFileName("/out/song.mp3", 42), "/out/.song.mp3.melvanto-42.part.mp3");
-  EXPECT_EQ(PartFileName("song.mp3", 7), ".song.mp3.melvanto-7.part.mp3") << "a bare name stays in the current folder";
+  EXPECT_EQ(PartFileName("song.mp3", 7), ".song.mp3.melvanto-7.part.mp3")
+      << "a bare name stays in the current folder";
   EXPECT_EQ(PartFileName("/a.b/song", 1), "/a.b/.song.melvanto-1.part") << "no extension, none added";
   EXPECT_EQ(PartFileName("/out/.wav", 1), "/out/..wav.melvanto-1.part") << "a leading dot is no extension";
 }

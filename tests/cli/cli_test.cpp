@@ -564,11 +564,12 @@ std::vector<std::string> Leftovers(const std::string& folder, const std::vector<
 
 // Starts melvanto-cli with args in a child of its own (the child's pid is the program's),
 // its streams to the given files.
-pid_t StartCli(const std::string& env, const std::string& args, const std::string& out, const std::string& err) {
+pid_t StartCli(const std::string& env, const std::string& args, const std::string& out,
+               const std::string& err) {
   const pid_t child = fork();
   if (child == 0) {
-    const std::string command = "exec " + env + Quote(MELVANTO_CLI_PATH) + " " + args + " >" + Quote(out) + " 2>" +
-                                Quote(err) + " </dev/null";
+    const std::string command = "exec " + env + Quote(MELVANTO_CLI_PATH) + " " + args + " >" + Quote(out) +
+                                " 2>" + Quote(err) + " </dev/null";
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -601,12 +602,13 @@ TEST_F(CliTest, InterruptOrTerminateStopsTheBatch_NothingIsWrittenAndTheOldFileS
   WriteText(Out("long.mp3"), old);
   for (const int signal : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(signal);
-    const pid_t child =
-        StartCli(Env(), "convert wav-mp3 -j 1 --overwrite -o " + Quote(Out()) + Joined({longWav, next}), out, err);
+    const pid_t child = StartCli(
+        Env(), "convert wav-mp3 -j 1 --overwrite -o " + Quote(Out()) + Joined({longWav, next}), out, err);
     ASSERT_GE(child, 0);
     // Signal once the encoder has written a good part of its temporary file.
     int raw = 0;
-    ASSERT_TRUE(WaitForGrowth(Out(".long.mp3.melvanto-" + std::to_string(child) + ".part.mp3"), 200000, child, raw))
+    ASSERT_TRUE(
+        WaitForGrowth(Out(".long.mp3.melvanto-" + std::to_string(child) + ".part.mp3"), 200000, child, raw))
         << "the conversion ended before the signal, status " << raw << ": " << ReadText(err);
     ASSERT_EQ(kill(child, signal), 0);
     ASSERT_EQ(waitpid(child, &raw, 0), child);
@@ -631,7 +633,8 @@ TEST_F(CliTest, AKilledRunLeavesNoOutput_TheNextRunWritesItAndSweepsTheLeftover)
                                      "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1200 "
                                      "-ac 1 -c:a pcm_s16le");
   const std::string out = (home_ / "stdout").string(), err = (home_ / "stderr").string();
-  const pid_t child = StartCli(Env(), "convert wav-mp3 -j 1 -o " + Quote(Out()) + " " + Quote(longWav), out, err);
+  const pid_t child =
+      StartCli(Env(), "convert wav-mp3 -j 1 -o " + Quote(Out()) + " " + Quote(longWav), out, err);
   ASSERT_GE(child, 0);
   const std::string part = ".tone.mp3.melvanto-" + std::to_string(child) + ".part.mp3";
   int raw = 0;
@@ -644,8 +647,9 @@ TEST_F(CliTest, AKilledRunLeavesNoOutput_TheNextRunWritesItAndSweepsTheLeftover)
   ASSERT_TRUE(fs::exists(Out(part)));
 
   // A short input of the same name: nothing is there to skip, and the dead run's file goes.
-  const std::string shortWav = Ffmpeg("b/tone.wav", "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 "
-                                                    "-ac 1 -c:a pcm_s16le");
+  const std::string shortWav = Ffmpeg("b/tone.wav",
+                                      "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 "
+                                      "-ac 1 -c:a pcm_s16le");
   const CliRun run = Cli("convert wav-mp3 -j 1 --no-overwrite -o " + Quote(Out()) + " " + Quote(shortWav));
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_TRUE(run.Says("converted 1")) << run.Out;

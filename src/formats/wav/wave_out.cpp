@@ -131,7 +131,8 @@ bool TWaveOut::ChunksUpToEnd(std::int64_t offset, std::int64_t fileEnd) {
     for (int i = 0; i < 4; ++i)
       if (h[i] < 0x20 || h[i] > 0x7E) return false;
     const std::uint32_t size = static_cast<std::uint32_t>(h[4]) | static_cast<std::uint32_t>(h[5]) << 8 |
-                               static_cast<std::uint32_t>(h[6]) << 16 | static_cast<std::uint32_t>(h[7]) << 24;
+                               static_cast<std::uint32_t>(h[6]) << 16 |
+                               static_cast<std::uint32_t>(h[7]) << 24;
     offset += 8 + std::int64_t{size} + (size & 1);
   }
   // The last chunk's pad byte may be missing.

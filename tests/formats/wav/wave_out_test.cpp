@@ -378,7 +378,9 @@ TEST_F(WaveOutTest, AppendGoesAfterTheOldAudioNotAfterItsPadByteOrTrailingChunks
   const Bytes cut = Cat(Cat(PcmHeader(400, 2, 44100, 16), Ramp(400)), Ramp(1000));
   Store("cut.wav", cut);
   const std::string refused = Write("cut.wav", Ramp(40), {16, 2, 44100}, TFileOutputMode::foAppend);
-  EXPECT_EQ(refused.rfind("Cannot append data to this .wav file: it holds more audio than its header states", 0), 0u)
+  EXPECT_EQ(
+      refused.rfind("Cannot append data to this .wav file: it holds more audio than its header states", 0),
+      0u)
       << refused;
   EXPECT_NE(refused.find("wav-wav to a new file"), std::string::npos) << refused;
   EXPECT_EQ(Contents("cut.wav"), cut);
