@@ -1,5 +1,6 @@
 #include "runner.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -12,8 +13,10 @@
 #include <system_error>
 #include <utility>
 
+#include "part_file.h"
 #include "runner_components.h"
 #include "settings_apply.h"
+#include "unique_fd.h"
 
 namespace melvanto {
 
@@ -24,7 +27,7 @@ constexpr const char* kProgressHint = "Encoding...";
 constexpr const char* kOverwriteQuestion = " has existed, overite it?";
 constexpr const char* kSameFile = "the output file would overwrite the input file";
 constexpr const char* kKept = "the output file exists and was kept";
-constexpr const char* kStopped = "stopped; the output holds what was converted until then";
+constexpr const char* kStopped = "stopped; nothing was written";
 constexpr const char* kStoppedBeforeStart = "stopped before its conversion began";
 
 const char* SourceName(TConversionMode mode) {
@@ -71,6 +74,14 @@ std::string OutputKey(const std::string& O) {
   std::error_code error;
   const std::filesystem::path folder = std::filesystem::canonical(FolderOf(O), error);
   return error ? O : (folder / NameWithoutFolder(O)).string();
+}
+
+// At least the WAV writer's window for its header fields: restoring these bytes undoes
+// every header change an append makes.
+constexpr std::size_t kAppendHeadBytes = 64 * 1024;
+
+std::string SystemText(const std::string& what, int error) {
+  return what + ": " + std::strerror(error);
 }
 
 bool DiskFull(const std::string& O) {
@@ -219,13 +230,15 @@ void TConversionRunner::Step() {
 void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
   if (!NameOutput(F, index) || !CheckInput(F) || !ClaimOutput(F, index) || !AskAboutExistingOutput()) return;
   ConfigureOutput();
-  RecordOutputBefore();
+  if (!PrepareTarget()) return;
   CurrentOutput().Run();
   Running_ = true;
 }
 
 bool TConversionRunner::NameOutput(const std::string& F, std::int32_t index) {
   Current_ = TFileResult{F, {}, TFileResult::frFailed, {}};
+  Part_.clear();
+  AppendBefore_ = TAppendBefore{};
   InFile_ = true;
   View_.SetInputFileName(NameWithoutFolder(F));
   View_.SetProgressCaption(kProgressHint);
@@ -279,8 +292,9 @@ bool TConversionRunner::ClaimOutput(const std::string& F, std::int32_t index) {
 
 bool TConversionRunner::AskAboutExistingOutput() {
   const std::string& O = Current_.Output;
+  // A link counts as the output, dangling or not: a Yes replaces the link itself.
   struct stat existing {};
-  if (::stat(O.c_str(), &existing) != 0 || Appending()) return true;
+  if (::lstat(O.c_str(), &existing) != 0 || Appending()) return true;
   const bool yes = View_.AskOverwrite(O + kOverwriteQuestion, O);
   // A view whose question runs an event loop may have closed this runner meanwhile.
   if (Closed_) return false;
@@ -312,18 +326,40 @@ void TConversionRunner::ConfigureOutput() {
   }
 }
 
-void TConversionRunner::RecordOutputBefore() {
-  // Taken after the question: a Yes is what allows a failed run to remove the old file.
-  Before_ = TOutputBefore{};
-  Before_.Appending = Appending();
-  struct stat before {};
-  if (::stat(Current_.Output.c_str(), &before) != 0) return;
-  Before_.Existed = true;
-  Before_.Device = before.st_dev;
-  Before_.Inode = before.st_ino;
-  Before_.Size = before.st_size;
-  Before_.ModifiedSeconds = before.st_mtim.tv_sec;
-  Before_.ModifiedNanoseconds = before.st_mtim.tv_nsec;
+bool TConversionRunner::PrepareTarget() {
+  const std::string& O = Current_.Output;
+  RemoveDeadPartFiles(O);
+  struct stat existing {};
+  // Appending needs the old file itself; it is undone from what is recorded here.
+  if (Appending() && ::stat(O.c_str(), &existing) == 0) return RecordAppendBefore();
+  std::string part = PartFileName(O, ::getpid());
+  if (const int error = CreatePartFile(part); error != 0) {
+    FinishFile(TFileResult::frFailed, SystemText("cannot create the output file", error));
+    return false;
+  }
+  Part_ = std::move(part);
+  CurrentOutput().SetFileName(Part_);
+  return true;
+}
+
+bool TConversionRunner::RecordAppendBefore() {
+  const UniqueFd file(::open(Current_.Output.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!file.Valid() || ::fstat(file.Get(), &st) != 0) {
+    FinishFile(TFileResult::frFailed, SystemText("cannot read the output file", errno));
+    return false;
+  }
+  TAppendBefore before;
+  before.Size = st.st_size;
+  before.Head.resize(std::min<std::size_t>(kAppendHeadBytes, static_cast<std::size_t>(st.st_size)));
+  const ssize_t got = ::pread(file.Get(), before.Head.data(), before.Head.size(), 0);
+  if (got != static_cast<ssize_t>(before.Head.size())) {
+    FinishFile(TFileResult::frFailed, SystemText("cannot read the output file", got < 0 ? errno : EIO));
+    return false;
+  }
+  before.Recorded = true;
+  AppendBefore_ = std::move(before);
+  return true;
 }
 
 bool TConversionRunner::Appending() const {
@@ -345,15 +381,25 @@ void TConversionRunner::OutputDone(TComponent* Sender) {
 
 std::string TConversionRunner::RunFailure() {
   std::string message = CurrentOutput().ExceptionMessage();
-  if (message.empty()) return message;
+  if (message.empty() && !Part_.empty()) {
+    if (const int error = PublishPartFile(Part_, Current_.Output); error != 0)
+      message = SystemText("the output could not be put in place", error);
+    else
+      Part_.clear();
+  }
+  if (message.empty()) {
+    AppendBefore_ = TAppendBefore{};
+    return message;
+  }
   // Asked before the broken output is removed, which frees its blocks again.
   if (DiskFull(Current_.Output)) message = "the disk is full: " + message;
-  RemoveFailedOutput();
+  UndoOutput();
   return message;
 }
 
 void TConversionRunner::FinishFile(TFileResult::TStatus status, std::string message) {
   InFile_ = false;
+  if (status != TFileResult::frConverted) UndoOutput();
   Current_.Status = status;
   Current_.Message = std::move(message);
   Record(Current_);
@@ -381,17 +427,27 @@ void TConversionRunner::ReleaseOutput() {
   for (const auto& wake : waiting) wake();
 }
 
-void TConversionRunner::RemoveFailedOutput() {
-  // Appending never removes: the file holds the user's earlier audio.
-  if (Before_.Appending) return;
-  const std::string& O = Current_.Output;
-  struct stat now {};
-  if (::stat(O.c_str(), &now) != 0) return;
-  const bool changed = !Before_.Existed || static_cast<std::uint64_t>(now.st_dev) != Before_.Device ||
-                       static_cast<std::uint64_t>(now.st_ino) != Before_.Inode ||
-                       now.st_size != Before_.Size || now.st_mtim.tv_sec != Before_.ModifiedSeconds ||
-                       now.st_mtim.tv_nsec != Before_.ModifiedNanoseconds;
-  if (changed) ::unlink(O.c_str());
+void TConversionRunner::UndoOutput() {
+  if (!Part_.empty()) {
+    DiscardPartFile(Part_);
+    Part_.clear();
+  }
+  if (!AppendBefore_.Recorded) return;
+  const TAppendBefore before = std::move(AppendBefore_);
+  AppendBefore_ = TAppendBefore{};
+  const UniqueFd file(::open(Current_.Output.c_str(), O_RDWR | O_CLOEXEC));
+  struct stat st {};
+  if (!file.Valid() || ::fstat(file.Get(), &st) != 0) return;
+  std::vector<std::uint8_t> head(before.Head.size());
+  // Untouched (refused before a byte was written): left alone, its times too.
+  if (st.st_size == before.Size &&
+      ::pread(file.Get(), head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
+      head == before.Head)
+    return;
+  if (::ftruncate(file.Get(), before.Size) != 0) return;
+  if (::pwrite(file.Get(), before.Head.data(), before.Head.size(), 0) ==
+      static_cast<ssize_t>(before.Head.size()))
+    ::fsync(file.Get());
 }
 
 void TConversionRunner::bStopClick() {
@@ -405,7 +461,7 @@ void TConversionRunner::Close() {
   // A run that ended on its own, its done event not yet handed over, was not stopped: it is
   // reported as it ended (a failed one's output removed).
   const bool endedByItself = Running_ && !output.Busy();
-  // Synchronous: the partly written file is finished and no done event follows.
+  // Synchronous: the component lets go of the file and no done event follows.
   output.Stop(false);
   if (endedByItself) {
     Running_ = false;
@@ -416,6 +472,7 @@ void TConversionRunner::Close() {
   } else if (Running_ || InFile_) {
     Current_.Status = TFileResult::frStopped;
     Current_.Message = Running_ ? kStopped : kStoppedBeforeStart;
+    UndoOutput();
     Running_ = false;
     InFile_ = false;
     Record(Current_);

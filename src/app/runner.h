@@ -115,8 +115,8 @@ class TConversionRunner {
   // The Stop button: asks the view to close.
   void bStopClick();
   // Releases everything (the window's close): stops the running output synchronously
-  // (that file is finished up to the point reached and reported as stopped) and clears
-  // every component's file name. Safe to call twice.
+  // (that file is reported as stopped, and its final name left as it was before) and
+  // clears every component's file name. Safe to call twice.
   void Close();
   bool Closed() const { return Closed_; }
 
@@ -127,12 +127,11 @@ class TConversionRunner {
   TRunnerComponents& Components() { return *Components_; }
 
  private:
-  // What a failed run may remove: the output as it stood before this runner wrote it.
-  struct TOutputBefore {
-    bool Existed = false;
-    bool Appending = false;
-    std::uint64_t Device = 0, Inode = 0;
-    std::int64_t Size = 0, ModifiedSeconds = 0, ModifiedNanoseconds = 0;
+  // An existing file appended to in place, as it stood before the run: what undoes the run.
+  struct TAppendBefore {
+    bool Recorded = false;
+    std::int64_t Size = 0;
+    std::vector<std::uint8_t> Head;  // the first bytes, which hold every header field the writer patches
   };
 
   void Initialise();
@@ -153,18 +152,23 @@ class TConversionRunner {
   bool AskAboutExistingOutput();
   // The output's settings and tags for this file.
   void ConfigureOutput();
-  // What a failed run may remove: the output as it is right before the run.
-  void RecordOutputBefore();
+  // Gives the output its target: a new temporary file beside the final name, or the existing
+  // file itself when appending (its old state recorded); false when the file ended here.
+  bool PrepareTarget();
+  bool RecordAppendBefore();
   bool Appending() const;
   void OutputDone(TComponent* Sender);
-  // The failure of a run that ended by itself (its broken output removed), empty for none.
+  // The failure of a run that ended by itself (its output undone), empty for none; a run
+  // without one is put in place under the final name here.
   std::string RunFailure();
   // Ends the current file with a result, frees its output and posts the next step.
   void FinishFile(TFileResult::TStatus status, std::string message);
   void Record(TFileResult result);
   // Erases this runner's output from the batch's busy outputs and wakes held runners.
   void ReleaseOutput();
-  void RemoveFailedOutput();
+  // Leaves the final name as it was before the run: the temporary file goes, an append is
+  // cut back to the old bytes. Safe to call twice.
+  void UndoOutput();
 
   TRunnerView& View_;
   std::shared_ptr<TBatchFiles> Batch_;
@@ -178,7 +182,9 @@ class TConversionRunner {
   // A file is between being taken and its result (its step may wait on the overwrite question).
   bool InFile_ = false;
   TFileResult Current_;
-  TOutputBefore Before_;
+  // The temporary file being written, empty for none.
+  std::string Part_;
+  TAppendBefore AppendBefore_;
   // The output this runner put into the batch's BusyOutputs, empty for none.
   std::string Claimed_;
   // A file taken whose output another runner writes now: tried again when that is freed.

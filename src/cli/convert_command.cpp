@@ -121,7 +121,7 @@ int RunConvert(const std::vector<std::string>& args) {
   };
   loop.RunUntil([&] { return interrupt.Interrupted() || allClosed(); });
   const bool interrupted = !allClosed();
-  // Each output being written is stopped and its file finished up to the point reached.
+  // Each output being written is stopped; its final name keeps what it had before.
   for (const auto& runner : runners) runner->Close();
   terminal.ClearLine();
 

@@ -56,8 +56,8 @@ WAV output:
   --extensible         extensible header for more than 16 bits or 2 channels
   --append             append to existing WAV outputs of the same format (no question)
 
-Ctrl-C (also SIGTERM, SIGHUP) stops every file being converted (each is kept up to the point reached), prints the
-summary and exits with 130.
+Ctrl-C (also SIGTERM, SIGHUP) stops every file being converted (none of them is written, an existing
+output stays as it was), prints the summary and exits with 130.
 )";
 
 inline constexpr const char* kInfoHelp = R"(usage: melvanto-cli info [--json] FILE...

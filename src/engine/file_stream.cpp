@@ -16,7 +16,8 @@ void RaiseLastOSError() { throw EAuException(std::strerror(errno)); }
 TAuFileStream::TAuFileStream(const std::u16string& fileName, std::uint16_t mode, std::uint32_t) {
   int flags = 0;
   if (mode == kFileModeCreate) {
-    flags |= O_RDWR | O_CREAT | O_TRUNC;
+    // Never through a link: a link planted at the name must not make us write elsewhere.
+    flags |= O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW;
   } else if (mode == kFileModeOpenOrCreate) {
     flags |= O_RDWR | O_CREAT;
   } else {

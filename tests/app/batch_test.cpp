@@ -173,6 +173,8 @@ TEST_F(RunnerTest, ClosingAJobWakesTheJobHoldingBehindIt) {
   fs::copy_file(Src("long.wav"), dir / "b" / "long.wav");
   auto shared = std::make_shared<TBatchFiles>();
   shared->Files = {Src("long.wav"), (dir / "b" / "long.wav").string()};
+  // The first job is allowed to replace it and stopped: the old file stays for the second.
+  WriteText(out / "long.mp3", "the user's");
   TStepLoop loop;
   TestView first(loop), second(loop);
   auto one = std::make_unique<TConversionRunner>(first, shared, Context());
@@ -192,7 +194,7 @@ TEST_F(RunnerTest, ClosingAJobWakesTheJobHoldingBehindIt) {
   loop.RunUntil([&] { return first.closed && second.closed; });
   ASSERT_EQ(one->Results().size(), 1u);
   EXPECT_EQ(one->Results()[0].Status, TFileResult::frStopped);
-  // The held file comes back to the second job, which finds the stopped output and asks.
+  // The held file comes back to the second job, which finds the old output and asks.
   ASSERT_EQ(two.Results().size(), 1u);
   EXPECT_EQ(two.Results()[0].Status, TFileResult::frSkipped);
   EXPECT_EQ(second.questions.size(), 1u);

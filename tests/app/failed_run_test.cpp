@@ -1,11 +1,12 @@
-// What a failed run leaves of its output: an appended file keeps the user's audio, an output
-// the run never opened stays as it was, and a file goes only when this run created or changed
-// it. Writes are broken half way by a lowered file-size limit, as on a full disk.
+// What a failed run leaves of its output: the final name exactly as it was before (an append
+// cut back byte for byte, an existing output kept, a new one never there), and no temporary
+// file. Writes are broken half way by a lowered file-size limit, as on a full disk.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -26,13 +27,6 @@ class LameMissing {
   LameMissing(const LameMissing&) = delete;
   LameMissing& operator=(const LameMissing&) = delete;
 };
-
-// Where a WAV file's audio starts: after its "data" chunk's header.
-std::size_t AudioStart(const Bytes& wav) {
-  const std::string data = "data";
-  const auto at = std::search(wav.begin() + 12, wav.end(), data.begin(), data.end());
-  return static_cast<std::size_t>(at - wav.begin()) + 8;
-}
 
 // Another program puts a file of its own in path's place, as editors save: a new file
 // renamed over the old one.
@@ -60,8 +54,7 @@ TEST_F(RunnerTest, FailedAppendKeepsTheUsersFile) {
     EXPECT_EQ(ReadBytes(out / "src24.wav"), other);
   }
 
-  // A file it can append to, whose writing breaks half way: the file stays with every byte of
-  // the user's audio, followed by what was appended before the break.
+  // A file it can append to, whose writing breaks half way: cut back to the user's bytes.
   fs::copy_file(Src("src.wav"), out / "src.wav");
   const Bytes own = ReadBytes(out / "src.wav");
   Batch batch(TConversionMode::cmWavToWav, {Src("src.wav")}, appending);
@@ -74,13 +67,30 @@ TEST_F(RunnerTest, FailedAppendKeepsTheUsersFile) {
   EXPECT_EQ(results[0].Status, TFileResult::frFailed);
   EXPECT_TRUE(batch.view.questions.empty());
   ASSERT_TRUE(fs::exists(out / "src.wav")) << "a failed append removed the user's file";
-  const Bytes now = ReadBytes(out / "src.wav");
-  ASSERT_GT(now.size(), own.size());
-  const std::size_t audio = AudioStart(own);
-  ASSERT_LT(audio, own.size());
-  EXPECT_TRUE(std::equal(own.begin() + static_cast<std::ptrdiff_t>(audio), own.end(),
-                         now.begin() + static_cast<std::ptrdiff_t>(audio)))
-      << "the user's audio changed";
+  EXPECT_EQ(ReadBytes(out / "src.wav"), own) << "the append was not undone";
+}
+
+// What a killed append leaves: the old header, then more audio than it states.
+TEST_F(RunnerTest, AppendToAFileACutOffAppendLeftIsRefusedWithTheRepair) {
+  REQUIRE_SOURCES();
+  ASSERT_TRUE(Shell("ffmpeg -nostdin -v error -y -i '" + Src("src.wav") + "' -f s16le -c:a pcm_s16le '" +
+                    (dir / "raw.pcm").string() + "'"));
+  const Bytes raw = ReadBytes(dir / "raw.pcm");
+  Bytes cut = ReadBytes(Src("src.wav"));
+  cut.insert(cut.end(), raw.begin(), raw.begin() + 4000);
+  {
+    std::ofstream(out / "src.wav", std::ios::binary)
+        .write(reinterpret_cast<const char*>(cut.data()), static_cast<std::streamsize>(cut.size()));
+  }
+  TRunnerContext appending = Context();
+  appending.Wave.Append = true;
+  Batch batch(TConversionMode::cmWavToWav, {Src("src.wav")}, appending);
+  const auto& results = batch.Run();
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].Status, TFileResult::frFailed);
+  EXPECT_NE(results[0].Message.find("Convert it with wav-wav to a new file"), std::string::npos)
+      << results[0].Message;
+  EXPECT_EQ(ReadBytes(out / "src.wav"), cut);
 }
 
 TEST_F(RunnerTest, FailedRunThatNeverOpenedAnExistingOutputLeavesItAlone) {
@@ -116,7 +126,8 @@ TEST_F(RunnerTest, FailedRunThatNeverOpenedAnExistingOutputLeavesItAlone) {
 TEST_F(RunnerTest, FailedRunRemovesItsOutputOnlyWhenItCreatedOrChangedIt) {
   REQUIRE_SOURCES();
   {
-    // A new output and one replaced after a Yes, both broken half way: neither is left.
+    // A new output and one to be replaced after a Yes, both broken half way: the new one never
+    // appears, the old one stays.
     WriteText(out / "src24.wav", "allowed overwrite");
     Batch batch(TConversionMode::cmWavToWav, {Src("src.wav"), Src("src24.wav")}, Context());
     std::vector<TFileResult> results;
@@ -129,7 +140,9 @@ TEST_F(RunnerTest, FailedRunRemovesItsOutputOnlyWhenItCreatedOrChangedIt) {
     EXPECT_EQ(results[1].Status, TFileResult::frFailed);
     EXPECT_EQ(batch.view.questions.size(), 1u);
     EXPECT_FALSE(fs::exists(out / "src.wav")) << "the broken file this run created";
-    EXPECT_FALSE(fs::exists(out / "src24.wav")) << "the user allowed it to be replaced, and it broke";
+    EXPECT_EQ(ReadText(out / "src24.wav"), "allowed overwrite") << "only a finished file replaces it";
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1)
+        << "a temporary file left";
   }
   {
     // Someone else replaces the file while the question waits; the Yes is given, and the run
@@ -150,9 +163,8 @@ TEST_F(RunnerTest, FailedRunRemovesItsOutputOnlyWhenItCreatedOrChangedIt) {
     EXPECT_EQ(ReadText(out / "src.mp3"), "someone else's");
   }
   {
-    // Someone else replaces the file while the run writes it, and the run then breaks. What is
-    // there is not the file as it stood before the run, which is all the runner can tell of
-    // its own broken output: it goes too.
+    // Someone else replaces the file while the run writes it, and the run then breaks: the run
+    // never wrote under that name, so the other program's file stays.
     WriteText(out / "long.wav", "allowed overwrite");
     Batch batch(TConversionMode::cmWavToWav, {Src("long.wav")}, Context());
     bool replaced = false, replacedBeforeTheEnd = false;
@@ -171,7 +183,7 @@ TEST_F(RunnerTest, FailedRunRemovesItsOutputOnlyWhenItCreatedOrChangedIt) {
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].Status, TFileResult::frFailed);
     ASSERT_TRUE(replacedBeforeTheEnd) << "the run broke before the file could be replaced";
-    EXPECT_FALSE(fs::exists(out / "long.wav"));
+    EXPECT_EQ(ReadText(out / "long.wav"), "someone else's");
   }
 }
 

@@ -140,6 +140,19 @@ struct Batch {
     loop.RunUntil([&] { return view.closed; });
     return runner->Results();
   }
+  // Runs to the end with Stop pressed at the first progress; false when none came.
+  bool RunStoppedMidFile() {
+    bool stopped = false;
+    view.onProgress = [&](std::int32_t p) {
+      if (p > 0 && !stopped) {
+        stopped = true;
+        runner->bStopClick();
+      }
+    };
+    Run();
+    view.onProgress = nullptr;
+    return stopped;
+  }
 };
 
 // Settings as a first start has them, the output going to a folder of the test's own. A

@@ -6,11 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <random>
 #include <string>
 
+#include "part_file.h"
 #include "regular_file.h"
 #include "temp_dir.h"
+#include "text_file.h"
 #include "unique_fd.h"
 #include "wide_name.h"
 
@@ -166,6 +169,60 @@ TEST(WideNameTest, SurrogatesThatAreNotEscapesBecomeReplacementCharacter) {
   EXPECT_EQ(Utf16ToUtf8(std::u16string{u'a', 0xD83C}), "a" + fffd);
   EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDC7F}), fffd);                 // just below the escapes
   EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDFB5, 0xD83C}), fffd + fffd);  // pair reversed
+}
+
+// ---- part files ----
+
+TEST(PartFileTest, NameIsHiddenBesideTheOutputAndCarriesThePid) {
+  EXPECT_EQ(PartFileName("/out/song.mp3", 42), "/out/.song.mp3.melvanto-42.part.mp3");
+  EXPECT_EQ(PartFileName("song.mp3", 7), ".song.mp3.melvanto-7.part.mp3")
+      << "a bare name stays in the current folder";
+  EXPECT_EQ(PartFileName("/a.b/song", 1), "/a.b/.song.melvanto-1.part") << "no extension, none added";
+  EXPECT_EQ(PartFileName("/out/.wav", 1), "/out/..wav.melvanto-1.part") << "a leading dot is no extension";
+}
+
+TEST(PartFileTest, CreatedExclusivelyNeverThroughALinkWithTheUmasksPermissions) {
+  TempDir dir;
+  const std::string part = (dir / ".a.wav.melvanto-1.part").string();
+  const mode_t old = ::umask(027);
+  const int created = CreatePartFile(part);
+  ::umask(old);
+  ASSERT_EQ(created, 0);
+  struct stat st {};
+  ASSERT_EQ(::stat(part.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(CreatePartFile(part), EEXIST) << "someone else's file of that name is never taken over";
+
+  // A link planted at the name, dangling or not: nothing is created or truncated where it points.
+  const std::filesystem::path target = dir / "target", dangling = dir / "nowhere";
+  WriteText(target, "kept");
+  const std::string linked = (dir / ".b.wav.melvanto-1.part").string();
+  const std::string danglingLink = (dir / ".c.wav.melvanto-1.part").string();
+  std::filesystem::create_symlink(target, linked);
+  std::filesystem::create_symlink(dangling, danglingLink);
+  EXPECT_NE(CreatePartFile(linked), 0);
+  EXPECT_NE(CreatePartFile(danglingLink), 0);
+  EXPECT_EQ(ReadText(target), "kept");
+  EXPECT_FALSE(std::filesystem::exists(dangling));
+}
+
+TEST(PartFileTest, PublishReplacesALinkItselfNeverItsTarget) {
+  TempDir dir;
+  const std::filesystem::path target = dir / "target", final = dir / "a.wav";
+  WriteText(target, "the link's target");
+  std::filesystem::create_symlink(target, final);
+  const std::string part = PartFileName(final.string(), 5);
+  ASSERT_EQ(CreatePartFile(part), 0);
+  WriteText(part, "new");
+  ASSERT_EQ(PublishPartFile(part, final.string()), 0);
+  EXPECT_FALSE(std::filesystem::is_symlink(final));
+  EXPECT_EQ(ReadText(final), "new");
+  EXPECT_EQ(ReadText(target), "the link's target");
+  EXPECT_FALSE(std::filesystem::exists(part));
+  // Gone meanwhile: the error is told and nothing stands under the final name's place.
+  EXPECT_EQ(PublishPartFile(part, (dir / "b.wav").string()), ENOENT);
+  EXPECT_FALSE(std::filesystem::exists(dir / "b.wav"));
+  DiscardPartFile(part);  // nothing there: no harm
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -551,7 +552,45 @@ TEST_F(CliTest, WavToWavTypesHeadersAndAppend) {
   EXPECT_EQ(CaptureText("soxi -s " + Quote(Out("app/tone.wav"))), "88200\n");
 }
 
-TEST_F(CliTest, InterruptOrTerminateStopsTheBatch_TheFileBeingWrittenIsFinishedUpToThatPoint) {
+// Names in the output folder other than the ones given: what a run left behind.
+std::vector<std::string> Leftovers(const std::string& folder, const std::vector<std::string>& expected) {
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (std::find(expected.begin(), expected.end(), name) == expected.end()) left.push_back(name);
+  }
+  return left;
+}
+
+// Starts melvanto-cli with args in a child of its own (the child's pid is the program's),
+// its streams to the given files.
+pid_t StartCli(const std::string& env, const std::string& args, const std::string& out,
+               const std::string& err) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const std::string command = "exec " + env + Quote(MELVANTO_CLI_PATH) + " " + args + " >" + Quote(out) +
+                                " 2>" + Quote(err) + " </dev/null";
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return child;
+}
+
+// Polls (never a timed wait) until the file has grown to size bytes or the child has ended;
+// true while the child still runs.
+bool WaitForGrowth(const std::string& path, std::uintmax_t size, pid_t child, int& raw) {
+  std::error_code ignored;
+  const auto written = [&] {
+    const auto now = fs::file_size(path, ignored);
+    return ignored ? 0 : now;
+  };
+  pid_t ended = 0;
+  while (written() < size && (ended = waitpid(child, &raw, WNOHANG)) == 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a poll of the file, not a timed wait
+  return ended == 0;
+}
+
+TEST_F(CliTest, InterruptOrTerminateStopsTheBatch_NothingIsWrittenAndTheOldFileStays) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   // Long enough that the encoder is still busy when the signal comes, on any machine.
   const std::string longWav = Ffmpeg("long.wav",
@@ -559,30 +598,18 @@ TEST_F(CliTest, InterruptOrTerminateStopsTheBatch_TheFileBeingWrittenIsFinishedU
                                      "-ac 1 -c:a pcm_s16le");
   const std::string next = Wav("next.wav");
   const std::string out = (home_ / "stdout").string(), err = (home_ / "stderr").string();
+  const std::string old = "the user's long.mp3, allowed to be replaced";
+  WriteText(Out("long.mp3"), old);
   for (const int signal : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(signal);
-    fs::remove(Out("long.mp3"));
-    const pid_t child = fork();
+    const pid_t child = StartCli(
+        Env(), "convert wav-mp3 -j 1 --overwrite -o " + Quote(Out()) + Joined({longWav, next}), out, err);
     ASSERT_GE(child, 0);
-    if (child == 0) {
-      const std::string command = "exec " + Env() + Quote(MELVANTO_CLI_PATH) + " convert wav-mp3 -j 1 -o " +
-                                  Quote(Out()) + Joined({longWav, next}) + " >" + Quote(out) + " 2>" +
-                                  Quote(err) + " </dev/null";
-      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    // Signal once the encoder has written a good part of the file; the wait is on the file,
-    // never a fixed time.
-    std::error_code ignored;
-    const auto written = [&] {
-      const auto size = fs::file_size(Out("long.mp3"), ignored);
-      return ignored ? 0 : size;
-    };
+    // Signal once the encoder has written a good part of its temporary file.
     int raw = 0;
-    pid_t ended = 0;
-    while (written() < 200000 && (ended = waitpid(child, &raw, WNOHANG)) == 0)
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a poll of the file, not a timed wait
-    ASSERT_EQ(ended, 0) << "the conversion ended before the signal, status " << raw << ": " << ReadText(err);
+    ASSERT_TRUE(
+        WaitForGrowth(Out(".long.mp3.melvanto-" + std::to_string(child) + ".part.mp3"), 200000, child, raw))
+        << "the conversion ended before the signal, status " << raw << ": " << ReadText(err);
     ASSERT_EQ(kill(child, signal), 0);
     ASSERT_EQ(waitpid(child, &raw, 0), child);
     ASSERT_TRUE(WIFEXITED(raw));
@@ -593,12 +620,41 @@ TEST_F(CliTest, InterruptOrTerminateStopsTheBatch_TheFileBeingWrittenIsFinishedU
     EXPECT_NE(summary.find("converted 0, skipped 0, failed 0, stopped 1, not started 1"), std::string::npos)
         << summary;
     EXPECT_FALSE(fs::exists(Out("next.mp3")));
-    // A playable MP3 of what was encoded before the stop.
-    const double seconds = Field(Probe(Out("long.mp3"), "format=duration"), "duration");
-    EXPECT_GT(seconds, 5.0);
-    EXPECT_LT(seconds, 1199.0);
-    EXPECT_GT(DecodeMono16(Out("long.mp3")).size(), 44100u * 5);
+    EXPECT_EQ(ReadText(Out("long.mp3")), old);
+    EXPECT_EQ(Leftovers(Out(), {"long.mp3"}), std::vector<std::string>{});
   }
+}
+
+TEST_F(CliTest, AKilledRunLeavesNoOutput_TheNextRunWritesItAndSweepsTheLeftover) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  fs::create_directory(In("a"));
+  fs::create_directory(In("b"));
+  const std::string longWav = Ffmpeg("a/tone.wav",
+                                     "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1200 "
+                                     "-ac 1 -c:a pcm_s16le");
+  const std::string out = (home_ / "stdout").string(), err = (home_ / "stderr").string();
+  const pid_t child =
+      StartCli(Env(), "convert wav-mp3 -j 1 -o " + Quote(Out()) + " " + Quote(longWav), out, err);
+  ASSERT_GE(child, 0);
+  const std::string part = ".tone.mp3.melvanto-" + std::to_string(child) + ".part.mp3";
+  int raw = 0;
+  ASSERT_TRUE(WaitForGrowth(Out(part), 200000, child, raw))
+      << "the conversion ended before the kill, status " << raw << ": " << ReadText(err);
+  ASSERT_EQ(kill(child, SIGKILL), 0);
+  ASSERT_EQ(waitpid(child, &raw, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(raw));
+  EXPECT_FALSE(fs::exists(Out("tone.mp3"))) << "a stub under the final name";
+  ASSERT_TRUE(fs::exists(Out(part)));
+
+  // A short input of the same name: nothing is there to skip, and the dead run's file goes.
+  const std::string shortWav = Ffmpeg("b/tone.wav",
+                                      "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 "
+                                      "-ac 1 -c:a pcm_s16le");
+  const CliRun run = Cli("convert wav-mp3 -j 1 --no-overwrite -o " + Quote(Out()) + " " + Quote(shortWav));
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_TRUE(run.Says("converted 1")) << run.Out;
+  EXPECT_NEAR(Field(Probe(Out("tone.mp3"), "format=duration"), "duration"), 1.0, 0.1);
+  EXPECT_EQ(Leftovers(Out(), {"tone.mp3"}), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -182,6 +182,17 @@ TEST_F(FileStreamTest, CreateModeMakesOrEmptiesFileForReadWrite) {
   EXPECT_EQ(Get("old.raw"), "xy");
 }
 
+// Creating never goes through a link: what it points at, existing or not, is left alone.
+TEST_F(FileStreamTest, CreateModeRefusesALinkAtTheName) {
+  Put("target.raw", "kept");
+  ASSERT_EQ(::symlink((dir_ + "/target.raw").c_str(), (dir_ + "/link.raw").c_str()), 0);
+  ASSERT_EQ(::symlink((dir_ + "/nowhere.raw").c_str(), (dir_ + "/dangling.raw").c_str()), 0);
+  EXPECT_THROW(TAuFileStream(Name("link.raw"), kFileModeCreate), EAuException);
+  EXPECT_THROW(TAuFileStream(Name("dangling.raw"), kFileModeCreate), EAuException);
+  EXPECT_EQ(Get("target.raw"), "kept");
+  EXPECT_EQ(::access((dir_ + "/nowhere.raw").c_str(), F_OK), -1);
+}
+
 TEST_F(FileStreamTest, AccessModesAllowOnlyWhatTheyNameAndKeepContents) {
   Put("f.raw", "0123456789");
   {

@@ -277,7 +277,7 @@ void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
 
 class EncodeProgressStopTest : public EncodeProgressTest, public ::testing::WithParamInterface<StopCase> {};
 
-TEST_P(EncodeProgressStopTest, EndsTheRunningFileWhereItIsAndTouchesNoOther) {
+TEST_P(EncodeProgressStopTest, EndsTheRunningFileWritingNothingAndTouchesNoOther) {
   REQUIRE_SOURCES();
   // The slowest processor setting pauses between blocks: the run is still going when the bar
   // first moves.
@@ -295,14 +295,9 @@ TEST_P(EncodeProgressStopTest, EndsTheRunningFileWhereItIsAndTouchesNoOther) {
   const auto& results = window->Runner().Results();
   ASSERT_EQ(results.size(), 1u) << "the next file was never started";
   EXPECT_EQ(results[0].Status, TFileResult::frStopped);
-  EXPECT_FALSE(fs::exists(out / "a.mp3"));
   EXPECT_TRUE(dialogs.Messages.empty()) << "a stopped file is no failure";
-  // What was written is a finished file: a prefix of the source that decodes to its end.
-  EXPECT_EQ(FormatOf(Out("long.mp3")), "mp3\n");
-  const double seconds = DurationOf(Out("long.mp3"));
-  EXPECT_GT(seconds, 0.0);
-  EXPECT_LT(seconds, 29.0);
-  EXPECT_TRUE(Shell("ffmpeg -nostdin -v error -i '" + Out("long.mp3") + "' -f null -"));
+  // No part of the stopped file under its name, nor its temporary file.
+  EXPECT_TRUE(fs::is_empty(out));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -326,13 +321,8 @@ TEST_F(EncodeProgressTest, DestroyingTheWindowMidFileStopsTheOutput) {
   ASSERT_TRUE(WaitUntil([&] { return window->ProgressBar1->value() > 0 || window->isHidden(); }));
   ASSERT_TRUE(window->isVisible()) << "the long file ended before the window went";
   window.reset();
-  // Nothing writes any more: the file is whole now and stays so.
-  const auto size = fs::file_size(out / "long.mp3");
-  EXPECT_EQ(FormatOf(Out("long.mp3")), "mp3\n");
-  EXPECT_LT(DurationOf(Out("long.mp3")), 29.0);
-  EXPECT_EQ(fs::file_size(out / "long.mp3"), size);
-  EXPECT_TRUE(Shell("ffmpeg -nostdin -v error -i '" + Out("long.mp3") + "' -f null -"));
-  EXPECT_FALSE(fs::exists(out / "a.mp3"));
+  // Nothing writes any more, and the stopped file never took its name.
+  EXPECT_TRUE(fs::is_empty(out)) << "a part of long.mp3, or its temporary file, is left";
 }
 
 // The hand-over of engine events: a call from another thread runs on Qt's thread from its

@@ -15,6 +15,9 @@ namespace {
 
 constexpr char kNoFileName[] = "File name is not assigned.";
 constexpr char kCannotAppend[] = "Cannot append data to this .wav file.";
+constexpr char kCutOff[] =
+    "Cannot append data to this .wav file: it holds more audio than its header states, as an "
+    "append cut off before its end leaves it. Convert it with wav-wav to a new file to repair it.";
 constexpr char kDifferentFormat[] = "Cannot append data in different audio format.";
 constexpr char kAdpcmNeeds16Bits[] = "Cannot encode 8 bit sound into ADPCM.";
 constexpr char kAdpcmTooManyChannels[] = "Cannot encode more than 2 channels into ADPCM.";
@@ -117,6 +120,25 @@ void TWaveOut::WriteLE32At(std::int64_t offset, std::uint32_t value) {
   WriteAll(bytes, 4);
 }
 
+// Whether the bytes from offset to the file's end are whole RIFF chunks (named in printable
+// characters), as a writer that put a chunk after the audio leaves them; an append cut off
+// before patching the header leaves raw audio there instead.
+bool TWaveOut::ChunksUpToEnd(std::int64_t offset, std::int64_t fileEnd) {
+  while (offset + 8 <= fileEnd) {
+    std::uint8_t h[8];
+    Stream_->SetPosition(offset);
+    if (Stream_->Read(h, 8) != 8) return false;
+    for (int i = 0; i < 4; ++i)
+      if (h[i] < 0x20 || h[i] > 0x7E) return false;
+    const std::uint32_t size = static_cast<std::uint32_t>(h[4]) | static_cast<std::uint32_t>(h[5]) << 8 |
+                               static_cast<std::uint32_t>(h[6]) << 16 |
+                               static_cast<std::uint32_t>(h[7]) << 24;
+    offset += 8 + std::int64_t{size} + (size & 1);
+  }
+  // The last chunk's pad byte may be missing.
+  return offset == fileEnd || offset == fileEnd + 1;
+}
+
 // Appended audio goes right after the old audio, which must end on a whole frame (or block):
 // a zero pad byte after it is dropped, anything else there (a chunk) cannot be moved aside,
 // so such a file is refused rather than having the chunk played as audio.
@@ -131,7 +153,11 @@ std::int64_t TWaveOut::SeekAppendPosition(std::int64_t unit) {
     Stream_->SetPosition(dataEnd);
     padByte = Stream_->Read(&b, 1) == 1 && b == 0;
   }
-  if ((fileEnd > dataEnd && !padByte) || (dataEnd - DataStart) % unit != 0) Refuse(kCannotAppend);
+  if (fileEnd > dataEnd && !padByte) {
+    const std::int64_t next = dataEnd + ((dataEnd - DataStart) % 2);
+    Refuse(ChunksUpToEnd(next, fileEnd) ? kCannotAppend : kCutOff);
+  }
+  if ((dataEnd - DataStart) % unit != 0) Refuse(kCannotAppend);
   if (padByte) Stream_->SetSize(dataEnd);
   Stream_->SetPosition(dataEnd);
   return dataEnd;

@@ -47,6 +47,7 @@ class TWaveOut : public TAuFileOut {
   // Positions the stream after the old audio; returns that offset. Refuses what it cannot
   // append to without corrupting it.
   std::int64_t SeekAppendPosition(std::int64_t unit);
+  bool ChunksUpToEnd(std::int64_t offset, std::int64_t fileEnd);
   bool OutputPcm();
   bool OutputDviBlock();
   // Writes the final sizes into the header.

@@ -107,7 +107,7 @@ class TWMWriterFileSink final : public IWMWriterFileSink {
   HRESULT Open(const std::u16string& filename) override {
     if (filename.empty()) return E_INVALIDARG;
     // Only a regular file: a pipe's reader could leave mid-file.
-    TOpenedFile opened = OpenRegularFile(filename, O_WRONLY | O_CREAT | O_TRUNC);
+    TOpenedFile opened = OpenRegularFile(filename, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW);
     if (opened.Error != 0) return NS_E_FILE_OPEN_FAILED;
     File = std::move(opened.Fd);
     return S_OK;

@@ -372,6 +372,18 @@ TEST_F(WaveOutTest, AppendGoesAfterTheOldAudioNotAfterItsPadByteOrTrailingChunks
   EXPECT_EQ(Write("tail.wav", Ramp(40), {16, 2, 44100}, TFileOutputMode::foAppend),
             "Cannot append data to this .wav file.");
   EXPECT_EQ(Contents("tail.wav"), tail);
+
+  // Raw audio past the stated size, as an append killed before it patched the header leaves:
+  // refused with the way out, never appended after it.
+  const Bytes cut = Cat(Cat(PcmHeader(400, 2, 44100, 16), Ramp(400)), Ramp(1000));
+  Store("cut.wav", cut);
+  const std::string refused = Write("cut.wav", Ramp(40), {16, 2, 44100}, TFileOutputMode::foAppend);
+  EXPECT_EQ(
+      refused.rfind("Cannot append data to this .wav file: it holds more audio than its header states", 0),
+      0u)
+      << refused;
+  EXPECT_NE(refused.find("wav-wav to a new file"), std::string::npos) << refused;
+  EXPECT_EQ(Contents("cut.wav"), cut);
 }
 
 TEST_F(WaveOutTest, AppendRefusesOtherFormatsAndLeavesTheFileAlone) {
