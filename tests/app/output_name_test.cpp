@@ -26,16 +26,18 @@ std::vector<std::string> Names(const fs::path& folder) {
   return names;
 }
 
-// A mono 16-bit WAV at 1 Hz, which the MP3 encoder refuses once its file is open.
-void WriteOneHertzWav(const fs::path& path) {
+// A 16-bit WAV of 100 channels, which the reader takes and the MP3 encoder refuses once its
+// file is open.
+void WriteHundredChannelWav(const fs::path& path) {
   std::string wav = "RIFF";
   const auto le = [&](std::uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) wav += static_cast<char>((v >> (8 * i)) & 0xFF);
   };
-  const std::uint32_t data = 400;
+  constexpr std::uint32_t kChannels = 100, kRate = 8000, kFrames = 20;
+  const std::uint32_t data = kFrames * kChannels * 2;
   le(36 + data, 4);
   wav += "WAVEfmt ";
-  le(16, 4), le(1, 2), le(1, 2), le(1, 4), le(2, 4), le(2, 2), le(16, 2);
+  le(16, 4), le(1, 2), le(kChannels, 2), le(kRate, 4), le(kRate * kChannels * 2, 4), le(kChannels * 2, 2), le(16, 2);
   wav += "data";
   le(data, 4);
   for (std::uint32_t i = 0; i < data / 2; ++i) le(i * 97, 2);
@@ -44,18 +46,18 @@ void WriteOneHertzWav(const fs::path& path) {
 
 TEST_F(RunnerTest, EncoderRefusingTheInputKeepsTheOldOutput) {
   REQUIRE_SOURCES();
-  WriteOneHertzWav(dir / "hz1.wav");
-  ASSERT_EQ(CaptureText("soxi -r '" + (dir / "hz1.wav").string() + "'"), "1\n") << "not the file meant";
-  const std::string old = "the user's hz1.mp3";
-  WriteText(out / "hz1.mp3", old);
-  Batch batch(TConversionMode::cmWavToMp3, {(dir / "hz1.wav").string()}, Context());
+  WriteHundredChannelWav(dir / "wide.wav");
+  ASSERT_EQ(CaptureText("soxi -c '" + (dir / "wide.wav").string() + "'"), "100\n") << "not the file meant";
+  const std::string old = "the user's wide.mp3";
+  WriteText(out / "wide.mp3", old);
+  Batch batch(TConversionMode::cmWavToMp3, {(dir / "wide.wav").string()}, Context());
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0].Status, TFileResult::frFailed);
   EXPECT_NE(results[0].Message.find("LAME"), std::string::npos) << results[0].Message;
   EXPECT_EQ(batch.view.questions.size(), 1u);
-  EXPECT_EQ(ReadText(out / "hz1.mp3"), old);
-  EXPECT_EQ(Names(out), std::vector<std::string>{"hz1.mp3"});
+  EXPECT_EQ(ReadText(out / "wide.mp3"), old);
+  EXPECT_EQ(Names(out), std::vector<std::string>{"wide.mp3"});
 }
 
 TEST_F(RunnerTest, StoppedAppendIsUndoneByteForByte) {
