@@ -96,6 +96,17 @@ std::string Joined(const std::vector<std::string>& files) {
   return s;
 }
 
+// The first control character (C0 but the line break, DEL, or C1 in UTF-8) in text, or npos:
+// output that a terminal would obey instead of showing.
+std::size_t RawControl(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if ((c < 0x20 && c != '\n') || c == 0x7F) return i;
+    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F) return i;
+  }
+  return std::string::npos;
+}
+
 // --- help, usage -------------------------------------------------------------------------
 
 TEST_F(CliTest, HelpForTheProgramAndEveryCommand_VersionAndUsageErrors) {
@@ -260,6 +271,56 @@ TEST_F(CliTest, InfoOnMp3AndWmaShowsTheirTags_JsonParses_BadFilesFailAtTheEnd) {
   const std::string wav_json = Cli("info --json " + Quote(wav)).Out;
   EXPECT_NE(wav_json.find("\"encoding\": \"wtPCM\""), std::string::npos) << wav_json;
   EXPECT_NE(wav_json.find("\"frames\": 44100, \"duration\": 1.000"), std::string::npos) << wav_json;
+}
+
+TEST_F(CliTest, TagsAndNamesFromFilesReachTheTerminalEscaped_EachFieldOnItsOwnLine) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame");
+  // Tagged by ffmpeg; the values are made by printf, as sh has no $'...' quoting. (The MP3
+  // reader shows no comment, so the album carries the rest.)
+  const std::string mp3 = Ffmpeg(
+      "hostile.mp3",
+      "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 -ac 2 "
+      "-metadata title=\"$(printf '\\033]0;owned\\007\\033[2J\\033[31mred')\" "
+      "-metadata artist=\"$(printf 'One\\ngenre:           Forged')\" "
+      "-metadata album=\"$(printf 'a\\tb\\177c\\302\\233d')\" -c:a libmp3lame -b:a 128k");
+  const CliRun run = Cli("info " + Quote(mp3));
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(RawControl(run.Out), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("\n  title:           \\x1b]0;owned\\x07\\x1b[2J\\x1b[31mred\n"), std::string::npos)
+      << run.Out;
+  EXPECT_NE(run.Out.find("\n  artist:          One\\ngenre:           Forged\n"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("\n  album:           a\\tb\\x7fc\\u009bd\n"), std::string::npos) << run.Out;
+  EXPECT_EQ(run.Out.find("\n  genre:"), std::string::npos) << "no field forged by a line break";
+
+  // Names: a line break, an escape sequence and a byte that is not UTF-8.
+  const std::string odd = "two\nlines \x1b[31m\xff";
+  const std::string shown = "two\\nlines \\x1b[31m\\xff";
+  const std::string wav = Wav(odd + ".wav");
+  const CliRun named = Cli("info " + Quote(wav) + " " + Quote(In(odd + "-missing.wav")));
+  EXPECT_EQ(named.Status, 1);
+  EXPECT_EQ(RawControl(named.Out + named.Err), std::string::npos) << named.Out << named.Err;
+  EXPECT_EQ(named.Out.rfind(In(shown + ".wav") + "\n  container:       WAV\n", 0), 0u) << named.Out;
+  EXPECT_NE(named.Err.find(In(shown + "-missing.wav") + ": no such file"), std::string::npos) << named.Err;
+
+  std::ofstream(In(odd + "-broken.wav"), std::ios::binary) << "RIFF garbage" << std::string(4000, '\x11');
+  const CliRun converted = Cli("convert wav-mp3 -j 1 -o " + Quote(Out()) +
+                               Joined({wav, In(odd + "-broken.wav"), In(odd + "-gone.wav")}));
+  EXPECT_EQ(converted.Status, 1);
+  EXPECT_EQ(RawControl(converted.Out + converted.Err), std::string::npos) << converted.Out << converted.Err;
+  EXPECT_NE(converted.Err.find("failed: " + In(shown + "-broken.wav") + ": "), std::string::npos) << converted.Err;
+  EXPECT_NE(converted.Err.find("failed: " + In(shown + "-gone.wav") + ": "), std::string::npos) << converted.Err;
+  EXPECT_TRUE(fs::exists(Out(odd + ".mp3")));
+
+  // On a terminal: the progress line and the question name the files escaped.
+  MELVANTO_REQUIRE_COMMAND("script");
+  const std::string command = Env() + Quote(MELVANTO_CLI_PATH) + " convert wav-mp3 -j 1 -o " + Quote(Out()) +
+                              Joined({wav});
+  const std::string screen = CaptureText("printf 'n\\n' | script -qec " + Quote(command) + " /dev/null");
+  EXPECT_NE(screen.find(Out(shown + ".mp3") + " has existed, overite it? [y/N] "), std::string::npos) << screen;
+  EXPECT_NE(screen.find("] " + shown + ".wav "), std::string::npos) << screen;
+  EXPECT_NE(screen.find("skipped: " + In(shown + ".wav")), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("\x1b[31m"), std::string::npos) << screen;
 }
 
 // --- convert -----------------------------------------------------------------------------
