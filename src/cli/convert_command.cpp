@@ -63,7 +63,9 @@ int RunConvert(const std::vector<std::string>& args) {
   // The main window's start, without its widgets; nothing here is ever saved.
   TOptionsSetting settings;
   TTagInfo tags;
-  LoadSettings(settings);
+  // The defaults do for a settings file that cannot be used; the user hears why, once.
+  if (const TSettingsStatus loaded = LoadSettings(settings); !loaded)
+    std::fprintf(stderr, "melvanto-cli: %s\n", Printable(loaded.Message).c_str());
   ChooseDefaultWMAFormat(ListWMACodecs(false), settings);
   PrepareBatchTags(request.Files, request.Mode, tags);
   ApplyRequest(request, settings, tags);

@@ -53,7 +53,8 @@ void PrintSummary(const std::vector<TFileResult>& results, const std::vector<std
     }
     std::fprintf(to, "%s: %s: %s\n", what, Printable(r.Input).c_str(), Printable(r.Message).c_str());
   }
-  for (const std::string& file : notStarted) std::fprintf(errors, "not started: %s\n", Printable(file).c_str());
+  for (const std::string& file : notStarted)
+    std::fprintf(errors, "not started: %s\n", Printable(file).c_str());
 
   const TBatchCounts c = CountResults(results, notStarted.size());
   if (quiet) return;

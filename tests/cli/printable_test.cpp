@@ -37,8 +37,9 @@ TEST(CliPrintable, BytesThatAreNotUtf8AreEscaped) {
 }
 
 TEST(CliPrintable, OrdinaryTextIsUntouched) {
-  for (const char* text : {"", "Plain title", "Sö \"quoted\" ÿ", "Жёлтый", "東京事変", "كلمات", "🎵 🇩🇪 👩‍👩‍👧",
-                           "\xf4\x8f\xbf\xbf", "\xef\xbf\xbd", "back\\slash 100%"})
+  for (const char* text :
+       {"", "Plain title", "Sö \"quoted\" ÿ", "Жёлтый", "東京事変", "كلمات",
+        "🎵 🇩🇪 👩‍👩‍👧", "\xf4\x8f\xbf\xbf", "\xef\xbf\xbd", "back\\slash 100%"})
     EXPECT_EQ(Printable(text), text);
 }
 
