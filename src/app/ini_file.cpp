@@ -62,21 +62,6 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// A symbolic link is saved through: its target is replaced, so the link (say, into a
-// dotfiles repository) stays a link. A dangling link names the file to create.
-std::string FollowLinks(std::string path) {
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
-    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-    if (n < 0 || static_cast<std::size_t>(n) >= target.size()) return path;
-    target.resize(static_cast<std::size_t>(n));
-    path = (target.front() == '/') ? target : DirectoryOf(path) + "/" + target;
-  }
-  return path;
-}
-
 // The process's umask without changing it (umask() itself would race with other threads).
 mode_t CurrentUmask() {
   std::ifstream status("/proc/self/status");
@@ -118,19 +103,21 @@ class TTempFileGuard {
 
 bool WriteFileAtomically(const std::string& path, std::string_view contents) {
   if (path.empty()) return false;
-  const std::string target = FollowLinks(path);
-  const std::string folder = DirectoryOf(target);
-  std::string temp = folder + "/." + target.substr(target.find_last_of('/') + 1) + ".XXXXXX";
+  const std::string folder = DirectoryOf(path);
+  std::string temp = folder + "/." + path.substr(path.find_last_of('/') + 1) + ".XXXXXX";
   UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
   if (!fd.Valid()) return false;
   TTempFileGuard guard(temp);
 
+  // lstat: a link's target, perhaps outside the folder, lends nothing, not even its mode.
   struct stat old {};
-  const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : (0644 & ~CurrentUmask());
+  const bool regular = ::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  const mode_t mode = regular ? (old.st_mode & 07777) : (0644 & ~CurrentUmask());
   if (::fchmod(fd.Get(), mode) != 0) return false;
   if (!WriteAll(fd.Get(), contents) || ::fsync(fd.Get()) != 0) return false;
   if (::close(fd.Release()) != 0) return false;
-  if (::rename(temp.c_str(), target.c_str()) != 0) return false;
+  // rename replaces a link at path itself, not the file it names.
+  if (::rename(temp.c_str(), path.c_str()) != 0) return false;
   guard.Keep();
   // The rename itself reaches the disk only with the folder; a failure here loses nothing
   // that is not already in place.
@@ -139,31 +126,40 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents) {
   return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& contents) {
+TReadResult ReadFileUpTo(const std::string& path, std::size_t limit, std::string& contents) {
   contents.clear();
+  const auto failed = [&](TReadResult::TStatus status, int error) {
+    contents.clear();
+    return TReadResult{status, error};
+  };
   // Non-blocking, so that a named pipe in the file's place is refused instead of waiting
   // for a writer; a regular file reads the same either way.
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.Valid()) return false;
+  if (!fd.Valid()) return failed(errno == ENOENT ? TReadResult::rsMissing : TReadResult::rsUnreadable, errno);
   struct stat st {};
-  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (::fstat(fd.Get(), &st) != 0) return failed(TReadResult::rsUnreadable, errno);
+  if (!S_ISREG(st.st_mode)) return failed(TReadResult::rsUnreadable, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+  if (static_cast<std::uintmax_t>(st.st_size) > limit) return failed(TReadResult::rsTooLarge, EFBIG);
+  // The file may grow while it is read: the read stops one buffer past the limit.
   char buffer[8192];
-  for (;;) {
+  while (contents.size() <= limit) {
     const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
-      contents.clear();
-      return false;
+      return failed(TReadResult::rsUnreadable, errno);
     }
-    if (n == 0) return true;
+    if (n == 0) break;
     contents.append(buffer, static_cast<std::size_t>(n));
   }
+  if (contents.size() > limit) return failed(TReadResult::rsTooLarge, EFBIG);
+  return {TReadResult::rsRead, 0};
 }
 
-bool TIniFile::Load(const std::string& path) {
+TReadResult TIniFile::Load(const std::string& path) {
   Lines_.clear();
   std::string text;
-  if (!ReadWholeFile(path, text)) return false;
+  const TReadResult read = ReadFileUpTo(path, kMaxIniFileBytes, text);
+  if (!read) return read;
   // A byte-order mark from a Windows editor would otherwise hide the first section.
   std::string_view rest = text;
   // All of them: a second one left on the first line would vanish on the next load, turning
@@ -175,7 +171,7 @@ bool TIniFile::Load(const std::string& path) {
     if (eol == std::string_view::npos) break;
     rest.remove_prefix(eol + 1);
   }
-  return true;
+  return read;
 }
 
 std::optional<std::size_t> TIniFile::FindKey(std::string_view section, std::string_view key) const {

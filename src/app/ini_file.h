@@ -9,13 +9,28 @@
 
 namespace melvanto {
 
+// Settings files are a few hundred bytes; a larger one is refused, never read into memory.
+inline constexpr std::size_t kMaxIniFileBytes = 1024 * 1024;
+
+// What reading a file came to; Error is the errno of a failure to open or read.
+struct TReadResult {
+  enum TStatus { rsRead, rsMissing, rsUnreadable, rsTooLarge };
+  TStatus Status = rsMissing;
+  int Error = 0;
+  explicit operator bool() const { return Status == rsRead; }
+};
+
+// A regular file of at most limit bytes, whole; contents empty unless it was read.
+TReadResult ReadFileUpTo(const std::string& path, std::size_t limit, std::string& contents);
+
 // An INI file in memory: sections of "key=value" lines, UTF-8. Section and key names
 // compare without regard to ASCII letter case; order, comments and everything this program
 // does not know are kept when the file is written back.
 class TIniFile {
  public:
-  // Reads the file; a missing or unreadable one gives an empty set (false).
-  bool Load(const std::string& path);
+  // Reads the file (at most kMaxIniFileBytes); a missing, unreadable or larger one gives an
+  // empty set, and the result says which.
+  TReadResult Load(const std::string& path);
   std::string ReadString(std::string_view section, std::string_view key, const std::string& fallback) const;
   // Decimal (optionally signed, surrounding blanks allowed); anything else gives fallback.
   std::int32_t ReadInteger(std::string_view section, std::string_view key, std::int32_t fallback) const;
@@ -36,11 +51,10 @@ class TIniFile {
   std::vector<std::string> Lines_;
 };
 
-// The whole of a regular file; false (and contents empty) when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::string& contents);
-// Replaces path (or, for a symbolic link, its target) with contents through a temporary file
-// in the same folder, keeping the old file's permission bits. False, and path untouched, on
-// any failure.
+// Replaces whatever is at path with a regular file holding contents, through a temporary file
+// in the same folder renamed over the name; a symbolic link there is replaced, never followed,
+// so nothing is written outside that folder. A regular file's permission bits are kept. False,
+// and path untouched, on any failure.
 bool WriteFileAtomically(const std::string& path, std::string_view contents);
 
 }  // namespace melvanto

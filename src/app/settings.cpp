@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <mutex>
+#include <system_error>
 #include <vector>
 
 #include "ini_file.h"
@@ -15,6 +16,8 @@
 namespace melvanto {
 
 namespace {
+
+constexpr const char* kDefaultsNotSaved = "the default settings are used and changes are not saved.";
 
 std::mutex ProgramFolderLock;
 std::string ProgramFolderOverride;  // empty: the running executable's folder
@@ -57,23 +60,69 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-// Creates folder and every missing parent; true when it is a folder afterwards.
-bool CreateFolders(const std::string& folder, mode_t mode) {
+// Creates folder and every missing parent; 0 when it is a folder afterwards, else the errno
+// of what went wrong.
+int CreateFolders(const std::string& folder, mode_t mode) {
   const std::string path = WithoutSlash(folder);
-  if (path.empty()) return false;
+  if (path.empty()) return ENOENT;
   for (std::size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
     const std::string part = path.substr(0, at);
-    if (::mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return false;
+    if (::mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return errno;
     if (at == std::string::npos) break;
   }
-  return IsFolder(path);
+  return IsFolder(path) ? 0 : ENOTDIR;
+}
+
+std::string Reason(int error) {
+  return std::error_code(error, std::generic_category()).message();
+}
+
+// Where options.ini is, or why there is no place for it.
+struct TSettingsPlace {
+  std::string File;     // empty when the folder could not be made
+  std::string Problem;  // for the user, when File is empty
+};
+
+// The per-user folder, made with its parents, and options.ini in it, seeded from the
+// program's copy when missing. Never the program's own folder: an installed program's is
+// "bin", and the settings of one user have no place there.
+TSettingsPlace LocateSettings() {
+  const std::string settings = SettingsFolder();
+  const std::string folder = settings.empty() ? std::string() : settings + "Quorvane/Melvanto/";
+  if (folder.empty())
+    return {{},
+            "There is no settings folder (neither XDG_CONFIG_HOME nor a home folder is known); " +
+                std::string(kDefaultsNotSaved)};
+  if (const int error = CreateFolders(folder, 0700); error != 0)
+    return {{},
+            "The settings folder " + WithoutSlash(folder) + " cannot be made (" + Reason(error) + "); " +
+                kDefaultsNotSaved};
+  const std::string file = folder + "options.ini";
+  // A dangling link reads as missing here; the copy then replaces the link, never its target.
+  if (!Exists(file)) {
+    const std::string program = ProgramFolder();
+    for (const std::string& seed : {program + "options.ini", program + "../share/melvanto/options.ini"}) {
+      std::string contents;
+      if (!ReadFileUpTo(seed, kMaxIniFileBytes, contents)) continue;
+      // A failed copy leaves no file, and the defaults apply.
+      WriteFileAtomically(file, contents);
+      break;
+    }
+  }
+  return {file, {}};
+}
+
+// Why a settings file that is there could not be read.
+std::string ReadProblem(const TReadResult& read) {
+  return read.Status == TReadResult::rsTooLarge ? "it is larger than 1 MB"
+                                                : "it cannot be read: " + Reason(read.Error);
 }
 
 // XDG_MUSIC_DIR from user-dirs.dirs ("$HOME/Music" or an absolute path), else ~/Music.
 std::string MusicFolder() {
   const std::string home = HomeFolder();
   std::string text;
-  if (ReadWholeFile(SettingsFolder() + "user-dirs.dirs", text)) {
+  if (ReadFileUpTo(SettingsFolder() + "user-dirs.dirs", kMaxIniFileBytes, text)) {
     std::size_t start = 0;
     while (start < text.size()) {
       auto eol = text.find('\n', start);
@@ -179,41 +228,43 @@ std::string DefaultOutputFolder() {
 }
 
 std::string SettingsFilePath() {
-  const std::string settings = SettingsFolder();
-  std::string folder = settings.empty() ? std::string() : settings + "Quorvane/Melvanto/";
-  const std::string program = ProgramFolder();
-  if (folder.empty() || !CreateFolders(folder, 0700)) folder = program;
-  const std::string file = folder + "options.ini";
-  if (!Exists(file)) {
-    for (const std::string& seed : {program + "options.ini", program + "../share/melvanto/options.ini"}) {
-      std::string contents;
-      if (!ReadWholeFile(seed, contents)) continue;
-      // A failed copy leaves no file, and the defaults apply.
-      WriteFileAtomically(file, contents);
-      break;
-    }
-  }
-  return file;
+  return LocateSettings().File;
 }
 
-void LoadSettings(TOptionsSetting& settings) {
+TSettingsStatus LoadSettings(TOptionsSetting& settings) {
+  const TSettingsPlace place = LocateSettings();
   TIniFile ini;
-  ini.Load(SettingsFilePath());  // an unreadable file reads as empty: every key its default
+  TSettingsStatus status;
+  if (place.File.empty()) {
+    status = {false, true, place.Problem};
+  } else if (const TReadResult read = ini.Load(place.File); !read && read.Status != TReadResult::rsMissing) {
+    status = {false, false,
+              "The settings file " + place.File + " was not read (" + ReadProblem(read) +
+                  "); the default settings are used."};
+  }
+  // Whatever could not be read leaves every key at its default.
   Transfer(ini, settings, false);
   // A new user's first batch must not fail on a folder that nobody made yet.
   const std::string& output = settings.CommonOptions.OutputFolder;
   if (WithoutSlash(output) == DefaultOutputFolder() && !Exists(output)) CreateFolders(output, 0777);
+  return status;
 }
 
-bool SaveSettings(const TOptionsSetting& settings) {
-  const std::string path = SettingsFilePath();
+TSettingsStatus SaveSettings(const TOptionsSetting& settings) {
+  const TSettingsPlace place = LocateSettings();
+  if (place.File.empty()) return {false, true, place.Problem};
   TIniFile ini;
-  // Written over what is there, so keys, sections and comments of others survive.
-  ini.Load(path);
+  // Written over what is there, so keys, sections and comments of others survive; a file that
+  // is there but could not be read is not replaced by one without them.
+  if (const TReadResult read = ini.Load(place.File); !read && read.Status != TReadResult::rsMissing)
+    return {false, false,
+            "The settings could not be saved to " + place.File + " (" + ReadProblem(read) + ")."};
   // Transfer goes both ways through one reference; saving only reads it.
   TOptionsSetting written = settings;
   Transfer(ini, written, true);
-  return ini.SaveAtomically(path);
+  if (!ini.SaveAtomically(place.File))
+    return {false, false, "The settings could not be saved to " + place.File + "."};
+  return {};
 }
 
 }  // namespace melvanto

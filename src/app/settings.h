@@ -50,21 +50,33 @@ std::string SettingsFolder();
 std::string ProgramFolder();
 // Tests point the program's folder somewhere else; an empty path restores the real one.
 void SetProgramFolderForTesting(const std::string& folder);
-// Where options.ini lives, after the location rules: the folder below SettingsFolder
-// (created with its parents), else ProgramFolder; a seed options.ini beside the program
-// (or in <prefix>/share/melvanto) is copied there first when the file is missing.
+// Where options.ini lives: in the folder below SettingsFolder (created with its parents); a
+// seed options.ini beside the program (or in <prefix>/share/melvanto) is copied there first
+// when the file is missing. Empty when that folder cannot be made: nothing is then read or
+// written, least of all beside the program.
 std::string SettingsFilePath();
 // The default OutputFolder: ProgramFolder + "Output" where the user can write there (a
 // build tree), else "Melvanto" in the user's XDG music folder. No trailing '/'.
 std::string DefaultOutputFolder();
 
-// Reads options.ini into settings (defaults for missing keys or an unreadable file), and
-// creates the default output folder when that is the one in use.
-void LoadSettings(TOptionsSetting& settings);
+// What loading or saving the settings came to, for the caller to show: this layer prints
+// nothing.
+struct TSettingsStatus {
+  bool Ok = true;         // read (or none there yet) / written
+  bool NoFolder = false;  // the settings folder cannot be made: defaults, nothing saved
+  std::string Message;    // for the user when not Ok: names the file or folder and what is used
+  explicit operator bool() const { return Ok; }
+};
+
+// Reads options.ini into settings (defaults for missing keys, and for a file that is too large
+// or unreadable, which the status then reports), and creates the default output folder when
+// that is the one in use.
+TSettingsStatus LoadSettings(TOptionsSetting& settings);
 // Writes every key of settings to options.ini, replacing the file atomically (new file, then
-// rename); keys and sections of other programs' making are kept. False when the file could
-// not be written (the old one is then untouched).
-bool SaveSettings(const TOptionsSetting& settings);
+// rename); keys and sections of other programs' making are kept. Not Ok when the file could
+// not be written (the old one is then untouched), and when there is no settings folder
+// (NoFolder: the same notice that loading gave).
+TSettingsStatus SaveSettings(const TOptionsSetting& settings);
 
 // The constant bit rates in kbps, by the position ConstantBitRate stores.
 inline constexpr std::array<std::int32_t, 9> kConstantBitRates = {48, 56, 64, 80, 96, 128, 192, 256, 320};

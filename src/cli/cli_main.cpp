@@ -9,6 +9,7 @@
 #include "cli_args.h"
 #include "commands.h"
 #include "help_text.h"
+#include "printable.h"
 
 using namespace melvanto::cli;
 
@@ -38,13 +39,14 @@ int main(int argc, char** argv) {
     if (command == "genres") return RunGenres(args);
     throw TUsageError("unknown command '" + command + "'");
   } catch (const TUsageError& e) {
-    std::fprintf(stderr, "melvanto-cli: %s\n", e.what());
+    // A usage error may quote an argument, a file name among them.
+    std::fprintf(stderr, "melvanto-cli: %s\n", Printable(e.what()).c_str());
     const bool known =
         command == "convert" || command == "info" || command == "codecs" || command == "genres";
     std::fprintf(stderr, "'melvanto-cli %s--help' shows the usage\n", known ? (command + " ").c_str() : "");
     return kExitUsage;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "melvanto-cli: %s\n", e.what());
+    std::fprintf(stderr, "melvanto-cli: %s\n", Printable(e.what()).c_str());
     return kExitFailed;
   }
 }

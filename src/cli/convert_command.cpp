@@ -15,6 +15,7 @@
 #include "convert_options.h"
 #include "help_text.h"
 #include "interrupt_watch.h"
+#include "printable.h"
 #include "runner.h"
 #include "settings.h"
 #include "step_loop.h"
@@ -62,7 +63,9 @@ int RunConvert(const std::vector<std::string>& args) {
   // The main window's start, without its widgets; nothing here is ever saved.
   TOptionsSetting settings;
   TTagInfo tags;
-  LoadSettings(settings);
+  // The defaults do for a settings file that cannot be used; the user hears why, once.
+  if (const TSettingsStatus loaded = LoadSettings(settings); !loaded)
+    std::fprintf(stderr, "melvanto-cli: %s\n", Printable(loaded.Message).c_str());
   ChooseDefaultWMAFormat(ListWMACodecs(false), settings);
   PrepareBatchTags(request.Files, request.Mode, tags);
   ApplyRequest(request, settings, tags);
@@ -73,7 +76,7 @@ int RunConvert(const std::vector<std::string>& args) {
       std::fprintf(stderr,
                    "melvanto-cli: the WMA choice in %s cannot be used: %s; choose one with --wma-codec and "
                    "--wma-format\n",
-                   SettingsFilePath().c_str(), problem->c_str());
+                   Printable(SettingsFilePath()).c_str(), Printable(*problem).c_str());
       return kExitFailed;
     }
   }
@@ -83,7 +86,7 @@ int RunConvert(const std::vector<std::string>& args) {
     std::error_code error;
     if (!std::filesystem::is_directory(common.OutputFolder, error)) {
       std::fprintf(stderr, "melvanto-cli: the output folder does not exist: %s\n",
-                   common.OutputFolder.c_str());
+                   Printable(common.OutputFolder).c_str());
       return kExitFailed;
     }
   }

@@ -8,6 +8,7 @@
 #include "help_text.h"
 #include "json_text.h"
 #include "media_probe.h"
+#include "printable.h"
 
 namespace melvanto::cli {
 namespace {
@@ -23,7 +24,7 @@ constexpr TTagField kTagFields[] = {
 };
 
 void PrintText(const TMediaInfo& m) {
-  std::printf("%s\n", m.Path.c_str());
+  std::printf("%s\n", Printable(m.Path).c_str());
   std::printf("  container:       %s\n", m.Container.c_str());
   if (!m.Encoding.empty()) std::printf("  encoding:        %s\n", m.Encoding.c_str());
   std::printf("  channels:        %u\n", m.Channels);
@@ -34,7 +35,7 @@ void PrintText(const TMediaInfo& m) {
   if (!m.HasTags) return;
   for (const TTagField& t : kTagFields)
     if (!(m.*t.Field).empty())
-      std::printf("  %-16s %s\n", (std::string(t.Name) + ":").c_str(), (m.*t.Field).c_str());
+      std::printf("  %-16s %s\n", (std::string(t.Name) + ":").c_str(), Printable(m.*t.Field).c_str());
 }
 
 std::string JsonObject(const TMediaInfo& m) {
@@ -87,7 +88,7 @@ int RunInfo(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < files.size(); ++i) {
     const TMediaInfo m = ProbeMedia(files[i]);
     if (!m.Error.empty()) {
-      std::fprintf(stderr, "melvanto-cli: %s: %s\n", m.Path.c_str(), m.Error.c_str());
+      std::fprintf(stderr, "melvanto-cli: %s: %s\n", Printable(m.Path).c_str(), Printable(m.Error).c_str());
       status = kExitFailed;
     }
     if (json) {

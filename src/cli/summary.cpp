@@ -1,6 +1,7 @@
 #include "summary.h"
 
 #include "cli_args.h"
+#include "printable.h"
 
 namespace melvanto::cli {
 
@@ -50,9 +51,10 @@ void PrintSummary(const std::vector<TFileResult>& results, const std::vector<std
         to = out;
         break;
     }
-    std::fprintf(to, "%s: %s: %s\n", what, r.Input.c_str(), r.Message.c_str());
+    std::fprintf(to, "%s: %s: %s\n", what, Printable(r.Input).c_str(), Printable(r.Message).c_str());
   }
-  for (const std::string& file : notStarted) std::fprintf(errors, "not started: %s\n", file.c_str());
+  for (const std::string& file : notStarted)
+    std::fprintf(errors, "not started: %s\n", Printable(file).c_str());
 
   const TBatchCounts c = CountResults(results, notStarted.size());
   if (quiet) return;

@@ -18,14 +18,6 @@ std::size_t TerminalWidth() {
 
 }  // namespace
 
-std::string Printable(std::string text) {
-  // A file name may hold control characters; on a terminal they would move the cursor or
-  // change colours instead of showing.
-  for (char& c : text)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  return text;
-}
-
 TTerminal::TTerminal(bool showProgress, std::size_t files, std::size_t jobs, TOverwritePolicy policy)
     : ShowProgress_(showProgress), Files_(files), Jobs_(jobs), Policy_(policy) {}
 

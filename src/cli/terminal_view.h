@@ -6,13 +6,11 @@
 #include <vector>
 
 #include "convert_options.h"
+#include "printable.h"
 #include "runner.h"
 #include "step_loop.h"
 
 namespace melvanto::cli {
-
-// text with its control characters shown as '?', safe to print on a terminal.
-std::string Printable(std::string text);
 
 // What all jobs of a batch share on the terminal: one progress line redrawn in place (only
 // when it is on), the finished count, and the overwrite policy.

@@ -216,7 +216,10 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
 
   // FormCreate.
   try {
-    LoadSettings(OptionsSetting);
+    const TSettingsStatus loaded = LoadSettings(OptionsSetting);
+    NoSettingsFolder_ = loaded.NoFolder;
+    if (!loaded)
+      Dialogs().ShowMessage(this, Caption(), QString::fromStdString(loaded.Message), QMessageBox::Warning);
   } catch (const std::exception& e) {
     Dialogs().ShowMessage(this, Caption(), QString::fromUtf8(e.what()), QMessageBox::Critical);
   }
@@ -356,18 +359,15 @@ void TfrmMain::showEvent(QShowEvent* event) {
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
   // FormClose: the settings are written once, however often closing is asked for.
-  if (!Saved_) {
+  if (!Saved_ && !NoSettingsFolder_) {
     Saved_ = true;
-    bool saved = false;
+    TSettingsStatus saved{false, false, "The settings could not be saved."};
     try {
       saved = SaveSettings(OptionsSetting);
     } catch (...) {
     }
     if (!saved)
-      Dialogs().ShowMessage(this, Caption(),
-                            QStringLiteral("The settings could not be saved to ") +
-                                QString::fromStdString(SettingsFilePath()) + QStringLiteral("."),
-                            QMessageBox::Warning);
+      Dialogs().ShowMessage(this, Caption(), QString::fromStdString(saved.Message), QMessageBox::Warning);
   }
   QWidget::closeEvent(event);
 }

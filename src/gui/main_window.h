@@ -94,6 +94,8 @@ class TfrmMain : public QWidget {
  private:
   bool Shown_ = false;
   bool Saved_ = false;
+  // No settings folder could be made: said once at start, and nothing is saved at the end.
+  bool NoSettingsFolder_ = false;
   // A manual drag where the window system cannot move the window itself.
   bool Dragging_ = false;
   QPoint DragOffset_;

@@ -181,7 +181,7 @@ TEST(IniFile, MissingOrUnreadableFileIsEmpty) {
   EXPECT_EQ(ini.ReadInteger("A", "B", 3), 3);
 }
 
-TEST(IniFile, SaveKeepsPermissionsAndWritesThroughLinks) {
+TEST(IniFile, SaveKeepsPermissionsAndReplacesLinksWithoutFollowingThem) {
   TempDir dir;
   TIniFile ini;
   ini.WriteInteger("A", "B", 1);
@@ -197,22 +197,49 @@ TEST(IniFile, SaveKeepsPermissionsAndWritesThroughLinks) {
   EXPECT_EQ(fs::status(dir / "private.ini").permissions(), fs::perms(0600));
   EXPECT_EQ(ReadText(dir / "private.ini"), "[A]\nB=1\n");
 
-  // A relative link through a second link: both stay links, the final file gets the text.
+  // A link at the name is replaced by a regular file; what it pointed to, through a second
+  // link or nowhere, stays as it was (a settings file never writes outside its folder).
   fs::create_directory(dir / "real");
   WriteText(dir / "real" / "target.ini", "old");
+  fs::permissions(dir / "real" / "target.ini", fs::perms(0604));
   fs::create_symlink("real/target.ini", dir / "hop.ini");
   fs::create_symlink("hop.ini", dir / "link.ini");
   ASSERT_TRUE(ini.SaveAtomically((dir / "link.ini").string()));
-  EXPECT_TRUE(fs::is_symlink(dir / "link.ini"));
+  EXPECT_FALSE(fs::is_symlink(dir / "link.ini"));
+  EXPECT_EQ(ReadText(dir / "link.ini"), "[A]\nB=1\n");
+  EXPECT_NE(fs::status(dir / "link.ini").permissions(), fs::perms(0604)) << "the target lends no mode";
   EXPECT_TRUE(fs::is_symlink(dir / "hop.ini"));
-  EXPECT_EQ(ReadText(dir / "real" / "target.ini"), "[A]\nB=1\n");
+  EXPECT_EQ(ReadText(dir / "real" / "target.ini"), "old");
   EXPECT_EQ(Listing(dir / "real"), std::vector<std::string>{"target.ini"});
 
-  // A dangling link names the file to create.
   fs::create_symlink("real/later.ini", dir / "dangling.ini");
   ASSERT_TRUE(ini.SaveAtomically((dir / "dangling.ini").string()));
-  EXPECT_TRUE(fs::is_symlink(dir / "dangling.ini"));
-  EXPECT_EQ(ReadText(dir / "real" / "later.ini"), "[A]\nB=1\n");
+  EXPECT_FALSE(fs::is_symlink(dir / "dangling.ini"));
+  EXPECT_EQ(ReadText(dir / "dangling.ini"), "[A]\nB=1\n");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "real" / "later.ini")));
+}
+
+// The size is checked before reading: a file of a megabyte is read, one byte more is not.
+TEST(IniFile, FilesOverAMegabyteAreRefused) {
+  TempDir dir;
+  const std::string head = "[A]\nB=7\n;";
+  WriteText(dir / "a.ini", head);
+  fs::resize_file(dir / "a.ini", kMaxIniFileBytes);  // sparse: a comment line of zero bytes
+  TIniFile ini;
+  const TReadResult exact = ini.Load((dir / "a.ini").string());
+  EXPECT_EQ(exact.Status, TReadResult::rsRead);
+  EXPECT_EQ(ini.ReadInteger("A", "B", 0), 7);
+
+  fs::resize_file(dir / "a.ini", kMaxIniFileBytes + 1);
+  const TReadResult over = ini.Load((dir / "a.ini").string());
+  EXPECT_EQ(over.Status, TReadResult::rsTooLarge);
+  EXPECT_EQ(ini.ReadInteger("A", "B", 0), 0);
+  std::string contents = "x";
+  EXPECT_EQ(ReadFileUpTo((dir / "a.ini").string(), 16, contents).Status, TReadResult::rsTooLarge);
+  EXPECT_EQ(contents, "");
+  EXPECT_EQ(ReadFileUpTo((dir / "missing.ini").string(), 16, contents).Status, TReadResult::rsMissing);
+  fs::create_directory(dir / "folder.ini");
+  EXPECT_EQ(ReadFileUpTo((dir / "folder.ini").string(), 16, contents).Status, TReadResult::rsUnreadable);
 }
 
 TEST(IniFile, FailedSaveLeavesTheOldFileAndNoTemporary) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -273,32 +274,122 @@ TEST_F(Settings, HandEditedValuesThatAreNoNumbersGiveDefaults) {
   EXPECT_FALSE(fs::exists(Program() / "Output")) << "not the folder in use";
 }
 
-TEST_F(Settings, UnreadableFileGivesEveryDefault) {
+TEST_F(Settings, UnreadableFileGivesEveryDefaultAndIsReported) {
   fs::create_directories(UserFile());  // a folder where the file should be
   OptionsSetting.CPU = 0;
   OptionsSetting.CommonOptions.IsShowTagEditor = false;
-  LoadSettings(OptionsSetting);
+  const TSettingsStatus loaded = LoadSettings(OptionsSetting);
+  EXPECT_FALSE(loaded.Ok);
+  EXPECT_FALSE(loaded.NoFolder);
+  EXPECT_NE(loaded.Message.find(UserFile().string()), std::string::npos) << loaded.Message;
+  EXPECT_NE(loaded.Message.find("default settings are used"), std::string::npos) << loaded.Message;
   EXPECT_EQ(OptionsSetting.CPU, 3);
   EXPECT_TRUE(OptionsSetting.CommonOptions.IsShowTagEditor);
   EXPECT_EQ(OptionsSetting.CommonOptions.OutputFolder, (Program() / "Output").string());
+
+  // Unreadable by permission (root reads everything, so only for others).
+  if (::geteuid() != 0) {
+    fs::remove(UserFile());
+    WriteText(UserFile(), "[Mp3Options]\nCPU=1\n");
+    fs::permissions(UserFile(), fs::perms::none);
+    const TSettingsStatus denied = LoadSettings(OptionsSetting);
+    EXPECT_FALSE(denied.Ok);
+    EXPECT_NE(denied.Message.find("cannot be read"), std::string::npos) << denied.Message;
+    EXPECT_EQ(OptionsSetting.CPU, 3);
+  }
 }
 
-TEST_F(Settings, UncreatableSettingsFolderFallsBackToTheProgramFolder) {
+TEST_F(Settings, FileOverAMegabyteIsRefusedWithTheDefaults_NotOverwritten) {
+  fs::create_directories(UserFolder());
+  WriteText(UserFile(), "[Mp3Options]\nCPU=1\n;");
+  fs::resize_file(UserFile(), 1024 * 1024);  // sparse: the comment runs to the end
+  TSettingsStatus loaded = LoadSettings(OptionsSetting);
+  EXPECT_TRUE(loaded.Ok) << loaded.Message;
+  EXPECT_EQ(loaded.Message, "");
+  EXPECT_EQ(OptionsSetting.CPU, 1) << "exactly a megabyte is read";
+
+  fs::resize_file(UserFile(), 1024 * 1024 + 1);
+  loaded = LoadSettings(OptionsSetting);
+  EXPECT_FALSE(loaded.Ok);
+  EXPECT_NE(loaded.Message.find(UserFile().string()), std::string::npos) << loaded.Message;
+  EXPECT_NE(loaded.Message.find("larger than 1 MB"), std::string::npos) << loaded.Message;
+  EXPECT_NE(loaded.Message.find("default settings are used"), std::string::npos) << loaded.Message;
+  EXPECT_EQ(OptionsSetting.CPU, 3);
+  // Saving would put a file of the defaults alone in place of the user's.
+  const TSettingsStatus saved = SaveSettings(OptionsSetting);
+  EXPECT_FALSE(saved.Ok);
+  EXPECT_NE(saved.Message.find("could not be saved"), std::string::npos) << saved.Message;
+  EXPECT_EQ(fs::file_size(UserFile()), 1024u * 1024u + 1u);
+}
+
+TEST_F(Settings, UncreatableSettingsFolderUsesTheDefaultsAndWritesNothingBesideTheProgram) {
+  WriteText(Program() / "options.ini", "[Mp3Options]\nCPU=1\n");  // a seed: copied only into a user's folder
   WriteText(root_ / "plain-file", "");
   config_.Set((root_ / "plain-file" / "config").string());
-  EXPECT_EQ(SettingsFilePath(), (Program() / "options.ini").string());
-  OptionsSetting.CPU = 1;
-  ASSERT_TRUE(SaveSettings(OptionsSetting));
-  OptionsSetting = TOptionsSetting();
-  LoadSettings(OptionsSetting);
-  EXPECT_EQ(OptionsSetting.CPU, 1);
-  EXPECT_EQ(ParseIni(ReadText(Program() / "options.ini")).size(), 3u);
+  EXPECT_EQ(SettingsFilePath(), "");
+  OptionsSetting.CPU = 2;
+  const TSettingsStatus loaded = LoadSettings(OptionsSetting);
+  EXPECT_FALSE(loaded.Ok);
+  EXPECT_TRUE(loaded.NoFolder);
+  EXPECT_NE(loaded.Message.find((root_ / "plain-file" / "config" / "Quorvane" / "Melvanto").string()),
+            std::string::npos)
+      << loaded.Message;
+  EXPECT_NE(loaded.Message.find("default settings are used"), std::string::npos) << loaded.Message;
+  EXPECT_EQ(OptionsSetting.CPU, 3);
+
+  OptionsSetting.CPU = 0;
+  const TSettingsStatus saved = SaveSettings(OptionsSetting);
+  EXPECT_FALSE(saved.Ok);
+  EXPECT_TRUE(saved.NoFolder) << "a caller told at load has nothing new to say";
+  std::vector<std::string> names;
+  // (The Output folder there is the default output of a build tree, made at load.)
+  for (const auto& entry : fs::directory_iterator(Program()))
+    if (!entry.is_directory()) names.push_back(entry.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"options.ini"});
+  EXPECT_EQ(ReadText(Program() / "options.ini"), "[Mp3Options]\nCPU=1\n");
 
   // With the folder there again, the program's file seeds the per-user one.
   config_.Set((root_ / "config").string());
-  LoadSettings(OptionsSetting);
+  EXPECT_TRUE(LoadSettings(OptionsSetting).Ok);
   EXPECT_EQ(OptionsSetting.CPU, 1);
   EXPECT_TRUE(fs::is_regular_file(UserFile()));
+}
+
+// A link at options.ini's place, dangling or not, is replaced by a regular file in the folder
+// when seeding and saving; nothing is written where it points.
+TEST_F(Settings, ALinkInTheFilesPlaceIsReplacedNeverFollowed) {
+  WriteText(Program() / "options.ini", "[Mp3Options]\nCPU=1\n");
+  fs::create_directories(UserFolder());
+  fs::create_directories(root_ / "outside");
+  const fs::path away = root_ / "outside" / "options.ini";
+  fs::create_symlink(away, UserFile());
+  EXPECT_TRUE(LoadSettings(OptionsSetting).Ok);
+  EXPECT_EQ(OptionsSetting.CPU, 1) << "seeded";
+  EXPECT_FALSE(fs::exists(fs::symlink_status(away)));
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(UserFile())));
+
+  fs::remove(UserFile());
+  fs::create_symlink(away, UserFile());
+  fs::remove(Program() / "options.ini");
+  OptionsSetting.CPU = 0;
+  EXPECT_TRUE(SaveSettings(OptionsSetting).Ok);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(away)));
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(UserFile())));
+  EXPECT_NE(ReadText(UserFile()).find("CPU=0\n"), std::string::npos);
+
+  // A link to a file outside: read through, then replaced; that file keeps its bytes.
+  const std::string theirs = "[Mp3Options]\nCPU=2\n; kept elsewhere\n";
+  WriteText(away, theirs);
+  fs::remove(UserFile());
+  fs::create_symlink(away, UserFile());
+  EXPECT_TRUE(LoadSettings(OptionsSetting).Ok);
+  EXPECT_EQ(OptionsSetting.CPU, 2);
+  OptionsSetting.CPU = 0;
+  EXPECT_TRUE(SaveSettings(OptionsSetting).Ok);
+  EXPECT_EQ(ReadText(away), theirs);
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(UserFile())));
+  EXPECT_NE(ReadText(UserFile()).find("CPU=0\n; kept elsewhere\n"), std::string::npos)
+      << ReadText(UserFile());
 }
 
 TEST_F(Settings, SaveKeepsForeignKeysAndComments) {

@@ -243,7 +243,7 @@ TEST(CliSummary, CountsListsAndExitStatus) {
 TEST(CliProgressLine, ControlCharactersInNamesNeverReachTheTerminal) {
   cli::TTerminal terminal(false, 1, 1, cli::TOverwritePolicy::Never);
   terminal.SetJobFile(0, "a\x1b[2Jb\rc\x7f.wav");
-  EXPECT_EQ(terminal.Line(80), "[0/1] a?[2Jb?c?.wav 0%");
+  EXPECT_EQ(terminal.Line(80), "[0/1] a\\x1b[2Jb\\rc\\x7f.wav 0%");
 }
 
 TEST(CliProgressLine, ShowsEachBusyJobAndFitsTheWidth) {

@@ -47,8 +47,8 @@ class CliTest : public ::testing::Test {
 
   // The program's environment: our own settings folder, no terminal on any stream.
   std::string Env() const {
-    return "env HOME=" + Quote(home_.String()) + " XDG_CONFIG_HOME=" + Quote((home_ / "config").string()) +
-           " ";
+    return "env HOME=" + Quote(home_.String()) +
+           " XDG_CONFIG_HOME=" + Quote(config_.empty() ? (home_ / "config").string() : config_) + " ";
   }
 
   CliRun Cli(const std::string& args) {
@@ -83,6 +83,7 @@ class CliTest : public ::testing::Test {
   }
 
   TempDir home_, dir_;
+  std::string config_;  // XDG_CONFIG_HOME when not the usual one
 };
 
 // The number after label (a line's "  label:  value").
@@ -95,6 +96,17 @@ std::string Joined(const std::vector<std::string>& files) {
   std::string s;
   for (const auto& f : files) s.append(" ").append(Quote(f));
   return s;
+}
+
+// The first control character (C0 but the line break, DEL, or C1 in UTF-8) in text, or npos:
+// output that a terminal would obey instead of showing.
+std::size_t RawControl(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if ((c < 0x20 && c != '\n') || c == 0x7F) return i;
+    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F) return i;
+  }
+  return std::string::npos;
 }
 
 // --- help, usage -------------------------------------------------------------------------
@@ -263,6 +275,60 @@ TEST_F(CliTest, InfoOnMp3AndWmaShowsTheirTags_JsonParses_BadFilesFailAtTheEnd) {
   EXPECT_NE(wav_json.find("\"frames\": 44100, \"duration\": 1.000"), std::string::npos) << wav_json;
 }
 
+TEST_F(CliTest, TagsAndNamesFromFilesReachTheTerminalEscaped_EachFieldOnItsOwnLine) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame");
+  // Tagged by ffmpeg; the values are made by printf, as sh has no $'...' quoting. (The MP3
+  // reader shows no comment, so the album carries the rest.)
+  const std::string mp3 =
+      Ffmpeg("hostile.mp3",
+             "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 -ac 2 "
+             "-metadata title=\"$(printf '\\033]0;owned\\007\\033[2J\\033[31mred')\" "
+             "-metadata artist=\"$(printf 'One\\ngenre:           Forged')\" "
+             "-metadata album=\"$(printf 'a\\tb\\177c\\302\\233d')\" -c:a libmp3lame -b:a 128k");
+  const CliRun run = Cli("info " + Quote(mp3));
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(RawControl(run.Out), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("\n  title:           \\x1b]0;owned\\x07\\x1b[2J\\x1b[31mred\n"), std::string::npos)
+      << run.Out;
+  EXPECT_NE(run.Out.find("\n  artist:          One\\ngenre:           Forged\n"), std::string::npos)
+      << run.Out;
+  EXPECT_NE(run.Out.find("\n  album:           a\\tb\\x7fc\\u009bd\n"), std::string::npos) << run.Out;
+  EXPECT_EQ(run.Out.find("\n  genre:"), std::string::npos) << "no field forged by a line break";
+
+  // Names: a line break, an escape sequence and a byte that is not UTF-8.
+  const std::string odd = "two\nlines \x1b[31m\xff";
+  const std::string shown = "two\\nlines \\x1b[31m\\xff";
+  const std::string wav = Wav(odd + ".wav");
+  const CliRun named = Cli("info " + Quote(wav) + " " + Quote(In(odd + "-missing.wav")));
+  EXPECT_EQ(named.Status, 1);
+  EXPECT_EQ(RawControl(named.Out + named.Err), std::string::npos) << named.Out << named.Err;
+  EXPECT_EQ(named.Out.rfind(In(shown + ".wav") + "\n  container:       WAV\n", 0), 0u) << named.Out;
+  EXPECT_NE(named.Err.find(In(shown + "-missing.wav") + ": no such file"), std::string::npos) << named.Err;
+
+  std::ofstream(In(odd + "-broken.wav"), std::ios::binary) << "RIFF garbage" << std::string(4000, '\x11');
+  const CliRun converted = Cli("convert wav-mp3 -j 1 -o " + Quote(Out()) +
+                               Joined({wav, In(odd + "-broken.wav"), In(odd + "-gone.wav")}));
+  EXPECT_EQ(converted.Status, 1);
+  EXPECT_EQ(RawControl(converted.Out + converted.Err), std::string::npos) << converted.Out << converted.Err;
+  EXPECT_NE(converted.Err.find("failed: " + In(shown + "-broken.wav") + ": "), std::string::npos)
+      << converted.Err;
+  EXPECT_NE(converted.Err.find("failed: " + In(shown + "-gone.wav") + ": "), std::string::npos)
+      << converted.Err;
+  EXPECT_TRUE(fs::exists(Out(odd + ".mp3")));
+
+  // On a terminal: the progress line and the question name the files escaped.
+  MELVANTO_REQUIRE_COMMAND("script");
+  const std::string command =
+      Env() + Quote(MELVANTO_CLI_PATH) + " convert wav-mp3 -j 1 -o " + Quote(Out()) + Joined({wav});
+  const std::string screen = CaptureText("printf 'n\\n' | script -qec " + Quote(command) + " /dev/null");
+  EXPECT_NE(screen.find(Out(shown + ".mp3") + " has existed, overite it? [y/N] "), std::string::npos)
+      << screen;
+  EXPECT_NE(screen.find("] " + shown + ".wav "), std::string::npos) << screen;
+  EXPECT_NE(screen.find("skipped: " + In(shown + ".wav")), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("\x1b[31m"), std::string::npos) << screen;
+}
+
 // --- convert -----------------------------------------------------------------------------
 
 TEST_F(CliTest, ConvertsEveryFile_ACorruptOneFailsWithItsMessageAndTheRestGoOn) {
@@ -371,6 +437,38 @@ TEST_F(CliTest, TheSettingsFileIsReadAndOptionsOverrideItForTheRunOnly_ItIsNever
                 .Status,
             0)
       << "a typed choice wins over the file's";
+}
+
+// Settings that cannot be used: one line on stderr naming what and saying the defaults are
+// used; the batch goes on with them, and nothing is written beside the program.
+TEST_F(CliTest, UnusableSettingsAreReportedOnceAndTheDefaultsUsed) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  const std::string wav = Wav("plain.wav");
+  const fs::path beside = fs::path(MELVANTO_CLI_PATH).parent_path() / "options.ini";
+  const bool hadSeed = fs::exists(beside);
+  std::ofstream(home_ / "plain-file") << "";
+  config_ = (home_ / "plain-file" / "config").string();
+  const CliRun noFolder = Cli("convert wav-mp3 -j 1 -o " + Quote(Out()) + " " + Quote(wav));
+  EXPECT_EQ(noFolder.Status, 0) << noFolder.Err;
+  const std::string folder = (home_ / "plain-file" / "config" / "Quorvane" / "Melvanto").string();
+  EXPECT_EQ(noFolder.Err.rfind("melvanto-cli: The settings folder " + folder + " cannot be made", 0), 0u)
+      << noFolder.Err;
+  EXPECT_EQ(std::count(noFolder.Err.begin(), noFolder.Err.end(), '\n'), 1) << noFolder.Err;
+  EXPECT_NE(noFolder.Err.find("default settings are used"), std::string::npos) << noFolder.Err;
+  EXPECT_TRUE(fs::exists(Out("plain.mp3")));
+  EXPECT_EQ(fs::exists(beside), hadSeed) << "never written beside the program";
+
+  config_.clear();
+  const fs::path ini = home_ / "config" / "Quorvane" / "Melvanto" / "options.ini";
+  fs::create_directories(ini.parent_path());
+  std::ofstream(ini) << "[Mp3Options]\nConstantBitRate=0\n;";
+  fs::resize_file(ini, 1024 * 1024 + 1);
+  const CliRun tooLarge = Cli("convert wav-mp3 -j 1 --overwrite -o " + Quote(Out()) + " " + Quote(wav));
+  EXPECT_EQ(tooLarge.Status, 0) << tooLarge.Err;
+  EXPECT_EQ(tooLarge.Err, "melvanto-cli: The settings file " + ini.string() +
+                              " was not read (it is larger than 1 MB); the default settings are used.\n");
+  EXPECT_NEAR(Field(Probe(Out("plain.mp3"), "stream=bit_rate"), "bit_rate"), 128000, 1) << "the default rate";
+  EXPECT_EQ(fs::file_size(ini), 1024u * 1024u + 1u);
 }
 
 TEST_F(CliTest, OverwritePolicies) {

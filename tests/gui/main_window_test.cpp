@@ -597,6 +597,33 @@ TEST_F(MainWindowTest, SettingsThatCannotBeSavedAreReported) {
   EXPECT_TRUE(Dialogs.Messages[0].Text.contains(Q(keep.Path())));
 }
 
+// No settings folder can be made: the defaults, said once at start; closing says nothing
+// more and writes nothing, least of all beside the program.
+TEST_F(MainWindowTest, NoSettingsFolderIsSaidOnceAndNothingIsSaved) {
+  struct RestoreConfig {
+    std::string Old = ::getenv("XDG_CONFIG_HOME");
+    ~RestoreConfig() { ::setenv("XDG_CONFIG_HOME", Old.c_str(), 1); }
+  } restore;
+  WriteText(Program / "plain-file", "");
+  ::setenv("XDG_CONFIG_HOME", (Program / "plain-file" / "config").c_str(), 1);
+  {
+    TfrmMain window;
+    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_EQ(Dialogs.Messages[0].Icon, QMessageBox::Warning);
+    EXPECT_TRUE(Dialogs.Messages[0].Text.contains(Q(Program / "plain-file" / "config")))
+        << Dialogs.Messages[0].Text.toStdString();
+    EXPECT_TRUE(Dialogs.Messages[0].Text.contains("default settings are used"));
+    EXPECT_EQ(window.OptionsSetting.CPU, TOptionsSetting().CPU);
+    window.show();
+    window.close();
+    EXPECT_EQ(Dialogs.Messages.size(), 1u) << "no second notice at the end";
+  }
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(Program.Path()))
+    if (!entry.is_directory()) files.push_back(entry.path().filename().string());
+  EXPECT_EQ(files, std::vector<std::string>{"plain-file"});
+}
+
 TEST_F(MainWindowTest, RestoreMessageBringsBackAMinimisedOrHiddenWindow) {
   Window->show();
   Window->showMinimized();
