@@ -7,7 +7,7 @@ namespace melvanto::cli {
 inline constexpr const char* kProgramHelp = R"(usage: melvanto-cli COMMAND [options] [FILE...]
 
 Converts audio files between WAV, MP3 and WMA with Melvanto's settings (options.ini), and
-shows what the readers see in a file. The settings file is read, never written.
+shows what the readers see in a file. The settings file is read, never changed.
 
 commands:
   convert DIRECTION [options] FILE...   convert files (melvanto-cli convert --help)
