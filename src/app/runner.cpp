@@ -10,6 +10,8 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -26,6 +28,8 @@ constexpr const char* kProductName = "Melvanto";
 constexpr const char* kProgressHint = "Encoding...";
 constexpr const char* kOverwriteQuestion = " has existed, overite it?";
 constexpr const char* kSameFile = "the output file would overwrite the input file";
+constexpr const char* kIsAnInput = "the output file is also an input of this batch: ";
+constexpr const char* kAlsoAnOutput = "the output file is also the output of ";
 constexpr const char* kKept = "the output file exists and was kept";
 constexpr const char* kStopped = "stopped; nothing was written";
 constexpr const char* kStoppedBeforeStart = "stopped before its conversion began";
@@ -68,13 +72,51 @@ bool SameFile(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
-// The name under which an output is claimed in a batch: one file has one name however its
-// folder is spelt (through a link, with "." or ".." in it).
-std::string OutputKey(const std::string& O) {
+// A path that names one file one way however its folder is spelt (through a link, with "."
+// or ".." in it).
+std::string NameKey(const std::string& O) {
   std::error_code error;
   const std::filesystem::path folder = std::filesystem::canonical(FolderOf(O), error);
   return error ? O : (folder / NameWithoutFolder(O)).string();
 }
+
+// Who a name is: its path with the folder resolved, and the file it names now, if any.
+struct TNameId {
+  std::string Key;
+  std::optional<std::pair<dev_t, ino_t>> Inode;
+};
+
+TNameId IdOf(const std::string& name) {
+  TNameId id{NameKey(name), std::nullopt};
+  struct stat st {};
+  if (::stat(name.c_str(), &st) == 0) id.Inode = std::pair(st.st_dev, st.st_ino);
+  return id;
+}
+
+bool Same(const TNameId& a, const TNameId& b) {
+  return a.Key == b.Key || (a.Inode && a.Inode == b.Inode);
+}
+
+// The names of a batch by their identities, each part kept for the first file that has it.
+class TNameIndex {
+ public:
+  void Add(const TNameId& id, std::size_t index) {
+    Keys.emplace(id.Key, index);
+    if (id.Inode) Inodes.emplace(*id.Inode, index);
+  }
+  // The first file with either part of id.
+  std::optional<std::size_t> Find(const TNameId& id) const {
+    std::optional<std::size_t> found;
+    if (const auto k = Keys.find(id.Key); k != Keys.end()) found = k->second;
+    if (const auto i = id.Inode ? Inodes.find(*id.Inode) : Inodes.end(); i != Inodes.end())
+      found = found ? std::min(*found, i->second) : i->second;
+    return found;
+  }
+
+ private:
+  std::map<std::string, std::size_t> Keys;
+  std::map<std::pair<dev_t, ino_t>, std::size_t> Inodes;
+};
 
 // At least the WAV writer's window for its header fields: restoring these bytes undoes
 // every header change an append makes.
@@ -219,6 +261,7 @@ void TConversionRunner::Step() {
     StartFile(HeldFile_, HeldIndex_);
     return;
   }
+  if (Batch_->Plan.size() != Batch_->Files.size()) PlanOutputs();
   if (Batch_->FileIndex >= static_cast<std::int32_t>(Batch_->Files.size())) {
     View_.CloseWindow();
     return;
@@ -227,8 +270,39 @@ void TConversionRunner::Step() {
   StartFile(Batch_->Files[static_cast<std::size_t>(index)], index);
 }
 
+void TConversionRunner::PlanOutputs() {
+  const std::vector<std::string>& files = Batch_->Files;
+  std::vector<TNameId> inputs;
+  TNameIndex inputIndex, outputIndex;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    inputs.push_back(IdOf(files[i]));
+    inputIndex.Add(inputs.back(), i);
+  }
+  std::vector<TPlannedOutput> plan(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    TPlannedOutput& p = plan[i];
+    p.Output = OutputFileName(OutputFolderFor(files[i]), files[i], TargetExtension(Mode_));
+    const TNameId output = IdOf(p.Output);
+    // An output that is its own input is CheckInput's to report.
+    if (!Same(output, inputs[i])) {
+      if (const auto input = inputIndex.Find(output); input && *input != i)
+        p.Conflict = kIsAnInput + files[*input];
+      else if (const auto other = outputIndex.Find(output))
+        p.Conflict = kAlsoAnOutput + files[*other];
+    }
+    outputIndex.Add(output, i);
+  }
+  Batch_->Plan = std::move(plan);
+}
+
+std::string TConversionRunner::OutputFolderFor(const std::string& F) const {
+  const TCommonOptions& options = Context_.Settings.CommonOptions;
+  return options.SameAsInputFolder ? FolderOf(F) : options.OutputFolder;
+}
+
 void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
-  if (!NameOutput(F, index) || !CheckInput(F) || !ClaimOutput(F, index) || !AskAboutExistingOutput()) return;
+  if (!NameOutput(F, index) || !CheckInput(F, index) || !ClaimOutput(F, index) || !AskAboutExistingOutput())
+    return;
   ConfigureOutput();
   if (!PrepareTarget()) return;
   CurrentOutput().Run();
@@ -243,9 +317,7 @@ bool TConversionRunner::NameOutput(const std::string& F, std::int32_t index) {
   View_.SetInputFileName(NameWithoutFolder(F));
   View_.SetProgressCaption(kProgressHint);
   View_.SetCompleted(std::to_string(index));
-  const TCommonOptions& options = Context_.Settings.CommonOptions;
-  const std::string D = options.SameAsInputFolder ? FolderOf(F) : options.OutputFolder;
-  View_.SetOutputFolder(D);
+  View_.SetOutputFolder(OutputFolderFor(F));
   // The view may close the runner from inside any of its calls: nothing is started then.
   if (Closed_) return false;
 
@@ -253,14 +325,14 @@ bool TConversionRunner::NameOutput(const std::string& F, std::int32_t index) {
   TAuFileOut& output = CurrentOutput();
   input.SetFileName(F);
   if (Mode_ != TConversionMode::cmWavToMp3 && Mode_ != TConversionMode::cmWavToWma) output.SetInput(&input);
-  const std::string O = OutputFileName(D, F, TargetExtension(Mode_));
+  const std::string O = Batch_->Plan[static_cast<std::size_t>(index)].Output;
   output.SetFileName(O);
   View_.SetOutputFileName(NameWithoutFolder(O));
   Current_.Output = O;
   return !Closed_;
 }
 
-bool TConversionRunner::CheckInput(const std::string& F) {
+bool TConversionRunner::CheckInput(const std::string& F, std::int32_t index) {
   if (const std::string problem = InputProblem(CurrentInput(), F, Mode_); !problem.empty()) {
     FinishFile(TFileResult::frFailed, problem);
     return false;
@@ -269,12 +341,19 @@ bool TConversionRunner::CheckInput(const std::string& F) {
     FinishFile(TFileResult::frFailed, kSameFile);
     return false;
   }
+  if (std::string conflict = Batch_->Plan[static_cast<std::size_t>(index)].Conflict; !conflict.empty()) {
+    FinishFile(TFileResult::frFailed, std::move(conflict));
+    return false;
+  }
   return true;
 }
 
 bool TConversionRunner::ClaimOutput(const std::string& F, std::int32_t index) {
-  const std::string key = OutputKey(Current_.Output);
-  if (Batch_->BusyOutputs.count(key) != 0) {
+  const TNameId id = IdOf(Current_.Output);
+  // Looked at now: a link made since the plan counts too.
+  const auto busy = std::find_if(Batch_->BusyOutputs.begin(), Batch_->BusyOutputs.end(),
+                                 [&](const std::string& other) { return Same(id, IdOf(other)); });
+  if (busy != Batch_->BusyOutputs.end()) {
     // Another runner writes the output now; the file waits here until that runner frees it.
     Holding_ = true;
     HeldFile_ = F;
@@ -285,8 +364,8 @@ bool TConversionRunner::ClaimOutput(const std::string& F, std::int32_t index) {
     });
     return false;
   }
-  Batch_->BusyOutputs.insert(key);
-  Claimed_ = key;
+  Batch_->BusyOutputs.push_back(Current_.Output);
+  Claimed_ = Current_.Output;
   return true;
 }
 
@@ -419,7 +498,8 @@ void TConversionRunner::Record(TFileResult result) {
 
 void TConversionRunner::ReleaseOutput() {
   if (Claimed_.empty()) return;
-  Batch_->BusyOutputs.erase(Claimed_);
+  auto& busy = Batch_->BusyOutputs;
+  if (const auto at = std::find(busy.begin(), busy.end(), Claimed_); at != busy.end()) busy.erase(at);
   Claimed_.clear();
   // Each held runner looks again; one whose output is still busy holds again.
   std::vector<std::function<void()>> waiting = std::move(Batch_->Waiting);

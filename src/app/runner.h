@@ -4,7 +4,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -45,14 +44,25 @@ struct TRunnerContext {
   TWaveOutputOptions Wave;
 };
 
+// One file's output in a batch: its name, and why this file may not write it (another file of
+// the batch writes it, or it is one of the batch's inputs), empty when it may.
+struct TPlannedOutput {
+  std::string Output;
+  std::string Conflict;
+};
+
 // The files of one batch. Several runners (parallel jobs of the command line) may share one:
 // each step takes the next file, so FileIndex counts the files started or skipped by all.
 struct TBatchFiles {
   std::vector<std::string> Files;  // full paths, in the order chosen
   std::int32_t FileIndex = 0;
-  // Outputs being written right now (by their folder's canonical path), so that a job never
-  // writes a file another job writes.
-  std::set<std::string> BusyOutputs;
+  // Every file's output, by file index, worked out by the first step before any file starts,
+  // so that one batch never writes one output twice nor replaces an input it has yet to read.
+  std::vector<TPlannedOutput> Plan;
+  // The final names of the outputs being written right now, so that a job never writes a
+  // file another job writes; one file under two names (a hard link, a folder reached through
+  // a link) counts once.
+  std::vector<std::string> BusyOutputs;
   // Runners holding a file back because its output is busy; called when an output is freed.
   std::vector<std::function<void()>> Waiting;
 };
@@ -138,14 +148,18 @@ class TConversionRunner {
   TAuFileIn& CurrentInput();
   TAuFileOut& CurrentOutput();
   void Step();
+  // Fills the batch's Plan.
+  void PlanOutputs();
+  std::string OutputFolderFor(const std::string& F) const;
   // One file, taken now (index is its position in Files) or held before, through the stages
   // below; each stage that ends the file (or holds it) returns false.
   void StartFile(const std::string& F, std::int32_t index);
   // Shows the file and names its output in the components; false when the view closed the
   // runner from inside one of its calls.
   bool NameOutput(const std::string& F, std::int32_t index);
-  // Fails the file whose input cannot be read, or whose output would be the input itself.
-  bool CheckInput(const std::string& F);
+  // Fails the file whose input cannot be read, whose output would be the input itself, or
+  // whose output the plan gives to another file or finds among the inputs.
+  bool CheckInput(const std::string& F, std::int32_t index);
   // Claims the output in the batch, or holds the file while another runner writes it.
   bool ClaimOutput(const std::string& F, std::int32_t index);
   // The overwrite question for an output that exists (never when appending).

@@ -138,7 +138,9 @@ TEST_F(RunnerTest, EveryDirectionEndToEnd) {
   }
 }
 
-TEST_F(RunnerTest, SameNameInTwoFoldersAsksBeforeOverwritingTheFirst) {
+// Two files of one batch with one output name: the first is asked about the file that was
+// there before and converts; the second fails naming the first, asked nothing.
+TEST_F(RunnerTest, SameNameInTwoFoldersFailsTheSecondNamingTheFirst) {
   REQUIRE_SOURCES();
   fs::create_directories(dir / "a.d");
   fs::create_directories(dir / "b.d");
@@ -149,16 +151,19 @@ TEST_F(RunnerTest, SameNameInTwoFoldersAsksBeforeOverwritingTheFirst) {
               {(dir / "a.d" / "x.y.wav").string(), (dir / "b.d" / "x.y.wav").string(),
                (dir / "b.d" / "noext").string()},
               Context());
-  batch.view.answer = [](const std::string&) { return false; };
+  WriteText(out / "x.y.wma", "old");
   const auto& results = batch.Run();
   ASSERT_EQ(results.size(), 3u);
   EXPECT_EQ(results[0].Status, TFileResult::frConverted);
-  EXPECT_EQ(results[1].Status, TFileResult::frSkipped);
+  EXPECT_EQ(results[1].Status, TFileResult::frFailed);
+  EXPECT_EQ(results[1].Message,
+            "the output file is also the output of " + (dir / "a.d" / "x.y.wav").string());
   EXPECT_EQ(results[2].Status, TFileResult::frConverted);
   EXPECT_EQ(results[2].Output, Out("noext.wma"));
   ASSERT_EQ(batch.view.questions.size(), 1u);
   EXPECT_EQ(batch.view.questions[0], Out("x.y.wma") + " has existed, overite it?");
   EXPECT_EQ(Value(ProbeFacts(Out("noext.wma")), "format_name"), "asf");
+  EXPECT_EQ(Value(ProbeFacts(Out("x.y.wma")), "format_name"), "asf");
 }
 
 TEST_F(RunnerTest, AnsweringNoForEveryFileLeavesThemAsTheyWere) {
@@ -171,12 +176,15 @@ TEST_F(RunnerTest, AnsweringNoForEveryFileLeavesThemAsTheyWere) {
               {Src("src.wav"), Src("src24.wav"), (dir / "again" / "src.wav").string()}, Context());
   batch.view.answer = [](const std::string&) { return false; };
   const auto& results = batch.Run();
-  ASSERT_EQ(batch.view.questions.size(), 3u);
+  ASSERT_EQ(batch.view.questions.size(), 2u);
   ASSERT_EQ(results.size(), 3u);
-  for (const TFileResult& r : results) {
-    EXPECT_EQ(r.Status, TFileResult::frSkipped);
-    EXPECT_EQ(r.Message, "the output file exists and was kept");
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(results[i].Status, TFileResult::frSkipped);
+    EXPECT_EQ(results[i].Message, "the output file exists and was kept");
   }
+  // The third's output is the first's, whatever the first did with it.
+  EXPECT_EQ(results[2].Status, TFileResult::frFailed);
+  EXPECT_EQ(results[2].Message, "the output file is also the output of " + Src("src.wav"));
   EXPECT_TRUE(batch.view.closed) << "the window closes after the last prompt";
   const std::string own = "the user's own file", other = "another file of the user's";
   EXPECT_EQ(ReadBytes(out / "src.mp3"), Bytes(own.begin(), own.end()));
@@ -269,6 +277,41 @@ TEST_F(RunnerTest, OutputThatIsTheInputFailsAndLeavesTheInputAlone) {
   }
   EXPECT_TRUE(batch.view.questions.empty()) << "refused before the overwrite question";
   EXPECT_EQ(ReadBytes(dir / "same.wav"), before);
+}
+
+// An input whose output is another input of the batch (by name, or the same file through a
+// hard link) fails before anything is written, whether that input comes before or after it.
+TEST_F(RunnerTest, AnOutputThatIsAnotherInputIsNeverWritten) {
+  REQUIRE_SOURCES();
+  fs::create_directories(dir / "a");
+  fs::create_directories(dir / "c");
+  fs::copy_file(Src("src24.wav"), dir / "a" / "x.wav");
+  fs::copy_file(Src("src.wav"), out / "x.wav");
+  fs::create_hard_link(out / "x.wav", dir / "c" / "linked.wav");
+  const Bytes before = ReadBytes(out / "x.wav");
+  const std::string a = (dir / "a" / "x.wav").string();
+  const std::string self = "the output file would overwrite the input file";
+  const std::string isInput = "the output file is also an input of this batch: ";
+  struct Case {
+    std::vector<std::string> files;
+    std::vector<std::string> messages;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{a, Out("x.wav")}, {isInput + Out("x.wav"), self}},
+           {{Out("x.wav"), a}, {self, isInput + Out("x.wav")}},
+           {{a, (dir / "c" / "linked.wav").string()}, {isInput + (dir / "c" / "linked.wav").string(), ""}}}) {
+    SCOPED_TRACE(c.files[0] + " then " + c.files[1]);
+    fs::remove(out / "linked.wav");
+    Batch batch(TConversionMode::cmWavToWav, c.files, Context());
+    const auto& results = batch.Run();
+    ASSERT_EQ(results.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+      EXPECT_EQ(results[i].Status, c.messages[i].empty() ? TFileResult::frConverted : TFileResult::frFailed);
+      EXPECT_EQ(results[i].Message, c.messages[i]);
+    }
+    EXPECT_TRUE(batch.view.questions.empty());
+    EXPECT_EQ(ReadBytes(out / "x.wav"), before);
+  }
 }
 
 TEST_F(RunnerTest, FailedConversionRemovesOnlyWhatItWrote) {

@@ -755,5 +755,112 @@ TEST_F(CliTest, AKilledRunLeavesNoOutput_TheNextRunWritesItAndSweepsTheLeftover)
   EXPECT_EQ(Leftovers(Out(), {"tone.mp3"}), std::vector<std::string>{});
 }
 
+// --- one output, one writer ----------------------------------------------------------------
+
+// ffmpeg decodes the whole file without a word.
+bool DecodesCleanly(const std::string& path) {
+  return CaptureText("(ffmpeg -nostdin -v error -i " + Quote(path) + " -f null - 2>&1; echo status $?)") ==
+         "status 0\n";
+}
+
+TEST_F(CliTest, OneBatchWritesEachOutputOnce_NeverOverAnInput) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  fs::create_directory(In("a"));
+  fs::create_directory(In("b"));
+  const std::string a = Wav("a/x.wav", 1, 0), b = Wav("b/x.wav", 2, 1);
+  const CliRun two = Cli("convert wav-mp3 -j 2 -o " + Quote(Out()) + Joined({a, b}));
+  EXPECT_EQ(two.Status, 1);
+  EXPECT_TRUE(two.Says("converted 1, skipped 0, failed 1")) << two.Out;
+  EXPECT_NE(two.Err.find("failed: " + b + ": the output file is also the output of " + a), std::string::npos)
+      << two.Err;
+  EXPECT_NEAR(Field(Probe(Out("x.mp3"), "format=duration"), "duration"), 1.0, 0.06) << "the first's file";
+  EXPECT_TRUE(DecodesCleanly(Out("x.mp3")));
+
+  // out/x.wav is an input: neither order replaces it.
+  const std::string kept = Wav("kept.wav", 1, 2);
+  fs::copy_file(kept, Out("x.wav"));
+  const std::string before = ReadText(Out("x.wav"));
+  for (const auto& files :
+       {std::vector<std::string>{a, Out("x.wav")}, std::vector<std::string>{Out("x.wav"), a}}) {
+    const CliRun run = Cli("convert wav-wav -j 2 --overwrite -o " + Quote(Out()) + Joined(files));
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_TRUE(run.Says("converted 0, skipped 0, failed 2")) << run.Out;
+    EXPECT_NE(
+        run.Err.find("failed: " + a + ": the output file is also an input of this batch: " + Out("x.wav")),
+        std::string::npos)
+        << run.Err;
+    EXPECT_EQ(ReadText(Out("x.wav")), before);
+  }
+}
+
+// Two names of one file are one output: the first replaces its name with a whole new file,
+// the second fails naming the first, and its name keeps the old file. Replacing both names
+// would be harmless with whole files renamed into place, but an append writes the file
+// itself, and whether the user meant one file or two cannot be told.
+TEST_F(CliTest, HardLinkedOutputsAreOneOutput) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  const std::string x = Wav("x.wav", 3, 0), y = Wav("y.wav", 3, 1);
+  const std::string old = "an older file under two names";
+  std::ofstream(Out("x.mp3"), std::ios::binary) << old;
+  fs::create_hard_link(Out("x.mp3"), Out("y.mp3"));
+  const CliRun run = Cli("convert wav-mp3 -j 2 --overwrite -o " + Quote(Out()) + Joined({x, y}));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_TRUE(run.Says("converted 1, skipped 0, failed 1")) << run.Out;
+  EXPECT_NE(run.Err.find("failed: " + y + ": the output file is also the output of " + x), std::string::npos)
+      << run.Err;
+  EXPECT_TRUE(DecodesCleanly(Out("x.mp3")));
+  EXPECT_NEAR(Field(Probe(Out("x.mp3"), "format=duration"), "duration"), 3.0, 0.06);
+  EXPECT_EQ(ReadText(Out("y.mp3")), old);
+  EXPECT_EQ(Leftovers(Out(), {"x.mp3", "y.mp3"}), std::vector<std::string>{});
+}
+
+// Two programs writing one output name at once: each writes a file of its own and renames it,
+// so the name ends up holding one of the two results whole.
+TEST_F(CliTest, TwoProgramsOnOneOutputLeaveOneWholeResult) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  fs::create_directory(In("a"));
+  fs::create_directory(In("b"));
+  const std::vector<std::string> inputs = {Wav("a/x.wav", 40, 0), Wav("b/x.wav", 40, 1)};
+  std::vector<std::string> alone;
+  for (std::size_t i = 0; i < 2; ++i) {
+    const std::string folder = Out("alone" + std::to_string(i));
+    fs::create_directory(folder);
+    ASSERT_EQ(Cli("convert wav-mp3 -j 1 -o " + Quote(folder) + " " + Quote(inputs[i])).Status, 0);
+    alone.push_back(ReadText(folder + "/x.mp3"));
+  }
+  ASSERT_NE(alone[0], alone[1]);
+
+  fs::create_directory(Out("both"));
+  // The second starts once the first has written part of its output, so that both write at once.
+  const auto written = [&] {
+    std::uintmax_t most = 0;
+    for (const auto& entry : fs::directory_iterator(Out("both"))) {
+      std::error_code ignored;
+      most = std::max<std::uintmax_t>(most, entry.file_size(ignored));
+    }
+    return most;
+  };
+  std::vector<pid_t> children;
+  int raws[2] = {-1, -1};
+  for (std::size_t i = 0; i < 2; ++i) {
+    const std::string log = (home_ / ("run" + std::to_string(i))).string();
+    children.push_back(
+        StartCli(Env(), "convert wav-mp3 -j 1 --overwrite -o " + Quote(Out("both")) + " " + Quote(inputs[i]),
+                 log + ".out", log + ".err"));
+    ASSERT_GE(children.back(), 0);
+    // Should the first end meanwhile (a loaded machine), the outcome must hold all the same.
+    while (i == 0 && written() < 100000 && waitpid(children[0], &raws[0], WNOHANG) == 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a poll of the folder, not a timed wait
+  }
+  for (std::size_t i = 0; i < 2; ++i) {
+    if (raws[i] == -1) ASSERT_EQ(waitpid(children[i], &raws[i], 0), children[i]);
+    EXPECT_TRUE(WIFEXITED(raws[i]) && WEXITSTATUS(raws[i]) == 0) << raws[i];
+  }
+  const std::string result = ReadText(Out("both/x.mp3"));
+  EXPECT_TRUE(result == alone[0] || result == alone[1]) << "a mixture of " << result.size() << " bytes";
+  EXPECT_TRUE(DecodesCleanly(Out("both/x.mp3")));
+  EXPECT_EQ(Leftovers(Out("both"), {"x.mp3"}), std::vector<std::string>{});
+}
+
 }  // namespace
 }  // namespace melvanto::testing
