@@ -853,7 +853,9 @@ TEST_F(CliTest, TwoProgramsOnOneOutputLeaveOneWholeResult) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a poll of the folder, not a timed wait
   }
   for (std::size_t i = 0; i < 2; ++i) {
-    if (raws[i] == -1) ASSERT_EQ(waitpid(children[i], &raws[i], 0), children[i]);
+    if (raws[i] == -1) {
+      ASSERT_EQ(waitpid(children[i], &raws[i], 0), children[i]);
+    }
     EXPECT_TRUE(WIFEXITED(raws[i]) && WEXITSTATUS(raws[i]) == 0) << raws[i];
   }
   const std::string result = ReadText(Out("both/x.mp3"));
