@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -139,6 +140,13 @@ void ApplyWaveOptions(TWaveOut& output, const TWaveOutputOptions& options) {
   // Off, the writer gives wide or multichannel PCM the extensible header.
   if (options.Extensible) output.SetCreateNonMsHeaders(false);
   if (options.Append) output.SetFileMode(TFileOutputMode::foAppend);
+}
+
+// The seconds with one decimal, as the warning shows them.
+std::string Seconds(std::int64_t bytes, std::int64_t bytesPerSecond) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / static_cast<double>(bytesPerSecond));
+  return text;
 }
 
 }  // namespace
@@ -305,12 +313,16 @@ void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
     return;
   ConfigureOutput();
   if (!PrepareTarget()) return;
+  TAuFileIn& input = CurrentInput();
+  StatedBytes_ =
+      SourceFormatOf(Mode_) == TSourceFormat::sfWav ? Components_->WaveIn1.StatedSize() : input.Size();
+  BytesPerSecond_ = std::int64_t{input.SampleRate()} * input.Channels() * (input.BitsPerSample() / 8);
   CurrentOutput().Run();
   Running_ = true;
 }
 
 bool TConversionRunner::NameOutput(const std::string& F, std::int32_t index) {
-  Current_ = TFileResult{F, {}, TFileResult::frFailed, {}};
+  Current_ = TFileResult{F, {}, TFileResult::frFailed, {}, {}};
   Part_.clear();
   AppendBefore_ = TAppendBefore{};
   InFile_ = true;
@@ -468,12 +480,29 @@ std::string TConversionRunner::RunFailure() {
   }
   if (message.empty()) {
     AppendBefore_ = TAppendBefore{};
+    Current_.Warning = RunWarning();
     return message;
   }
   // Asked before the broken output is removed, which frees its blocks again.
   if (DiskFull(Current_.Output)) message = "the disk is full: " + message;
   UndoOutput();
   return message;
+}
+
+std::string TConversionRunner::RunWarning() {
+  if (SourceFormatOf(Mode_) == TSourceFormat::sfWav) {
+    if (const std::int64_t damaged = Components_->WaveIn1.DamagedBlocks(); damaged > 0)
+      return "the input is damaged: " + std::to_string(damaged) +
+             (damaged == 1 ? " of its blocks was" : " of its blocks were") + " decoded clamped or as silence";
+  }
+  if (StatedBytes_ <= 0 || BytesPerSecond_ <= 0) return {};
+  const std::int64_t read = CurrentInput().Position();
+  // Short by more than 1 % and more than a second: decoder delay and padding, and a stated
+  // length rounded to the container's units, never come near that.
+  const std::int64_t allowed = std::max(StatedBytes_ / 100, BytesPerSecond_);
+  if (StatedBytes_ - read <= allowed) return {};
+  return Seconds(read, BytesPerSecond_) + " s of " + Seconds(StatedBytes_, BytesPerSecond_) +
+         " s of audio could be read; the input is damaged";
 }
 
 void TConversionRunner::FinishFile(TFileResult::TStatus status, std::string message) {
@@ -560,7 +589,7 @@ void TConversionRunner::Close() {
   if (Holding_) {
     // Taken from the batch, so no other runner will convert it.
     Holding_ = false;
-    Record(TFileResult{HeldFile_, {}, TFileResult::frStopped, kStoppedBeforeStart});
+    Record(TFileResult{HeldFile_, {}, TFileResult::frStopped, kStoppedBeforeStart, {}});
   }
   ReleaseOutput();
   // Our view of the batch goes; a shared list stays with the runners still on it.

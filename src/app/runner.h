@@ -73,6 +73,8 @@ struct TFileResult {
   std::string Output;  // empty when the step failed before naming it
   TStatus Status = frConverted;
   std::string Message;  // why it failed or was skipped
+  // A converted file whose input is damaged: what could not be read. Empty for none.
+  std::string Warning;
 };
 
 // What shows a runner: the progress window, or a terminal. All calls on the user-interface
@@ -175,6 +177,9 @@ class TConversionRunner {
   // The failure of a run that ended by itself (its output undone), empty for none; a run
   // without one is put in place under the final name here.
   std::string RunFailure();
+  // What a finished run says about a damaged input (audio short of what the input stated,
+  // damaged ADPCM blocks), empty when nothing is wrong.
+  std::string RunWarning();
   // Ends the current file with a result, frees its output and posts the next step.
   void FinishFile(TFileResult::TStatus status, std::string message);
   void Record(TFileResult result);
@@ -199,6 +204,10 @@ class TConversionRunner {
   // The temporary file being written, empty for none.
   std::string Part_;
   TAppendBefore AppendBefore_;
+  // What the input stated before the run, to tell a run that ended early: bytes (0 or -1
+  // when it states none), and bytes per second.
+  std::int64_t StatedBytes_ = 0;
+  std::int64_t BytesPerSecond_ = 0;
   // The output this runner put into the batch's BusyOutputs, empty for none.
   std::string Claimed_;
   // A file taken whose output another runner writes now: tried again when that is freed.

@@ -11,6 +11,7 @@ TBatchCounts CountResults(const std::vector<TFileResult>& results, std::size_t n
     switch (r.Status) {
       case TFileResult::frConverted:
         ++c.Converted;
+        if (!r.Warning.empty()) ++c.Warned;
         break;
       case TFileResult::frSkipped:
         ++c.Skipped;
@@ -36,9 +37,13 @@ void PrintSummary(const std::vector<TFileResult>& results, const std::vector<std
   for (const TFileResult& r : results) {
     const char* what = nullptr;
     std::FILE* to = errors;
+    std::string text = r.Message;
     switch (r.Status) {
       case TFileResult::frConverted:
-        continue;
+        if (r.Warning.empty()) continue;
+        what = "warning";
+        text = r.Warning;
+        break;
       case TFileResult::frFailed:
         what = "failed";
         break;
@@ -51,7 +56,7 @@ void PrintSummary(const std::vector<TFileResult>& results, const std::vector<std
         to = out;
         break;
     }
-    std::fprintf(to, "%s: %s: %s\n", what, Printable(r.Input).c_str(), Printable(r.Message).c_str());
+    std::fprintf(to, "%s: %s: %s\n", what, Printable(r.Input).c_str(), Printable(text).c_str());
   }
   for (const std::string& file : notStarted)
     std::fprintf(errors, "not started: %s\n", Printable(file).c_str());
@@ -60,6 +65,7 @@ void PrintSummary(const std::vector<TFileResult>& results, const std::vector<std
   if (quiet) return;
   std::fprintf(out, "converted %zu, skipped %zu, failed %zu", c.Converted, c.Skipped, c.Failed);
   if (c.Stopped > 0) std::fprintf(out, ", stopped %zu", c.Stopped);
+  if (c.Warned > 0) std::fprintf(out, ", with a warning %zu", c.Warned);
   if (c.NotStarted > 0) std::fprintf(out, ", not started %zu", c.NotStarted);
   std::fputs("\n", out);
   std::fflush(out);

@@ -9,7 +9,7 @@
 namespace melvanto::cli {
 
 struct TBatchCounts {
-  std::size_t Converted = 0, Skipped = 0, Failed = 0, Stopped = 0, NotStarted = 0;
+  std::size_t Converted = 0, Warned = 0, Skipped = 0, Failed = 0, Stopped = 0, NotStarted = 0;
 };
 
 // The results of all jobs, and the files no job reached (a batch ended by Ctrl-C).
@@ -18,8 +18,9 @@ TBatchCounts CountResults(const std::vector<TFileResult>& results, std::size_t n
 // The exit status the counts call for (interruption aside).
 int ExitStatusOf(const TBatchCounts& counts);
 
-// Failed and stopped files with their messages on errors; skipped files and the line
-// "converted N, skipped N, failed N" on out, unless quiet.
+// Failed and stopped files with their messages, and files converted with a warning, on
+// errors; skipped files and the line "converted N, skipped N, failed N" (", with a warning N"
+// when any) on out, unless quiet.
 void PrintSummary(const std::vector<TFileResult>& results, const std::vector<std::string>& notStarted,
                   bool quiet, std::FILE* out, std::FILE* errors);
 

@@ -217,6 +217,7 @@ void TfrmEncodeProgress::SetProgress(std::int32_t position) {
 
 void TfrmEncodeProgress::FileFinished(const TFileResult& result) {
   if (result.Status == TFileResult::frFailed) Failed_.push_back(result);
+  if (result.Status == TFileResult::frConverted && !result.Warning.empty()) Warned_.push_back(result);
 }
 
 bool TfrmEncodeProgress::AskOverwrite(const std::string& Question, const std::string& /*OutputPath*/) {
@@ -255,19 +256,37 @@ void TfrmEncodeProgress::FinishBatch() {
   done(QDialog::Accepted);
 }
 
-QString TfrmEncodeProgress::FailureSummary() const {
-  if (Failed_.empty()) return {};
-  QString text = QString("%1 of %2 %3 could not be converted:")
-                     .arg(Failed_.size())
-                     .arg(FileCount_)
-                     .arg(FileCount_ == 1 ? "file" : "files");
-  const std::size_t listed = std::min(Failed_.size(), kListedFailures);
+namespace {
+
+// A heading, then each file's name with its text, at most kListedFailures of them.
+QString ListedFiles(const QString& heading, const std::vector<TFileResult>& files,
+                    std::string TFileResult::*text) {
+  QString list = heading;
+  const std::size_t listed = std::min(files.size(), kListedFailures);
   for (std::size_t i = 0; i < listed; ++i) {
-    const TFileResult& r = Failed_[i];
-    text += "\n" + QString::fromStdString(NameWithoutFolder(r.Input));
-    if (!r.Message.empty()) text += ": " + QString::fromStdString(r.Message);
+    const TFileResult& r = files[i];
+    list += "\n" + QString::fromStdString(NameWithoutFolder(r.Input));
+    if (!(r.*text).empty()) list += ": " + QString::fromStdString(r.*text);
   }
-  if (Failed_.size() > listed) text += QString("\n... and %1 more").arg(Failed_.size() - listed);
+  if (files.size() > listed) list += QString("\n... and %1 more").arg(files.size() - listed);
+  return list;
+}
+
+}  // namespace
+
+QString TfrmEncodeProgress::FailureSummary() const {
+  const char* files = FileCount_ == 1 ? "file" : "files";
+  QString text;
+  if (!Failed_.empty())
+    text = ListedFiles(
+        QString("%1 of %2 %3 could not be converted:").arg(Failed_.size()).arg(FileCount_).arg(files),
+        Failed_, &TFileResult::Message);
+  if (!Warned_.empty()) {
+    if (!text.isEmpty()) text += "\n\n";
+    text += ListedFiles(
+        QString("%1 of %2 %3 converted with a warning:").arg(Warned_.size()).arg(FileCount_).arg(files),
+        Warned_, &TFileResult::Warning);
+  }
   return text;
 }
 

@@ -48,7 +48,8 @@ class TfrmEncodeProgress : public QDialog, public TRunnerView {
   // The Stop button.
   void bStopClick();
 
-  // The text shown when the batch ends with failed files (empty when none failed).
+  // The text shown when the batch ends with failed files or files converted with a warning
+  // (empty when there are none).
   QString FailureSummary() const;
 
   QLabel* lInputFileName = nullptr;
@@ -79,6 +80,7 @@ class TfrmEncodeProgress : public QDialog, public TRunnerView {
   bool FinishPosted_ = false;
   std::size_t FileCount_ = 0;
   std::vector<TFileResult> Failed_;
+  std::vector<TFileResult> Warned_;
 };
 
 }  // namespace melvanto::gui

@@ -124,6 +124,7 @@ TEST_F(RunnerTest, EveryDirectionEndToEnd) {
     const auto& results = batch.Run();
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].Status, TFileResult::frConverted) << results[0].Message;
+    EXPECT_EQ(results[0].Warning, "");
     const std::string output = OutputFileName(out.string(), d.source, TargetExtension(d.mode));
     EXPECT_EQ(results[0].Output, output);
     EXPECT_EQ(batch.view.labels["output"], NameWithoutFolder(output));

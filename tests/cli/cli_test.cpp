@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "audio_checks.h"
+#include "damaged_files.h"
 #include "temp_dir.h"
 #include "text_file.h"
 #include "tools.h"
@@ -330,6 +331,33 @@ TEST_F(CliTest, TagsAndNamesFromFilesReachTheTerminalEscaped_EachFieldOnItsOwnLi
 }
 
 // --- convert -----------------------------------------------------------------------------
+
+TEST_F(CliTest, DamagedInputsAreListedWithAWarningAndTheRunStillSucceeds) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  MELVANTO_REQUIRE_COMMAND("sox");
+  // A name a terminal would obey, cut to half its length; an IMA ADPCM file with a damaged block.
+  const std::string odd = "cut\x1b[2J";
+  const std::string cut = Wav(odd + ".wav", 5);
+  TruncateToHalf(cut);
+  const std::string whole = Wav("whole.wav", 1, 1);
+  ASSERT_TRUE(Shell("sox " + Quote(whole) + " -e ima-adpcm " + Quote(In("ima.wav"))));
+  ASSERT_TRUE(DamageImaBlock(In("ima.wav"), 2));
+  const CliRun run = Cli("convert wav-mp3 -j 2 -o " + Quote(Out()) + Joined({cut, whole, In("ima.wav")}));
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(RawControl(run.Out + run.Err), std::string::npos) << run.Out << run.Err;
+  EXPECT_NE(run.Err.find("warning: " + In("cut\\x1b[2J.wav") +
+                         ": 2.5 s of 5.0 s of audio could be read; the input is damaged\n"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_NE(run.Err.find("warning: " + In("ima.wav") +
+                         ": the input is damaged: 1 of its blocks was decoded clamped or as silence\n"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_EQ(run.Err.find("whole.wav"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Out.find("converted 3, skipped 0, failed 0, with a warning 2\n"), std::string::npos)
+      << run.Out;
+  EXPECT_NEAR(Field(Probe(Out(odd + ".mp3"), "format=duration"), "duration"), 2.5, 0.1);
+}
 
 TEST_F(CliTest, ConvertsEveryFile_ACorruptOneFailsWithItsMessageAndTheRestGoOn) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");

@@ -246,6 +246,25 @@ TEST_F(EncodeProgressTest, FailedFilesEndWithASummaryAndTheGoodOnesAreConverted)
   EXPECT_FALSE(fs::exists(out / "corrupt.mp3"));
 }
 
+TEST_F(EncodeProgressTest, FilesConvertedWithAWarningAreListedAfterTheFailedOnes) {
+  REQUIRE_SOURCES();
+  std::ofstream(dir / "corrupt.wav", std::ios::binary) << std::string(4000, 'x');
+  const fs::path cut = dir / "cut.wav";
+  fs::copy_file(Src("long.wav"), cut);
+  fs::resize_file(cut, fs::file_size(cut) / 2);  // its header still says 30 s
+  auto window =
+      Window(TConversionMode::cmWavToWav, {Src("a.wav"), cut.string(), (dir / "corrupt.wav").string()});
+  EXPECT_EQ(ExecGuarded(*window), QDialog::Accepted);
+  ASSERT_EQ(dialogs.Messages.size(), 1u);
+  EXPECT_EQ(dialogs.Messages[0].Icon, QMessageBox::Warning);
+  EXPECT_EQ(dialogs.Messages[0].Text,
+            "1 of 3 files could not be converted:\n"
+            "corrupt.wav: not a valid WAV file\n\n"
+            "1 of 3 files converted with a warning:\n"
+            "cut.wav: 15.0 s of 30.0 s of audio could be read; the input is damaged");
+  EXPECT_NEAR(DurationOf(Out("cut.wav")), 15.0, 0.1);
+}
+
 TEST_F(EncodeProgressTest, SummaryOfOneFileAndOfMoreThanFitOnAScreen) {
   // Missing files fail before any conversion: no sources needed.
   {

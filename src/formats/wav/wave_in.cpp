@@ -141,6 +141,7 @@ TWaveIn::~TWaveIn() {
 
 void TWaveIn::ReadHeader(TStream& stream) {
   Size_ = 0;
+  StatedDataSize_ = StatedSize_ = 0;
   BitsPerSample_ = SampleRate_ = Channels_ = 0;
   WavType_ = TWavType::wtUnsupported;
   const std::int64_t start = stream.Position();
@@ -211,6 +212,8 @@ void TWaveIn::StartOfData(std::uint32_t bodySize, std::int64_t dataStart, std::i
   }
   HeaderSize_ = dataStart;
   DataSize_ = std::min<std::int64_t>(bodySize, std::max<std::int64_t>(0, streamEnd - dataStart));
+  // A streaming writer's placeholder states no length.
+  StatedDataSize_ = bodySize == 0xFFFFFFFFu ? DataSize_ : std::int64_t{bodySize};
 }
 
 bool TWaveIn::FormatSupported() const {
@@ -279,6 +282,7 @@ void TWaveIn::SetUpDelivery(TStream& stream) {
     case TWavType::wtExtPCM:
       Valid_ = FormatSupported();
       if (Valid_) Size_ = WholeFrames(Size(), Channels_ * (BitsPerSample_ / 8));
+      StatedSize_ = WholeFrames(StatedDataSize_, Channels_ * (BitsPerSample_ / 8));
       break;
     case TWavType::wtDVIADPCM:
     case TWavType::wtMSADPCM:
@@ -293,13 +297,19 @@ void TWaveIn::SetUpDelivery(TStream& stream) {
       Valid_ = FormatSupported();
       ShortFloat = BitsPerSample_ == 32;
       if (Valid_) Size_ = WholeFrames(Size(), Channels_ * (BitsPerSample_ / 8));
-      if (!ShortFloat) Size_ = Size() / 2;
+      StatedSize_ = WholeFrames(StatedDataSize_, Channels_ * (BitsPerSample_ / 8));
+      if (!ShortFloat) {
+        Size_ = Size() / 2;
+        StatedSize_ /= 2;
+      }
       BitsPerSample_ = 32;
       break;
     case TWavType::wtACM:
       OpenConverted(stream);
       break;
   }
+  // Compressed lengths come from the fact chunk or the frames: what they state is Size.
+  if (!IsUncompressed(WavType_) || !Valid_) StatedSize_ = Size();
 }
 
 // MPEG Layer-3 in a WAV is converted as it is read. Its length comes from the frame headers

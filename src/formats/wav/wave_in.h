@@ -36,6 +36,9 @@ class TWaveIn : public TAuFileIn {
   // 88, an MS predictor beyond the coefficients), decoded clamped or as silence so that the
   // file keeps its length: a caller that finds any should warn that the input is damaged.
   std::int64_t DamagedBlocks() const { return DamagedBlocks_.load(std::memory_order_relaxed); }
+  // The bytes a run would deliver were the whole data chunk the header states there: more
+  // than Size() for a cut-off file, whose missing end a caller should warn about.
+  std::int64_t StatedSize() { return ReadFormat(StatedSize_); }
 
   // Sample rates a file may declare; outside them the header is taken for damage.
   static constexpr std::uint32_t kMinSampleRate = 1000;
@@ -95,6 +98,8 @@ class TWaveIn : public TAuFileIn {
 
   std::int64_t HeaderSize_ = 0;
   std::int64_t DataSize_ = 0;  // bytes of the data chunk the file really holds
+  std::int64_t StatedDataSize_ = 0;  // bytes of the data chunk as its header states them
+  std::int64_t StatedSize_ = 0;
   TWaveConverter::FormatRecord FormatRecord_{};  // the "fmt " body as the converter takes it
   std::unique_ptr<TWaveStreamConverter> Converter_;
   bool ShortFloat = false;
