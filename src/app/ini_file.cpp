@@ -10,6 +10,7 @@
 #include <optional>
 #include <utility>
 
+#include "part_file.h"
 #include "unique_fd.h"
 #include "text_codec.h"
 
@@ -119,10 +120,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents) {
   // rename replaces a link at path itself, not the file it names.
   if (::rename(temp.c_str(), path.c_str()) != 0) return false;
   guard.Keep();
-  // The rename itself reaches the disk only with the folder; a failure here loses nothing
-  // that is not already in place.
-  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.Valid()) ::fsync(dir.Get());
+  FlushFolder(folder);
   return true;
 }
 

@@ -74,12 +74,13 @@ int PublishPartFile(const std::string& partName, const std::string& finalName) {
     if (!file.Valid() || ::fsync(file.Get()) != 0) return errno;
   }
   if (::rename(partName.c_str(), finalName.c_str()) != 0) return errno;
-  const std::string folder = FolderPart(finalName);
-  const UniqueFd dir = OpenNoInterrupt(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
-  // The file is in place already; a folder that cannot be flushed (some file systems refuse)
-  // only weakens what a crash right now would leave.
-  if (dir.Valid()) ::fsync(dir.Get());
+  FlushFolder(FolderPart(finalName));
   return 0;
+}
+
+void FlushFolder(const std::string& folder) {
+  const UniqueFd dir = OpenNoInterrupt(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (dir.Valid()) ::fsync(dir.Get());
 }
 
 void DiscardPartFile(const std::string& partName) {

@@ -22,6 +22,10 @@ int CreatePartFile(const std::string& partName);
 // part file is left where it is on failure.
 int PublishPartFile(const std::string& partName, const std::string& finalName);
 
+// Flushes a folder, so that a rename into it survives a crash. A folder that cannot be
+// flushed (some file systems refuse) only weakens what a crash right then would leave.
+void FlushFolder(const std::string& folder);
+
 // Removes the part file, if it is there.
 void DiscardPartFile(const std::string& partName);
 
