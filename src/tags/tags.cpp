@@ -51,6 +51,7 @@ std::u16string TAuTags::AsWideString(std::string_view Name) const {
 
 void TAuTags::Clear() {
   for (Entry& e : Entries) e.Value = TTagValue{};
+  ClearState();
   Empty_ = true;
   Changed_ = true;
 }
@@ -134,7 +135,10 @@ const char* TId3v2Tags::FrameId(TFrame Frame, bool NewFrameIds) {
 }
 
 void TId3v2Tags::CopyStateFrom(const TAuTags& Source) {
-  if (const auto* v2 = dynamic_cast<const TId3v2Tags*>(&Source)) NewFrameIds_ = v2->NewFrameIds_;
+  if (const auto* v2 = dynamic_cast<const TId3v2Tags*>(&Source)) {
+    NewFrameIds_ = v2->NewFrameIds_;
+    Pictures_ = v2->Pictures_;
+  }
 }
 
 TId3v2Tags::TId3v2Tags() {

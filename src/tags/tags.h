@@ -60,6 +60,8 @@ class TAuTags : public TPersistent {
   void AssignTo(TPersistent* Dest) const override;
   // Called after the values were copied from another container: state beyond the values.
   virtual void CopyStateFrom(const TAuTags& /*Source*/) {}
+  // Called by Clear: state beyond the values.
+  virtual void ClearState() {}
   // Registers a name with its first value; constructors only.
   bool AddTag(std::string_view Name, const TTagValue& Initial);
 
@@ -134,6 +136,15 @@ class TId3v1Tags : public TAuTags {
   bool WriteToFile(TFileHandle Handle, bool Unicode) override;
 };
 
+// A picture a file carries (ID3v2 APIC, WMA WM/Picture): the bytes as stored, never decoded.
+struct TTagPicture {
+  std::string MimeType;          // e.g. "image/jpeg"
+  std::uint8_t Type = 3;         // the ID3v2/WM picture type; 3 is the front cover
+  std::u16string Description;
+  std::vector<std::uint8_t> Data;
+  bool operator==(const TTagPicture&) const = default;
+};
+
 // A set of ID3v2 frames, under the three-letter ids of version 2.2 and the four-letter
 // ids of 2.3/2.4; reads a tag at the start of a file and writes a 2.4 tag there.
 class TId3v2Tags : public TAuTags {
@@ -149,6 +160,10 @@ class TId3v2Tags : public TAuTags {
 
   // True: the properties use the four-letter ids; false (after reading a 2.2 tag): three.
   bool NewFrameIds() const { return NewFrameIds_; }
+
+  // Pictures travel with the values: Assign and Clear take them too.
+  const std::vector<TTagPicture>& Pictures() const { return Pictures_; }
+  void SetPictures(std::vector<TTagPicture> Value) { Pictures_ = std::move(Value); }
 
 #define MELVANTO_ID3V2_TAG(Property, Frame, Kind)                                        \
   auto Property() const { return Kind##Tag(FrameId(Frame, NewFrameIds_)); }              \
@@ -174,9 +189,11 @@ class TId3v2Tags : public TAuTags {
  protected:
   // A copy of a container read from a 2.2 tag keeps reading the three-letter ids it holds.
   void CopyStateFrom(const TAuTags& Source) override;
+  void ClearState() override { Pictures_.clear(); }
 
  private:
   bool NewFrameIds_ = true;
+  std::vector<TTagPicture> Pictures_;
 };
 
 // A set of APEv2 items.

@@ -476,5 +476,17 @@ TEST_F(TagFile, Id3v2AnOldTagStaysBehindTheNewOne) {
   EXPECT_EQ(second.Title(), u"old");
 }
 
+TEST(Id3v2PicturesTest, TravelWithAssignAndGoWithClear) {
+  TId3v2Tags source;
+  source.SetTitle(u"t");
+  source.SetPictures({TTagPicture{"image/png", 3, u"cover", {1, 2, 3}}});
+  TId3v2Tags copy;
+  copy.Assign(&source);
+  ASSERT_EQ(copy.Pictures().size(), 1u);
+  EXPECT_EQ(copy.Pictures()[0], source.Pictures()[0]);
+  copy.Clear();
+  EXPECT_TRUE(copy.Pictures().empty());
+}
+
 }  // namespace
 }  // namespace melvanto::testing
