@@ -63,6 +63,13 @@ bool AllowedCodec(AVCodecID id) {
       return false;
   }
 }
+// Only audio streams become outputs. A cover picture (an attached picture stream, which may
+// come first: its attribute can precede the audio's stream header), video and data streams
+// are never decoded nor offered, so output numbers and stream numbers name audio alone.
+bool IsAudioOutput(const AVStream& st) {
+  return st.codecpar->codec_type == AVMEDIA_TYPE_AUDIO && (st.disposition & AV_DISPOSITION_ATTACHED_PIC) == 0;
+}
+
 constexpr const char* kCodecWhitelist = "wmav1,wmav2,wmapro,wmalossless,mp1float,mp2float,mp3float,mp1,mp2,mp3";
 
 }  // namespace
@@ -356,22 +363,17 @@ class TSyncReader : public IWMSyncReader {
   void BuildOutputs() {
     for (unsigned i = 0; i < Format->nb_streams; ++i) {
       const AVStream* st = Format->streams[i];
+      if (!IsAudioOutput(*st)) continue;
       const AVCodecParameters* par = st->codecpar;
       TOutput o;
       o.StreamIndex = static_cast<int>(i);
       o.StreamNumber = st->id >= 1 && st->id <= 127 && !IsMp3() ? static_cast<std::uint16_t>(st->id)
                                                                 : static_cast<std::uint16_t>(i + 1);
-      switch (par->codec_type) {
-        case AVMEDIA_TYPE_AUDIO: o.Type = TMajorType::Audio; break;
-        case AVMEDIA_TYPE_VIDEO: o.Type = TMajorType::Video; break;
-        case AVMEDIA_TYPE_DATA:
-        case AVMEDIA_TYPE_SUBTITLE: o.Type = TMajorType::Script; break;
-        default: o.Type = TMajorType::Unknown; break;
-      }
+      o.Type = TMajorType::Audio;
       o.Channels = par->ch_layout.nb_channels;
       o.Rate = par->sample_rate;
-      o.Decodable = o.Type == TMajorType::Audio && AllowedCodec(par->codec_id) && o.Channels >= 1 &&
-                    o.Channels <= kMaxChannels && o.Rate >= 1 && o.Rate <= kMaxRate && TryDecoder(st);
+      o.Decodable = AllowedCodec(par->codec_id) && o.Channels >= 1 && o.Channels <= kMaxChannels && o.Rate >= 1 &&
+                    o.Rate <= kMaxRate && TryDecoder(st);
       if (o.Decodable) o.Current = PcmType(std::min(o.Channels, 2), o.Rate, 16);
       else o.Current.majortype = o.Type;
       Outputs.push_back(o);
