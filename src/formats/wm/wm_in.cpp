@@ -13,6 +13,16 @@ namespace melvanto {
 
 using namespace wmf;
 
+namespace {
+
+// Frames in a length of 100-ns units, to the nearest.
+std::int64_t FramesOf(std::uint64_t hundredNs, std::uint32_t rate) {
+  const long double frames = std::nearbyint(static_cast<long double>(hundredNs) * rate / 10'000'000.0L);
+  return static_cast<std::int64_t>(std::min<long double>(frames, std::numeric_limits<std::int64_t>::max() / 8));
+}
+
+}  // namespace
+
 TWMIn::TWMIn() = default;
 
 TWMIn::~TWMIn() {
@@ -204,13 +214,11 @@ void TWMIn::OpenFile() {
     Valid_ = false;
     throw EAuException("File is protected");
   }
-  DurationHundredths_ = static_cast<std::int32_t>(
-      std::min<double>(std::nearbyint(static_cast<double>(Ctx.Duration) / 100000.0),
-                       std::numeric_limits<std::int32_t>::max()));
   Channels_ = Ctx.Channels;
   BitsPerSample_ = Ctx.BitsPerSample;
   SampleRate_ = Ctx.SampleRate;
-  FileSamples_ = static_cast<std::int64_t>(DurationHundredths_ / 100.0 * SampleRate_);
+  // To the sample: the length also ends delivery, and one rounded down would cut the audio.
+  FileSamples_ = FramesOf(Ctx.Duration, SampleRate_);
   TotalSamples_ = FileSamples_;
   Size_ = FileSamples_ * Channels_ * (BitsPerSample_ / 8);
   Seekable_ = true;

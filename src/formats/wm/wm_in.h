@@ -30,7 +30,7 @@ class TWMIn : public TAuTaggedFileIn {
 
   // Opens the file first, so the container holds the file's attributes.
   TId3v2Tags* Id3v2Tags() override;
-  // The file's own length in frames (to 10 ms), without the delivery allowance an MP3 reader
+  // The file's own length in frames, without the delivery allowance an MP3 reader
   // adds to TotalSamples; opens the file.
   std::int64_t FileSamples() { return ReadFormat(FileSamples_); }
 
@@ -69,7 +69,6 @@ class TWMIn : public TAuTaggedFileIn {
   void Reopen();
 
   TReaderContext Ctx;
-  std::int32_t DurationHundredths_ = 0;
   std::atomic<bool> HighPrecision_{false};
   std::atomic<TChannelsNumber> OutputChannels_{TChannelsNumber::cnMonoOrStereo};
 };

@@ -70,6 +70,15 @@ bool IsAudioOutput(const AVStream& st) {
   return st.codecpar->codec_type == AVMEDIA_TYPE_AUDIO && (st.disposition & AV_DISPOSITION_ATTACHED_PIC) == 0;
 }
 
+// Samples per frame of WMA v1 and v2 as their decoder sets it from the rate; 0 for other codecs.
+int WmaFrameLength(const AVCodecParameters& par) {
+  const bool v1 = par.codec_id == AV_CODEC_ID_WMAV1;
+  if (!v1 && par.codec_id != AV_CODEC_ID_WMAV2) return 0;
+  if (par.sample_rate <= 16000) return 512;
+  if (par.sample_rate <= 22050 || (v1 && par.sample_rate <= 32000)) return 1024;
+  return 2048;
+}
+
 constexpr const char* kCodecWhitelist = "wmav1,wmav2,wmapro,wmalossless,mp1float,mp2float,mp3float,mp1,mp2,mp3";
 
 }  // namespace
@@ -138,6 +147,7 @@ class TSyncReader : public IWMSyncReader {
     }
     Header = std::make_shared<THeaderInfo>();
     ReadAttributes();
+    ReadDuration();
     if (IsMp3() && !CountMp3Duration()) {
       Reset();
       return NS_E_UNRECOGNIZED_STREAM_TYPE;
@@ -430,8 +440,24 @@ class TSyncReader : public IWMSyncReader {
     for (const Source& source : sources) {
       if (auto text = Lookup(source.Keys)) Header->Text[*source.Name] = *text;
     }
-    if (Format->duration != AV_NOPTS_VALUE && Format->duration > 0)
+  }
+
+  // What the decoder will deliver. An ASF file's play time (less its preroll, as the demuxer
+  // gives it for a whole file) also counts the first WMA frame, which only primes the
+  // decoder's overlap and yields nothing; the decoder delivers whole frames.
+  void ReadDuration() {
+    if (Active < 0) return;
+    const AVStream* st = Format->streams[Outputs[Active].StreamIndex];
+    const int rate = st->codecpar->sample_rate;
+    const int frame = WmaFrameLength(*st->codecpar);
+    if (st->duration != AV_NOPTS_VALUE && st->duration > 0 && frame > 0) {
+      const std::int64_t stated = av_rescale_q_rnd(st->duration, st->time_base, AVRational{1, rate},
+                                                   static_cast<AVRounding>(AV_ROUND_UP | AV_ROUND_PASS_MINMAX));
+      const std::int64_t frames = std::max<std::int64_t>(0, (stated + frame - 1) / frame - 1) * frame;
+      Header->Duration = static_cast<std::uint64_t>(av_rescale(frames, kHundredNs, rate));
+    } else if (Format->duration != AV_NOPTS_VALUE && Format->duration > 0) {
       Header->Duration = static_cast<std::uint64_t>(av_rescale(Format->duration, kHundredNs, AV_TIME_BASE));
+    }
   }
 
   bool OpenDecoder() {
