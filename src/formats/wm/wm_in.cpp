@@ -143,16 +143,20 @@ void TWMIn::OpenReader(TStream* stream) {
   if (!Ctx.FormatFound) return;
   if (Failed(Ctx.Reader->GetStreamNumberForOutput(Ctx.OutputNumber, &Ctx.StreamNumber))) Ctx.StreamNumber = 0;
   if (Ctx.Reader->SetReadStreamSamples(Ctx.StreamNumber, false) == NS_E_PROTECTED_CONTENT) Ctx.Protected = true;
+  Ctx.Duration = Length(g_wszWMDuration);
+  Ctx.StatedDuration = Length(g_wszStatedDuration);
+}
+
+// A length attribute in 100 ns; 0 when the file has none.
+std::uint64_t TWMIn::Length(const std::u16string& name) {
   std::uint16_t streamZero = 0, length = 8;
   WMT_ATTR_DATATYPE type{};
   std::uint8_t value[8] = {};
-  if (Ctx.HeaderInfo && Succeeded(Ctx.HeaderInfo->GetAttributeByName(&streamZero, g_wszWMDuration, &type, value,
-                                                                     &length)) &&
-      length == 8) {
-    std::memcpy(&Ctx.Duration, value, 8);
-  } else {
-    Ctx.Duration = 0;
-  }
+  std::uint64_t result = 0;
+  if (Ctx.HeaderInfo && Succeeded(Ctx.HeaderInfo->GetAttributeByName(&streamZero, name, &type, value, &length)) &&
+      length == 8)
+    std::memcpy(&result, value, 8);
+  return result;
 }
 
 // Text up to its terminating null; empty when the file has no such attribute.
@@ -220,7 +224,9 @@ void TWMIn::OpenFile() {
   // To the sample: the length also ends delivery, and one rounded down would cut the audio.
   FileSamples_ = FramesOf(Ctx.Duration, SampleRate_);
   TotalSamples_ = FileSamples_;
-  Size_ = FileSamples_ * Channels_ * (BitsPerSample_ / 8);
+  const std::int64_t frameBytes = Channels_ * (BitsPerSample_ / 8);
+  Size_ = FileSamples_ * frameBytes;
+  StatedSize_ = std::max(Size_.load(), FramesOf(Ctx.StatedDuration, SampleRate_) * frameBytes);
   Seekable_ = true;
   ReadTags();
   ++OpenCount;

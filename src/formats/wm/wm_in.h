@@ -33,6 +33,10 @@ class TWMIn : public TAuTaggedFileIn {
   // The file's own length in frames, without the delivery allowance an MP3 reader
   // adds to TotalSamples; opens the file.
   std::int64_t FileSamples() { return ReadFormat(FileSamples_); }
+  // The bytes a run would deliver were the file as long as its header states (its Info frame,
+  // its ASF play time): more than Size() for a cut or damaged file, whose missing part a
+  // caller should warn about. Size() when the file states no length; opens the file.
+  std::int64_t StatedSize() { return ReadFormat(StatedSize_); }
 
  protected:
   void OpenFile() override;
@@ -58,17 +62,20 @@ class TWMIn : public TAuTaggedFileIn {
     std::uint32_t SampleRate = 0;
     std::uint32_t BitsPerSample = 0;
     std::uint64_t Duration = 0;  // 100-ns units
+    std::uint64_t StatedDuration = 0;
   };
 
   void OpenReader(TStream* stream);
   void ChooseFormat(std::uint32_t outputs);
   void ReleaseReader();
   std::u16string Attribute(const std::u16string& name);
+  std::uint64_t Length(const std::u16string& name);
   void ReadTags();
   // Closes and opens again an open file, so a new request takes effect.
   void Reopen();
 
   TReaderContext Ctx;
+  std::int64_t StatedSize_ = 0;
   std::atomic<bool> HighPrecision_{false};
   std::atomic<TChannelsNumber> OutputChannels_{TChannelsNumber::cnMonoOrStereo};
 };

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "ffmpeg_handles.h"
-#include "wm_asf_protection.h"
+#include "wm_asf_header.h"
 #include "wm_file_attributes.h"
 #include "wm_little_endian.h"
 #include "wm_media_props.h"
@@ -134,6 +134,7 @@ class TSyncReader : public IWMSyncReader {
     if (Failed(Stream->Seek(0, STREAM_SEEK_CUR, &here))) here = 0;
     Io.Start = static_cast<std::int64_t>(std::min<std::uint64_t>(here, std::numeric_limits<std::int64_t>::max()));
     Protected = AsfIsProtected(Io);
+    const std::optional<std::uint64_t> asfStated = AsfStatedDuration(Io);
     if (!OpenDemuxer()) {
       Reset();
       return NS_E_UNRECOGNIZED_STREAM_TYPE;
@@ -148,6 +149,10 @@ class TSyncReader : public IWMSyncReader {
     Header = std::make_shared<THeaderInfo>();
     ReadAttributes();
     ReadDuration();
+    // The MP3 demuxer's length before counting replaces it: its Info frame's, unless a guess.
+    Header->StatedDuration = asfStated;
+    if (IsMp3() && Format->duration > 0 && Format->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+      Header->StatedDuration = static_cast<std::uint64_t>(av_rescale(Format->duration, kHundredNs, AV_TIME_BASE));
     if (IsMp3() && !CountMp3Duration()) {
       Reset();
       return NS_E_UNRECOGNIZED_STREAM_TYPE;
