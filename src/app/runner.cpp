@@ -314,8 +314,11 @@ void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
   ConfigureOutput();
   if (!PrepareTarget()) return;
   TAuFileIn& input = CurrentInput();
-  StatedBytes_ =
-      SourceFormatOf(Mode_) == TSourceFormat::sfWav ? Components_->WaveIn1.StatedSize() : input.Size();
+  switch (SourceFormatOf(Mode_)) {
+    case TSourceFormat::sfWav: StatedBytes_ = Components_->WaveIn1.StatedSize(); break;
+    case TSourceFormat::sfMp3: StatedBytes_ = Components_->MP3In1.StatedSize(); break;
+    case TSourceFormat::sfWma: StatedBytes_ = Components_->WMIn1.StatedSize(); break;
+  }
   BytesPerSecond_ = std::int64_t{input.SampleRate()} * input.Channels() * (input.BitsPerSample() / 8);
   CurrentOutput().Run();
   Running_ = true;

@@ -21,6 +21,7 @@
 #include <system_error>
 
 #include "about_box.h"
+#include "conversion_mode.h"
 #include "dialogs.h"
 #include "encode_progress.h"
 #include "id3.h"
@@ -260,6 +261,7 @@ void TfrmMain::RunBatch(TConversionMode D) {
         editor.ID3title->setEnabled(false);
         editor.lTitle->setEnabled(false);
       }
+      editor.SetMp3Output(TargetFormatOf(D) == TTargetFormat::tfMp3);
       if (Dialogs().Exec(editor) != QDialog::Accepted) return;
     }
 

@@ -1,6 +1,7 @@
 #include "tag_editor.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -21,20 +22,28 @@ namespace melvanto::gui {
 
 namespace {
 
-// The ID3v1 record's field sizes; the track shares the comment's last two bytes.
-constexpr int kTextLimit = static_cast<int>(id3v1::kTextLength);
-constexpr int kYearLimit = static_cast<int>(id3v1::kYearLength);
-constexpr int kTrackLimit = 2;
+// Text fields take any length: ID3v2 and WMA hold it whole, and only the ID3v1 record cuts
+// its copy (when the output is written). The year may be a full date, the track "3/12".
+constexpr int kYearLimit = 10;
+constexpr int kTrackLimit = 7;
+// The text fields show this many characters of ordinary text whole.
+constexpr int kShownCharacters = 40;
 
-// The limit holds for typing; a longer current value (a long file name, a source file's own
-// tags) is shown and kept whole, as cutting it would lose it from the output.
+// A longer current value (a file's own date, say) is shown and kept whole, as cutting it
+// would lose it from the output.
 QLineEdit* NewEdit(QWidget* parent, const char* name, int limit, const std::u16string& value) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(QString::fromLatin1(name));
   const QString text = QString::fromStdU16String(value);
-  edit->setMaxLength(std::max(limit, static_cast<int>(text.size())));
+  if (limit > 0) edit->setMaxLength(std::max(limit, static_cast<int>(text.size())));
   edit->setText(text);
   return edit;
+}
+
+// Whether the ID3v1 record would keep less than the whole text.
+bool CutByRecord(const QString& text) {
+  if (text.size() > static_cast<qsizetype>(id3v1::kTextLength)) return true;
+  return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > 0xFF; });
 }
 
 QLabel* NewLabel(QWidget* parent, const char* name, const QString& text, QWidget* buddy) {
@@ -50,14 +59,13 @@ TfrmTagEditor::TfrmTagEditor(QWidget* owner, TTagInfo& tags, TOptionsSetting& se
     : QDialog(owner), TagInfo_(tags), OptionsSetting_(settings) {
   setObjectName(QStringLiteral("frmTagEditor"));
   setWindowTitle(QStringLiteral("Tag Editor"));
-  setFixedSize(433, 240);
 
   GroupBox1 = new QGroupBox(QStringLiteral("ID3 Tag"), this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
 
-  ID3title = NewEdit(GroupBox1, "ID3title", kTextLimit, TagInfo_.Title);
-  ID3artist = NewEdit(GroupBox1, "ID3artist", kTextLimit, TagInfo_.Artist);
-  ID3album = NewEdit(GroupBox1, "ID3album", kTextLimit, TagInfo_.Album);
+  ID3title = NewEdit(GroupBox1, "ID3title", 0, TagInfo_.Title);
+  ID3artist = NewEdit(GroupBox1, "ID3artist", 0, TagInfo_.Artist);
+  ID3album = NewEdit(GroupBox1, "ID3album", 0, TagInfo_.Album);
   ID3year = NewEdit(GroupBox1, "ID3year", kYearLimit, TagInfo_.Year);
   ID3genre = new QComboBox(GroupBox1);
   ID3genre->setObjectName(QStringLiteral("ID3genre"));
@@ -67,7 +75,7 @@ TfrmTagEditor::TfrmTagEditor(QWidget* owner, TTagInfo& tags, TOptionsSetting& se
     ID3genre->addItem(QString::fromUtf8(genre.data(), static_cast<qsizetype>(genre.size())));
   // -1 or a position past the list leaves nothing selected.
   ID3genre->setCurrentIndex(TagInfo_.Genre >= 0 && TagInfo_.Genre < ID3genre->count() ? TagInfo_.Genre : -1);
-  ID3comment = NewEdit(GroupBox1, "ID3comment", kTextLimit, TagInfo_.Comment);
+  ID3comment = NewEdit(GroupBox1, "ID3comment", 0, TagInfo_.Comment);
   ID3track = NewEdit(GroupBox1, "ID3track", kTrackLimit, TagInfo_.Track);
 
   lTitle = NewLabel(GroupBox1, "lTitle", QStringLiteral("Title:"), ID3title);
@@ -100,8 +108,25 @@ TfrmTagEditor::TfrmTagEditor(QWidget* owner, TTagInfo& tags, TOptionsSetting& se
   grid->setColumnStretch(1, 1);
   // Sized to what the fields hold, so the text fields on the left get the room.
   ID3genre->setFixedWidth(140);
-  ID3year->setFixedWidth(56);
-  ID3track->setFixedWidth(40);
+  const QFontMetrics metrics(ID3year->font());
+  ID3year->setFixedWidth(metrics.horizontalAdvance(QStringLiteral("0000-00-00")) + 16);
+  ID3track->setFixedWidth(metrics.horizontalAdvance(QStringLiteral("000/000")) + 16);
+  // Room for an ordinary name of that many characters, with the frame's and text margins.
+  const int textWidth = metrics.horizontalAdvance(QString(kShownCharacters, u'n')) + 16;
+  for (QLineEdit* edit : {ID3title, ID3artist, ID3album, ID3comment}) edit->setMinimumWidth(textWidth);
+
+  lId3v1Note = new QLabel(
+      QStringLiteral("The MP3's ID3v1 record keeps only the first 30 Latin-1 characters; ID3v2 keeps all."),
+      GroupBox1);
+  lId3v1Note->setObjectName(QStringLiteral("lId3v1Note"));
+  // Shown and hidden without moving the fields.
+  QSizePolicy notePolicy = lId3v1Note->sizePolicy();
+  notePolicy.setRetainSizeWhenHidden(true);
+  lId3v1Note->setSizePolicy(notePolicy);
+  lId3v1Note->setVisible(false);
+  grid->addWidget(lId3v1Note, 4, 0, 1, 5);
+  for (QLineEdit* edit : {ID3title, ID3artist, ID3album, ID3comment})
+    connect(edit, &QLineEdit::textChanged, this, &TfrmTagEditor::UpdateId3v1Note);
 
   cbShowTagEditor = new QCheckBox(QStringLiteral("Don't show this dialog next time"), this);
   cbShowTagEditor->setObjectName(QStringLiteral("cbShowTagEditor"));
@@ -123,6 +148,8 @@ TfrmTagEditor::TfrmTagEditor(QWidget* owner, TTagInfo& tags, TOptionsSetting& se
   main->setContentsMargins(10, 10, 10, 10);
   main->addWidget(GroupBox1);
   main->addLayout(bottom);
+  // As large as the fields need, and no larger.
+  main->setSizeConstraint(QLayout::SetFixedSize);
 
   setTabOrder(ID3title, ID3artist);
   setTabOrder(ID3artist, ID3album);
@@ -143,6 +170,19 @@ TfrmTagEditor::TfrmTagEditor(QWidget* owner, TTagInfo& tags, TOptionsSetting& se
     }
   });
   connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
+  layout()->activate();  // the fixed size from the start, not only once shown
+}
+
+void TfrmTagEditor::SetMp3Output(bool value) {
+  Mp3Output_ = value;
+  UpdateId3v1Note();
+}
+
+void TfrmTagEditor::UpdateId3v1Note() {
+  bool cut = false;
+  for (const QLineEdit* edit : {ID3title, ID3artist, ID3album, ID3comment})
+    cut = cut || (edit->isEnabled() && CutByRecord(edit->text()));
+  lId3v1Note->setVisible(Mp3Output_ && cut);
 }
 
 void TfrmTagEditor::btOkClick() {

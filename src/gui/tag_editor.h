@@ -25,6 +25,11 @@ class TfrmTagEditor : public QDialog {
   // IsShowTagEditor into the settings, then accepts.
   void btOkClick();
 
+  // MP3 outputs also carry an ID3v1 record, which cuts long or non-Latin-1 text: the editor
+  // then says so under the fields while such text is in them.
+  bool Mp3Output() const { return Mp3Output_; }
+  void SetMp3Output(bool value);
+
   QGroupBox* GroupBox1 = nullptr;  // "ID3 Tag"
   QLabel* lTitle = nullptr;
   QLineEdit* ID3title = nullptr;
@@ -37,8 +42,12 @@ class TfrmTagEditor : public QDialog {
   QCheckBox* cbShowTagEditor = nullptr;
   QPushButton* btOk = nullptr;
   QPushButton* btCancel = nullptr;
+  QLabel* lId3v1Note = nullptr;
 
  private:
+  void UpdateId3v1Note();
+
+  bool Mp3Output_ = false;
   TTagInfo& TagInfo_;
   TOptionsSetting& OptionsSetting_;
 };

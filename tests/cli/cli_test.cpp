@@ -359,6 +359,23 @@ TEST_F(CliTest, DamagedInputsAreListedWithAWarningAndTheRunStillSucceeds) {
   EXPECT_NEAR(Field(Probe(Out(odd + ".mp3"), "format=duration"), "duration"), 2.5, 0.1);
 }
 
+// An MP3 cut short states its whole length in its Info frame: the part there converts, and
+// the run says what is missing.
+TEST_F(CliTest, ACutMp3ConvertsWithAWarning) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  MELVANTO_REQUIRE_COMMAND("lame");
+  const std::string wav = Wav("five.wav", 5);
+  const std::string mp3 = In("cut.mp3");
+  ASSERT_TRUE(Shell("lame --quiet " + Quote(wav) + " " + Quote(mp3)));
+  std::filesystem::resize_file(mp3, 40000);
+  const CliRun run = Cli("convert mp3-wav -o " + Quote(Out()) + Joined({mp3}));
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(run.Err.find("warning: " + mp3 + ": 2.5 s of 5.0 s of audio could be read; the input is damaged\n"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_NE(run.Out.find("converted 1, skipped 0, failed 0, with a warning 1\n"), std::string::npos) << run.Out;
+}
+
 TEST_F(CliTest, ConvertsEveryFile_ACorruptOneFailsWithItsMessageAndTheRestGoOn) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   const std::vector<std::string> good = {Wav("a.wav", 1, 0), Wav("c.wav", 1, 1)};

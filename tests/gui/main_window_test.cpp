@@ -313,7 +313,7 @@ TEST_F(MainWindowTest, TagEditorIsShownWhenTheSettingsAskAndNeverForWav) {
     for (int i = 0; i < c.Files; ++i) files << Q(Sources / ("f" + std::to_string(i) + ".x"));
     Dialogs.FilesToOpen = {files};
     Dialogs.Executed.clear();
-    std::optional<bool> titleEnabled, titleLabelEnabled;
+    std::optional<bool> titleEnabled, titleLabelEnabled, mp3Output;
     RecordRunnerWithoutRunning();
     auto recordRunner = Dialogs.OnExec;
     Dialogs.OnExec = [&](QDialog& dialog) {
@@ -321,6 +321,7 @@ TEST_F(MainWindowTest, TagEditorIsShownWhenTheSettingsAskAndNeverForWav) {
         EXPECT_EQ(editor->parentWidget(), Window.get());
         titleEnabled = editor->ID3title->isEnabled();
         titleLabelEnabled = editor->lTitle->isEnabled();
+        mp3Output = editor->Mp3Output();
         return int(QDialog::Accepted);
       }
       return recordRunner(dialog);
@@ -331,6 +332,8 @@ TEST_F(MainWindowTest, TagEditorIsShownWhenTheSettingsAskAndNeverForWav) {
       // One title for several files makes no sense: it is taken from each file's name.
       EXPECT_EQ(titleEnabled, c.Files == 1);
       EXPECT_EQ(titleLabelEnabled, c.Files == 1);
+      // Only an MP3 output has the ID3v1 record the editor's note is about.
+      EXPECT_EQ(mp3Output, c.D == M::cmWavToMp3 || c.D == M::cmWmaToMp3);
     } else {
       EXPECT_EQ(Dialogs.Executed, std::vector<QString>{kProgress});
     }

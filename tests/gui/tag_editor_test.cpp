@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -32,7 +33,8 @@ class TagEditor : public ::testing::Test {
 TEST_F(TagEditor, WindowControlsCaptionsAndLimits) {
   TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
   EXPECT_EQ(editor.windowTitle(), "Tag Editor");
-  EXPECT_EQ(editor.size(), QSize(433, 240));
+  // A fixed size, as wide as the fields need: wider than it once was.
+  EXPECT_GE(editor.width(), 433);
   EXPECT_EQ(editor.minimumSize(), editor.maximumSize());
   EXPECT_EQ(editor.GroupBox1->title(), "ID3 Tag");
   EXPECT_EQ(editor.lTitle->text(), "Title:");
@@ -41,12 +43,11 @@ TEST_F(TagEditor, WindowControlsCaptionsAndLimits) {
   EXPECT_EQ(editor.btCancel->text(), "&Cancel");
   EXPECT_TRUE(editor.btOk->isDefault());
 
-  EXPECT_EQ(editor.ID3title->maxLength(), 30);
-  EXPECT_EQ(editor.ID3artist->maxLength(), 30);
-  EXPECT_EQ(editor.ID3album->maxLength(), 30);
-  EXPECT_EQ(editor.ID3comment->maxLength(), 30);
-  EXPECT_EQ(editor.ID3year->maxLength(), 4);
-  EXPECT_EQ(editor.ID3track->maxLength(), 2);
+  // The text fields hold any length; a year may be a full date, a track "12/15".
+  for (const QLineEdit* edit : {editor.ID3title, editor.ID3artist, editor.ID3album, editor.ID3comment})
+    EXPECT_GE(edit->maxLength(), 1000) << edit->objectName().toStdString();
+  EXPECT_EQ(editor.ID3year->maxLength(), 10);
+  EXPECT_EQ(editor.ID3track->maxLength(), 7);
 
   // The genres as the list has them, empty entry first; no free text.
   EXPECT_FALSE(editor.ID3genre->isEditable());
@@ -198,25 +199,86 @@ TEST_F(TagEditor, EnterInAFieldStarts) {
   EXPECT_EQ(TagInfo.Artist, u"Typed");
 }
 
-TEST_F(TagEditor, TextIsStoredAsTypedWithinTheLimits) {
-  // Longer values than the record holds are cut on the way in.
+// Typed and set text is stored whole: only the ID3v1 record cuts its own copy.
+TEST_F(TagEditor, TextIsStoredWholeAsTyped) {
   TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
   editor.ID3artist->setText(QString(31, u'a'));
   editor.ID3year->setText("20245");
   editor.ID3track->setText("ab");  // not checked for digits
   editor.ID3comment->setText(QString(35, u'c'));
   QTest::keyClicks(editor.ID3album, "0123456789012345678901234567890123");
+  QTest::keyClicks(editor.ID3title, QString(300, u't'));
   Start(editor);
-  EXPECT_EQ(TagInfo.Artist, std::u16string(30, u'a'));
-  EXPECT_EQ(TagInfo.Album, u"012345678901234567890123456789");
-  EXPECT_EQ(TagInfo.Year, u"2024");
+  EXPECT_EQ(TagInfo.Artist, std::u16string(31, u'a'));
+  EXPECT_EQ(TagInfo.Album, u"0123456789012345678901234567890123");
+  EXPECT_EQ(TagInfo.Title, std::u16string(300, u't'));
+  EXPECT_EQ(TagInfo.Year, u"20245");
   EXPECT_EQ(TagInfo.Track, u"ab");
-  EXPECT_EQ(TagInfo.Comment, std::u16string(30, u'c'));
+  EXPECT_EQ(TagInfo.Comment, std::u16string(35, u'c'));
 }
 
-// The limits hold for typing only: a file's longer name or its own longer tags (set before the
-// dialog opens) reach the output whole when the user just presses Start, and typing cannot
-// make them longer.
+// A full date and a track with its total are typed in whole; the limits stop only past them.
+TEST_F(TagEditor, YearTakesADateAndTrackItsTotal) {
+  TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
+  QTest::keyClicks(editor.ID3year, "2003-04-05X");
+  QTest::keyClicks(editor.ID3track, "3/12");
+  Start(editor);
+  EXPECT_EQ(TagInfo.Year, u"2003-04-05");
+  EXPECT_EQ(TagInfo.Track, u"3/12");
+}
+
+// Laid out, the text fields show an ordinary 40-character name whole, and the year and track
+// fields their longest ordinary values.
+TEST_F(TagEditor, FieldsShowFortyCharactersWhole) {
+  TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
+  editor.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+  const QString forty = QStringLiteral("The Philharmonic Orchestra and Its Choir");
+  ASSERT_EQ(forty.size(), 40);
+  auto fits = [](const QLineEdit* edit, const QString& text) {
+    // What a line edit leaves for text inside its frame and margins.
+    const int room = edit->contentsRect().width() - edit->textMargins().left() - edit->textMargins().right() - 4;
+    return QFontMetrics(edit->font()).horizontalAdvance(text) <= room;
+  };
+  for (const QLineEdit* edit : {editor.ID3title, editor.ID3artist, editor.ID3album, editor.ID3comment})
+    EXPECT_TRUE(fits(edit, forty)) << edit->objectName().toStdString() << " is " << edit->width() << " wide";
+  EXPECT_TRUE(fits(editor.ID3year, QStringLiteral("2003-04-05")));
+  EXPECT_TRUE(fits(editor.ID3track, QStringLiteral("12/15")));
+}
+
+// For an MP3 output a note says the ID3v1 record cuts text longer than 30 characters or
+// outside Latin-1; it follows the typing, ignores a disabled title, and WMA outputs have none.
+TEST_F(TagEditor, Mp3OutputNotesWhatTheId3v1RecordCuts) {
+  TagInfo.Artist = std::u16string(31, u'a');
+  TfrmTagEditor editor(nullptr, TagInfo, OptionsSetting);
+  EXPECT_FALSE(editor.lId3v1Note->isVisibleTo(&editor)) << "no note before the output is known";
+  editor.SetMp3Output(true);
+  EXPECT_TRUE(editor.lId3v1Note->isVisibleTo(&editor));
+  EXPECT_NE(editor.lId3v1Note->text().indexOf("30"), -1);
+  EXPECT_NE(editor.lId3v1Note->text().indexOf("ID3v2"), -1);
+  editor.ID3artist->setText(QString(30, u'a'));
+  EXPECT_FALSE(editor.lId3v1Note->isVisibleTo(&editor)) << "30 Latin-1 characters fit";
+  editor.ID3album->setText(QStringLiteral("Café"));
+  EXPECT_FALSE(editor.lId3v1Note->isVisibleTo(&editor)) << "Latin-1 fits";
+  QTest::keyClicks(editor.ID3comment, QString(31, u'c'));
+  EXPECT_TRUE(editor.lId3v1Note->isVisibleTo(&editor));
+  editor.ID3comment->clear();
+  editor.ID3title->setText(QStringLiteral("東京"));
+  EXPECT_TRUE(editor.lId3v1Note->isVisibleTo(&editor)) << "not Latin-1";
+  editor.ID3title->setEnabled(false);
+  editor.SetMp3Output(true);
+  EXPECT_FALSE(editor.lId3v1Note->isVisibleTo(&editor)) << "a disabled title is not stored";
+  editor.ID3title->setEnabled(true);
+  const QSize before = editor.size();
+  editor.SetMp3Output(true);
+  EXPECT_TRUE(editor.lId3v1Note->isVisibleTo(&editor));
+  EXPECT_EQ(editor.size(), before) << "the note does not move the fields";
+  editor.SetMp3Output(false);
+  EXPECT_FALSE(editor.lId3v1Note->isVisibleTo(&editor));
+}
+
+// A file's name or its own tags (set before the dialog opens) reach the output whole when
+// the user just presses Start, however long; typing adds to them.
 TEST_F(TagEditor, LongerCurrentValuesArriveWhole) {
   const std::u16string title = u"A Title Of A Song That Is Longer Than Thirty Characters";
   TagInfo.Title = title;
@@ -238,8 +300,8 @@ TEST_F(TagEditor, LongerCurrentValuesArriveWhole) {
   again.ID3track->end(false);
   QTest::keyClicks(again.ID3track, "9");
   Start(again);
-  EXPECT_EQ(TagInfo.Title, title);
-  EXPECT_EQ(TagInfo.Track, u"12/15");
+  EXPECT_EQ(TagInfo.Title, title + u"xyz");
+  EXPECT_EQ(TagInfo.Track, u"12/159");
 }
 
 TEST_F(TagEditor, NonAsciiTextRoundTrips) {

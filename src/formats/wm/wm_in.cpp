@@ -13,6 +13,16 @@ namespace melvanto {
 
 using namespace wmf;
 
+namespace {
+
+// Frames in a length of 100-ns units, to the nearest.
+std::int64_t FramesOf(std::uint64_t hundredNs, std::uint32_t rate) {
+  const long double frames = std::nearbyint(static_cast<long double>(hundredNs) * rate / 10'000'000.0L);
+  return static_cast<std::int64_t>(std::min<long double>(frames, std::numeric_limits<std::int64_t>::max() / 8));
+}
+
+}  // namespace
+
 TWMIn::TWMIn() = default;
 
 TWMIn::~TWMIn() {
@@ -133,16 +143,20 @@ void TWMIn::OpenReader(TStream* stream) {
   if (!Ctx.FormatFound) return;
   if (Failed(Ctx.Reader->GetStreamNumberForOutput(Ctx.OutputNumber, &Ctx.StreamNumber))) Ctx.StreamNumber = 0;
   if (Ctx.Reader->SetReadStreamSamples(Ctx.StreamNumber, false) == NS_E_PROTECTED_CONTENT) Ctx.Protected = true;
+  Ctx.Duration = Length(g_wszWMDuration);
+  Ctx.StatedDuration = Length(g_wszStatedDuration);
+}
+
+// A length attribute in 100 ns; 0 when the file has none.
+std::uint64_t TWMIn::Length(const std::u16string& name) {
   std::uint16_t streamZero = 0, length = 8;
   WMT_ATTR_DATATYPE type{};
   std::uint8_t value[8] = {};
-  if (Ctx.HeaderInfo && Succeeded(Ctx.HeaderInfo->GetAttributeByName(&streamZero, g_wszWMDuration, &type, value,
-                                                                     &length)) &&
-      length == 8) {
-    std::memcpy(&Ctx.Duration, value, 8);
-  } else {
-    Ctx.Duration = 0;
-  }
+  std::uint64_t result = 0;
+  if (Ctx.HeaderInfo && Succeeded(Ctx.HeaderInfo->GetAttributeByName(&streamZero, name, &type, value, &length)) &&
+      length == 8)
+    std::memcpy(&result, value, 8);
+  return result;
 }
 
 // Text up to its terminating null; empty when the file has no such attribute.
@@ -204,15 +218,15 @@ void TWMIn::OpenFile() {
     Valid_ = false;
     throw EAuException("File is protected");
   }
-  DurationHundredths_ = static_cast<std::int32_t>(
-      std::min<double>(std::nearbyint(static_cast<double>(Ctx.Duration) / 100000.0),
-                       std::numeric_limits<std::int32_t>::max()));
   Channels_ = Ctx.Channels;
   BitsPerSample_ = Ctx.BitsPerSample;
   SampleRate_ = Ctx.SampleRate;
-  FileSamples_ = static_cast<std::int64_t>(DurationHundredths_ / 100.0 * SampleRate_);
+  // To the sample: the length also ends delivery, and one rounded down would cut the audio.
+  FileSamples_ = FramesOf(Ctx.Duration, SampleRate_);
   TotalSamples_ = FileSamples_;
-  Size_ = FileSamples_ * Channels_ * (BitsPerSample_ / 8);
+  const std::int64_t frameBytes = Channels_ * (BitsPerSample_ / 8);
+  Size_ = FileSamples_ * frameBytes;
+  StatedSize_ = std::max(Size_.load(), FramesOf(Ctx.StatedDuration, SampleRate_) * frameBytes);
   Seekable_ = true;
   ReadTags();
   ++OpenCount;

@@ -30,9 +30,13 @@ class TWMIn : public TAuTaggedFileIn {
 
   // Opens the file first, so the container holds the file's attributes.
   TId3v2Tags* Id3v2Tags() override;
-  // The file's own length in frames (to 10 ms), without the delivery allowance an MP3 reader
+  // The file's own length in frames, without the delivery allowance an MP3 reader
   // adds to TotalSamples; opens the file.
   std::int64_t FileSamples() { return ReadFormat(FileSamples_); }
+  // The bytes a run would deliver were the file as long as its header states (its Info frame,
+  // its ASF play time): more than Size() for a cut or damaged file, whose missing part a
+  // caller should warn about. Size() when the file states no length; opens the file.
+  std::int64_t StatedSize() { return ReadFormat(StatedSize_); }
 
  protected:
   void OpenFile() override;
@@ -58,18 +62,20 @@ class TWMIn : public TAuTaggedFileIn {
     std::uint32_t SampleRate = 0;
     std::uint32_t BitsPerSample = 0;
     std::uint64_t Duration = 0;  // 100-ns units
+    std::uint64_t StatedDuration = 0;
   };
 
   void OpenReader(TStream* stream);
   void ChooseFormat(std::uint32_t outputs);
   void ReleaseReader();
   std::u16string Attribute(const std::u16string& name);
+  std::uint64_t Length(const std::u16string& name);
   void ReadTags();
   // Closes and opens again an open file, so a new request takes effect.
   void Reopen();
 
   TReaderContext Ctx;
-  std::int32_t DurationHundredths_ = 0;
+  std::int64_t StatedSize_ = 0;
   std::atomic<bool> HighPrecision_{false};
   std::atomic<TChannelsNumber> OutputChannels_{TChannelsNumber::cnMonoOrStereo};
 };

@@ -11,11 +11,12 @@ HRESULT THeaderInfo::GetAttributeByName(std::uint16_t* /*stream*/, const std::u1
   if (length == nullptr) return E_INVALIDARG;
   std::vector<std::uint8_t> bytes;
   WMT_ATTR_DATATYPE kind;
-  if (name == g_wszWMDuration) {
-    if (!Duration) return ASF_E_NOTFOUND;
+  if (name == g_wszWMDuration || name == g_wszStatedDuration) {
+    const std::optional<std::uint64_t>& number = name == g_wszWMDuration ? Duration : StatedDuration;
+    if (!number) return ASF_E_NOTFOUND;
     kind = WMT_ATTR_DATATYPE::WMT_TYPE_QWORD;
     bytes.resize(8);
-    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<std::uint8_t>(*Duration >> (8 * i));
+    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<std::uint8_t>(*number >> (8 * i));
   } else {
     const auto it = Text.find(name);
     if (it == Text.end()) return ASF_E_NOTFOUND;

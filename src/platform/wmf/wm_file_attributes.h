@@ -15,6 +15,7 @@ class THeaderInfo : public IWMHeaderInfo {
  public:
   std::map<std::u16string, std::u16string> Text;
   std::optional<std::uint64_t> Duration;  // in 100 ns
+  std::optional<std::uint64_t> StatedDuration;
 
   HRESULT GetAttributeByName(std::uint16_t* stream, const std::u16string& name, WMT_ATTR_DATATYPE* type,
                              std::uint8_t* value, std::uint16_t* length) override;

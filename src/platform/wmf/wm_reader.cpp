@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "ffmpeg_handles.h"
-#include "wm_asf_protection.h"
+#include "wm_asf_header.h"
 #include "wm_file_attributes.h"
 #include "wm_little_endian.h"
 #include "wm_media_props.h"
@@ -63,6 +63,22 @@ bool AllowedCodec(AVCodecID id) {
       return false;
   }
 }
+// Only audio streams become outputs. A cover picture (an attached picture stream, which may
+// come first: its attribute can precede the audio's stream header), video and data streams
+// are never decoded nor offered, so output numbers and stream numbers name audio alone.
+bool IsAudioOutput(const AVStream& st) {
+  return st.codecpar->codec_type == AVMEDIA_TYPE_AUDIO && (st.disposition & AV_DISPOSITION_ATTACHED_PIC) == 0;
+}
+
+// Samples per frame of WMA v1 and v2 as their decoder sets it from the rate; 0 for other codecs.
+int WmaFrameLength(const AVCodecParameters& par) {
+  const bool v1 = par.codec_id == AV_CODEC_ID_WMAV1;
+  if (!v1 && par.codec_id != AV_CODEC_ID_WMAV2) return 0;
+  if (par.sample_rate <= 16000) return 512;
+  if (par.sample_rate <= 22050 || (v1 && par.sample_rate <= 32000)) return 1024;
+  return 2048;
+}
+
 constexpr const char* kCodecWhitelist = "wmav1,wmav2,wmapro,wmalossless,mp1float,mp2float,mp3float,mp1,mp2,mp3";
 
 }  // namespace
@@ -118,6 +134,7 @@ class TSyncReader : public IWMSyncReader {
     if (Failed(Stream->Seek(0, STREAM_SEEK_CUR, &here))) here = 0;
     Io.Start = static_cast<std::int64_t>(std::min<std::uint64_t>(here, std::numeric_limits<std::int64_t>::max()));
     Protected = AsfIsProtected(Io);
+    const std::optional<std::uint64_t> asfStated = AsfStatedDuration(Io);
     if (!OpenDemuxer()) {
       Reset();
       return NS_E_UNRECOGNIZED_STREAM_TYPE;
@@ -131,6 +148,11 @@ class TSyncReader : public IWMSyncReader {
     }
     Header = std::make_shared<THeaderInfo>();
     ReadAttributes();
+    ReadDuration();
+    // The MP3 demuxer's length before counting replaces it: its Info frame's, unless a guess.
+    Header->StatedDuration = asfStated;
+    if (IsMp3() && Format->duration > 0 && Format->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+      Header->StatedDuration = static_cast<std::uint64_t>(av_rescale(Format->duration, kHundredNs, AV_TIME_BASE));
     if (IsMp3() && !CountMp3Duration()) {
       Reset();
       return NS_E_UNRECOGNIZED_STREAM_TYPE;
@@ -356,22 +378,17 @@ class TSyncReader : public IWMSyncReader {
   void BuildOutputs() {
     for (unsigned i = 0; i < Format->nb_streams; ++i) {
       const AVStream* st = Format->streams[i];
+      if (!IsAudioOutput(*st)) continue;
       const AVCodecParameters* par = st->codecpar;
       TOutput o;
       o.StreamIndex = static_cast<int>(i);
       o.StreamNumber = st->id >= 1 && st->id <= 127 && !IsMp3() ? static_cast<std::uint16_t>(st->id)
                                                                 : static_cast<std::uint16_t>(i + 1);
-      switch (par->codec_type) {
-        case AVMEDIA_TYPE_AUDIO: o.Type = TMajorType::Audio; break;
-        case AVMEDIA_TYPE_VIDEO: o.Type = TMajorType::Video; break;
-        case AVMEDIA_TYPE_DATA:
-        case AVMEDIA_TYPE_SUBTITLE: o.Type = TMajorType::Script; break;
-        default: o.Type = TMajorType::Unknown; break;
-      }
+      o.Type = TMajorType::Audio;
       o.Channels = par->ch_layout.nb_channels;
       o.Rate = par->sample_rate;
-      o.Decodable = o.Type == TMajorType::Audio && AllowedCodec(par->codec_id) && o.Channels >= 1 &&
-                    o.Channels <= kMaxChannels && o.Rate >= 1 && o.Rate <= kMaxRate && TryDecoder(st);
+      o.Decodable = AllowedCodec(par->codec_id) && o.Channels >= 1 && o.Channels <= kMaxChannels && o.Rate >= 1 &&
+                    o.Rate <= kMaxRate && TryDecoder(st);
       if (o.Decodable) o.Current = PcmType(std::min(o.Channels, 2), o.Rate, 16);
       else o.Current.majortype = o.Type;
       Outputs.push_back(o);
@@ -428,8 +445,24 @@ class TSyncReader : public IWMSyncReader {
     for (const Source& source : sources) {
       if (auto text = Lookup(source.Keys)) Header->Text[*source.Name] = *text;
     }
-    if (Format->duration != AV_NOPTS_VALUE && Format->duration > 0)
+  }
+
+  // What the decoder will deliver. An ASF file's play time (less its preroll, as the demuxer
+  // gives it for a whole file) also counts the first WMA frame, which only primes the
+  // decoder's overlap and yields nothing; the decoder delivers whole frames.
+  void ReadDuration() {
+    if (Active < 0) return;
+    const AVStream* st = Format->streams[Outputs[Active].StreamIndex];
+    const int rate = st->codecpar->sample_rate;
+    const int frame = WmaFrameLength(*st->codecpar);
+    if (st->duration != AV_NOPTS_VALUE && st->duration > 0 && frame > 0) {
+      const std::int64_t stated = av_rescale_q_rnd(st->duration, st->time_base, AVRational{1, rate},
+                                                   static_cast<AVRounding>(AV_ROUND_UP | AV_ROUND_PASS_MINMAX));
+      const std::int64_t frames = std::max<std::int64_t>(0, (stated + frame - 1) / frame - 1) * frame;
+      Header->Duration = static_cast<std::uint64_t>(av_rescale(frames, kHundredNs, rate));
+    } else if (Format->duration != AV_NOPTS_VALUE && Format->duration > 0) {
       Header->Duration = static_cast<std::uint64_t>(av_rescale(Format->duration, kHundredNs, AV_TIME_BASE));
+    }
   }
 
   bool OpenDecoder() {

@@ -60,7 +60,10 @@ class IWMOutputMediaProps {
 inline const std::u16string g_wszEnableDiscreteOutput = u"EnableDiscreteOutput";
 inline const std::u16string g_wszSpeakerConfig = u"SpeakerConfig";
 // Attribute names.
-inline const std::u16string g_wszWMDuration = u"Duration";
+inline const std::u16string g_wszWMDuration = u"Duration";  // what the decoder delivers
+// The length the file's own header states (an ASF play time, an MP3's Info frame); more than
+// Duration when the file is cut or its frames are damaged. Absent when the file states none.
+inline const std::u16string g_wszStatedDuration = u"StatedDuration";
 inline const std::u16string g_wszWMTitle = u"Title";
 inline const std::u16string g_wszWMAuthor = u"Author";
 inline const std::u16string g_wszWMCopyright = u"Copyright";

@@ -45,12 +45,6 @@ class Files {
   Bytes Decoded(const std::string& name, const std::string& fmt = "s16le") const {
     return Capture("ffmpeg -v error -i " + (*this / name) + " -f " + fmt + " -").value_or(Bytes{});
   }
-  // ffprobe's duration of the container, in hundredths of a second.
-  std::int64_t ProbedHundredths(const std::string& name) const {
-    const std::string text =
-        CaptureText("ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 " + (*this / name));
-    return text.empty() ? -1 : std::llround(std::stod(text) * 100);
-  }
 
  private:
   Files() {
@@ -152,8 +146,8 @@ TEST(WMIn, FormatDurationAndTagsOfWma) {
   EXPECT_EQ(in.Channels(), 2u);
   EXPECT_EQ(in.BitsPerSample(), 16u);
   EXPECT_EQ(in.SampleRate(), 44100u);
-  const std::int64_t hundredths = Files::Get().ProbedHundredths("v2.wma");
-  EXPECT_EQ(in.TotalSamples(), static_cast<std::int64_t>(hundredths / 100.0 * 44100));
+  // What the decoder delivers, not the header's play time, which also counts the first frame.
+  EXPECT_EQ(in.TotalSamples(), static_cast<std::int64_t>(Files::Get().Decoded("v2.wma").size() / 4));
   EXPECT_EQ(in.TotalTime(), 3);
 }
 
