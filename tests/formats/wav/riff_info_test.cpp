@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,11 @@ namespace {
 // Our own TId3v2Tags read through the text every check compares.
 struct TSeen {
   std::string Title, Artist, Album, Year, Genre, Comment, Track;
+  bool operator==(const TSeen&) const = default;
+  friend std::ostream& operator<<(std::ostream& o, const TSeen& s) {
+    return o << "{" << s.Title << "|" << s.Artist << "|" << s.Album << "|" << s.Year << "|" << s.Genre << "|"
+             << s.Comment << "|" << s.Track << "}";
+  }
 };
 
 TSeen Seen(const TId3v2Tags& t) {
@@ -91,32 +97,19 @@ TEST(WaveTagsInterop, ChunksOtherProgramsWrite) {
                                      "-metadata title=Ünïcode -metadata artist=Ärtist -metadata album=Älbum "
                                      "-metadata comment=Cömment -metadata date=2021-03-04 -metadata genre=Jazz "
                                      "-metadata track=7"));
-  EXPECT_EQ(info.Title, "Ünïcode");
-  EXPECT_EQ(info.Artist, "Ärtist");
-  EXPECT_EQ(info.Album, "Älbum");
-  EXPECT_EQ(info.Comment, "Cömment");
-  EXPECT_EQ(info.Year, "2021");
-  EXPECT_EQ(info.Genre, "Jazz");
-  EXPECT_EQ(info.Track, "7");
+  EXPECT_EQ(info, (TSeen{"Ünïcode", "Ärtist", "Älbum", "2021", "Jazz", "Cömment", "7"}));
 
   // mutagen: an "id3 " chunk after the data, no LIST.
   const std::string id3 = Tone(dir, "id3.wav", "-bitexact");
   AddId3Chunk(id3, "TIT2(encoding=3, text=[\"Ťitle\"]), TPE1(encoding=1, text=[\"Artist16\"]), "
                    "TALB(encoding=0, text=[\"Alb\"]), TDRC(encoding=3, text=[\"2019-01-02\"]), "
                    "TRCK(encoding=3, text=[\"3/12\"])");
-  const TSeen fromId3 = TagsOfFile(id3);
-  EXPECT_EQ(fromId3.Title, "Ťitle");
-  EXPECT_EQ(fromId3.Artist, "Artist16");
-  EXPECT_EQ(fromId3.Album, "Alb");
-  EXPECT_EQ(fromId3.Year, "2019");
-  EXPECT_EQ(fromId3.Track, "3/12");
+  EXPECT_EQ(TagsOfFile(id3), (TSeen{"Ťitle", "Artist16", "Alb", "2019", "", "", "3/12"}));
 
   // Both: the ID3 value wins where it has one; INFO fills the rest.
   const std::string both = Tone(dir, "both.wav", "-metadata title=ListTitle -metadata artist=ListArtist");
   AddId3Chunk(both, "TIT2(encoding=3, text=[\"Id3Title\"])");
-  const TSeen merged = TagsOfFile(both);
-  EXPECT_EQ(merged.Title, "Id3Title");
-  EXPECT_EQ(merged.Artist, "ListArtist");
+  EXPECT_EQ(TagsOfFile(both), (TSeen{"Id3Title", "ListArtist", "", "", "", "", ""}));
 
   // No tags at all: nothing, not even the encoder's name.
   EXPECT_EQ(TagsOfFile(Tone(dir, "plain.wav", "")).Title, "");
@@ -155,10 +148,7 @@ TEST(WaveTags, HostileSizesAreCutNeverTrusted) {
   const std::vector<std::uint8_t> unpadded = InfoBody({{"INAM", {3, std::string("ab\0", 3)}},
                                                       {"IART", {3, std::string("cd\0", 3) + std::string(1, '\0')}},
                                                       {"IPRD", {2, std::string("e\0", 2)}}});
-  const TSeen odd = TagsOfBytes(TaggedWav({{"LIST", unpadded}}));
-  EXPECT_EQ(odd.Title, "ab");
-  EXPECT_EQ(odd.Artist, "cd");
-  EXPECT_EQ(odd.Album, "e");
+  EXPECT_EQ(TagsOfBytes(TaggedWav({{"LIST", unpadded}})), (TSeen{"ab", "cd", "e", "", "", "", ""}));
 
   // An item whose size runs past the LIST: its value is what is there, no null needed.
   const TSeen past = TagsOfBytes(TaggedWav({{"LIST", InfoBody({{"ICMT", {0xFFFFFFF0u, "tail"}}})}}));
@@ -226,12 +216,8 @@ TEST(WaveTags, BuiltInfoChunkReadsBack) {
   EXPECT_EQ(chunk.size() % 2, 0u);
   EXPECT_EQ(GetLE32(chunk.data() + 4), chunk.size() - 8);
   const TSeen back = TagsOfBytes(TaggedWav({{"LIST", std::vector<std::uint8_t>(chunk.begin() + 8, chunk.end())}}));
-  EXPECT_EQ(back.Title, "Tïtle");
-  EXPECT_EQ(back.Artist, "Odd");
-  EXPECT_EQ(back.Album, "Al");
-  EXPECT_EQ(back.Year, "1999");
-  EXPECT_EQ(back.Track, "4/9");
-  EXPECT_EQ(Utf8ToWide(back.Comment), u"x" + std::u16string(kMaxInfoValueBytes / 2 - 1, u'é'));
+  const std::string comment = WideToUtf8(u"x" + std::u16string(kMaxInfoValueBytes / 2 - 1, u'é'));
+  EXPECT_EQ(back, (TSeen{"Tïtle", "Odd", "Al", "1999", "", comment, "4/9"}));
 }
 
 }  // namespace
