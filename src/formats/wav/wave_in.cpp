@@ -218,14 +218,14 @@ void TWaveIn::StartOfData(std::uint32_t bodySize, std::int64_t dataStart, std::i
 }
 
 void TWaveIn::ReadTags(TStream& stream, std::int64_t start) {
-  Tags_.Clear();
-  if (WavType_ != TWavType::wtUnsupported) ReadWaveTags(stream, start, Tags_);
+  Id3v2Tags_.Clear();
+  if (WavType_ != TWavType::wtUnsupported) ReadWaveTags(stream, start, Id3v2Tags_);
 }
 
 TId3v2Tags* TWaveIn::Id3v2Tags() {
   std::lock_guard lock(FileLock);
   OpenFile();
-  return &Tags_;
+  return &Id3v2Tags_;
 }
 
 bool TWaveIn::FormatSupported() const {

@@ -72,7 +72,7 @@ class TWaveIn : public TAuFileIn {
   bool ReadAdpcmExtras(const std::uint8_t* body, std::uint32_t bodySize);
   bool ReadFactChunk(HeaderWindow& w);
   void StartOfData(std::uint32_t bodySize, std::int64_t dataStart, std::int64_t streamEnd);
-  // Fills Tags_ from a file whose header was read.
+  // Fills Id3v2Tags_ from a file whose header was read.
   void ReadTags(TStream& stream, std::int64_t start);
   // Checks the format read and sets the size and sample width delivered.
   void SetUpDelivery(TStream& stream);
@@ -108,7 +108,7 @@ class TWaveIn : public TAuFileIn {
   std::int64_t StatedSize_ = 0;
   TWaveConverter::FormatRecord FormatRecord_{};  // the "fmt " body as the converter takes it
   std::unique_ptr<TWaveStreamConverter> Converter_;
-  TId3v2Tags Tags_;
+  TId3v2Tags Id3v2Tags_;
   bool ShortFloat = false;
   std::atomic<std::int64_t> DamagedBlocks_{0};
   std::array<std::uint8_t, 65536> BlockBytes_{};  // one compressed block as read
