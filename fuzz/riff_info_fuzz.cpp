@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ParseRiffInfo(std::span<const std::uint8_t>(data, size), fromList);
   // Whatever was read builds a chunk of whole, even-sized items that says its own size.
   const std::vector<std::uint8_t> built = BuildRiffInfo(fromList);
-  if (!built.empty() && (built.size() % 2 != 0 || GetLE32(built.data() + 4) != built.size() - 8)) __builtin_trap();
+  if (!built.empty() && (built.size() % 2 != 0 || GetLE32(built.data() + 4) != built.size() - 8))
+    __builtin_trap();
 
   TMemoryStream stream(std::vector<std::uint8_t>(data, data + size));
   stream.SetPosition(static_cast<std::int64_t>(size / 2));

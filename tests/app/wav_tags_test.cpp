@@ -19,27 +19,34 @@ class WavTagsTest : public RunnerTest {
   void SetUp() override {
     RunnerTest::SetUp();
     const std::string ff = "ffmpeg -nostdin -v error -y -i '" + Src("src.wav") + "' ";
-    ASSERT_TRUE(Shell(ff + "-metadata title=Ünïcode -metadata artist=WavArtist -metadata comment=WavComment "
-                           "-metadata album=WavAlbum -metadata date=2020-05-06 -metadata genre=Jazz "
-                           "-metadata track=4 '" + Path("info.wav") + "'"));
+    ASSERT_TRUE(Shell(ff +
+                      "-metadata title=Ünïcode -metadata artist=WavArtist -metadata comment=WavComment "
+                      "-metadata album=WavAlbum -metadata date=2020-05-06 -metadata genre=Jazz "
+                      "-metadata track=4 '" +
+                      Path("info.wav") + "'"));
     ASSERT_TRUE(Shell(ff + "-bitexact '" + Path("id3.wav") + "'"));
-    ASSERT_TRUE(Shell("/usr/bin/python3 -c 'from mutagen.wave import WAVE\nfrom mutagen.id3 import TIT2, TPE1\n"
-                      "w = WAVE(\"" + Path("id3.wav") + "\")\nw.add_tags()\n"
-                      "w.tags.add(TIT2(encoding=3, text=[\"Id3Title\"]))\n"
-                      "w.tags.add(TPE1(encoding=1, text=[\"Id3Artist\"]))\nw.save()'"));
+    ASSERT_TRUE(
+        Shell("/usr/bin/python3 -c 'from mutagen.wave import WAVE\nfrom mutagen.id3 import TIT2, TPE1\n"
+              "w = WAVE(\"" +
+              Path("id3.wav") +
+              "\")\nw.add_tags()\n"
+              "w.tags.add(TIT2(encoding=3, text=[\"Id3Title\"]))\n"
+              "w.tags.add(TPE1(encoding=1, text=[\"Id3Artist\"]))\nw.save()'"));
     ASSERT_TRUE(Shell("ffmpeg -nostdin -v error -y -i '" + Src("one.mp3") +
-                      "' -map_metadata -1 -id3v2_version 0 -write_id3v1 0 -c copy '" + Path("bare.mp3") + "'"));
+                      "' -map_metadata -1 -id3v2_version 0 -write_id3v1 0 -c copy '" + Path("bare.mp3") +
+                      "'"));
   }
   std::string Path(const std::string& name) const { return (dir / name).string(); }
 };
 
 // Each tag of ffprobe's facts against its expected value ("<none>" for one that is absent).
 void ExpectTags(const std::string& facts, const std::map<std::string, std::string>& expected) {
-  for (const auto& [key, value] : expected) EXPECT_EQ(Value(facts, "TAG:" + key), value) << key << " in\n" << facts;
+  for (const auto& [key, value] : expected)
+    EXPECT_EQ(Value(facts, "TAG:" + key), value) << key << " in\n" << facts;
 }
 
-#define REQUIRE_WAV_TAG_TOOLS()                                                                       \
-  REQUIRE_SOURCES();                                                                                  \
+#define REQUIRE_WAV_TAG_TOOLS() \
+  REQUIRE_SOURCES();            \
   MELVANTO_REQUIRE_TOOL(Shell("/usr/bin/python3 -c 'import mutagen' 2>/dev/null"), "python3-mutagen")
 
 TEST_F(WavTagsTest, OneWavFillsTheEditorAndItsOutputs) {
@@ -69,7 +76,9 @@ TEST_F(WavTagsTest, SeveralWavsEachCarryTheirOwnTags) {
     PrepareBatchTags(files, mode, TagInfo);
     Batch batch(mode, files, Context());
     ASSERT_EQ(batch.Run().size(), 3u);
-    const auto facts = [&](const char* name) { return ProbeFacts(Out(name + std::string(TargetExtension(mode)))); };
+    const auto facts = [&](const char* name) {
+      return ProbeFacts(Out(name + std::string(TargetExtension(mode))));
+    };
     ExpectTags(facts("info"), {{"title", "Ünïcode"}, {"artist", "WavArtist"}, {"album", "WavAlbum"}});
     // Nothing of the first file's.
     ExpectTags(facts("id3"), {{"title", "Id3Title"}, {"artist", "Id3Artist"}, {"album", "<none>"}});
@@ -85,11 +94,21 @@ TEST_F(WavTagsTest, Mp3AndWmaTagsReachWavOutputsAsInfo) {
     std::map<std::string, std::string> tags;
   };
   const Case cases[] = {
-      {TConversionMode::cmMp3ToWav, Src("one.mp3"),
-       {{"title", "MpOne"}, {"artist", "MpArtistOne"}, {"album", "MpAlbum"}, {"date", "2004"}, {"genre", "Jazz"},
+      {TConversionMode::cmMp3ToWav,
+       Src("one.mp3"),
+       {{"title", "MpOne"},
+        {"artist", "MpArtistOne"},
+        {"album", "MpAlbum"},
+        {"date", "2004"},
+        {"genre", "Jazz"},
         {"track", "3"}}},
-      {TConversionMode::cmWmaToWav, Src("one.wma"),
-       {{"title", "WmOne"}, {"artist", "WmArtistOne"}, {"album", "WmAlbum"}, {"date", "2011"}, {"genre", "Blues"},
+      {TConversionMode::cmWmaToWav,
+       Src("one.wma"),
+       {{"title", "WmOne"},
+        {"artist", "WmArtistOne"},
+        {"album", "WmAlbum"},
+        {"date", "2011"},
+        {"genre", "Blues"},
         {"track", "12"}}},
   };
   for (const Case& c : cases) {

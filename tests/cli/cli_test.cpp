@@ -231,7 +231,8 @@ TEST_F(CliTest, InfoOnATaggedWavShowsItsInfoTags) {
   Ffmpeg("tagged.wav", "-f lavfi -i sine=duration=0.1 -metadata title=Wav\\ Title -metadata artist=Someone");
   const CliRun run = Cli("info " + Quote(In("tagged.wav")));
   EXPECT_EQ(run.Status, 0) << run.Err;
-  EXPECT_NE(run.Out.find("  title:           Wav Title\n  artist:          Someone\n"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("  title:           Wav Title\n  artist:          Someone\n"), std::string::npos)
+      << run.Out;
 }
 
 TEST_F(CliTest, InfoOnMp3AndWmaShowsTheirTags_JsonParses_BadFilesFailAtTheEnd) {

@@ -129,7 +129,8 @@ void TakeId3Values(const TId3v2Tags& id3, TId3v2Tags& tags) {
   for (int f = 0; f < TId3v2Tags::tfFrameCount; ++f) {
     const auto frame = static_cast<TId3v2Tags::TFrame>(f);
     const TTagValue value = id3.GetValue(TId3v2Tags::FrameId(frame, id3.NewFrameIds()));
-    if (!TagValueAsWideString(value).empty()) tags.SetValue(TId3v2Tags::FrameId(frame, tags.NewFrameIds()), value);
+    if (!TagValueAsWideString(value).empty())
+      tags.SetValue(TId3v2Tags::FrameId(frame, tags.NewFrameIds()), value);
   }
   if (!id3.Pictures().empty()) tags.SetPictures(id3.Pictures());
 }
@@ -169,7 +170,8 @@ std::vector<std::uint8_t> BuildRiffInfo(const TId3v2Tags& tags) {
     // UTF-8, not Latin-1: the readers in use (ffmpeg, sox, taggers) pass INFO bytes through
     // as UTF-8, and Latin-1 cannot hold most of the text users tag with.
     const std::string text =
-        CutUtf8(WideToUtf8(tags.AsWideString(TId3v2Tags::FrameId(field.Frame, tags.NewFrameIds()))), kMaxInfoValueBytes);
+        CutUtf8(WideToUtf8(tags.AsWideString(TId3v2Tags::FrameId(field.Frame, tags.NewFrameIds()))),
+                kMaxInfoValueBytes);
     if (text.empty()) continue;
     const std::size_t at = chunk.size();
     const auto size = static_cast<std::uint32_t>(text.size() + 1);  // with its null
@@ -190,7 +192,8 @@ void ReadWaveTags(TStream& stream, std::int64_t start, TId3v2Tags& tags) {
   const std::int64_t restore = stream.Position();
   const std::int64_t end = stream.Size();
   std::uint8_t header[12];
-  if (!ReadAt(stream, start, header, 12) || !IdentifierMatch(header, "RIFF") || !IdentifierMatch(header + 8, "WAVE")) {
+  if (!ReadAt(stream, start, header, 12) || !IdentifierMatch(header, "RIFF") ||
+      !IdentifierMatch(header + 8, "WAVE")) {
     stream.SetPosition(restore);
     return;
   }

@@ -1,6 +1,8 @@
 // Tags in WAV files: LIST/INFO and "id3 " chunks written by other programs and made byte by
 // byte, read through TWaveIn; the LIST/INFO chunk the writer builds.
 
+#include "riff_info.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "riff_info.h"
 #include "stream.h"
 #include "temp_dir.h"
 #include "text_codec.h"
@@ -31,8 +32,13 @@ struct TSeen {
 };
 
 TSeen Seen(const TId3v2Tags& t) {
-  return {WideToUtf8(t.Title()), WideToUtf8(t.Artist()), WideToUtf8(t.Album()), t.Year(),
-          WideToUtf8(t.Genre()), WideToUtf8(t.Comment()), t.Track()};
+  return {WideToUtf8(t.Title()),
+          WideToUtf8(t.Artist()),
+          WideToUtf8(t.Album()),
+          t.Year(),
+          WideToUtf8(t.Genre()),
+          WideToUtf8(t.Comment()),
+          t.Track()};
 }
 
 TSeen TagsOfFile(const std::string& path) {
@@ -54,7 +60,8 @@ TSeen TagsOfBytes(std::vector<std::uint8_t> bytes, bool expectValid = true) {
 
 // A LIST/INFO body from raw items: each is an identifier, a stated size and the bytes that
 // follow (which need not match the size).
-std::vector<std::uint8_t> InfoBody(const std::vector<std::pair<std::string, std::pair<std::uint32_t, std::string>>>& items) {
+std::vector<std::uint8_t> InfoBody(
+    const std::vector<std::pair<std::string, std::pair<std::uint32_t, std::string>>>& items) {
   WavBuilder b;
   b.Raw("INFO");
   for (const auto& [id, item] : items) b.Raw(id).U32(item.first).Raw(item.second);
@@ -62,8 +69,9 @@ std::vector<std::uint8_t> InfoBody(const std::vector<std::pair<std::string, std:
 }
 
 // A mono 16-bit file of four frames with the given chunks before and after its data.
-std::vector<std::uint8_t> TaggedWav(const std::vector<std::pair<std::string, std::vector<std::uint8_t>>>& before,
-                                    const std::vector<std::pair<std::string, std::vector<std::uint8_t>>>& after = {}) {
+std::vector<std::uint8_t> TaggedWav(
+    const std::vector<std::pair<std::string, std::vector<std::uint8_t>>>& before,
+    const std::vector<std::pair<std::string, std::vector<std::uint8_t>>>& after = {}) {
   WavBuilder b;
   b.Riff().Chunk("fmt ", WavBuilder::Fmt(1, 1, 8000, 2, 16));
   for (const auto& [id, body] : before) b.Chunk(id.c_str(), body);
@@ -80,8 +88,10 @@ std::string Tone(const TempDir& dir, const std::string& name, const std::string&
 
 // mutagen's WAVE tagger adds an "id3 " chunk after the audio; frames are Python expressions.
 void AddId3Chunk(const std::string& path, const std::string& frames) {
-  ASSERT_TRUE(Shell("/usr/bin/python3 -c 'from mutagen.wave import WAVE\nfrom mutagen.id3 import TIT2, TPE1, TALB, TDRC, TRCK, COMM\nw = WAVE(\"" +
-                    path + "\")\nw.add_tags()\nfor f in [" + frames + "]: w.tags.add(f)\nw.save()'"));
+  ASSERT_TRUE(
+      Shell("/usr/bin/python3 -c 'from mutagen.wave import WAVE\nfrom mutagen.id3 import TIT2, TPE1, TALB, "
+            "TDRC, TRCK, COMM\nw = WAVE(\"" +
+            path + "\")\nw.add_tags()\nfor f in [" + frames + "]: w.tags.add(f)\nw.save()'"));
 }
 
 #define REQUIRE_MUTAGEN() \
@@ -93,17 +103,19 @@ TEST(WaveTagsInterop, ChunksOtherProgramsWrite) {
   TempDir dir;
 
   // ffmpeg: LIST/INFO in UTF-8, the date whole, the track as IPRT.
-  const TSeen info = TagsOfFile(Tone(dir, "info.wav",
-                                     "-metadata title=Ünïcode -metadata artist=Ärtist -metadata album=Älbum "
-                                     "-metadata comment=Cömment -metadata date=2021-03-04 -metadata genre=Jazz "
-                                     "-metadata track=7"));
+  const TSeen info =
+      TagsOfFile(Tone(dir, "info.wav",
+                      "-metadata title=Ünïcode -metadata artist=Ärtist -metadata album=Älbum "
+                      "-metadata comment=Cömment -metadata date=2021-03-04 -metadata genre=Jazz "
+                      "-metadata track=7"));
   EXPECT_EQ(info, (TSeen{"Ünïcode", "Ärtist", "Älbum", "2021", "Jazz", "Cömment", "7"}));
 
   // mutagen: an "id3 " chunk after the data, no LIST.
   const std::string id3 = Tone(dir, "id3.wav", "-bitexact");
-  AddId3Chunk(id3, "TIT2(encoding=3, text=[\"Ťitle\"]), TPE1(encoding=1, text=[\"Artist16\"]), "
-                   "TALB(encoding=0, text=[\"Alb\"]), TDRC(encoding=3, text=[\"2019-01-02\"]), "
-                   "TRCK(encoding=3, text=[\"3/12\"])");
+  AddId3Chunk(id3,
+              "TIT2(encoding=3, text=[\"Ťitle\"]), TPE1(encoding=1, text=[\"Artist16\"]), "
+              "TALB(encoding=0, text=[\"Alb\"]), TDRC(encoding=3, text=[\"2019-01-02\"]), "
+              "TRCK(encoding=3, text=[\"3/12\"])");
   EXPECT_EQ(TagsOfFile(id3), (TSeen{"Ťitle", "Artist16", "Alb", "2019", "", "", "3/12"}));
 
   // Both: the ID3 value wins where it has one; INFO fills the rest.
@@ -117,8 +129,9 @@ TEST(WaveTagsInterop, ChunksOtherProgramsWrite) {
 
 TEST(WaveTags, TextEncodingsAndItemRules) {
   // Valid UTF-8 is UTF-8, anything else Latin-1; text ends at the first null.
-  EXPECT_EQ(TagsOfBytes(TaggedWav({{"LIST", InfoBody({{"INAM", {6, std::string("Caf\xc3\xa9\0", 6)}}})}})).Title,
-            "Café");
+  EXPECT_EQ(
+      TagsOfBytes(TaggedWav({{"LIST", InfoBody({{"INAM", {6, std::string("Caf\xc3\xa9\0", 6)}}})}})).Title,
+      "Café");
   EXPECT_EQ(TagsOfBytes(TaggedWav({{"LIST", InfoBody({{"INAM", {6, std::string("Caf\xe9\0x", 6)}}})}})).Title,
             "Café");
   EXPECT_EQ(TagsOfBytes(TaggedWav({{"LIST", InfoBody({{"IART", {8, std::string("ab\0cdefg", 8)}}})}})).Artist,
@@ -145,9 +158,10 @@ TEST(WaveTags, TextEncodingsAndItemRules) {
 
 TEST(WaveTags, HostileSizesAreCutNeverTrusted) {
   // An odd item without its pad byte, then one with it: both read.
-  const std::vector<std::uint8_t> unpadded = InfoBody({{"INAM", {3, std::string("ab\0", 3)}},
-                                                      {"IART", {3, std::string("cd\0", 3) + std::string(1, '\0')}},
-                                                      {"IPRD", {2, std::string("e\0", 2)}}});
+  const std::vector<std::uint8_t> unpadded =
+      InfoBody({{"INAM", {3, std::string("ab\0", 3)}},
+                {"IART", {3, std::string("cd\0", 3) + std::string(1, '\0')}},
+                {"IPRD", {2, std::string("e\0", 2)}}});
   EXPECT_EQ(TagsOfBytes(TaggedWav({{"LIST", unpadded}})), (TSeen{"ab", "cd", "e", "", "", "", ""}));
 
   // An item whose size runs past the LIST: its value is what is there, no null needed.
@@ -166,7 +180,8 @@ TEST(WaveTags, HostileSizesAreCutNeverTrusted) {
   EXPECT_EQ(TagsOfBytes(b.Get()).Title, "cut here");
 
   // An "id3 " chunk that claims more than the file holds: the tag inside still reads.
-  const std::vector<std::uint8_t> tag = {'I', 'D', '3', 4, 0, 0, 0, 0, 0, 15, 'T', 'I', 'T', '2', 0, 0, 0, 5, 0, 0, 3, 'a', 'b', 'c', 'd'};
+  const std::vector<std::uint8_t> tag = {'I', 'D', '3', 4, 0, 0, 0, 0, 0,   15,  'T', 'I', 'T',
+                                         '2', 0,   0,   0, 5, 0, 0, 3, 'a', 'b', 'c', 'd'};
   WavBuilder c;
   c.Riff().Chunk("fmt ", WavBuilder::Fmt(1, 1, 8000, 2, 16)).Chunk("data", std::vector<std::uint8_t>(8, 1));
   c.Raw("id3 ").U32(0xFFFFFFFFu).Bytes(tag);
@@ -215,7 +230,8 @@ TEST(WaveTags, BuiltInfoChunkReadsBack) {
   ASSERT_GE(chunk.size(), 12u);
   EXPECT_EQ(chunk.size() % 2, 0u);
   EXPECT_EQ(GetLE32(chunk.data() + 4), chunk.size() - 8);
-  const TSeen back = TagsOfBytes(TaggedWav({{"LIST", std::vector<std::uint8_t>(chunk.begin() + 8, chunk.end())}}));
+  const TSeen back =
+      TagsOfBytes(TaggedWav({{"LIST", std::vector<std::uint8_t>(chunk.begin() + 8, chunk.end())}}));
   const std::string comment = WideToUtf8(u"x" + std::u16string(kMaxInfoValueBytes / 2 - 1, u'é'));
   EXPECT_EQ(back, (TSeen{"Tïtle", "Odd", "Al", "1999", "", comment, "4/9"}));
 }

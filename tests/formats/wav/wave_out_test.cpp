@@ -15,10 +15,10 @@
 
 #include "fakes.h"
 #include "require_tool.h"
-#include "text_codec.h"
-#include "wave_in.h"
 #include "temp_dir.h"
+#include "text_codec.h"
 #include "tools.h"
+#include "wave_in.h"
 
 namespace melvanto::testing {
 namespace {
@@ -509,9 +509,12 @@ TEST_F(WaveOutTest, TagsGoBeforeTheDataReadElsewhereAndSurviveAnAppend) {
     EXPECT_EQ(At32(b, data + 4), b.size() - data - 8);
     EXPECT_EQ(At32(b, 4), b.size() - 8);
 
-    const std::string tags = "TAG:title=Tïtle\nTAG:artist=Ärtist\nTAG:date=1999\nTAG:comment=" + std::string(4000, 'c') + "\n";
-    const std::string probe = "ffprobe -v error -show_entries format_tags=title,artist,comment,date:stream=duration_ts "
-                              "-of default=nw=1 " + file;
+    const std::string tags =
+        "TAG:title=Tïtle\nTAG:artist=Ärtist\nTAG:date=1999\nTAG:comment=" + std::string(4000, 'c') + "\n";
+    const std::string probe =
+        "ffprobe -v error -show_entries format_tags=title,artist,comment,date:stream=duration_ts "
+        "-of default=nw=1 " +
+        file;
     EXPECT_EQ(Tool(probe), "duration_ts=" + std::to_string(k.frames) + "\n" + tags);
     if (!k.ima) {
       EXPECT_TRUE(Tool("sox " + file + " -t raw -") == std::string(pcm.begin(), pcm.end()));
@@ -540,7 +543,8 @@ TEST_F(WaveOutTest, TagsGoBeforeTheDataReadElsewhereAndSurviveAnAppend) {
     const std::size_t total = k.ima ? 2 * 505 + k.frames : 2 * k.frames;
     EXPECT_EQ(Tool(probe), "duration_ts=" + std::to_string(total) + "\n" + tags);
     if (!k.ima) {
-      EXPECT_TRUE(Tool("sox " + file + " -t raw -") == std::string(pcm.begin(), pcm.end()) + std::string(more.begin(), more.end()));
+      EXPECT_TRUE(Tool("sox " + file + " -t raw -") ==
+                  std::string(pcm.begin(), pcm.end()) + std::string(more.begin(), more.end()));
     }
   }
 }
