@@ -11,6 +11,7 @@ PACKAGES=(
   libmp3lame0 libmp3lame-dev                  # LAME: loaded at run time
   libtagc0-dev libtag1-dev                    # TagLib: loaded at run time, linked by interop tests
   sox ffmpeg lame                             # other tools' readers and writers, for interop tests
+  python3-mutagen                             # a tagger that writes WAV "id3 " chunks, for interop tests
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins    # the windows (Widgets, Network, Test; SVG images; X11 and offscreen platforms)
   qt6-wayland                                 # the windows on a Wayland desktop without X
   fonts-dejavu-core                           # a font for windows drawn without a display

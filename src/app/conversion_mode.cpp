@@ -5,6 +5,7 @@
 
 #include "mp3_in.h"
 #include "text_codec.h"
+#include "wave_in.h"
 #include "wm_in.h"
 
 namespace melvanto {
@@ -34,6 +35,22 @@ const TDirection& DirectionOf(TConversionMode mode) {
     if (d.Mode == mode) return d;
   // Only a value cast from outside the enumeration gets here; treat it as the first button.
   return kDirections[0];
+}
+
+// A WAV file's LIST/INFO and "id3 " chunks as the editor's values; the title from the name
+// stays when the file has none.
+void TakeWaveTags(const std::string& F, TTagInfo& tags) {
+  try {
+    TWaveIn wav;
+    wav.SetFileName(F);
+    // Without tags the editor starts as it always has (no genre chosen either).
+    if (!wav.Valid() || wav.Id3v2Tags()->Empty()) return;
+    TTagInfo read = TagInfoOf(*wav.Id3v2Tags());
+    if (read.Title.empty()) read.Title = tags.Title;
+    tags = read;
+  } catch (const std::exception&) {
+    // A file that cannot be read keeps the title from its name; the runner reports it.
+  }
 }
 
 // Where the extension of a name starts, or npos. A leading dot (a hidden file's name) is
@@ -99,6 +116,10 @@ void PrepareBatchTags(const std::vector<std::string>& files, TConversionMode mod
   if (files.size() != 1) return;
   const std::string& F = files.front();
   tags.Title = Utf8ToWide(NameWithoutExtension(F));
+  if (mode == TConversionMode::cmWavToMp3 || mode == TConversionMode::cmWavToWma) {
+    TakeWaveTags(F, tags);
+    return;
+  }
   if (mode != TConversionMode::cmMp3ToWma && mode != TConversionMode::cmWmaToMp3) return;
   try {
     // The MP3 reader is a WM reader too; only the file opening differs.

@@ -50,9 +50,10 @@ std::string NameWithoutExtension(const std::string& F);
 std::string FolderOf(const std::string& F);
 
 // What the main window does to TagInfo before a batch starts: clear it; for exactly one file
-// take the title from its name and, in cmMp3ToWma and cmWmaToMp3, the file's own tags (the
-// title only when not empty; artist, album, year, genre position, track and comment as they
-// are). A file that cannot be read leaves the cleared values and the title.
+// take the title from its name and, in cmMp3ToWma, cmWmaToMp3, cmWavToMp3 and cmWavToWma, the
+// file's own tags (the title only when not empty; artist, album, year, genre position, track
+// and comment as they are; a WAV file's from its LIST/INFO and "id3 " chunks). A file that
+// cannot be read leaves the cleared values and the title.
 void PrepareBatchTags(const std::vector<std::string>& files, TConversionMode mode, TTagInfo& tags);
 
 }  // namespace melvanto

@@ -39,8 +39,7 @@ void TakeFileLength(TWMIn& in, TMediaInfo& info) {
   if (info.Frames > 0) info.Frames = std::max<std::int64_t>(0, in.FileSamples());
 }
 
-void TakeTags(TWMIn& in, TMediaInfo& info) {
-  const TId3v2Tags& tags = *in.Id3v2Tags();
+void TakeTags(const TId3v2Tags& tags, TMediaInfo& info) {
   info.HasTags = true;
   info.Title = WideToUtf8(tags.Title());
   info.Artist = WideToUtf8(tags.Artist());
@@ -100,6 +99,8 @@ TMediaInfo ProbeMedia(const std::string& path) {
       info.Container = "WAV";
       info.Encoding = WavTypeName(static_cast<int>(wav.WavType()));
       TakeFormat(wav, info);
+      // Most WAV files have no tags: those show none rather than empty ones.
+      if (!wav.Id3v2Tags()->Empty()) TakeTags(*wav.Id3v2Tags(), info);
       return info;
     }
   }
@@ -113,7 +114,7 @@ TMediaInfo ProbeMedia(const std::string& path) {
     info.Container = "WMA";
     TakeFormat(wma, info);
     TakeFileLength(wma, info);
-    TakeTags(wma, info);
+    TakeTags(*wma.Id3v2Tags(), info);
     return info;
   }
   TMP3In mp3;
@@ -122,7 +123,7 @@ TMediaInfo ProbeMedia(const std::string& path) {
     info.Container = "MP3";
     TakeFormat(mp3, info);
     TakeFileLength(mp3, info);
-    TakeTags(mp3, info);
+    TakeTags(*mp3.Id3v2Tags(), info);
     return info;
   }
   info.Error = "not a WAV, WMA or MP3 file the readers recognise";

@@ -15,7 +15,7 @@ struct TMediaInfo {
   std::uint32_t SampleRate = 0;
   std::uint32_t BitsPerSample = 0;
   std::int64_t Frames = 0;
-  bool HasTags = false;  // MP3 and WMA
+  bool HasTags = false;  // MP3 and WMA, and WAV files with LIST/INFO or "id3 " chunks
   // UTF-8.
   std::string Title, Artist, Album, Year, Genre, Track, Comment;
 

@@ -406,6 +406,11 @@ void TConversionRunner::ConfigureOutput() {
   switch (TargetFormatOf(Mode_)) {
     case TTargetFormat::tfMp3:
       ApplyMP3Settings(c.MP3Out1, Context_.Settings);
+      if (Mode_ == TConversionMode::cmWavToMp3 && ownTags) {
+        // A WAV source's LIST/INFO and "id3 " values, as an MP3 or WMA source's.
+        FillMp3Tags(c.MP3Out1, TagInfoOf(*c.WaveIn1.Id3v2Tags()));
+        break;
+      }
       // A WMA source's own values go on a copy for this file; the batch's stay as they are.
       FillMp3Tags(c.MP3Out1, Mode_ == TConversionMode::cmWmaToMp3 && ownTags ? TagInfoOf(*c.WMIn1.Id3v2Tags())
                                                                              : Context_.Tags);
@@ -413,11 +418,28 @@ void TConversionRunner::ConfigureOutput() {
     case TTargetFormat::tfWma:
       c.WMAOut1.Id3v2Tags()->Clear();
       if (Mode_ == TConversionMode::cmMp3ToWma && ownTags) c.WMAOut1.SetId3v2Tags(c.MP3In1.Id3v2Tags());
+      if (Mode_ == TConversionMode::cmWavToWma && ownTags) c.WMAOut1.SetId3v2Tags(c.WaveIn1.Id3v2Tags());
       ApplyWMASettings(c.WMAOut1, Context_.Settings, Context_.Tags);
       break;
     case TTargetFormat::tfWav:
+      // No editor is shown for WAV outputs: they carry their source's own tags.
+      c.WaveOut1.Id3v2Tags()->Clear();
+      c.WaveOut1.SetId3v2Tags(SourceTags());
       break;
   }
+}
+
+TId3v2Tags* TConversionRunner::SourceTags() {
+  TRunnerComponents& c = *Components_;
+  switch (SourceFormatOf(Mode_)) {
+    case TSourceFormat::sfMp3:
+      return c.MP3In1.Id3v2Tags();
+    case TSourceFormat::sfWma:
+      return c.WMIn1.Id3v2Tags();
+    case TSourceFormat::sfWav:
+      break;
+  }
+  return c.WaveIn1.Id3v2Tags();
 }
 
 bool TConversionRunner::PrepareTarget() {

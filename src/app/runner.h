@@ -149,6 +149,8 @@ class TConversionRunner {
   void Initialise();
   TAuFileIn& CurrentInput();
   TAuFileOut& CurrentOutput();
+  // The current input's tags (read from its file when first asked).
+  TId3v2Tags* SourceTags();
   void Step();
   // Fills the batch's Plan.
   void PlanOutputs();

@@ -226,6 +226,15 @@ TEST_F(CliTest, InfoOnEveryWavEncoding) {
   EXPECT_NE(json.find("\"frames\": 0, \"duration\": 0.000}"), std::string::npos) << json;
 }
 
+TEST_F(CliTest, InfoOnATaggedWavShowsItsInfoTags) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  Ffmpeg("tagged.wav", "-f lavfi -i sine=duration=0.1 -metadata title=Wav\\ Title -metadata artist=Someone");
+  const CliRun run = Cli("info " + Quote(In("tagged.wav")));
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(run.Out.find("  title:           Wav Title\n  artist:          Someone\n"), std::string::npos)
+      << run.Out;
+}
+
 TEST_F(CliTest, InfoOnMp3AndWmaShowsTheirTags_JsonParses_BadFilesFailAtTheEnd) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   MELVANTO_REQUIRE_COMMAND("python3");

@@ -8,6 +8,7 @@
 
 #include "acm.h"
 #include "au_exception.h"
+#include "riff_info.h"
 #include "wave_converter.h"
 
 namespace melvanto {
@@ -216,6 +217,17 @@ void TWaveIn::StartOfData(std::uint32_t bodySize, std::int64_t dataStart, std::i
   StatedDataSize_ = bodySize == 0xFFFFFFFFu ? DataSize_ : std::int64_t{bodySize};
 }
 
+void TWaveIn::ReadTags(TStream& stream, std::int64_t start) {
+  Id3v2Tags_.Clear();
+  if (WavType_ != TWavType::wtUnsupported) ReadWaveTags(stream, start, Id3v2Tags_);
+}
+
+TId3v2Tags* TWaveIn::Id3v2Tags() {
+  std::lock_guard lock(FileLock);
+  OpenFile();
+  return &Id3v2Tags_;
+}
+
 bool TWaveIn::FormatSupported() const {
   const std::uint32_t channels = Channels_;
   if (SampleRate_ < kMinSampleRate || SampleRate_ > kMaxSampleRate || channels == 0) return false;
@@ -268,7 +280,9 @@ void TWaveIn::OpenFile() {
   DamagedBlocks_ = 0;
   WavType_ = TWavType::wtUnsupported;
   TStream* stream = OpenSourceStream();
+  const std::int64_t start = stream->Position();
   ReadHeader(*stream);
+  ReadTags(*stream, start);
   SetUpDelivery(*stream);
   OpenCount = 1;
 }

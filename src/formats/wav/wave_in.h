@@ -8,6 +8,7 @@
 #include "adpcm.h"
 #include "input.h"
 #include "riff.h"
+#include "tags.h"
 #include "wave_converter.h"
 
 namespace melvanto {
@@ -39,6 +40,9 @@ class TWaveIn : public TAuFileIn {
   // The bytes a run would deliver were the whole data chunk the header states there: more
   // than Size() for a cut-off file, whose missing end a caller should warn about.
   std::int64_t StatedSize() { return ReadFormat(StatedSize_); }
+  // The file's tags (its LIST/INFO and "id3 " chunks), as the other readers expose theirs;
+  // opens the file first.
+  TId3v2Tags* Id3v2Tags();
 
   // Sample rates a file may declare; outside them the header is taken for damage.
   static constexpr std::uint32_t kMinSampleRate = 1000;
@@ -68,6 +72,8 @@ class TWaveIn : public TAuFileIn {
   bool ReadAdpcmExtras(const std::uint8_t* body, std::uint32_t bodySize);
   bool ReadFactChunk(HeaderWindow& w);
   void StartOfData(std::uint32_t bodySize, std::int64_t dataStart, std::int64_t streamEnd);
+  // Fills Id3v2Tags_ from a file whose header was read.
+  void ReadTags(TStream& stream, std::int64_t start);
   // Checks the format read and sets the size and sample width delivered.
   void SetUpDelivery(TStream& stream);
   void OpenConverted(TStream& source);
@@ -102,6 +108,7 @@ class TWaveIn : public TAuFileIn {
   std::int64_t StatedSize_ = 0;
   TWaveConverter::FormatRecord FormatRecord_{};  // the "fmt " body as the converter takes it
   std::unique_ptr<TWaveStreamConverter> Converter_;
+  TId3v2Tags Id3v2Tags_;
   bool ShortFloat = false;
   std::atomic<std::int64_t> DamagedBlocks_{0};
   std::array<std::uint8_t, 65536> BlockBytes_{};  // one compressed block as read

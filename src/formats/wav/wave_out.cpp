@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "au_exception.h"
+#include "riff_info.h"
 
 namespace melvanto {
 
@@ -28,7 +29,8 @@ constexpr std::int64_t kPcmHeaderSize = 44;
 constexpr std::int64_t kExtHeaderSize = 68;
 constexpr std::int64_t kDviHeaderSize = 60;
 constexpr std::uint32_t kPcmChunkBytes = 16384;
-constexpr std::size_t kScanWindow = 4096;
+// Room for a header with a LIST chunk of long tags before the data (as this writer puts it).
+constexpr std::size_t kScanWindow = 65536;
 
 // A 32-bit size field that cannot hold the value states the largest it can.
 std::uint32_t Clamp32(std::int64_t value) {
@@ -228,7 +230,7 @@ void TWaveOut::WritePcmHeader(TAuInput& input) {
   PutId(h + 36, "data");
   HeaderDataSize = Clamp32(size);
   PutLE32(h + 40, HeaderDataSize);
-  WriteAll(h, sizeof h);
+  WriteHeaderWithTags(h, sizeof h);
 }
 
 void TWaveOut::WriteExtHeader(TAuInput& input) {
@@ -244,7 +246,7 @@ void TWaveOut::WriteExtHeader(TAuInput& input) {
   PutId(h + 60, "data");
   HeaderDataSize = Clamp32(size);
   PutLE32(h + 64, HeaderDataSize);
-  WriteAll(h, sizeof h);
+  WriteHeaderWithTags(h, sizeof h);
 }
 
 void TWaveOut::WriteDviHeader(TAuInput& input) {
@@ -275,7 +277,19 @@ void TWaveOut::WriteDviHeader(TAuInput& input) {
   PutId(h + 52, "data");
   HeaderDataSize = Clamp32(d);
   PutLE32(h + 56, HeaderDataSize);
-  WriteAll(h, sizeof h);
+  WriteHeaderWithTags(h, sizeof h);
+}
+
+void TWaveOut::WriteHeaderWithTags(std::uint8_t* h, std::int64_t size) {
+  // Before the data, so that appending to the file later finds the audio at its end.
+  const std::vector<std::uint8_t> list = BuildRiffInfo(*Id3v2Tags());
+  const auto extra = static_cast<std::int64_t>(list.size());
+  PutLE32(h + 4, Clamp32(std::int64_t{GetLE32(h + 4)} + extra));
+  WriteAll(h, size - 8);
+  if (!list.empty()) WriteAll(list.data(), extra);
+  WriteAll(h + size - 8, 8);
+  DataSizePosition = size - 4 + extra;
+  DataStart = size + extra;
 }
 
 void TWaveOut::ScanForAppend() {
@@ -354,22 +368,19 @@ void TWaveOut::PatchSizes() {
   if (type == TWavType::wtDVIADPCM) {
     // Always patched: the header's estimate rounds to whole blocks and may miss the last
     // one, and a run may end early.
-    const std::int64_t start = Appending ? DataStart : kDviHeaderSize;
-    const std::int64_t data = end - start;
+    const std::int64_t data = end - DataStart;
     const std::int64_t frames =
         Appending ? OldBlocks * DviFramesPerBlock(OldChannels, BlockSize()) + FramesDelivered
                   : FramesDelivered;
-    WriteLE32At(Appending ? DataSizePosition : 56, Clamp32(data));
+    WriteLE32At(DataSizePosition, Clamp32(data));
     WriteLE32At(Appending ? FactPosition : 48, Clamp32(frames));
     WriteLE32At(4, Clamp32(end - 8));
   } else {
-    const bool ext = type == TWavType::wtExtPCM;
-    const std::int64_t start = Appending ? DataStart : ext ? kExtHeaderSize : kPcmHeaderSize;
-    const std::uint32_t data = Clamp32(end - start);
+    const std::uint32_t data = Clamp32(end - DataStart);
     // No zero padding up to the announced size: the header states what the input really
     // delivered, so a short input does not gain silence.
     if (Appending || data != HeaderDataSize) {
-      WriteLE32At(Appending ? DataSizePosition : ext ? 64 : 40, data);
+      WriteLE32At(DataSizePosition, data);
       WriteLE32At(4, Clamp32(end - 8));
     }
   }

@@ -4,15 +4,16 @@
 #include <cstdint>
 
 #include "adpcm.h"
-#include "output.h"
 #include "riff.h"
+#include "tagged_file.h"
 
 namespace melvanto {
 
 // Stores the PCM of its input as a RIFF WAVE file: plain PCM (44-byte header), extensible
-// PCM (68-byte header) or IMA/DVI ADPCM (60-byte header). Can append to an existing PCM or
-// IMA/DVI file of the same format.
-class TWaveOut : public TAuFileOut {
+// PCM (68-byte header) or IMA/DVI ADPCM (60-byte header), with a LIST/INFO chunk of the
+// Id3v2Tags values before the data when there are any. Can append to an existing PCM or
+// IMA/DVI file of the same format (its tags stay as they are).
+class TWaveOut : public TAuTaggedFileOut {
  public:
   TWaveOut();
   ~TWaveOut() override;
@@ -42,6 +43,9 @@ class TWaveOut : public TAuFileOut {
   void WritePcmHeader(TAuInput& input);
   void WriteExtHeader(TAuInput& input);
   void WriteDviHeader(TAuInput& input);
+  // Writes a new file's header h (ending in the data chunk's identifier and size) with the
+  // tags' LIST chunk before the data chunk, and notes where the data starts.
+  void WriteHeaderWithTags(std::uint8_t* h, std::int64_t size);
   // Walks the first bytes of the target (at most the scan window) and fills the Old* fields.
   void ScanForAppend();
   // Positions the stream after the old audio; returns that offset. Refuses what it cannot

@@ -16,7 +16,9 @@
 #include "fakes.h"
 #include "require_tool.h"
 #include "temp_dir.h"
+#include "text_codec.h"
 #include "tools.h"
+#include "wave_in.h"
 
 namespace melvanto::testing {
 namespace {
@@ -394,8 +396,8 @@ TEST_F(WaveOutTest, AppendRefusesOtherFormatsAndLeavesTheFileAlone) {
   flt[20] = 3;
   Bytes huge = PcmHeader(4, 2, 44100, 16);
   huge[16] = 0xF0, huge[19] = 0x7F;  // fmt claims more than the file holds
-  Bytes junk = Le{}.id("RIFF").u32(0).id("WAVE").id("JUNK").u32(5000).v;  // beyond the window
-  junk = Cat(Cat(junk, Bytes(5000)), Slice(PcmHeader(4, 2, 44100, 16), 12));
+  Bytes junk = Le{}.id("RIFF").u32(0).id("WAVE").id("JUNK").u32(70000).v;  // beyond the window
+  junk = Cat(Cat(junk, Bytes(70000)), Slice(PcmHeader(4, 2, 44100, 16), 12));
   const std::pair<std::string, Bytes> files[] = {{"ext.wav", Cat(ext, Bytes(4))},
                                                  {"float.wav", Cat(flt, Bytes(8))},
                                                  {"huge.wav", Cat(huge, Bytes(4))},
@@ -464,6 +466,87 @@ std::string Tool(const std::string& command) { return CaptureText(command); }
 std::int16_t Sample(const void* p) {
   const auto* b = static_cast<const std::uint8_t*>(p);
   return static_cast<std::int16_t>(b[0] | b[1] << 8);
+}
+
+TEST_F(WaveOutTest, TagsGoBeforeTheDataReadElsewhereAndSurviveAnAppend) {
+  MELVANTO_REQUIRE_TOOL(HaveTool("sox") && HaveTool("ffprobe"), "sox and ffprobe");
+  struct Kind {
+    const char* name;
+    PcmFormat f;
+    bool ima, ext;
+    std::size_t frames;
+  };
+  const Kind kinds[] = {
+      {"s16", {16, 2, 44100}, false, false, 3001},
+      {"ext6", {24, 6, 48000}, false, true, 500},
+      {"imas", {16, 2, 44100}, true, false, 1000},  // two blocks of 505 frames, the last short
+  };
+  for (const Kind& k : kinds) {
+    SCOPED_TRACE(k.name);
+    const std::string file = Path(std::string(k.name) + ".wav");
+    const std::size_t frameBytes = k.f.channels * k.f.bits / 8;
+    const Bytes pcm = k.ima ? Sine16(k.frames, k.f.channels) : Ramp(k.frames * frameBytes);
+    {
+      TWaveOut out;
+      out.SetFileName(file);
+      out.SetCreateNonMsHeaders(!k.ext);
+      if (k.ima) out.SetWavType(TWavType::wtDVIADPCM);
+      out.Id3v2Tags()->SetTitle(u"Tïtle");
+      out.Id3v2Tags()->SetArtist(u"Ärtist");
+      // Long enough to put the data beyond the first 4 KB, which an append must still find.
+      out.Id3v2Tags()->SetComment(std::u16string(4000, u'c'));
+      out.Id3v2Tags()->SetYear("1999");
+      TMemoryIn in(pcm, k.f);
+      ASSERT_EQ(RunOnce(out, in), "");
+    }
+    const Bytes b = Contents(std::string(k.name) + ".wav");
+    // The LIST chunk right after the format chunks, the data after it; the sizes add up.
+    const std::size_t list = 12 + 8 + (k.ext ? 40 : k.ima ? 20 + 12 : 16);
+    ASSERT_GT(b.size(), list + 8);
+    EXPECT_EQ(Slice(b, list, 4), Slice(Le{}.id("LIST").v, 0));
+    const std::size_t data = list + 8 + At32(b, list + 4);
+    EXPECT_EQ(Slice(b, data, 4), Slice(Le{}.id("data").v, 0));
+    EXPECT_EQ(At32(b, data + 4), b.size() - data - 8);
+    EXPECT_EQ(At32(b, 4), b.size() - 8);
+
+    const std::string tags =
+        "TAG:title=Tïtle\nTAG:artist=Ärtist\nTAG:date=1999\nTAG:comment=" + std::string(4000, 'c') + "\n";
+    const std::string probe =
+        "ffprobe -v error -show_entries format_tags=title,artist,comment,date:stream=duration_ts "
+        "-of default=nw=1 " +
+        file;
+    EXPECT_EQ(Tool(probe), "duration_ts=" + std::to_string(k.frames) + "\n" + tags);
+    if (!k.ima) {
+      EXPECT_TRUE(Tool("sox " + file + " -t raw -") == std::string(pcm.begin(), pcm.end()));
+    }
+    {
+      TWaveIn in;
+      in.SetFileName(file);
+      EXPECT_EQ(WideToUtf8(in.Id3v2Tags()->Title()), "Tïtle");
+      EXPECT_EQ(in.Id3v2Tags()->Year(), "1999");
+      EXPECT_EQ(in.TotalSamples(), static_cast<std::int64_t>(k.frames));
+    }
+
+    // Appending finds the audio after the LIST chunk; the tags stay. (Extensible files take
+    // no appends.)
+    if (k.ext) continue;
+    const Bytes more = k.ima ? Sine16(k.frames, k.f.channels) : Ramp(k.frames * frameBytes);
+    {
+      TWaveOut out;
+      out.SetFileName(file);
+      out.SetCreateNonMsHeaders(!k.ext);
+      out.SetFileMode(TFileOutputMode::foAppend);
+      TMemoryIn in(more, k.f);
+      ASSERT_EQ(RunOnce(out, in), "");
+    }
+    // An IMA file's old blocks count whole: they play in full.
+    const std::size_t total = k.ima ? 2 * 505 + k.frames : 2 * k.frames;
+    EXPECT_EQ(Tool(probe), "duration_ts=" + std::to_string(total) + "\n" + tags);
+    if (!k.ima) {
+      EXPECT_TRUE(Tool("sox " + file + " -t raw -") ==
+                  std::string(pcm.begin(), pcm.end()) + std::string(more.begin(), more.end()));
+    }
+  }
 }
 
 TEST_F(WaveOutTest, InteropEveryKindOfFileReadsBackInSoxAndFfprobe) {
