@@ -69,6 +69,10 @@ const char* WavTypeName(int type) {
       return "wtExtPCM";
     case TWavType::wtExtIEEEFloat:
       return "wtExtIEEEFloat";
+    case TWavType::wtALaw:
+      return "A-law";
+    case TWavType::wtMuLaw:
+      return "mu-law";
     case TWavType::wtUnsupported:
       break;
   }

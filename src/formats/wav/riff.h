@@ -15,21 +15,27 @@ enum class TWavType : std::uint8_t {
   wtIEEEFloat = 5,
   wtExtPCM = 6,
   wtExtIEEEFloat = 7,
+  wtALaw = 8,
+  wtMuLaw = 9,
 };
 
 // Format tags of the "fmt " chunk.
 constexpr std::uint16_t kWaveFormatPcm = 1;
 constexpr std::uint16_t kWaveFormatMsAdpcm = 2;
 constexpr std::uint16_t kWaveFormatIeeeFloat = 3;
+constexpr std::uint16_t kWaveFormatALaw = 6;
+constexpr std::uint16_t kWaveFormatMuLaw = 7;
 constexpr std::uint16_t kWaveFormatDviAdpcm = 0x11;
 constexpr std::uint16_t kWaveFormatMpegLayer3 = 0x55;
 constexpr std::uint16_t kWaveFormatExtensible = 0xFFFE;
 
-// Sub-formats of the extensible format, as stored.
+// Sub-formats of the extensible format, as stored: the format tag in the first two bytes,
+// then the same 14 bytes for every tag.
 constexpr std::uint8_t kSubFormatPcm[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                             0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 constexpr std::uint8_t kSubFormatIeeeFloat[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                                   0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+inline bool IsSubFormatOfTag(const std::uint8_t* sub) { return std::memcmp(sub + 2, kSubFormatPcm + 2, 14) == 0; }
 
 // Chunk identifiers match when every byte pair is equal or differs by exactly 32: letter case
 // is ignored, and the space of "fmt " also matches a zero byte or 0x40, as writers vary.

@@ -8,6 +8,7 @@
 
 #include "acm.h"
 #include "au_exception.h"
+#include "g711.h"
 #include "wave_converter.h"
 
 namespace melvanto {
@@ -35,6 +36,8 @@ TWavType TypeOfTag(std::uint16_t tag) {
     case kWaveFormatMpegLayer3: return TWavType::wtACM;
     case kWaveFormatIeeeFloat: return TWavType::wtIEEEFloat;
     case kWaveFormatExtensible: return TWavType::wtExtPCM;
+    case kWaveFormatALaw: return TWavType::wtALaw;
+    case kWaveFormatMuLaw: return TWavType::wtMuLaw;
     default: return TWavType::wtUnsupported;
   }
 }
@@ -51,6 +54,7 @@ bool IsUncompressed(TWavType type) {
   return type == TWavType::wtPCM || type == TWavType::wtIEEEFloat || type == TWavType::wtExtPCM ||
          type == TWavType::wtExtIEEEFloat;
 }
+bool IsG711(TWavType type) { return type == TWavType::wtALaw || type == TWavType::wtMuLaw; }
 
 }  // namespace
 
@@ -175,10 +179,14 @@ bool TWaveIn::DecodeFormat(const std::uint8_t* body, std::uint32_t bodySize) {
   if (WavType_ == TWavType::wtExtPCM) {
     if (bodySize < 40) return false;
     const std::uint8_t* sub = body + bodySize - 16;
-    if (std::memcmp(sub, kSubFormatIeeeFloat, 16) == 0)
-      WavType_ = TWavType::wtExtIEEEFloat;
-    else if (std::memcmp(sub, kSubFormatPcm, 16) != 0)
-      return false;
+    if (!IsSubFormatOfTag(sub)) return false;
+    switch (GetLE16(sub)) {
+      case kWaveFormatPcm: break;
+      case kWaveFormatIeeeFloat: WavType_ = TWavType::wtExtIEEEFloat; break;
+      case kWaveFormatALaw: WavType_ = TWavType::wtALaw; break;
+      case kWaveFormatMuLaw: WavType_ = TWavType::wtMuLaw; break;
+      default: return false;
+    }
   }
   return !IsCompressed(WavType_) || ReadAdpcmExtras(body, bodySize);
 }
@@ -205,7 +213,7 @@ bool TWaveIn::ReadFactChunk(HeaderWindow& w) {
 }
 
 void TWaveIn::StartOfData(std::uint32_t bodySize, std::int64_t dataStart, std::int64_t streamEnd) {
-  if (IsUncompressed(WavType_)) {
+  if (IsUncompressed(WavType_) || IsG711(WavType_)) {
     // A size beyond the end of the file (a cut-off recording, or 0xFFFFFFFF from a streaming
     // writer) counts only the bytes that are there.
     Size_ = std::min<std::int64_t>(bodySize, std::max<std::int64_t>(0, streamEnd - dataStart));
@@ -229,6 +237,9 @@ bool TWaveIn::FormatSupported() const {
     case TWavType::wtIEEEFloat:
     case TWavType::wtExtIEEEFloat:
       return (BitsPerSample_ == 32 || BitsPerSample_ == 64) && channels * 8 <= kBufferSize;
+    case TWavType::wtALaw:
+    case TWavType::wtMuLaw:
+      return BitsPerSample_ == 8 && channels * 2 <= kBufferSize;
     case TWavType::wtDVIADPCM: {
       if (channels > 2) return false;
       const std::uint32_t b = Adpcm.BlockAlign;
@@ -304,12 +315,20 @@ void TWaveIn::SetUpDelivery(TStream& stream) {
       }
       BitsPerSample_ = 32;
       break;
+    case TWavType::wtALaw:
+    case TWavType::wtMuLaw:
+      // One byte a sample stored, two delivered.
+      Valid_ = FormatSupported();
+      if (Valid_) Size_ = WholeFrames(Size(), Channels_) * 2;
+      StatedSize_ = WholeFrames(StatedDataSize_, Channels_) * 2;
+      BitsPerSample_ = 16;
+      break;
     case TWavType::wtACM:
       OpenConverted(stream);
       break;
   }
   // Compressed lengths come from the fact chunk or the frames: what they state is Size.
-  if (!IsUncompressed(WavType_) || !Valid_) StatedSize_ = Size();
+  if (!(IsUncompressed(WavType_) || IsG711(WavType_)) || !Valid_) StatedSize_ = Size();
 }
 
 // MPEG Layer-3 in a WAV is converted as it is read. Its length comes from the frame headers
@@ -404,6 +423,18 @@ std::uint32_t TWaveIn::DecodeMSBlock() {
   return static_cast<std::uint32_t>(adpcm::MsDecodeMono(MSState[0], coefs, BlockBytes_.data() + 7, coded, Buffer_.data()));
 }
 
+// The codes are read into the upper half of the buffer and expanded from the start, so an
+// expanded sample never overwrites a code not yet read.
+std::uint32_t TWaveIn::ReadG711Block() {
+  const std::uint32_t half = kBufferSize / 2;
+  std::uint8_t* codes = BufferBytes() + half;
+  auto n = static_cast<std::uint32_t>(Stream_->Read(codes, half - half % Channels_));
+  n -= n % Channels_;
+  const auto expand = WavType_ == TWavType::wtALaw ? g711::ALawToLinear : g711::MuLawToLinear;
+  for (std::uint32_t i = 0; i < n; ++i) Buffer_[i] = expand(codes[i]);
+  return n * 2;
+}
+
 std::uint32_t TWaveIn::ReadFloatBlock() {
   const std::uint32_t whole = kBufferSize - kBufferSize % (Channels_ * 8);
   std::uint8_t* bytes = BufferBytes();
@@ -455,6 +486,8 @@ void TWaveIn::GetDataInternal(const std::uint8_t*& Buffer, std::uint32_t& Bytes)
       case TWavType::wtMSADPCM: filled = DecodeMSBlock(); break;
       case TWavType::wtIEEEFloat:
       case TWavType::wtExtIEEEFloat: filled = ReadFloatBlock(); break;
+      case TWavType::wtALaw:
+      case TWavType::wtMuLaw: filled = ReadG711Block(); break;
       case TWavType::wtUnsupported: break;
     }
     BlockEnd = static_cast<std::int32_t>(filled);
@@ -496,6 +529,10 @@ bool TWaveIn::SeekInternal(std::int64_t& SampleNum) {
     case TWavType::wtExtIEEEFloat:
       // The stored width, not the delivered one: 64-bit floats take 8 bytes a sample.
       offset = SampleNum * static_cast<std::int64_t>(Channels_ * (ShortFloat ? 4 : 8));
+      break;
+    case TWavType::wtALaw:
+    case TWavType::wtMuLaw:
+      offset = SampleNum * static_cast<std::int64_t>(Channels_);
       break;
     default:
       return false;

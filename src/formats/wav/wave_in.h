@@ -16,8 +16,8 @@ namespace melvanto {
 // saturated at +-1.0; NaN gives 0.
 std::int32_t FloatSampleToInt32(long double v);
 
-// The file input for RIFF WAVE files: integer PCM as stored, IMA/DVI and Microsoft ADPCM
-// decoded to 16 bits, IEEE float converted to 32-bit integers. Anything it does not
+// The file input for RIFF WAVE files: integer PCM as stored, IMA/DVI and Microsoft ADPCM,
+// A-law and mu-law decoded to 16 bits, IEEE float converted to 32-bit integers. Anything it does not
 // recognise opens without error but is not Valid and delivers nothing.
 class TWaveIn : public TAuFileIn {
  public:
@@ -83,6 +83,7 @@ class TWaveIn : public TAuFileIn {
   std::uint32_t DecodeDVIBlock();
   std::uint32_t DecodeMSBlock();
   std::uint32_t ReadFloatBlock();
+  std::uint32_t ReadG711Block();
   std::uint8_t* BufferBytes() { return reinterpret_cast<std::uint8_t*>(Buffer_.data()); }
 
   // 16-bit storage so that decoded samples are written as what they are.

@@ -395,6 +395,92 @@ TEST_F(WaveInInteropAdpcm, ImaBlockAtTheTopOfTheStepTable) {
   EXPECT_EQ(got.back(), -32767);
 }
 
+// ---- A-law and mu-law: decoded to 16 bits exactly as the tools decode them ----
+
+class WaveInInteropG711 : public InteropTest {};
+
+std::vector<std::uint8_t> S16Decode(const std::string& tool, const std::string& path) {
+  const std::string cmd = tool == "sox" ? "sox -V1 " + path + " -t raw -e signed -b 16 -L -"
+                                        : std::string(kFfmpeg) + "-i " + path + " -f s16le -";
+  return Capture(cmd).value_or(std::vector<std::uint8_t>{});
+}
+
+// Every one of the 256 codes, in a plain and an extensible header, against both tools.
+TEST_F(WaveInInteropG711, EveryCodeDecodesAsTheToolsDecodeIt) {
+  REQUIRE_TOOL("sox");
+  REQUIRE_TOOL("ffmpeg");
+  std::vector<std::uint8_t> codes(256);
+  for (int i = 0; i < 256; ++i) codes[i] = static_cast<std::uint8_t>(i);
+  for (const std::uint16_t tag : {kWaveFormatALaw, kWaveFormatMuLaw}) {
+    for (const bool extensible : {false, true}) {
+      SCOPED_TRACE(std::to_string(tag) + (extensible ? " extensible" : ""));
+      WavBuilder fmt, b;
+      if (extensible) {
+        std::uint8_t sub[16];
+        std::memcpy(sub, kSubFormatPcm, 16);
+        PutLE16(sub, tag);
+        fmt.Bytes(WavBuilder::Fmt(kWaveFormatExtensible, 1, 8000, 1, 8)).U16(22).U16(8).U32(4);
+        fmt.Bytes(std::vector<std::uint8_t>(sub, sub + 16));
+      } else {
+        fmt.Bytes(WavBuilder::Fmt(tag, 1, 8000, 1, 8)).U16(0);
+      }
+      b.Riff().Chunk("fmt ", fmt.Get()).Chunk("data", codes);
+      const std::string path = Path("codes.wav");
+      std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.Get().data()), b.Get().size());
+      const Delivered d = ReadWithWaveIn(path, 101);
+      ASSERT_TRUE(d.valid);
+      EXPECT_EQ(d.type, tag == kWaveFormatALaw ? TWavType::wtALaw : TWavType::wtMuLaw);
+      EXPECT_EQ(d.bits, 16u);
+      EXPECT_EQ(d.totalSamples, 256);
+      for (const char* tool : {"sox", "ffmpeg"}) {
+        SCOPED_TRACE(tool);
+        const auto ref = S16Decode(tool, path);
+        ASSERT_EQ(ref.size(), 512u);
+        EXPECT_TRUE(d.bytes == ref);
+      }
+    }
+  }
+}
+
+TEST_F(WaveInInteropG711, ToolFilesMonoAndStereo) {
+  REQUIRE_TOOL("sox");
+  REQUIRE_TOOL("ffmpeg");
+  const std::string sine = std::string(kFfmpeg) + "-f lavfi -i \"aevalsrc=0.9*sin(440*2*PI*t)|0.3*sin(1000*2*PI*t):s=8000:d=0.5\" ";
+  struct Case {
+    const char* name;
+    std::string make;
+    std::uint32_t channels;
+    TWavType type;
+  };
+  const Case cases[] = {
+      {"sox_alaw", "sox -R -V1 -n -r 8000 -c 1 -e a-law {} synth 1 sine 440", 1, TWavType::wtALaw},
+      {"sox_ulaw", "sox -R -V1 -n -r 8000 -c 1 -e u-law {} synth 1 sine 440", 1, TWavType::wtMuLaw},
+      {"sox_ulaw_stereo", "sox -R -V1 -n -r 8000 -c 2 -e u-law {} synth 0.5 whitenoise", 2, TWavType::wtMuLaw},
+      {"ff_alaw_stereo", sine + "-c:a pcm_alaw {}", 2, TWavType::wtALaw},
+      {"ff_mulaw_stereo", sine + "-c:a pcm_mulaw {}", 2, TWavType::wtMuLaw},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path(std::string(c.name) + ".wav");
+    std::string make = c.make;
+    make.replace(make.find("{}"), 2, path);
+    ASSERT_TRUE(Shell(make));
+    const Delivered d = ReadWithWaveIn(path);
+    ASSERT_TRUE(d.valid);
+    EXPECT_EQ(d.type, c.type);
+    EXPECT_EQ(d.channels, c.channels);
+    EXPECT_EQ(d.rate, 8000u);
+    EXPECT_TRUE(d.wholeFrames);
+    EXPECT_EQ(d.totalSamples, d.Frames());
+    for (const char* tool : {"sox", "ffmpeg"}) {
+      SCOPED_TRACE(tool);
+      const auto ref = S16Decode(tool, path);
+      ASSERT_GT(ref.size(), 0u);
+      EXPECT_TRUE(d.bytes == ref);
+    }
+  }
+}
+
 // ---- chunks other writers put before the audio ----
 
 class WaveInInteropChunks : public InteropTest {};

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "fakes.h"
+#include "g711.h"
 #include "wav_builder.h"
 
 namespace melvanto::testing {
@@ -274,6 +275,39 @@ TEST(WaveInTest, PcmAndFloatSeekByTheStoredFrameWidth) {
   std::int32_t first;
   std::memcpy(&first, got.data(), 4);
   EXPECT_EQ(first, FloatSampleToInt32(samples[150]));
+}
+
+// A-law and mu-law: one byte stored, two delivered, in length, seeking and cut frames.
+TEST(WaveInTest, G711CountsSeeksAndCutsByTheStoredByte) {
+  std::vector<std::uint8_t> codes(2 * 300 + 1);  // stereo, the last frame cut off
+  for (std::size_t i = 0; i < codes.size(); ++i) codes[i] = static_cast<std::uint8_t>(i * 7);
+  WavBuilder b;
+  b.Riff().Chunk("fmt ", WavBuilder::Fmt(kWaveFormatMuLaw, 2, 8000, 2, 8)).Chunk("data", codes);
+  Reader r(b.Get());
+  ASSERT_TRUE(r.in.Valid());
+  EXPECT_EQ(r.in.BitsPerSample(), 16u);
+  EXPECT_EQ(r.in.TotalSamples(), 300);
+  r.in.SetStartSample(250);
+  const auto got = AsInt16(r.Drain(999));
+  ASSERT_EQ(got.size(), 100u);
+  EXPECT_EQ(got[0], g711::MuLawToLinear(codes[500]));
+  EXPECT_EQ(got[99], g711::MuLawToLinear(codes[599]));
+  // Values fixed by the two laws: the largest codes and the ones nearest zero.
+  EXPECT_EQ(g711::ALawToLinear(0xAA), 32256);
+  EXPECT_EQ(g711::ALawToLinear(0x2A), -32256);
+  EXPECT_EQ(g711::ALawToLinear(0xD5), 8);
+  EXPECT_EQ(g711::MuLawToLinear(0x80), 32124);
+  EXPECT_EQ(g711::MuLawToLinear(0x00), -32124);
+  EXPECT_EQ(g711::MuLawToLinear(0xFF), 0);
+}
+
+TEST(WaveInTest, G711OtherThanEightBitsIsNotValid) {
+  for (const std::uint16_t bits : {4, 16}) {
+    WavBuilder b;
+    b.Riff().Chunk("fmt ", WavBuilder::Fmt(kWaveFormatALaw, 1, 8000, 1, bits)).Chunk("data", Ramp(100));
+    Reader r(b.Get());
+    EXPECT_FALSE(r.in.Valid()) << bits;
+  }
 }
 
 TEST(WaveInTest, RequestsAreCutToWholeFramesAndTheRestOfTheBlock) {
