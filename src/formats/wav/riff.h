@@ -19,6 +19,21 @@ enum class TWavType : std::uint8_t {
   wtMuLaw = 9,
 };
 
+// The containers the reader walks: RIFF, RF64 (RIFF with 64-bit sizes in a ds64 chunk) and
+// Wave64 (GUID identifiers and 64-bit sizes throughout).
+enum class TWavContainer : std::uint8_t { wcRiff, wcRf64, wcWave64 };
+
+// Wave64 identifies its outer chunk by this GUID, and "wave", "fmt ", "data", "fact" by the
+// four characters followed by kWave64Tail.
+constexpr std::uint8_t kWave64Riff[16] = {'r',  'i',  'f',  'f',  0x2E, 0x91, 0xCF, 0x11,
+                                          0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
+constexpr std::uint8_t kWave64Tail[12] = {0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+constexpr std::int64_t kWave64ChunkHeader = 24;
+
+// A 32-bit RIFF size field holding this defers to the ds64 chunk (RF64) or states no length
+// (a streaming writer).
+constexpr std::uint32_t kNoSize32 = 0xFFFFFFFF;
+
 // Format tags of the "fmt " chunk.
 constexpr std::uint16_t kWaveFormatPcm = 1;
 constexpr std::uint16_t kWaveFormatMsAdpcm = 2;
@@ -53,12 +68,18 @@ inline std::uint32_t GetLE32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
+inline std::uint64_t GetLE64(const std::uint8_t* p) {
+  return GetLE32(p) | (static_cast<std::uint64_t>(GetLE32(p + 4)) << 32);
+}
 inline void PutLE16(std::uint8_t* p, std::uint16_t v) {
   p[0] = static_cast<std::uint8_t>(v);
   p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 inline void PutLE32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline void PutLE64(std::uint8_t* p, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 inline void PutId(std::uint8_t* p, const char* id) { std::memcpy(p, id, 4); }
 

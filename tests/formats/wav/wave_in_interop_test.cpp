@@ -481,6 +481,58 @@ TEST_F(WaveInInteropG711, ToolFilesMonoAndStereo) {
   }
 }
 
+// ---- RF64 and Wave64: 64-bit sizes around the same encodings, sample-exact to ffmpeg ----
+
+class WaveInInteropContainers : public InteropTest {};
+
+TEST_F(WaveInInteropContainers, Rf64AndWave64FromTheTools) {
+  REQUIRE_TOOL("sox");
+  REQUIRE_TOOL("ffmpeg");
+  const std::string ff = std::string(kFfmpeg) + "-f lavfi -i \"aevalsrc=0.9*sin(440*2*PI*t)|0.4*sin(1000*2*PI*t):s=8000:d=0.3\" ";
+  struct Case {
+    const char* name;
+    std::string make;
+    TWavContainer container;
+    TWavType type;
+    std::uint32_t channels, bits;  // as delivered
+    const char* decode;             // ffmpeg's raw format of what we deliver
+  };
+  const Case cases[] = {
+      {"rf_s16", ff + "-c:a pcm_s16le -rf64 always {}.wav", TWavContainer::wcRf64, TWavType::wtPCM, 2, 16, "s16le"},
+      {"rf_s24", ff + "-c:a pcm_s24le -rf64 always {}.wav", TWavContainer::wcRf64, TWavType::wtExtPCM, 2, 24, "s24le"},
+      {"rf_alaw", ff + "-ac 1 -c:a pcm_alaw -rf64 always {}.wav", TWavContainer::wcRf64, TWavType::wtALaw, 1, 16, "s16le"},
+      {"w64_s16", ff + "-c:a pcm_s16le -f w64 {}.w64", TWavContainer::wcWave64, TWavType::wtPCM, 2, 16, "s16le"},
+      {"w64_s24", ff + "-c:a pcm_s24le -f w64 {}.w64", TWavContainer::wcWave64, TWavType::wtExtPCM, 2, 24, "s24le"},
+      // An 18-byte format body, padded to 24, then a fact chunk: the 8-byte alignment matters.
+      {"w64_mulaw", ff + "-c:a pcm_mulaw -f w64 {}.w64", TWavContainer::wcWave64, TWavType::wtMuLaw, 2, 16, "s16le"},
+      {"sox_w64_u8", "sox -R -V1 -n -r 8000 -c 1 -b 8 -e unsigned -t w64 {}.w64 synth 2401s sine 440",
+       TWavContainer::wcWave64, TWavType::wtPCM, 1, 8, "u8"},
+      {"sox_w64_s16", "sox -R -V1 -n -r 8000 -c 2 -b 16 -t w64 {}.w64 synth 0.3 whitenoise", TWavContainer::wcWave64,
+       TWavType::wtPCM, 2, 16, "s16le"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string make = c.make;
+    const std::string base = Path(c.name);
+    make.replace(make.find("{}"), 2, base);
+    ASSERT_TRUE(Shell(make));
+    const std::string path = base + (make.find(".w64") != std::string::npos ? ".w64" : ".wav");
+    const auto ref = Capture(std::string(kFfmpeg) + "-i " + path + " -f " + c.decode + " -");
+    ASSERT_TRUE(ref.has_value());
+    ASSERT_GT(ref->size(), 0u);
+    TWaveIn in;
+    in.SetFileName(path);
+    ASSERT_TRUE(in.Valid());
+    EXPECT_EQ(in.Container(), c.container);
+    const Delivered d = ReadWithWaveIn(path);
+    EXPECT_EQ(d.type, c.type);
+    EXPECT_EQ(d.channels, c.channels);
+    EXPECT_EQ(d.bits, c.bits);
+    EXPECT_EQ(d.totalSamples, static_cast<std::int64_t>(ref->size() / (c.channels * c.bits / 8)));
+    EXPECT_TRUE(d.bytes == *ref) << "delivered samples differ from ffmpeg's decode";
+  }
+}
+
 // ---- chunks other writers put before the audio ----
 
 class WaveInInteropChunks : public InteropTest {};
