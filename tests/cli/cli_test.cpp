@@ -650,8 +650,10 @@ TEST_F(CliTest, WavToWavTypesHeadersAndAppend) {
   const std::string probe = Probe(Out("tone.wav"), "stream=codec_name");
   EXPECT_NE(probe.find("codec_name=adpcm_ima_wav"), std::string::npos) << probe;
   const std::string header = ReadText(Out("tone.wav"));
-  ASSERT_GT(header.size(), 34u);
-  EXPECT_EQ(static_cast<unsigned char>(header[32]) | static_cast<unsigned char>(header[33]) << 8, 1024)
+  ASSERT_GT(header.size(), 70u);
+  // After RIFF, WAVE and the 36-byte JUNK chunk that keeps the room for RF64's ds64.
+  EXPECT_EQ(header.substr(12, 4), "JUNK");
+  EXPECT_EQ(static_cast<unsigned char>(header[68]) | static_cast<unsigned char>(header[69]) << 8, 1024)
       << "the fmt chunk's block align";
   EXPECT_EQ(CaptureText("soxi -e " + Quote(Out("tone.wav"))), "IMA ADPCM\n");
   EXPECT_NEAR(std::atof(CaptureText("soxi -D " + Quote(Out("tone.wav"))).c_str()), 1.0, 0.03);
