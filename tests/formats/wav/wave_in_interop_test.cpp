@@ -101,6 +101,12 @@ Delivered ReadWithWaveIn(const std::string& path, std::uint32_t want = 4099) {
   return d;
 }
 
+// Runs a tool's command with {} standing for the path it writes.
+bool MakeWith(std::string command, const std::string& path) {
+  command.replace(command.find("{}"), 2, path);
+  return Shell(command);
+}
+
 // A fresh directory for the tools' files, removed with everything in it afterwards.
 class InteropTest : public ::testing::Test {
  protected:
@@ -191,9 +197,7 @@ TEST_F(WaveInInteropFloat, FloatFilesConvertTheToolsFloatData) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = Path(std::string(c.name) + ".wav");
-    std::string make = c.make;
-    make.replace(make.find("{}"), 2, path);
-    ASSERT_TRUE(Shell(make));
+    ASSERT_TRUE(MakeWith(c.make, path));
     // ffmpeg passes stored floats through unchanged; sox would round them through its integer core.
     const bool wide = c.storedBits == 64;
     const auto raw = Capture(std::string(kFfmpeg) + "-i " + path + (wide ? " -f f64le -" : " -f f32le -"));
@@ -269,9 +273,7 @@ struct AdpcmCase {
 };
 
 void CheckAdpcm(const AdpcmCase& c, const std::string& path) {
-  std::string make = c.make;
-  make.replace(make.find("{}"), 2, path);
-  ASSERT_TRUE(Shell(make));
+  ASSERT_TRUE(MakeWith(c.make, path));
   const auto file = ReadFile(path);
   const auto fact = FindChunk(file, "fact");
   ASSERT_TRUE(fact.has_value());
@@ -462,9 +464,7 @@ TEST_F(WaveInInteropG711, ToolFilesMonoAndStereo) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = Path(std::string(c.name) + ".wav");
-    std::string make = c.make;
-    make.replace(make.find("{}"), 2, path);
-    ASSERT_TRUE(Shell(make));
+    ASSERT_TRUE(MakeWith(c.make, path));
     const Delivered d = ReadWithWaveIn(path);
     ASSERT_TRUE(d.valid);
     EXPECT_EQ(d.type, c.type);
@@ -512,11 +512,9 @@ TEST_F(WaveInInteropContainers, Rf64AndWave64FromTheTools) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string make = c.make;
     const std::string base = Path(c.name);
-    make.replace(make.find("{}"), 2, base);
-    ASSERT_TRUE(Shell(make));
-    const std::string path = base + (make.find(".w64") != std::string::npos ? ".w64" : ".wav");
+    ASSERT_TRUE(MakeWith(c.make, base));
+    const std::string path = base + (c.make.find(".w64") != std::string::npos ? ".w64" : ".wav");
     const auto ref = Capture(std::string(kFfmpeg) + "-i " + path + " -f " + c.decode + " -");
     ASSERT_TRUE(ref.has_value());
     ASSERT_GT(ref->size(), 0u);
@@ -635,9 +633,7 @@ TEST_F(WaveInInteropAdpcm, DamagedBlockHeaderIsCountedAndTheRestDecodes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = Path(std::string(c.name) + ".wav");
-    std::string command = c.command;
-    command.replace(command.find("{}"), 2, path);
-    ASSERT_TRUE(Shell(command));
+    ASSERT_TRUE(MakeWith(c.command, path));
     const Delivered clean = ReadWithWaveIn(path);
     ASSERT_TRUE(clean.valid);
     EXPECT_EQ(clean.damagedBlocks, 0);

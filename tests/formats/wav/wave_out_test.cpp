@@ -96,8 +96,27 @@ class TFullStream : public TMemoryStream {
   std::int64_t budget_;
 };
 
+// One kind of file the writer makes: its input format, IMA/DVI or PCM, extensible or not.
+struct Kind {
+  const char* name;
+  PcmFormat f;
+  bool ima, ext;
+  std::size_t frames;
+};
+
 class WaveOutTest : public ::testing::Test {
  protected:
+  // Writes a kind of file (a sine for IMA/DVI, a ramp for PCM) as name.wav; returns the PCM given.
+  Bytes WriteKind(const Kind& k, std::int64_t sizeLimit = TWaveOut::kSizeLimit) {
+    TWaveOut out(sizeLimit);
+    out.SetFileName(Path(std::string(k.name) + ".wav"));
+    out.SetCreateNonMsHeaders(!k.ext);
+    if (k.ima) out.SetWavType(TWavType::wtDVIADPCM);
+    const Bytes pcm = k.ima ? Sine16(k.frames, k.f.channels) : Ramp(k.frames * k.f.channels * k.f.bits / 8);
+    TMemoryIn in(pcm, k.f);
+    EXPECT_EQ(RunOnce(out, in), "");
+    return pcm;
+  }
   std::string Path(const std::string& name) { return (dir_ / name).string(); }
   Bytes Contents(const std::string& name) { return dir_.Contents(name); }
   void Store(const std::string& name, const Bytes& b) {
@@ -523,33 +542,23 @@ TEST_F(WaveOutTest, PastTheLimitTheFileBecomesRf64AtTheLimitItStaysRiff) {
 
 TEST_F(WaveOutTest, Rf64FilesOfEveryKindReadBackInSoxFfprobeAndOurReader) {
   MELVANTO_REQUIRE_TOOL(HaveTool("sox") && HaveTool("soxi") && HaveTool("ffprobe"), "sox, soxi and ffprobe");
-  struct Kind {
-    const char* name;
-    PcmFormat f;
-    bool ima, ext;
-    std::size_t frames;
+  struct Rf64Kind {
+    Kind k;
     std::size_t header;
   };
   // About 1 MB of PCM (256 KB of ADPCM) against a limit of 100 KB.
-  const Kind kinds[] = {
-      {"s16", {16, 2, 44100}, false, false, 262144, 80},
-      {"ext6", {24, 6, 48000}, false, true, 58255, 104},
-      {"ima", {16, 2, 44100}, true, false, 262144, 96},
+  const Rf64Kind kinds[] = {
+      {{"s16", {16, 2, 44100}, false, false, 262144}, 80},
+      {{"ext6", {24, 6, 48000}, false, true, 58255}, 104},
+      {{"ima", {16, 2, 44100}, true, false, 262144}, 96},
   };
-  for (const Kind& k : kinds) {
+  for (const auto& [k, header] : kinds) {
     SCOPED_TRACE(k.name);
     const std::string file = Path(std::string(k.name) + ".wav");
-    TWaveOut out(100000);
-    out.SetFileName(file);
-    out.SetCreateNonMsHeaders(!k.ext);
-    if (k.ima) out.SetWavType(TWavType::wtDVIADPCM);
-    const std::size_t frameBytes = k.f.channels * k.f.bits / 8;
-    const Bytes pcm = k.ima ? Sine16(k.frames, k.f.channels) : Ramp(k.frames * frameBytes);
-    TMemoryIn in(pcm, k.f, 65536);
-    ASSERT_EQ(RunOnce(out, in), "");
+    const Bytes pcm = WriteKind(k, 100000);
     const Bytes b = Contents(std::string(k.name) + ".wav");
-    const std::size_t data = b.size() - k.header;
-    ExpectRf64(b, k.header - 4, data, k.frames);
+    const std::size_t data = b.size() - header;
+    ExpectRf64(b, header - 4, data, k.frames);
     if (k.ima) {
       EXPECT_EQ(At32(b, 84), k.frames) << "the fact count fits 32 bits and stays";
     }
@@ -676,43 +685,33 @@ std::int16_t Sample(const void* p) {
 
 TEST_F(WaveOutTest, InteropEveryKindOfFileReadsBackInSoxAndFfprobe) {
   MELVANTO_REQUIRE_TOOL(HaveTool("sox") && HaveTool("soxi") && HaveTool("ffprobe"), "sox, soxi and ffprobe");
-  struct Kind {
-    const char* name;
-    PcmFormat f;
-    bool ima, ext;
-    std::size_t frames;
+  struct ToolKind {
+    Kind k;
     const char* encoding;  // as soxi names it
     const char* codec;     // as ffprobe names it
   };
-  const Kind kinds[] = {
-      {"u8", {8, 1, 8000}, false, false, 1001, "Unsigned Integer PCM", "pcm_u8"},
-      {"s16", {16, 2, 44100}, false, false, 3000, "Signed Integer PCM", "pcm_s16le"},
-      {"s24", {24, 2, 48000}, false, false, 777, "Signed Integer PCM", "pcm_s24le"},
-      {"ext6", {24, 6, 48000}, false, true, 500, "Signed Integer PCM", "pcm_s24le"},
-      {"imam", {16, 1, 22050}, true, false, 3000, "IMA ADPCM", "adpcm_ima_wav"},
-      {"imas", {16, 2, 44100}, true, false, 3000, "IMA ADPCM", "adpcm_ima_wav"},
+  const ToolKind kinds[] = {
+      {{"u8", {8, 1, 8000}, false, false, 1001}, "Unsigned Integer PCM", "pcm_u8"},
+      {{"s16", {16, 2, 44100}, false, false, 3000}, "Signed Integer PCM", "pcm_s16le"},
+      {{"s24", {24, 2, 48000}, false, false, 777}, "Signed Integer PCM", "pcm_s24le"},
+      {{"ext6", {24, 6, 48000}, false, true, 500}, "Signed Integer PCM", "pcm_s24le"},
+      {{"imam", {16, 1, 22050}, true, false, 3000}, "IMA ADPCM", "adpcm_ima_wav"},
+      {{"imas", {16, 2, 44100}, true, false, 3000}, "IMA ADPCM", "adpcm_ima_wav"},
   };
-  for (const Kind& k : kinds) {
+  for (const auto& [k, encoding, codec] : kinds) {
     SCOPED_TRACE(k.name);
     const std::string file = Path(std::string(k.name) + ".wav");
-    TWaveOut out;
-    out.SetFileName(file);
-    out.SetCreateNonMsHeaders(!k.ext);
-    if (k.ima) out.SetWavType(TWavType::wtDVIADPCM);
-    const std::size_t frameBytes = k.f.channels * k.f.bits / 8;
-    const Bytes pcm = k.ima ? Sine16(k.frames, k.f.channels) : Ramp(k.frames * frameBytes);
-    TMemoryIn in(pcm, k.f);
-    ASSERT_EQ(RunOnce(out, in), "");
+    const Bytes pcm = WriteKind(k);
 
     const unsigned bits = k.ima ? 4 : k.f.bits;
     EXPECT_EQ(Tool("soxi -r " + file), std::to_string(k.f.rate) + "\n");
     EXPECT_EQ(Tool("soxi -c " + file), std::to_string(k.f.channels) + "\n");
     EXPECT_EQ(Tool("soxi -b " + file), std::to_string(bits) + "\n");
-    EXPECT_EQ(Tool("soxi -e " + file), std::string(k.encoding) + "\n");
+    EXPECT_EQ(Tool("soxi -e " + file), std::string(encoding) + "\n");
     EXPECT_EQ(Tool("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,bits_per_sample,"
                    "duration_ts -of default=nw=1 " +
                    file),
-              "codec_name=" + std::string(k.codec) + "\nsample_rate=" + std::to_string(k.f.rate) +
+              "codec_name=" + std::string(codec) + "\nsample_rate=" + std::to_string(k.f.rate) +
                   "\nchannels=" + std::to_string(k.f.channels) + "\nbits_per_sample=" + std::to_string(bits) +
                   "\nduration_ts=" + std::to_string(k.frames) + "\n");
     if (k.ext) {
