@@ -265,9 +265,11 @@ bool TWaveIn::ReadFactChunk(HeaderWindow& w) {
   std::uint64_t bodySize = 0;
   const std::uint8_t* body = w.ReadChunk("fact", bodySize);
   if (body == nullptr || bodySize < 4) return false;
-  Adpcm.FactSamples = GetLE32(body);
-  if (w.Container() == TWavContainer::wcRf64 && Adpcm.FactSamples == kNoSize32)
-    Adpcm.FactSamples = static_cast<std::int64_t>(std::min<std::uint64_t>(Ds64.Frames, kMaxStatedSize));
+  // Wave64 counts in 64 bits; an RF64 count too large for 32 bits is in ds64.
+  std::uint64_t frames = GetLE32(body);
+  if (w.Container() == TWavContainer::wcWave64 && bodySize >= 8) frames = GetLE64(body);
+  if (w.Container() == TWavContainer::wcRf64 && frames == kNoSize32) frames = Ds64.Frames;
+  Adpcm.FactSamples = static_cast<std::int64_t>(std::min(frames, kMaxStatedSize));
   return w.NextIdentifier(bodySize);
 }
 

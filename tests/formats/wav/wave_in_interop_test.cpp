@@ -505,6 +505,10 @@ TEST_F(WaveInInteropContainers, Rf64AndWave64FromTheTools) {
       {"w64_s24", ff + "-c:a pcm_s24le -f w64 {}.w64", TWavContainer::wcWave64, TWavType::wtExtPCM, 2, 24, "s24le"},
       // An 18-byte format body, padded to 24, then a fact chunk: the 8-byte alignment matters.
       {"w64_mulaw", ff + "-c:a pcm_mulaw -f w64 {}.w64", TWavContainer::wcWave64, TWavType::wtMuLaw, 2, 16, "s16le"},
+      // MS ADPCM decodes as ffmpeg's does; RF64 states its frame count in ds64 alone, Wave64
+      // in a 64-bit fact chunk.
+      {"rf_ms", ff + "-c:a adpcm_ms -rf64 always {}.wav", TWavContainer::wcRf64, TWavType::wtMSADPCM, 2, 16, "s16le"},
+      {"w64_ms", ff + "-c:a adpcm_ms -f w64 {}.w64", TWavContainer::wcWave64, TWavType::wtMSADPCM, 2, 16, "s16le"},
       {"sox_w64_u8", "sox -R -V1 -n -r 8000 -c 1 -b 8 -e unsigned -t w64 {}.w64 synth 2401s sine 440",
        TWavContainer::wcWave64, TWavType::wtPCM, 1, 8, "u8"},
       {"sox_w64_s16", "sox -R -V1 -n -r 8000 -c 2 -b 16 -t w64 {}.w64 synth 0.3 whitenoise", TWavContainer::wcWave64,

@@ -388,6 +388,17 @@ TEST(WaveInTest, Wave64WalksPaddedChunksAndHoldsToItsSizes) {
     EXPECT_EQ(r.in.TotalSamples(), 150);
     EXPECT_EQ(r.Drain(), pcm);
   }
+  {  // the fact count is 64 bits: 2^32 more frames than one IMA block holds is a lie
+    WavBuilder fmt;
+    fmt.Bytes(WavBuilder::Fmt(0x11, 1, 22050, 36, 4)).U16(2).U16(65);
+    for (const std::uint32_t high : {0u, 1u}) {
+      WavBuilder fact;
+      fact.U32(65).U32(high);
+      Reader r(Wave64({{"fmt ", fmt.Get()}, {"fact", fact.Get()}, {"data", std::vector<std::uint8_t>(36)}}));
+      EXPECT_EQ(r.in.Valid(), high == 0);
+      EXPECT_EQ(r.Drain().size(), high == 0 ? 130u : 0u);
+    }
+  }
   {  // a size smaller than the chunk header, and a format body beyond the file
     auto tooSmall = Wave64({{"fmt ", fmt}, {"data", pcm}}, 23);
     auto past = Wave64({{"fmt ", fmt}, {"data", pcm}});
