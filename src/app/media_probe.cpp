@@ -50,28 +50,44 @@ void TakeTags(const TId3v2Tags& tags, TMediaInfo& info) {
   info.Comment = WideToUtf8(tags.Comment());
 }
 
+const char* ContainerSuffix(TWavContainer container) {
+  switch (container) {
+    case TWavContainer::wcRf64:
+      return " in RF64";
+    case TWavContainer::wcWave64:
+      return " in Wave64";
+    case TWavContainer::wcRiff:
+      break;
+  }
+  return "";
+}
+
 }  // namespace
 
 const char* WavTypeName(int type) {
   switch (static_cast<TWavType>(type)) {
     case TWavType::wtPCM:
-      return "wtPCM";
+      return "PCM";
     case TWavType::wtDVIADPCM:
-      return "wtDVIADPCM";
+      return "IMA ADPCM";
     case TWavType::wtMSADPCM:
-      return "wtMSADPCM";
+      return "Microsoft ADPCM";
     case TWavType::wtACM:
-      return "wtACM";
+      return "MPEG Layer-3";
     case TWavType::wtIEEEFloat:
-      return "wtIEEEFloat";
+      return "IEEE float";
     case TWavType::wtExtPCM:
-      return "wtExtPCM";
+      return "PCM (extensible)";
     case TWavType::wtExtIEEEFloat:
-      return "wtExtIEEEFloat";
+      return "IEEE float (extensible)";
+    case TWavType::wtALaw:
+      return "A-law";
+    case TWavType::wtMuLaw:
+      return "mu-law";
     case TWavType::wtUnsupported:
       break;
   }
-  return "wtUnsupported";
+  return "unsupported";
 }
 
 TMediaInfo ProbeMedia(const std::string& path) {
@@ -98,7 +114,11 @@ TMediaInfo ProbeMedia(const std::string& path) {
     if (wav.Valid()) {
       info.Container = "WAV";
       info.Encoding = WavTypeName(static_cast<int>(wav.WavType()));
+      info.Encoding += ContainerSuffix(wav.Container());
       TakeFormat(wav, info);
+      // As stored: a 64-bit float file is delivered as 32-bit integers, A-law as 16 bits.
+      // MPEG Layer-3 states none; its decoded width stands.
+      if (wav.StoredBitsPerSample() != 0) info.BitsPerSample = wav.StoredBitsPerSample();
       // Most WAV files have no tags: those show none rather than empty ones.
       if (!wav.Id3v2Tags()->Empty()) TakeTags(*wav.Id3v2Tags(), info);
       return info;

@@ -10,7 +10,7 @@ struct TMediaInfo {
   std::string Path;
   std::string Error;      // why the file could not be read; empty when it could
   std::string Container;  // "WAV", "WMA" or "MP3"
-  std::string Encoding;   // WAV only: the TWavType name
+  std::string Encoding;   // WAV only: "PCM", "A-law in RF64" ...
   std::uint32_t Channels = 0;
   std::uint32_t SampleRate = 0;
   std::uint32_t BitsPerSample = 0;
@@ -22,7 +22,7 @@ struct TMediaInfo {
   double Seconds() const { return SampleRate == 0 ? 0.0 : static_cast<double>(Frames) / SampleRate; }
 };
 
-// "wtPCM" ... for the reader's encodings.
+// "PCM", "IMA ADPCM" ... for the reader's encodings.
 const char* WavTypeName(int type);
 
 // Detects the format by content: the WAV reader first, then the ASF header for WMA, then

@@ -19,6 +19,11 @@ struct TAppendScan {
   std::uint32_t OldDataSize = 0;
   std::int64_t DataSizePosition = 0;  // offset of the data chunk's size field
   std::int64_t DataStart = 0;         // offset of the first audio byte
+  // A JUNK or ds64 chunk of 28 bytes first after RIFF at the file's start: the offset
+  // of its body, where RF64 keeps its 64-bit sizes; 0 when there is none.
+  std::int64_t Ds64Position = 0;
+  bool Rf64 = false;                  // an RF64 file; its sizes are in ds64
+  std::uint64_t Ds64DataSize = 0;
 };
 
 // Walks the first bytes of a WAV file (the caller's window) to its data chunk. Every field

@@ -8,6 +8,7 @@
 
 #include "acm.h"
 #include "au_exception.h"
+#include "g711.h"
 #include "riff_info.h"
 #include "wave_converter.h"
 
@@ -26,6 +27,9 @@ namespace {
 std::int64_t WholeFrames(std::int64_t bytes, std::int64_t frame) { return frame > 0 ? bytes - bytes % frame : bytes; }
 
 constexpr std::uint32_t kMaxMsCoefs = 32;
+// Beyond any real file, and small enough that doubling it (delivered 16-bit samples of 8-bit
+// codes) still fits 64 bits.
+constexpr std::uint64_t kMaxStatedSize = std::uint64_t{1} << 60;
 
 // The reader's type for a format tag; the extensible format is refined by its sub-format.
 TWavType TypeOfTag(std::uint16_t tag) {
@@ -36,6 +40,8 @@ TWavType TypeOfTag(std::uint16_t tag) {
     case kWaveFormatMpegLayer3: return TWavType::wtACM;
     case kWaveFormatIeeeFloat: return TWavType::wtIEEEFloat;
     case kWaveFormatExtensible: return TWavType::wtExtPCM;
+    case kWaveFormatALaw: return TWavType::wtALaw;
+    case kWaveFormatMuLaw: return TWavType::wtMuLaw;
     default: return TWavType::wtUnsupported;
   }
 }
@@ -52,6 +58,7 @@ bool IsUncompressed(TWavType type) {
   return type == TWavType::wtPCM || type == TWavType::wtIEEEFloat || type == TWavType::wtExtPCM ||
          type == TWavType::wtExtIEEEFloat;
 }
+bool IsG711(TWavType type) { return type == TWavType::wtALaw || type == TWavType::wtMuLaw; }
 
 }  // namespace
 
@@ -62,45 +69,43 @@ class TWaveIn::HeaderWindow {
   HeaderWindow(TStream& stream, std::int64_t size, std::int64_t limit)
       : stream_(stream), size_(size), bytes_(static_cast<std::size_t>(limit)) {}
 
-  // Reads up to the first chunk's identifier. Junk before "RIFF" and the RIFF size are passed
-  // over one byte at a time.
+  // Reads up to the first chunk's identifier. Junk before "RIFF" (or "RF64") and the RIFF
+  // size are passed over one byte at a time.
   bool FindWaveForm() {
-    if (!Read(4)) return false;
-    for (const char* id : {"RIFF", "WAVE"}) {
-      for (;;) {
-        if (Full()) return false;
-        if (IdentifierMatch(Last(4), id)) break;
-        if (!Read(1) || AtEnd()) return false;
-      }
-      if (!Read(4) || AtEnd()) return false;
-    }
-    return true;
+    std::int64_t at = 0;
+    if (!FindId(at, "RIFF", "RF64")) return false;
+    container_ = IdentifierMatch(bytes_.data() + at, "RIFF") ? TWavContainer::wcRiff : TWavContainer::wcRf64;
+    if (Have(at + 16) && std::memcmp(bytes_.data() + at, kWave64Riff, 16) == 0) return FindWave64Form(at);
+    at += 4;
+    if (!FindId(at, "WAVE", "WAVE")) return false;
+    return offset_ <= at + 8 && Have(at + 8) && !AtEnd();
   }
 
   // Passes over the chunks before the one named id and reads that one's body size; its body
   // comes next.
-  bool FindChunk(const char* id, std::uint32_t& bodySize) {
+  bool FindChunk(const char* id, std::uint64_t& bodySize) {
     for (;;) {
       if (Full()) return false;
-      const bool wanted = IdentifierMatch(Last(4), id);
-      if (!Read(4)) return false;
-      bodySize = GetLE32(Last(4));
+      const bool wanted = IdIs(id);
+      if (!ReadSize(bodySize)) return false;
       if (wanted) return true;
       if (!ReadBody(bodySize) || !NextIdentifier(bodySize)) return false;
     }
   }
 
   // The body of the chunk named id, read whole; nullptr when it is not there.
-  const std::uint8_t* ReadChunk(const char* id, std::uint32_t& bodySize) {
+  const std::uint8_t* ReadChunk(const char* id, std::uint64_t& bodySize) {
     if (!FindChunk(id, bodySize) || !ReadBody(bodySize)) return nullptr;
-    return Last(bodySize);
+    return Last(static_cast<std::int64_t>(bodySize));
   }
 
   // The identifier after a body. Writers that follow the RIFF rule put a zero pad byte after
-  // an odd-sized body, others do not; an identifier never starts with a zero byte. A stream
-  // that ends there has no data chunk to find.
-  bool NextIdentifier(std::uint32_t bodySize) {
-    if (bodySize % 2 != 0) {
+  // an odd-sized body, others do not; an identifier never starts with a zero byte. Wave64
+  // pads every body to 8 bytes. A stream that ends there has no data chunk to find.
+  bool NextIdentifier(std::uint64_t bodySize) {
+    if (container_ == TWavContainer::wcWave64) {
+      if (!Read(static_cast<std::int64_t>((8 - bodySize % 8) % 8) + 16)) return false;
+    } else if (bodySize % 2 != 0) {
       if (!Read(1) || !Read(*Last(1) == 0 ? 4 : 3)) return false;
     } else if (!Read(4)) {
       return false;
@@ -109,8 +114,43 @@ class TWaveIn::HeaderWindow {
   }
 
   std::int64_t Offset() const { return offset_; }
+  TWavContainer Container() const { return container_; }
 
  private:
+  // Finds either identifier at `at` or after it.
+  bool FindId(std::int64_t& at, const char* id, const char* other) {
+    for (;; ++at) {
+      if (!Have(at + 4)) return false;
+      if (IdentifierMatch(bytes_.data() + at, id) || IdentifierMatch(bytes_.data() + at, other)) return true;
+    }
+  }
+  // The Wave64 header: the riff GUID at `at`, a 64-bit size, the wave GUID, the first chunk's GUID.
+  bool FindWave64Form(std::int64_t at) {
+    container_ = TWavContainer::wcWave64;
+    return Have(at + 56) && IdentifierMatch(bytes_.data() + at + 24, "wave") &&
+           std::memcmp(bytes_.data() + at + 28, kWave64Tail, 12) == 0 && !AtEnd();
+  }
+  // Whether the identifier just read names id.
+  bool IdIs(const char* id) const {
+    if (container_ != TWavContainer::wcWave64) return IdentifierMatch(Last(4), id);
+    return IdentifierMatch(Last(16), id) && std::memcmp(Last(12), kWave64Tail, 12) == 0;
+  }
+  // The size field after an identifier, as the size of the body. Wave64 counts its 24-byte
+  // chunk header in.
+  bool ReadSize(std::uint64_t& bodySize) {
+    if (container_ != TWavContainer::wcWave64) {
+      if (!Read(4)) return false;
+      bodySize = GetLE32(Last(4));
+      return true;
+    }
+    if (!Read(8)) return false;
+    bodySize = GetLE64(Last(8));
+    if (bodySize < kWave64ChunkHeader) return false;
+    bodySize -= kWave64ChunkHeader;
+    return true;
+  }
+  // Reads up to offset n of the window, if not already there.
+  bool Have(std::int64_t n) { return n <= offset_ || Read(n - offset_); }
   // Appends n bytes; false when the window or the stream cannot supply them.
   bool Read(std::int64_t n) {
     if (n < 0 || offset_ + n > static_cast<std::int64_t>(bytes_.size())) return false;
@@ -121,12 +161,16 @@ class TWaveIn::HeaderWindow {
   }
   // Every body but the data's must lie inside the window and the file (a lying size is
   // refused, not trusted).
-  bool ReadBody(std::uint32_t bodySize) { return bodySize <= size_ - position_ && Read(bodySize); }
+  bool ReadBody(std::uint64_t bodySize) {
+    return position_ <= size_ && bodySize <= static_cast<std::uint64_t>(size_ - position_) &&
+           Read(static_cast<std::int64_t>(bodySize));
+  }
   const std::uint8_t* Last(std::int64_t n) const { return bytes_.data() + offset_ - n; }
   bool Full() const { return offset_ >= static_cast<std::int64_t>(bytes_.size()) - 1; }
   bool AtEnd() const { return position_ >= size_; }
 
   TStream& stream_;
+  TWavContainer container_ = TWavContainer::wcRiff;
   std::int64_t size_;
   std::int64_t offset_ = 0;
   std::int64_t position_ = 0;
@@ -145,21 +189,38 @@ void TWaveIn::ReadHeader(TStream& stream) {
   StatedDataSize_ = StatedSize_ = 0;
   BitsPerSample_ = SampleRate_ = Channels_ = 0;
   WavType_ = TWavType::wtUnsupported;
+  Ds64 = {};
   const std::int64_t start = stream.Position();
   HeaderWindow w(stream, stream.Size() - start, kHeaderWindow);
-  std::uint32_t dataSize = 0;
-  if (!w.FindWaveForm() || !ReadFormatChunk(w) || (IsCompressed(WavType_) && !ReadFactChunk(w)) ||
-      !w.FindChunk("data", dataSize)) {
+  std::uint64_t dataSize = 0;
+  const bool found = w.FindWaveForm() && (w.Container() != TWavContainer::wcRf64 || ReadDs64Chunk(w)) &&
+                     ReadFormatChunk(w) && (!IsCompressed(WavType_) || ReadFactChunk(w)) &&
+                     w.FindChunk("data", dataSize);
+  Container_ = w.Container();
+  if (!found) {
     WavType_ = TWavType::wtUnsupported;
     return;
   }
+  if (Container_ == TWavContainer::wcRf64 && dataSize == kNoSize32) dataSize = Ds64.DataSize;
   StartOfData(dataSize, start + w.Offset(), stream.Size());
 }
 
+// RF64 states the RIFF and data sizes and the frame count here; the 32-bit fields that
+// cannot hold them say 0xFFFFFFFF.
+bool TWaveIn::ReadDs64Chunk(HeaderWindow& w) {
+  std::uint64_t bodySize = 0;
+  const std::uint8_t* body = w.ReadChunk("ds64", bodySize);
+  if (body == nullptr || bodySize < 24) return false;
+  Ds64.DataSize = GetLE64(body + 8);
+  Ds64.Frames = GetLE64(body + 16);
+  return w.NextIdentifier(bodySize);
+}
+
 bool TWaveIn::ReadFormatChunk(HeaderWindow& w) {
-  std::uint32_t bodySize = 0;
+  std::uint64_t bodySize = 0;
   const std::uint8_t* body = w.ReadChunk("fmt ", bodySize);
-  return body != nullptr && DecodeFormat(body, bodySize) && w.NextIdentifier(bodySize);
+  // A body read whole lies inside the window.
+  return body != nullptr && DecodeFormat(body, static_cast<std::uint32_t>(bodySize)) && w.NextIdentifier(bodySize);
 }
 
 bool TWaveIn::DecodeFormat(const std::uint8_t* body, std::uint32_t bodySize) {
@@ -176,10 +237,14 @@ bool TWaveIn::DecodeFormat(const std::uint8_t* body, std::uint32_t bodySize) {
   if (WavType_ == TWavType::wtExtPCM) {
     if (bodySize < 40) return false;
     const std::uint8_t* sub = body + bodySize - 16;
-    if (std::memcmp(sub, kSubFormatIeeeFloat, 16) == 0)
-      WavType_ = TWavType::wtExtIEEEFloat;
-    else if (std::memcmp(sub, kSubFormatPcm, 16) != 0)
-      return false;
+    if (!IsSubFormatOfTag(sub)) return false;
+    switch (GetLE16(sub)) {
+      case kWaveFormatPcm: break;
+      case kWaveFormatIeeeFloat: WavType_ = TWavType::wtExtIEEEFloat; break;
+      case kWaveFormatALaw: WavType_ = TWavType::wtALaw; break;
+      case kWaveFormatMuLaw: WavType_ = TWavType::wtMuLaw; break;
+      default: return false;
+    }
   }
   return !IsCompressed(WavType_) || ReadAdpcmExtras(body, bodySize);
 }
@@ -198,23 +263,27 @@ bool TWaveIn::ReadAdpcmExtras(const std::uint8_t* body, std::uint32_t bodySize) 
 }
 
 bool TWaveIn::ReadFactChunk(HeaderWindow& w) {
-  std::uint32_t bodySize = 0;
+  std::uint64_t bodySize = 0;
   const std::uint8_t* body = w.ReadChunk("fact", bodySize);
   if (body == nullptr || bodySize < 4) return false;
-  Adpcm.FactSamples = GetLE32(body);
+  // Wave64 counts in 64 bits; an RF64 count too large for 32 bits is in ds64.
+  std::uint64_t frames = GetLE32(body);
+  if (w.Container() == TWavContainer::wcWave64 && bodySize >= 8) frames = GetLE64(body);
+  if (w.Container() == TWavContainer::wcRf64 && frames == kNoSize32) frames = Ds64.Frames;
+  Adpcm.FactSamples = static_cast<std::int64_t>(std::min(frames, kMaxStatedSize));
   return w.NextIdentifier(bodySize);
 }
 
-void TWaveIn::StartOfData(std::uint32_t bodySize, std::int64_t dataStart, std::int64_t streamEnd) {
-  if (IsUncompressed(WavType_)) {
-    // A size beyond the end of the file (a cut-off recording, or 0xFFFFFFFF from a streaming
-    // writer) counts only the bytes that are there.
-    Size_ = std::min<std::int64_t>(bodySize, std::max<std::int64_t>(0, streamEnd - dataStart));
-  }
+void TWaveIn::StartOfData(std::uint64_t bodySize, std::int64_t dataStart, std::int64_t streamEnd) {
+  // A size beyond the end of the file (a cut-off recording, or 0xFFFFFFFF from a streaming
+  // writer) counts only the bytes that are there.
+  const auto there = static_cast<std::uint64_t>(std::max<std::int64_t>(0, streamEnd - dataStart));
+  DataSize_ = static_cast<std::int64_t>(std::min(bodySize, there));
+  if (IsUncompressed(WavType_) || IsG711(WavType_)) Size_ = DataSize_;
   HeaderSize_ = dataStart;
-  DataSize_ = std::min<std::int64_t>(bodySize, std::max<std::int64_t>(0, streamEnd - dataStart));
-  // A streaming writer's placeholder states no length.
-  StatedDataSize_ = bodySize == 0xFFFFFFFFu ? DataSize_ : std::int64_t{bodySize};
+  // A streaming writer's placeholder states no length; a 64-bit size is kept countable.
+  const bool placeholder = Container_ == TWavContainer::wcRiff && bodySize == kNoSize32;
+  StatedDataSize_ = placeholder ? DataSize_ : static_cast<std::int64_t>(std::min<std::uint64_t>(bodySize, kMaxStatedSize));
 }
 
 void TWaveIn::ReadTags(TStream& stream, std::int64_t start) {
@@ -241,6 +310,9 @@ bool TWaveIn::FormatSupported() const {
     case TWavType::wtIEEEFloat:
     case TWavType::wtExtIEEEFloat:
       return (BitsPerSample_ == 32 || BitsPerSample_ == 64) && channels * 8 <= kBufferSize;
+    case TWavType::wtALaw:
+    case TWavType::wtMuLaw:
+      return BitsPerSample_ == 8 && channels * 2 <= kBufferSize;
     case TWavType::wtDVIADPCM: {
       if (channels > 2) return false;
       const std::uint32_t b = Adpcm.BlockAlign;
@@ -288,6 +360,7 @@ void TWaveIn::OpenFile() {
 }
 
 void TWaveIn::SetUpDelivery(TStream& stream) {
+  StoredBits_ = WavType_ == TWavType::wtUnsupported ? 0 : BitsPerSample_;
   switch (WavType_) {
     case TWavType::wtUnsupported:
       Valid_ = false;
@@ -318,12 +391,20 @@ void TWaveIn::SetUpDelivery(TStream& stream) {
       }
       BitsPerSample_ = 32;
       break;
+    case TWavType::wtALaw:
+    case TWavType::wtMuLaw:
+      // One byte a sample stored, two delivered.
+      Valid_ = FormatSupported();
+      if (Valid_) Size_ = WholeFrames(Size(), Channels_) * 2;
+      StatedSize_ = WholeFrames(StatedDataSize_, Channels_) * 2;
+      BitsPerSample_ = 16;
+      break;
     case TWavType::wtACM:
       OpenConverted(stream);
       break;
   }
   // Compressed lengths come from the fact chunk or the frames: what they state is Size.
-  if (!IsUncompressed(WavType_) || !Valid_) StatedSize_ = Size();
+  if (!(IsUncompressed(WavType_) || IsG711(WavType_)) || !Valid_) StatedSize_ = Size();
 }
 
 // MPEG Layer-3 in a WAV is converted as it is read. Its length comes from the frame headers
@@ -418,6 +499,18 @@ std::uint32_t TWaveIn::DecodeMSBlock() {
   return static_cast<std::uint32_t>(adpcm::MsDecodeMono(MSState[0], coefs, BlockBytes_.data() + 7, coded, Buffer_.data()));
 }
 
+// The codes are read into the upper half of the buffer and expanded from the start, so an
+// expanded sample never overwrites a code not yet read.
+std::uint32_t TWaveIn::ReadG711Block() {
+  const std::uint32_t half = kBufferSize / 2;
+  std::uint8_t* codes = BufferBytes() + half;
+  auto n = static_cast<std::uint32_t>(Stream_->Read(codes, half - half % Channels_));
+  n -= n % Channels_;
+  const auto expand = WavType_ == TWavType::wtALaw ? g711::ALawToLinear : g711::MuLawToLinear;
+  for (std::uint32_t i = 0; i < n; ++i) Buffer_[i] = expand(codes[i]);
+  return n * 2;
+}
+
 std::uint32_t TWaveIn::ReadFloatBlock() {
   const std::uint32_t whole = kBufferSize - kBufferSize % (Channels_ * 8);
   std::uint8_t* bytes = BufferBytes();
@@ -469,6 +562,8 @@ void TWaveIn::GetDataInternal(const std::uint8_t*& Buffer, std::uint32_t& Bytes)
       case TWavType::wtMSADPCM: filled = DecodeMSBlock(); break;
       case TWavType::wtIEEEFloat:
       case TWavType::wtExtIEEEFloat: filled = ReadFloatBlock(); break;
+      case TWavType::wtALaw:
+      case TWavType::wtMuLaw: filled = ReadG711Block(); break;
       case TWavType::wtUnsupported: break;
     }
     BlockEnd = static_cast<std::int32_t>(filled);
@@ -510,6 +605,10 @@ bool TWaveIn::SeekInternal(std::int64_t& SampleNum) {
     case TWavType::wtExtIEEEFloat:
       // The stored width, not the delivered one: 64-bit floats take 8 bytes a sample.
       offset = SampleNum * static_cast<std::int64_t>(Channels_ * (ShortFloat ? 4 : 8));
+      break;
+    case TWavType::wtALaw:
+    case TWavType::wtMuLaw:
+      offset = SampleNum * static_cast<std::int64_t>(Channels_);
       break;
     default:
       return false;

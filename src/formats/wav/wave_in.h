@@ -17,8 +17,8 @@ namespace melvanto {
 // saturated at +-1.0; NaN gives 0.
 std::int32_t FloatSampleToInt32(long double v);
 
-// The file input for RIFF WAVE files: integer PCM as stored, IMA/DVI and Microsoft ADPCM
-// decoded to 16 bits, IEEE float converted to 32-bit integers. Anything it does not
+// The file input for WAV files, in RIFF, RF64 or Wave64 containers: integer PCM as stored, IMA/DVI and Microsoft ADPCM,
+// A-law and mu-law decoded to 16 bits, IEEE float converted to 32-bit integers. Anything it does not
 // recognise opens without error but is not Valid and delivers nothing.
 class TWaveIn : public TAuFileIn {
  public:
@@ -31,6 +31,10 @@ class TWaveIn : public TAuFileIn {
 
   // Both describe the open file (opened here if need be).
   TWavType WavType() { return ReadFormat(WavType_); }
+  TWavContainer Container() { return ReadFormat(Container_); }
+  // Bits of one sample as the file stores it (BitsPerSample is what is delivered: 64-bit
+  // floats arrive as 32-bit integers, A-law and mu-law as 16).
+  std::uint32_t StoredBitsPerSample() { return ReadFormat(StoredBits_); }
   // Offset of the first audio byte.
   std::int64_t HeaderSize() { return ReadFormat(HeaderSize_); }
   // ADPCM blocks of the open file whose header could not be true (an IMA step index above
@@ -71,7 +75,8 @@ class TWaveIn : public TAuFileIn {
   bool DecodeFormat(const std::uint8_t* body, std::uint32_t bodySize);
   bool ReadAdpcmExtras(const std::uint8_t* body, std::uint32_t bodySize);
   bool ReadFactChunk(HeaderWindow& w);
-  void StartOfData(std::uint32_t bodySize, std::int64_t dataStart, std::int64_t streamEnd);
+  bool ReadDs64Chunk(HeaderWindow& w);
+  void StartOfData(std::uint64_t bodySize, std::int64_t dataStart, std::int64_t streamEnd);
   // Fills Id3v2Tags_ from a file whose header was read.
   void ReadTags(TStream& stream, std::int64_t start);
   // Checks the format read and sets the size and sample width delivered.
@@ -89,12 +94,19 @@ class TWaveIn : public TAuFileIn {
   std::uint32_t DecodeDVIBlock();
   std::uint32_t DecodeMSBlock();
   std::uint32_t ReadFloatBlock();
+  std::uint32_t ReadG711Block();
   std::uint8_t* BufferBytes() { return reinterpret_cast<std::uint8_t*>(Buffer_.data()); }
 
   // 16-bit storage so that decoded samples are written as what they are.
   alignas(8) std::array<std::int16_t, kBufferSize / 2> Buffer_{};
   TWavType WavType_ = TWavType::wtUnsupported;
+  TWavContainer Container_ = TWavContainer::wcRiff;
+  std::uint32_t StoredBits_ = 0;
   std::uint16_t FormatTag_ = 0;
+  struct TDs64 {
+    std::uint64_t DataSize = 0;
+    std::uint64_t Frames = 0;
+  } Ds64;
 
   TAdpcmFormat Adpcm;
   adpcm::TImaState DVIState[2];

@@ -25,9 +25,14 @@ constexpr char kAdpcmTooManyChannels[] = "Cannot encode more than 2 channels int
 constexpr char kAdpcmBadBlockSize[] = "ADPCM block size does not fit the channel layout.";
 constexpr char kWriteError[] = "Error writing wave file";
 
-constexpr std::int64_t kPcmHeaderSize = 44;
-constexpr std::int64_t kExtHeaderSize = 68;
-constexpr std::int64_t kDviHeaderSize = 60;
+// Every header starts with RIFF, its size, WAVE and a JUNK chunk that keeps the room of a
+// ds64 chunk, so that a file that outgrows the 32-bit sizes becomes RF64 in place.
+constexpr std::int64_t kDs64Body = 28;
+constexpr std::int64_t kDs64Position = 20;  // the JUNK (later ds64) body
+constexpr std::int64_t kPrefixSize = kDs64Position + kDs64Body;
+constexpr std::int64_t kPcmHeaderSize = kPrefixSize + 32;
+constexpr std::int64_t kExtHeaderSize = kPrefixSize + 56;
+constexpr std::int64_t kDviHeaderSize = kPrefixSize + 48;
 constexpr std::uint32_t kPcmChunkBytes = 16384;
 // Room for a header with a LIST chunk of long tags before the data (as this writer puts it).
 constexpr std::size_t kScanWindow = 65536;
@@ -58,20 +63,31 @@ std::uint32_t ChannelMask(std::uint32_t channels) {
   }
 }
 
-// The first 36 bytes the PCM and extensible headers share: RIFF, WAVE and the fmt fields.
-void PutRiffAndFormat(std::uint8_t* h, std::uint32_t riffSize, std::uint32_t fmtSize, std::uint16_t tag,
-                      TAuInput& input, std::uint16_t align) {
+// RIFF, its size, WAVE and the JUNK chunk that reserves the ds64 room; the rest of the
+// header follows at h + kPrefixSize.
+void PutRiffPrefix(std::uint8_t* h, std::uint32_t riffSize) {
   PutId(h, "RIFF");
   PutLE32(h + 4, riffSize);
   PutId(h + 8, "WAVE");
-  PutId(h + 12, "fmt ");
-  PutLE32(h + 16, fmtSize);
-  PutLE16(h + 20, tag);
-  PutLE16(h + 22, static_cast<std::uint16_t>(input.Channels()));
-  PutLE32(h + 24, input.SampleRate());
-  PutLE32(h + 28, Clamp32(std::int64_t{input.SampleRate()} * align));
-  PutLE16(h + 32, align);
-  PutLE16(h + 34, static_cast<std::uint16_t>(input.BitsPerSample()));
+  PutId(h + 12, "JUNK");
+  PutLE32(h + 16, kDs64Body);
+  std::memset(h + kDs64Position, 0, kDs64Body);
+}
+
+// The prefix and the fmt fields the PCM and extensible headers share, 24 bytes from "fmt ".
+std::uint8_t* PutRiffAndFormat(std::uint8_t* h, std::uint32_t riffSize, std::uint32_t fmtSize, std::uint16_t tag,
+                               TAuInput& input, std::uint16_t align) {
+  PutRiffPrefix(h, riffSize);
+  std::uint8_t* f = h + kPrefixSize;
+  PutId(f, "fmt ");
+  PutLE32(f + 4, fmtSize);
+  PutLE16(f + 8, tag);
+  PutLE16(f + 10, static_cast<std::uint16_t>(input.Channels()));
+  PutLE32(f + 12, input.SampleRate());
+  PutLE32(f + 16, Clamp32(std::int64_t{input.SampleRate()} * align));
+  PutLE16(f + 20, align);
+  PutLE16(f + 22, static_cast<std::uint16_t>(input.BitsPerSample()));
+  return f + 24;
 }
 
 // Frames one IMA/DVI block holds, header frame included.
@@ -89,7 +105,7 @@ bool DviLayoutFits(std::uint32_t channels, std::uint16_t blockSize) {
 
 }  // namespace
 
-TWaveOut::TWaveOut() = default;
+TWaveOut::TWaveOut(std::int64_t sizeLimit) : SizeLimit_(sizeLimit) {}
 
 TWaveOut::~TWaveOut() {
   Stop(false);
@@ -148,7 +164,7 @@ std::int64_t TWaveOut::SeekAppendPosition(std::int64_t unit) {
   const std::int64_t fileEnd = Stream_->Seek(0, TSeekOrigin::soEnd);
   std::int64_t dataEnd = fileEnd;
   // 0 and 0xFFFFFFFF are what writers leave when they never finished the header.
-  if (OldDataSize != 0 && OldDataSize != 0xFFFFFFFFu) dataEnd = std::min(fileEnd, DataStart + std::int64_t{OldDataSize});
+  if (OldDataSize > 0 && (Rf64 || OldDataSize != kNoSize32)) dataEnd = std::min(fileEnd, DataStart + OldDataSize);
   bool padByte = false;
   if (fileEnd == dataEnd + 1 && (dataEnd - DataStart) % 2 == 1) {
     std::uint8_t b = 1;
@@ -174,6 +190,7 @@ void TWaveOut::Prepare() {
   OpenTargetStream(kNoFileName);
   TAuInput& input = *Input();
   input.Init();
+  FrameBytes = std::max<std::uint16_t>(1, BlockAlign(input.BitsPerSample(), input.Channels()));
 
   if ((input.Channels() > 2 || input.BitsPerSample() > 16) && !CreateNonMsHeaders())
     WavType_ = TWavType::wtExtPCM;
@@ -226,11 +243,11 @@ void TWaveOut::WritePcmHeader(TAuInput& input) {
   const std::int64_t size = input.Size() < 0 ? 0xFFFFFFFF : input.Size();
   const std::uint16_t align = BlockAlign(input.BitsPerSample(), input.Channels());
   std::uint8_t h[kPcmHeaderSize];
-  PutRiffAndFormat(h, Clamp32(size + 36), 16, kWaveFormatPcm, input, align);
-  PutId(h + 36, "data");
+  std::uint8_t* d = PutRiffAndFormat(h, Clamp32(size + kPcmHeaderSize - 8), 16, kWaveFormatPcm, input, align);
+  PutId(d, "data");
   HeaderDataSize = Clamp32(size);
-  PutLE32(h + 40, HeaderDataSize);
-  WriteHeaderWithTags(h, sizeof h);
+  PutLE32(d + 4, HeaderDataSize);
+  WriteHeader(h, sizeof h);
 }
 
 void TWaveOut::WriteExtHeader(TAuInput& input) {
@@ -238,15 +255,15 @@ void TWaveOut::WriteExtHeader(TAuInput& input) {
   const std::uint16_t align = BlockAlign(input.BitsPerSample(), input.Channels());
   const auto bits = static_cast<std::uint16_t>(input.BitsPerSample());
   std::uint8_t h[kExtHeaderSize];
-  PutRiffAndFormat(h, Clamp32(size + 60), 40, kWaveFormatExtensible, input, align);
-  PutLE16(h + 36, 22);
-  PutLE16(h + 38, bits);
-  PutLE32(h + 40, ChannelMask(input.Channels()));
-  std::memcpy(h + 44, kSubFormatPcm, 16);
-  PutId(h + 60, "data");
+  std::uint8_t* e = PutRiffAndFormat(h, Clamp32(size + kExtHeaderSize - 8), 40, kWaveFormatExtensible, input, align);
+  PutLE16(e, 22);
+  PutLE16(e + 2, bits);
+  PutLE32(e + 4, ChannelMask(input.Channels()));
+  std::memcpy(e + 8, kSubFormatPcm, 16);
+  PutId(e + 24, "data");
   HeaderDataSize = Clamp32(size);
-  PutLE32(h + 64, HeaderDataSize);
-  WriteHeaderWithTags(h, sizeof h);
+  PutLE32(e + 28, HeaderDataSize);
+  WriteHeader(h, sizeof h);
 }
 
 void TWaveOut::WriteDviHeader(TAuInput& input) {
@@ -258,38 +275,42 @@ void TWaveOut::WriteDviHeader(TAuInput& input) {
   const auto blocks = static_cast<std::int64_t>(std::nearbyint(static_cast<double>(n) / frames));
   const std::int64_t d = blocks * blockSize;
   std::uint8_t h[kDviHeaderSize];
-  PutId(h, "RIFF");
-  PutLE32(h + 4, Clamp32(d + 52));
-  PutId(h + 8, "WAVE");
-  PutId(h + 12, "fmt ");
-  PutLE32(h + 16, 20);
-  PutLE16(h + 20, kWaveFormatDviAdpcm);
-  PutLE16(h + 22, static_cast<std::uint16_t>(channels));
-  PutLE32(h + 24, input.SampleRate());
-  PutLE32(h + 28, Clamp32(std::int64_t{input.SampleRate() / frames} * blockSize));
-  PutLE16(h + 32, blockSize);
-  PutLE16(h + 34, 4);
-  PutLE16(h + 36, 2);
-  PutLE16(h + 38, static_cast<std::uint16_t>(frames));
-  PutId(h + 40, "fact");
-  PutLE32(h + 44, 4);
-  PutLE32(h + 48, Clamp32(n));
-  PutId(h + 52, "data");
+  PutRiffPrefix(h, Clamp32(d + kDviHeaderSize - 8));
+  std::uint8_t* f = h + kPrefixSize;
+  PutId(f, "fmt ");
+  PutLE32(f + 4, 20);
+  PutLE16(f + 8, kWaveFormatDviAdpcm);
+  PutLE16(f + 10, static_cast<std::uint16_t>(channels));
+  PutLE32(f + 12, input.SampleRate());
+  PutLE32(f + 16, Clamp32(std::int64_t{input.SampleRate() / frames} * blockSize));
+  PutLE16(f + 20, blockSize);
+  PutLE16(f + 22, 4);
+  PutLE16(f + 24, 2);
+  PutLE16(f + 26, static_cast<std::uint16_t>(frames));
+  PutId(f + 28, "fact");
+  PutLE32(f + 32, 4);
+  PutLE32(f + 36, Clamp32(n));
+  FactPosition = (f + 36) - h;
+  PutId(f + 40, "data");
   HeaderDataSize = Clamp32(d);
-  PutLE32(h + 56, HeaderDataSize);
-  WriteHeaderWithTags(h, sizeof h);
+  PutLE32(f + 44, HeaderDataSize);
+  WriteHeader(h, sizeof h);
 }
 
-void TWaveOut::WriteHeaderWithTags(std::uint8_t* h, std::int64_t size) {
-  // Before the data, so that appending to the file later finds the audio at its end.
+// A new file's header, with a LIST/INFO chunk of the tags before the data (so that appending
+// to the file later finds the audio at its end): the data chunk's own header is the last
+// eight bytes of h, and the ds64 room is where the prefix put it.
+void TWaveOut::WriteHeader(std::uint8_t* h, std::int64_t size) {
   const std::vector<std::uint8_t> list = BuildRiffInfo(*Id3v2Tags());
   const auto extra = static_cast<std::int64_t>(list.size());
   PutLE32(h + 4, Clamp32(std::int64_t{GetLE32(h + 4)} + extra));
   WriteAll(h, size - 8);
   if (!list.empty()) WriteAll(list.data(), extra);
   WriteAll(h + size - 8, 8);
-  DataSizePosition = size - 4 + extra;
   DataStart = size + extra;
+  DataSizePosition = DataStart - 4;
+  Ds64Position = kDs64Position;
+  Rf64 = false;
 }
 
 void TWaveOut::ScanForAppend() {
@@ -306,9 +327,12 @@ void TWaveOut::ScanForAppend() {
   OldBlockAlign = scan.OldBlockAlign;
   OldFactSamples = scan.OldFactSamples;
   FactPosition = scan.FactPosition;
-  OldDataSize = scan.OldDataSize;
+  OldDataSize = scan.Rf64 && scan.OldDataSize == kNoSize32 ? static_cast<std::int64_t>(scan.Ds64DataSize)
+                                                           : std::int64_t{scan.OldDataSize};
   DataSizePosition = scan.DataSizePosition;
   DataStart = scan.DataStart;
+  Ds64Position = scan.Ds64Position;
+  Rf64 = scan.Rf64;
 }
 
 bool TWaveOut::DoOutput(bool Abort) {
@@ -364,27 +388,48 @@ bool TWaveOut::OutputDviBlock() {
 
 void TWaveOut::PatchSizes() {
   const std::int64_t end = Stream_->Seek(0, TSeekOrigin::soEnd);
-  const TWavType type = WavType();
-  if (type == TWavType::wtDVIADPCM) {
+  const std::int64_t data = end - DataStart;
+  // RF64 once a size outgrows its 32-bit field, if the file has the room for ds64 (one
+  // appended to may not); an RF64 file stays one.
+  const bool rf64 = Ds64Position != 0 && (Rf64 || end - 8 > SizeLimit_);
+  if (WavType() == TWavType::wtDVIADPCM) {
     // Always patched: the header's estimate rounds to whole blocks and may miss the last
     // one, and a run may end early.
-    const std::int64_t data = end - DataStart;
     const std::int64_t frames =
         Appending ? OldBlocks * DviFramesPerBlock(OldChannels, BlockSize()) + FramesDelivered
                   : FramesDelivered;
-    WriteLE32At(DataSizePosition, Clamp32(data));
-    WriteLE32At(Appending ? FactPosition : 48, Clamp32(frames));
-    WriteLE32At(4, Clamp32(end - 8));
-  } else {
-    const std::uint32_t data = Clamp32(end - DataStart);
+    WriteLE32At(FactPosition, Clamp32(frames));
+    WriteSizes(end, data, frames, rf64);
+  } else if (rf64 || Appending || Clamp32(data) != HeaderDataSize) {
     // No zero padding up to the announced size: the header states what the input really
     // delivered, so a short input does not gain silence.
-    if (Appending || data != HeaderDataSize) {
-      WriteLE32At(DataSizePosition, data);
-      WriteLE32At(4, Clamp32(end - 8));
-    }
+    WriteSizes(end, data, data / FrameBytes, rf64);
   }
   Stream_->Seek(0, TSeekOrigin::soEnd);
+}
+
+// The RIFF and data sizes; as RF64, 0xFFFFFFFF in both and the true sizes in ds64, written
+// over the JUNK chunk that kept its room.
+void TWaveOut::WriteSizes(std::int64_t end, std::int64_t data, std::int64_t frames, bool rf64) {
+  if (!rf64) {
+    WriteLE32At(DataSizePosition, Clamp32(data));
+    WriteLE32At(4, Clamp32(end - 8));
+    return;
+  }
+  std::uint8_t ds64[8 + kDs64Body] = {};
+  PutId(ds64, "ds64");
+  PutLE32(ds64 + 4, kDs64Body);
+  PutLE64(ds64 + 8, static_cast<std::uint64_t>(end - 8));
+  PutLE64(ds64 + 16, static_cast<std::uint64_t>(data));
+  PutLE64(ds64 + 24, static_cast<std::uint64_t>(frames));
+  Stream_->Seek(Ds64Position - 8, TSeekOrigin::soBeginning);
+  WriteAll(ds64, sizeof ds64);
+  WriteLE32At(DataSizePosition, kNoSize32);
+  std::uint8_t riff[8];
+  PutId(riff, "RF64");
+  PutLE32(riff + 4, kNoSize32);
+  Stream_->Seek(0, TSeekOrigin::soBeginning);
+  WriteAll(riff, sizeof riff);
 }
 
 void TWaveOut::Done() {

@@ -101,6 +101,12 @@ Delivered ReadWithWaveIn(const std::string& path, std::uint32_t want = 4099) {
   return d;
 }
 
+// Runs a tool's command with {} standing for the path it writes.
+bool MakeWith(std::string command, const std::string& path) {
+  command.replace(command.find("{}"), 2, path);
+  return Shell(command);
+}
+
 // A fresh directory for the tools' files, removed with everything in it afterwards.
 class InteropTest : public ::testing::Test {
  protected:
@@ -191,9 +197,7 @@ TEST_F(WaveInInteropFloat, FloatFilesConvertTheToolsFloatData) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = Path(std::string(c.name) + ".wav");
-    std::string make = c.make;
-    make.replace(make.find("{}"), 2, path);
-    ASSERT_TRUE(Shell(make));
+    ASSERT_TRUE(MakeWith(c.make, path));
     // ffmpeg passes stored floats through unchanged; sox would round them through its integer core.
     const bool wide = c.storedBits == 64;
     const auto raw = Capture(std::string(kFfmpeg) + "-i " + path + (wide ? " -f f64le -" : " -f f32le -"));
@@ -269,9 +273,7 @@ struct AdpcmCase {
 };
 
 void CheckAdpcm(const AdpcmCase& c, const std::string& path) {
-  std::string make = c.make;
-  make.replace(make.find("{}"), 2, path);
-  ASSERT_TRUE(Shell(make));
+  ASSERT_TRUE(MakeWith(c.make, path));
   const auto file = ReadFile(path);
   const auto fact = FindChunk(file, "fact");
   ASSERT_TRUE(fact.has_value());
@@ -395,6 +397,155 @@ TEST_F(WaveInInteropAdpcm, ImaBlockAtTheTopOfTheStepTable) {
   EXPECT_EQ(got.back(), -32767);
 }
 
+// ---- A-law and mu-law: decoded to 16 bits exactly as the tools decode them ----
+
+class WaveInInteropG711 : public InteropTest {};
+
+std::vector<std::uint8_t> S16Decode(const std::string& tool, const std::string& path) {
+  const std::string cmd = tool == "sox" ? "sox -V1 " + path + " -t raw -e signed -b 16 -L -"
+                                        : std::string(kFfmpeg) + "-i " + path + " -f s16le -";
+  return Capture(cmd).value_or(std::vector<std::uint8_t>{});
+}
+
+// Every one of the 256 codes, in a plain and an extensible header, against both tools.
+TEST_F(WaveInInteropG711, EveryCodeDecodesAsTheToolsDecodeIt) {
+  REQUIRE_TOOL("sox");
+  REQUIRE_TOOL("ffmpeg");
+  std::vector<std::uint8_t> codes(256);
+  for (int i = 0; i < 256; ++i) codes[i] = static_cast<std::uint8_t>(i);
+  for (const std::uint16_t tag : {kWaveFormatALaw, kWaveFormatMuLaw}) {
+    for (const bool extensible : {false, true}) {
+      SCOPED_TRACE(std::to_string(tag) + (extensible ? " extensible" : ""));
+      WavBuilder fmt, b;
+      if (extensible) {
+        std::uint8_t sub[16];
+        std::memcpy(sub, kSubFormatPcm, 16);
+        PutLE16(sub, tag);
+        fmt.Bytes(WavBuilder::Fmt(kWaveFormatExtensible, 1, 8000, 1, 8)).U16(22).U16(8).U32(4);
+        fmt.Bytes(std::vector<std::uint8_t>(sub, sub + 16));
+      } else {
+        fmt.Bytes(WavBuilder::Fmt(tag, 1, 8000, 1, 8)).U16(0);
+      }
+      b.Riff().Chunk("fmt ", fmt.Get()).Chunk("data", codes);
+      const std::string path = Path("codes.wav");
+      std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.Get().data()), b.Get().size());
+      const Delivered d = ReadWithWaveIn(path, 101);
+      ASSERT_TRUE(d.valid);
+      EXPECT_EQ(d.type, tag == kWaveFormatALaw ? TWavType::wtALaw : TWavType::wtMuLaw);
+      EXPECT_EQ(d.bits, 16u);
+      EXPECT_EQ(d.totalSamples, 256);
+      for (const char* tool : {"sox", "ffmpeg"}) {
+        SCOPED_TRACE(tool);
+        const auto ref = S16Decode(tool, path);
+        ASSERT_EQ(ref.size(), 512u);
+        EXPECT_TRUE(d.bytes == ref);
+      }
+    }
+  }
+}
+
+TEST_F(WaveInInteropG711, ToolFilesMonoAndStereo) {
+  REQUIRE_TOOL("sox");
+  REQUIRE_TOOL("ffmpeg");
+  const std::string sine = std::string(kFfmpeg) + "-f lavfi -i \"aevalsrc=0.9*sin(440*2*PI*t)|0.3*sin(1000*2*PI*t):s=8000:d=0.5\" ";
+  struct Case {
+    const char* name;
+    std::string make;
+    std::uint32_t channels;
+    TWavType type;
+  };
+  const Case cases[] = {
+      {"sox_alaw", "sox -R -V1 -n -r 8000 -c 1 -e a-law {} synth 1 sine 440", 1, TWavType::wtALaw},
+      {"sox_ulaw", "sox -R -V1 -n -r 8000 -c 1 -e u-law {} synth 1 sine 440", 1, TWavType::wtMuLaw},
+      {"sox_ulaw_stereo", "sox -R -V1 -n -r 8000 -c 2 -e u-law {} synth 0.5 whitenoise", 2, TWavType::wtMuLaw},
+      {"ff_alaw_stereo", sine + "-c:a pcm_alaw {}", 2, TWavType::wtALaw},
+      {"ff_mulaw_stereo", sine + "-c:a pcm_mulaw {}", 2, TWavType::wtMuLaw},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path(std::string(c.name) + ".wav");
+    ASSERT_TRUE(MakeWith(c.make, path));
+    const Delivered d = ReadWithWaveIn(path);
+    ASSERT_TRUE(d.valid);
+    EXPECT_EQ(d.type, c.type);
+    EXPECT_EQ(d.channels, c.channels);
+    EXPECT_EQ(d.rate, 8000u);
+    EXPECT_TRUE(d.wholeFrames);
+    EXPECT_EQ(d.totalSamples, d.Frames());
+    for (const char* tool : {"sox", "ffmpeg"}) {
+      SCOPED_TRACE(tool);
+      const auto ref = S16Decode(tool, path);
+      ASSERT_GT(ref.size(), 0u);
+      EXPECT_TRUE(d.bytes == ref);
+    }
+  }
+}
+
+// ---- RF64 and Wave64: 64-bit sizes around the same encodings, sample-exact to ffmpeg ----
+
+class WaveInInteropContainers : public InteropTest {};
+
+TEST_F(WaveInInteropContainers, Rf64AndWave64FromTheTools) {
+  REQUIRE_TOOL("sox");
+  REQUIRE_TOOL("ffmpeg");
+  const std::string ff = std::string(kFfmpeg) + "-f lavfi -i \"aevalsrc=0.9*sin(440*2*PI*t)|0.4*sin(1000*2*PI*t):s=8000:d=0.3\" ";
+  struct Case {
+    const char* name;
+    std::string make;
+    TWavContainer container;
+    TWavType type;
+    std::uint32_t channels, bits;  // as delivered
+    const char* decode;             // ffmpeg's raw format of what we deliver
+  };
+  const Case cases[] = {
+      {"rf_s16", ff + "-c:a pcm_s16le -rf64 always {}.wav", TWavContainer::wcRf64, TWavType::wtPCM, 2, 16, "s16le"},
+      {"rf_s24", ff + "-c:a pcm_s24le -rf64 always {}.wav", TWavContainer::wcRf64, TWavType::wtExtPCM, 2, 24, "s24le"},
+      {"rf_alaw", ff + "-ac 1 -c:a pcm_alaw -rf64 always {}.wav", TWavContainer::wcRf64, TWavType::wtALaw, 1, 16, "s16le"},
+      {"rf_f32", ff + "-c:a pcm_f32le -rf64 always {}.wav", TWavContainer::wcRf64, TWavType::wtExtIEEEFloat, 2, 32,
+       "f32le"},
+      {"w64_f32", ff + "-ac 1 -c:a pcm_f32le -f w64 {}.w64", TWavContainer::wcWave64, TWavType::wtExtIEEEFloat, 1, 32,
+       "f32le"},
+      {"w64_s16", ff + "-c:a pcm_s16le -f w64 {}.w64", TWavContainer::wcWave64, TWavType::wtPCM, 2, 16, "s16le"},
+      {"w64_s24", ff + "-c:a pcm_s24le -f w64 {}.w64", TWavContainer::wcWave64, TWavType::wtExtPCM, 2, 24, "s24le"},
+      // An 18-byte format body, padded to 24, then a fact chunk: the 8-byte alignment matters.
+      {"w64_mulaw", ff + "-c:a pcm_mulaw -f w64 {}.w64", TWavContainer::wcWave64, TWavType::wtMuLaw, 2, 16, "s16le"},
+      // MS ADPCM decodes as ffmpeg's does; RF64 states its frame count in ds64 alone, Wave64
+      // in a 64-bit fact chunk.
+      {"rf_ms", ff + "-c:a adpcm_ms -rf64 always {}.wav", TWavContainer::wcRf64, TWavType::wtMSADPCM, 2, 16, "s16le"},
+      {"w64_ms", ff + "-c:a adpcm_ms -f w64 {}.w64", TWavContainer::wcWave64, TWavType::wtMSADPCM, 2, 16, "s16le"},
+      {"sox_w64_u8", "sox -R -V1 -n -r 8000 -c 1 -b 8 -e unsigned -t w64 {}.w64 synth 2401s sine 440",
+       TWavContainer::wcWave64, TWavType::wtPCM, 1, 8, "u8"},
+      {"sox_w64_s16", "sox -R -V1 -n -r 8000 -c 2 -b 16 -t w64 {}.w64 synth 0.3 whitenoise", TWavContainer::wcWave64,
+       TWavType::wtPCM, 2, 16, "s16le"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string base = Path(c.name);
+    ASSERT_TRUE(MakeWith(c.make, base));
+    const std::string path = base + (c.make.find(".w64") != std::string::npos ? ".w64" : ".wav");
+    auto ref = Capture(std::string(kFfmpeg) + "-i " + path + " -f " + c.decode + " -");
+    ASSERT_TRUE(ref.has_value());
+    ASSERT_GT(ref->size(), 0u);
+    // Stored floats come out as our 32-bit integers.
+    for (std::size_t i = 0; c.decode == std::string("f32le") && i + 4 <= ref->size(); i += 4) {
+      float f;
+      std::memcpy(&f, ref->data() + i, 4);
+      const std::int32_t v = FloatSampleToInt32(f);
+      std::memcpy(ref->data() + i, &v, 4);
+    }
+    TWaveIn in;
+    in.SetFileName(path);
+    ASSERT_TRUE(in.Valid());
+    EXPECT_EQ(in.Container(), c.container);
+    const Delivered d = ReadWithWaveIn(path);
+    EXPECT_EQ(d.type, c.type);
+    EXPECT_EQ(d.channels, c.channels);
+    EXPECT_EQ(d.bits, c.bits);
+    EXPECT_EQ(d.totalSamples, static_cast<std::int64_t>(ref->size() / (c.channels * c.bits / 8)));
+    EXPECT_TRUE(d.bytes == *ref) << "delivered samples differ from ffmpeg's decode";
+  }
+}
+
 // ---- chunks other writers put before the audio ----
 
 class WaveInInteropChunks : public InteropTest {};
@@ -497,9 +648,7 @@ TEST_F(WaveInInteropAdpcm, DamagedBlockHeaderIsCountedAndTheRestDecodes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = Path(std::string(c.name) + ".wav");
-    std::string command = c.command;
-    command.replace(command.find("{}"), 2, path);
-    ASSERT_TRUE(Shell(command));
+    ASSERT_TRUE(MakeWith(c.command, path));
     const Delivered clean = ReadWithWaveIn(path);
     ASSERT_TRUE(clean.valid);
     EXPECT_EQ(clean.damagedBlocks, 0);

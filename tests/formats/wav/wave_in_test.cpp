@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "fakes.h"
+#include "g711.h"
 #include "wav_builder.h"
 
 namespace melvanto::testing {
@@ -274,6 +275,141 @@ TEST(WaveInTest, PcmAndFloatSeekByTheStoredFrameWidth) {
   std::int32_t first;
   std::memcpy(&first, got.data(), 4);
   EXPECT_EQ(first, FloatSampleToInt32(samples[150]));
+}
+
+// A-law and mu-law: one byte stored, two delivered, in length, seeking and cut frames.
+TEST(WaveInTest, G711CountsSeeksAndCutsByTheStoredByte) {
+  std::vector<std::uint8_t> codes(2 * 300 + 1);  // stereo, the last frame cut off
+  for (std::size_t i = 0; i < codes.size(); ++i) codes[i] = static_cast<std::uint8_t>(i * 7);
+  WavBuilder b;
+  b.Riff().Chunk("fmt ", WavBuilder::Fmt(kWaveFormatMuLaw, 2, 8000, 2, 8)).Chunk("data", codes);
+  Reader r(b.Get());
+  ASSERT_TRUE(r.in.Valid());
+  EXPECT_EQ(r.in.BitsPerSample(), 16u);
+  EXPECT_EQ(r.in.TotalSamples(), 300);
+  r.in.SetStartSample(250);
+  const auto got = AsInt16(r.Drain(999));
+  ASSERT_EQ(got.size(), 100u);
+  EXPECT_EQ(got[0], g711::MuLawToLinear(codes[500]));
+  EXPECT_EQ(got[99], g711::MuLawToLinear(codes[599]));
+  // Values fixed by the two laws: the largest codes and the ones nearest zero.
+  EXPECT_EQ(g711::ALawToLinear(0xAA), 32256);
+  EXPECT_EQ(g711::ALawToLinear(0x2A), -32256);
+  EXPECT_EQ(g711::ALawToLinear(0xD5), 8);
+  EXPECT_EQ(g711::MuLawToLinear(0x80), 32124);
+  EXPECT_EQ(g711::MuLawToLinear(0x00), -32124);
+  EXPECT_EQ(g711::MuLawToLinear(0xFF), 0);
+}
+
+TEST(WaveInTest, G711OtherThanEightBitsIsNotValid) {
+  for (const std::uint16_t bits : {4, 16}) {
+    WavBuilder b;
+    b.Riff().Chunk("fmt ", WavBuilder::Fmt(kWaveFormatALaw, 1, 8000, 1, bits)).Chunk("data", Ramp(100));
+    Reader r(b.Get());
+    EXPECT_FALSE(r.in.Valid()) << bits;
+  }
+}
+
+// An RF64 image: ds64 first with the given sizes, 0xFFFFFFFF in the RIFF and data sizes.
+std::vector<std::uint8_t> Rf64Wav(const std::vector<std::uint8_t>& fmt, const std::vector<std::uint8_t>& data,
+                                  std::uint64_t ds64Data, const std::vector<std::uint8_t>& after = {}) {
+  WavBuilder ds64, b;
+  ds64.U32(0xFFFFFFFF).U32(0).U32(static_cast<std::uint32_t>(ds64Data)).U32(static_cast<std::uint32_t>(ds64Data >> 32));
+  ds64.U32(0).U32(0).U32(0);
+  b.Riff("RF64").Chunk("ds64", ds64.Get()).Chunk("fmt ", fmt).Raw("data").U32(0xFFFFFFFF).Bytes(data).Bytes(after);
+  return b.Get();
+}
+
+TEST(WaveInTest, Rf64TakesTheDataSizeFromDs64AndCutsItToTheFile) {
+  const auto pcm = Ramp(400);
+  const auto fmt = WavBuilder::Fmt(1, 2, 8000, 4, 16);
+  {  // a chunk after the audio: the ds64 size, not the file's end, ends the data
+    Reader r(Rf64Wav(fmt, pcm, 400, {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'}));
+    ASSERT_TRUE(r.in.Valid());
+    EXPECT_EQ(r.in.Container(), TWavContainer::wcRf64);
+    EXPECT_EQ(r.in.TotalSamples(), 100);
+    EXPECT_EQ(r.Drain(), pcm);
+  }
+  {  // a size of 16 EB: what is there is read, what is stated stays countable
+    Reader r(Rf64Wav(fmt, pcm, ~std::uint64_t{0}));
+    ASSERT_TRUE(r.in.Valid());
+    EXPECT_EQ(r.in.TotalSamples(), 100);
+    EXPECT_GT(r.in.StatedSize(), std::int64_t{1} << 40);
+    EXPECT_EQ(r.Drain(), pcm);
+  }
+  {  // the same for A-law, whose stated size doubles when delivered
+    Reader r(Rf64Wav(WavBuilder::Fmt(kWaveFormatALaw, 1, 8000, 1, 8), pcm, ~std::uint64_t{0}));
+    ASSERT_TRUE(r.in.Valid());
+    EXPECT_GT(r.in.StatedSize(), std::int64_t{1} << 40);
+    EXPECT_EQ(r.Drain().size(), 800u);
+  }
+  {  // no ds64 chunk: the sizes are nowhere
+    WavBuilder b;
+    b.Riff("RF64").Chunk("fmt ", fmt).Chunk("data", pcm);
+    Reader r(b.Get());
+    EXPECT_FALSE(r.in.Valid());
+  }
+}
+
+// A Wave64 image from (four-character name, body) chunks, padded to 8 bytes.
+std::vector<std::uint8_t> Wave64(const std::vector<std::pair<const char*, std::vector<std::uint8_t>>>& chunks,
+                                 std::uint64_t lastSize = 0) {
+  WavBuilder b;
+  const auto guid = [&](const char* id) {
+    b.Raw(id).Bytes(std::vector<std::uint8_t>(std::begin(kWave64Tail), std::end(kWave64Tail)));
+  };
+  const auto u64 = [&](std::uint64_t v) { b.U32(static_cast<std::uint32_t>(v)).U32(static_cast<std::uint32_t>(v >> 32)); };
+  b.Bytes(std::vector<std::uint8_t>(std::begin(kWave64Riff), std::end(kWave64Riff)));
+  u64(0);
+  guid("wave");
+  for (std::size_t i = 0; i < chunks.size(); ++i) {
+    const auto& [id, body] = chunks[i];
+    guid(id);
+    u64(i + 1 == chunks.size() && lastSize != 0 ? lastSize : 24 + body.size());
+    b.Bytes(body);
+    if (i + 1 < chunks.size()) b.Bytes(std::vector<std::uint8_t>((8 - body.size() % 8) % 8, 0));
+  }
+  return b.Get();
+}
+
+TEST(WaveInTest, Wave64WalksPaddedChunksAndHoldsToItsSizes) {
+  const auto pcm = Ramp(300);
+  const auto fmt = WavBuilder::Fmt(1, 1, 8000, 2, 16);
+  {  // an odd-sized chunk before the format: its body is padded to 8 bytes
+    Reader r(Wave64({{"junk", {1, 2, 3}}, {"fmt ", fmt}, {"data", pcm}}));
+    ASSERT_TRUE(r.in.Valid());
+    EXPECT_EQ(r.in.Container(), TWavContainer::wcWave64);
+    EXPECT_EQ(r.in.HeaderSize(), 40 + 32 + 40 + 24);
+    EXPECT_EQ(r.Drain(), pcm);
+  }
+  {  // a data size past the file is cut to it
+    Reader r(Wave64({{"fmt ", fmt}, {"data", pcm}}, ~std::uint64_t{0}));
+    ASSERT_TRUE(r.in.Valid());
+    EXPECT_EQ(r.in.TotalSamples(), 150);
+    EXPECT_EQ(r.Drain(), pcm);
+  }
+  {  // the fact count is 64 bits: 2^32 more frames than one IMA block holds is a lie
+    WavBuilder fmt;
+    fmt.Bytes(WavBuilder::Fmt(0x11, 1, 22050, 36, 4)).U16(2).U16(65);
+    for (const std::uint32_t high : {0u, 1u}) {
+      WavBuilder fact;
+      fact.U32(65).U32(high);
+      Reader r(Wave64({{"fmt ", fmt.Get()}, {"fact", fact.Get()}, {"data", std::vector<std::uint8_t>(36)}}));
+      EXPECT_EQ(r.in.Valid(), high == 0);
+      EXPECT_EQ(r.Drain().size(), high == 0 ? 130u : 0u);
+    }
+  }
+  {  // a size smaller than the chunk header, and a format body beyond the file
+    auto tooSmall = Wave64({{"fmt ", fmt}, {"data", pcm}}, 23);
+    auto past = Wave64({{"fmt ", fmt}, {"data", pcm}});
+    past[40 + 16] = 0xFF;
+    past[40 + 20] = 0x7F;
+    for (auto* image : {&tooSmall, &past}) {
+      Reader r(*image);
+      EXPECT_FALSE(r.in.Valid());
+      EXPECT_TRUE(r.Drain().empty());
+    }
+  }
 }
 
 TEST(WaveInTest, RequestsAreCutToWholeFramesAndTheRestOfTheBlock) {

@@ -97,8 +97,27 @@ class TFullStream : public TMemoryStream {
   std::int64_t budget_;
 };
 
+// One kind of file the writer makes: its input format, IMA/DVI or PCM, extensible or not.
+struct Kind {
+  const char* name;
+  PcmFormat f;
+  bool ima, ext;
+  std::size_t frames;
+};
+
 class WaveOutTest : public ::testing::Test {
  protected:
+  // Writes a kind of file (a sine for IMA/DVI, a ramp for PCM) as name.wav; returns the PCM given.
+  Bytes WriteKind(const Kind& k, std::int64_t sizeLimit = TWaveOut::kSizeLimit) {
+    TWaveOut out(sizeLimit);
+    out.SetFileName(Path(std::string(k.name) + ".wav"));
+    out.SetCreateNonMsHeaders(!k.ext);
+    if (k.ima) out.SetWavType(TWavType::wtDVIADPCM);
+    const Bytes pcm = k.ima ? Sine16(k.frames, k.f.channels) : Ramp(k.frames * k.f.channels * k.f.bits / 8);
+    TMemoryIn in(pcm, k.f);
+    EXPECT_EQ(RunOnce(out, in), "");
+    return pcm;
+  }
   std::string Path(const std::string& name) { return (dir_ / name).string(); }
   Bytes Contents(const std::string& name) { return dir_.Contents(name); }
   void Store(const std::string& name, const Bytes& b) {
@@ -135,18 +154,28 @@ Bytes PcmHeader(std::uint32_t size, std::uint16_t ch, std::uint32_t rate, std::u
       .v;
 }
 
+// The JUNK chunk our headers carry after WAVE: the room a ds64 chunk takes if the file
+// outgrows 32-bit sizes.
+Bytes Junk() { return Le{}.id("JUNK").u32(28).raw(Bytes(28)).v; }
+
+// The PCM header we write: the plain 44 bytes with the JUNK chunk after WAVE.
+Bytes OurPcmHeader(std::uint32_t size, std::uint16_t ch, std::uint32_t rate, std::uint16_t bits) {
+  const Bytes plain = PcmHeader(size, ch, rate, bits);
+  return Cat(Cat(Le{}.id("RIFF").u32(size + 72).id("WAVE").v, Junk()), Slice(plain, 12));
+}
+
 // ---- Headers ----
 
 TEST_F(WaveOutTest, PcmHeaderIsExactAndDataIsPassedThrough) {
   const Bytes pcm = Ramp(40000);
   ASSERT_EQ(Write("a.wav", pcm, {16, 2, 44100}), "");
-  EXPECT_EQ(Contents("a.wav"), Cat(PcmHeader(40000, 2, 44100, 16), pcm));  // block align 4, 176,400 B/s
+  EXPECT_EQ(Contents("a.wav"), Cat(OurPcmHeader(40000, 2, 44100, 16), pcm));  // block align 4, 176,400 B/s
 }
 
 TEST_F(WaveOutTest, WideOrManyChannelInputGetsExtensibleHeaderOnlyOnRequest) {
   const Bytes pcm = Ramp(6000);
   ASSERT_EQ(Write("plain.wav", pcm, {24, 2, 44100}), "");
-  EXPECT_EQ(Contents("plain.wav"), Cat(PcmHeader(6000, 2, 44100, 24), pcm));
+  EXPECT_EQ(Contents("plain.wav"), Cat(OurPcmHeader(6000, 2, 44100, 24), pcm));
 
   const Bytes guid = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
   TWaveOut out;
@@ -155,8 +184,9 @@ TEST_F(WaveOutTest, WideOrManyChannelInputGetsExtensibleHeaderOnlyOnRequest) {
   TMemoryIn in(pcm, {24, 2, 44100});
   ASSERT_EQ(RunOnce(out, in), "");
   const Bytes ext = Le{}.id("RIFF")
-                        .u32(6060)
+                        .u32(6096)
                         .id("WAVE")
+                        .raw(Junk())
                         .id("fmt ")
                         .u32(40)
                         .u16(0xFFFE)
@@ -178,7 +208,7 @@ TEST_F(WaveOutTest, WideOrManyChannelInputGetsExtensibleHeaderOnlyOnRequest) {
   for (auto [channels, mask] : {std::pair{1u, 0x1u}, {3u, 0u}, {6u, 0x3Fu}, {8u, 0xFFu}}) {
     TMemoryIn many(Ramp(channels * 3 * 10), {24, channels, 48000});
     ASSERT_EQ(RunOnce(out, many), "");
-    EXPECT_EQ(At32(Contents("ext.wav"), 40), mask) << channels << " channels";
+    EXPECT_EQ(At32(Contents("ext.wav"), 76), mask) << channels << " channels";
   }
 }
 
@@ -196,8 +226,9 @@ TEST_F(WaveOutTest, ImaHeaderStatesEstimateThenTheBlocksWrittenAndRealFrames) {
   out.Run();
   gate.AwaitWaiter();  // Prepare is over; the worker waits for its first block
   const Bytes header = Le{}.id("RIFF")
-                           .u32(22016 + 52)
+                           .u32(22016 + 88)
                            .id("WAVE")
+                           .raw(Junk())
                            .id("fmt ")
                            .u32(20)
                            .u16(0x11)
@@ -223,10 +254,10 @@ TEST_F(WaveOutTest, ImaHeaderStatesEstimateThenTheBlocksWrittenAndRealFrames) {
   gate.Open();
   ASSERT_TRUE(PumpUntil([&] { return done; }));
   const Bytes& b = file.Bytes();
-  ASSERT_EQ(b.size(), 60u + 44 * 512);
+  ASSERT_EQ(b.size(), 96u + 44 * 512);
   EXPECT_EQ(At32(b, 4), b.size() - 8);
-  EXPECT_EQ(At32(b, 56), 44u * 512);
-  EXPECT_EQ(At32(b, 48), 44100u);
+  EXPECT_EQ(At32(b, 92), 44u * 512);
+  EXPECT_EQ(At32(b, 84), 44100u);
 }
 
 TEST(WaveOutSettings, DefaultsAndIgnoredValues) {
@@ -253,12 +284,12 @@ TEST_F(WaveOutTest, HeaderStatesTheRealLengthWhenTheInputEndsEarlyOrItsSizeIsUnk
   out.SetFileName(Path("s.wav"));
   TShortIn shortIn(pcm, {16, 2, 44100}, 10000);
   ASSERT_EQ(RunOnce(out, shortIn), "");
-  EXPECT_EQ(Contents("s.wav"), Cat(PcmHeader(3000, 2, 44100, 16), pcm)) << "no zero padding";
+  EXPECT_EQ(Contents("s.wav"), Cat(OurPcmHeader(3000, 2, 44100, 16), pcm)) << "no zero padding";
 
   TMemoryIn unknown(pcm, {16, 2, 44100});
   unknown.sizeKnown = false;
   ASSERT_EQ(RunOnce(out, unknown), "");
-  EXPECT_EQ(Contents("s.wav"), Cat(PcmHeader(3000, 2, 44100, 16), pcm));
+  EXPECT_EQ(Contents("s.wav"), Cat(OurPcmHeader(3000, 2, 44100, 16), pcm));
 
   // IMA/DVI: stereo 505 frames a block; 600 frames take 2 blocks, the fact counts 600.
   out.SetWavType(TWavType::wtDVIADPCM);
@@ -266,10 +297,10 @@ TEST_F(WaveOutTest, HeaderStatesTheRealLengthWhenTheInputEndsEarlyOrItsSizeIsUnk
   ima.sizeKnown = false;
   ASSERT_EQ(RunOnce(out, ima), "");
   const Bytes b = Contents("s.wav");
-  ASSERT_EQ(b.size(), 60u + 2 * 512);
+  ASSERT_EQ(b.size(), 96u + 2 * 512);
   EXPECT_EQ(At32(b, 4), b.size() - 8);
-  EXPECT_EQ(At32(b, 48), 600u);
-  EXPECT_EQ(At32(b, 56), 2u * 512);
+  EXPECT_EQ(At32(b, 84), 600u);
+  EXPECT_EQ(At32(b, 92), 2u * 512);
 }
 
 TEST_F(WaveOutTest, StopMidRunLeavesAConsistentFile) {
@@ -288,16 +319,16 @@ TEST_F(WaveOutTest, StopMidRunLeavesAConsistentFile) {
     out.Stop(false);
     releaser.join();
     const Bytes b = Contents("stop.wav");
-    const std::size_t header = ima ? 60 : 44;
+    const std::size_t header = ima ? 96 : 80;
     ASSERT_GT(b.size(), header);
     EXPECT_LT(b.size(), header + pcm.size() / (ima ? 4 : 1));
     EXPECT_EQ(At32(b, 4), b.size() - 8);
     EXPECT_EQ(At32(b, header - 4), b.size() - header);
     if (ima) {
-      EXPECT_EQ((b.size() - 60) % 512, 0u);
-      EXPECT_EQ(At32(b, 48), in.Position() / 2) << "the frames delivered";
+      EXPECT_EQ((b.size() - 96) % 512, 0u);
+      EXPECT_EQ(At32(b, 84), in.Position() / 2) << "the frames delivered";
     } else {
-      EXPECT_EQ(Slice(b, 44), Slice(pcm, 0, b.size() - 44));
+      EXPECT_EQ(Slice(b, 80), Slice(pcm, 0, b.size() - 80));
     }
   }
 }
@@ -419,10 +450,10 @@ TEST_F(WaveOutTest, AppendRefusesOtherFormatsAndLeavesTheFileAlone) {
 TEST_F(WaveOutTest, AppendToMissingOrEmptyFileWritesANewOne) {
   const Bytes pcm = Ramp(300);
   ASSERT_EQ(Write("new.wav", pcm, {8, 1, 8000}, TFileOutputMode::foAppend), "");
-  EXPECT_EQ(Contents("new.wav"), Cat(PcmHeader(300, 1, 8000, 8), pcm));
+  EXPECT_EQ(Contents("new.wav"), Cat(OurPcmHeader(300, 1, 8000, 8), pcm));
   Store("empty.wav", {});
   ASSERT_EQ(Write("empty.wav", pcm, {8, 1, 8000}, TFileOutputMode::foAppend), "");
-  EXPECT_EQ(Contents("empty.wav"), Cat(PcmHeader(300, 1, 8000, 8), pcm));
+  EXPECT_EQ(Contents("empty.wav"), Cat(OurPcmHeader(300, 1, 8000, 8), pcm));
 }
 
 TEST_F(WaveOutTest, ImaAppendTakesTheFilesBlockSizeAndCountsFrames) {
@@ -445,11 +476,11 @@ TEST_F(WaveOutTest, ImaAppendTakesTheFilesBlockSizeAndCountsFrames) {
   EXPECT_EQ(out.BlockSize(), 512);
   EXPECT_EQ(out.WavType(), TWavType::wtDVIADPCM);
   const Bytes b = Contents("i.wav");
-  ASSERT_EQ(b.size(), 60u + 3 * 512);
-  EXPECT_EQ(Slice(b, 60, 1024), Slice(old, 60));
+  ASSERT_EQ(b.size(), 96u + 3 * 512);
+  EXPECT_EQ(Slice(b, 96, 1024), Slice(old, 96));
   EXPECT_EQ(At32(b, 4), b.size() - 8);
-  EXPECT_EQ(At32(b, 56), 3u * 512);
-  EXPECT_EQ(At32(b, 48), 2 * 1017u + 1000) << "old blocks play whole, then the new frames";
+  EXPECT_EQ(At32(b, 92), 3u * 512);
+  EXPECT_EQ(At32(b, 84), 2 * 1017u + 1000) << "old blocks play whole, then the new frames";
 
   // A PCM file's block align is no ADPCM block size.
   TMemoryIn pcm(Ramp(40), {16, 2, 8000});
@@ -459,9 +490,194 @@ TEST_F(WaveOutTest, ImaAppendTakesTheFilesBlockSizeAndCountsFrames) {
   EXPECT_EQ(out.BlockSize(), 512);
 }
 
-// ---- Read back by other tools ----
+// ---- RF64 past the size limit (lowered here from 4 GB) ----
 
 std::string Tool(const std::string& command) { return CaptureText(command); }
+
+std::uint64_t At64(const Bytes& b, std::size_t off) { return At32(b, off) | std::uint64_t{At32(b, off + 4)} << 32; }
+
+// What our reader delivers of a file, whole.
+Bytes ReadBack(const std::string& path) {
+  TWaveIn in;
+  in.SetFileName(path);
+  in.Init();
+  Bytes out = Drain(in, 65536, nullptr, 1000000);
+  in.Flush();
+  return out;
+}
+
+// The sizes a file states in its RF64 form: RF64 and ds64 at the start, 0xFFFFFFFF in the
+// 32-bit fields.
+void ExpectRf64(const Bytes& b, std::size_t dataSizeAt, std::uint64_t data, std::uint64_t frames) {
+  EXPECT_EQ(Slice(b, 0, 4), Le{}.id("RF64").v);
+  EXPECT_EQ(At32(b, 4), 0xFFFFFFFFu);
+  EXPECT_EQ(Slice(b, 12, 8), Le{}.id("ds64").u32(28).v);
+  EXPECT_EQ(At64(b, 20), b.size() - 8);
+  EXPECT_EQ(At64(b, 28), data);
+  EXPECT_EQ(At64(b, 36), frames);
+  EXPECT_EQ(At32(b, 44), 0u) << "no table";
+  EXPECT_EQ(At32(b, dataSizeAt), 0xFFFFFFFFu);
+}
+
+TEST_F(WaveOutTest, PastTheLimitTheFileBecomesRf64AtTheLimitItStaysRiff) {
+  // 72 + data is the RIFF size of an 80-byte header.
+  constexpr std::int64_t kLimit = 72 + 4000;
+  for (const std::size_t data : {std::size_t{4000}, std::size_t{4004}}) {
+    SCOPED_TRACE(data);
+    const Bytes pcm = Ramp(data);
+    TWaveOut out(kLimit);
+    out.SetFileName(Path("edge.wav"));
+    TMemoryIn in(pcm, {16, 2, 44100});
+    ASSERT_EQ(RunOnce(out, in), "");
+    const Bytes b = Contents("edge.wav");
+    ASSERT_EQ(b.size(), 80 + data);
+    if (data == 4000) {
+      EXPECT_EQ(b, Cat(OurPcmHeader(4000, 2, 44100, 16), pcm));
+    } else {
+      ExpectRf64(b, 76, data, data / 4);
+      EXPECT_EQ(Slice(b, 48, 28), Slice(OurPcmHeader(4004, 2, 44100, 16), 48, 28)) << "fmt as before";
+    }
+    EXPECT_EQ(ReadBack(Path("edge.wav")), pcm);
+  }
+}
+
+TEST_F(WaveOutTest, Rf64FilesOfEveryKindReadBackInSoxFfprobeAndOurReader) {
+  MELVANTO_REQUIRE_TOOL(HaveTool("sox") && HaveTool("soxi") && HaveTool("ffprobe"), "sox, soxi and ffprobe");
+  struct Rf64Kind {
+    Kind k;
+    std::size_t header;
+  };
+  // About 1 MB of PCM (256 KB of ADPCM) against a limit of 100 KB.
+  const Rf64Kind kinds[] = {
+      {{"s16", {16, 2, 44100}, false, false, 262144}, 80},
+      {{"ext6", {24, 6, 48000}, false, true, 58255}, 104},
+      {{"ima", {16, 2, 44100}, true, false, 262144}, 96},
+  };
+  for (const auto& [k, header] : kinds) {
+    SCOPED_TRACE(k.name);
+    const std::string file = Path(std::string(k.name) + ".wav");
+    const Bytes pcm = WriteKind(k, 100000);
+    const Bytes b = Contents(std::string(k.name) + ".wav");
+    const std::size_t data = b.size() - header;
+    ExpectRf64(b, header - 4, data, k.frames);
+    if (k.ima) {
+      EXPECT_EQ(At32(b, 84), k.frames) << "the fact count fits 32 bits and stays";
+    }
+
+    const std::string duration = Tool("ffprobe -v error -show_entries stream=duration_ts -of default=nw=1:nk=1 " + file);
+    const std::string soxFrames = Tool("soxi -s " + file);
+    TWaveIn reader;
+    reader.SetFileName(file);
+    EXPECT_EQ(reader.Container(), TWavContainer::wcRf64);
+    if (!k.ima) {
+      EXPECT_EQ(duration, std::to_string(k.frames) + "\n");
+      EXPECT_EQ(soxFrames, std::to_string(k.frames) + "\n");
+      EXPECT_TRUE(ReadBack(file) == pcm);
+      continue;
+    }
+    // ffprobe takes the frames the header states; sox counts whole blocks.
+    EXPECT_EQ(duration, std::to_string(k.frames) + "\n");
+    EXPECT_EQ(soxFrames, std::to_string(data / 512 * 505) + "\n");
+    EXPECT_EQ(reader.TotalSamples(), static_cast<std::int64_t>(k.frames));
+  }
+}
+
+TEST_F(WaveOutTest, AppendTurnsAFileWithRoomIntoRf64AndKeepsAnRf64FileOne) {
+  MELVANTO_REQUIRE_TOOL(HaveTool("ffmpeg") && HaveTool("soxi"), "ffmpeg and soxi");
+  const Bytes first = Ramp(40000), second = Ramp(80000), third = Ramp(4000);
+  const auto append = [&](const Bytes& pcm, TFileOutputMode mode) {
+    TWaveOut out(100000);
+    out.SetFileName(Path("grow.wav"));
+    out.SetFileMode(mode);
+    TMemoryIn in(pcm, {16, 2, 44100});
+    return RunOnce(out, in);
+  };
+  ASSERT_EQ(append(first, TFileOutputMode::foRewrite), "");
+  ASSERT_EQ(Slice(Contents("grow.wav"), 0, 4), Le{}.id("RIFF").v);
+  ASSERT_EQ(append(second, TFileOutputMode::foAppend), "");  // past the limit: RF64 now
+  ExpectRf64(Contents("grow.wav"), 76, 120000, 30000);
+  ASSERT_EQ(append(third, TFileOutputMode::foAppend), "");
+  ExpectRf64(Contents("grow.wav"), 76, 124000, 31000);
+  EXPECT_EQ(ReadBack(Path("grow.wav")), Cat(Cat(first, second), third));
+  EXPECT_EQ(Tool("soxi -s " + Path("grow.wav")), "31000\n");
+
+  // ffmpeg's RF64 (a ds64 chunk, then fmt and LIST): appended to, and stated right.
+  ASSERT_TRUE(Shell("ffmpeg -nostdin -y -v error -f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=0.5\" "
+                    "-ac 2 -c:a pcm_s16le -rf64 always " + Path("grow.wav")));
+  const Bytes before = ReadBack(Path("grow.wav"));
+  ASSERT_EQ(before.size(), 22050u * 4);
+  ASSERT_EQ(append(third, TFileOutputMode::foAppend), "");
+  EXPECT_EQ(ReadBack(Path("grow.wav")), Cat(before, third));
+  EXPECT_EQ(Tool("ffprobe -v error -show_entries stream=duration_ts -of default=nw=1:nk=1 " + Path("grow.wav")),
+            "23050\n");
+  // A chunk after its audio: the ds64 data size, not the file's end, says where the audio ends.
+  const Bytes tail = Cat(Contents("grow.wav"), Le{}.id("LIST").u32(4).raw({1, 2, 3, 4}).v);
+  Store("grow.wav", tail);
+  EXPECT_EQ(append(third, TFileOutputMode::foAppend), "Cannot append data to this .wav file.");
+  EXPECT_EQ(Contents("grow.wav"), tail);
+
+  // A file without the room keeps its RIFF form however long it gets.
+  Store("plain.wav", Cat(PcmHeader(40000, 2, 44100, 16), first));
+  TWaveOut out(100000);
+  out.SetFileName(Path("plain.wav"));
+  out.SetFileMode(TFileOutputMode::foAppend);
+  TMemoryIn in(second, {16, 2, 44100});
+  ASSERT_EQ(RunOnce(out, in), "");
+  const Bytes plain = Contents("plain.wav");
+  EXPECT_EQ(Slice(plain, 0, 4), Le{}.id("RIFF").v);
+  EXPECT_EQ(At32(plain, 40), 120000u);
+}
+
+// A source of silence of any length, for the opt-in run past the real 4 GB.
+class TSilenceIn : public TAuInput {
+ public:
+  explicit TSilenceIn(std::int64_t bytes) : bytes_(bytes) { Size_ = bytes; }
+  ~TSilenceIn() override { NotifyDestruction(); }
+  std::uint32_t GetBitsPerSample() override { return 16; }
+  std::uint32_t GetChannels() override { return 2; }
+  std::uint32_t GetSampleRate() override { return 44100; }
+  void GetData(const std::uint8_t*& Buffer, std::uint32_t& Bytes) override { GetDataInternal(Buffer, Bytes); }
+
+ protected:
+  void InitInternal() override { left_ = bytes_; }
+  void FlushInternal() override {}
+  void GetDataInternal(const std::uint8_t*& Buffer, std::uint32_t& Bytes) override {
+    Bytes = static_cast<std::uint32_t>(std::min<std::int64_t>({Bytes, left_, static_cast<std::int64_t>(block_.size())}));
+    left_ -= Bytes;
+    Buffer = block_.data();
+  }
+
+ private:
+  std::int64_t bytes_, left_ = 0;
+  std::vector<std::uint8_t> block_ = std::vector<std::uint8_t>(65536);
+};
+
+// 4.1 GB written and read back: only with MELVANTO_BIG_TESTS=1.
+TEST_F(WaveOutTest, BigPastFourGigabytesIsRf64ThatTheToolsRead) {
+  if (std::getenv("MELVANTO_BIG_TESTS") == nullptr) GTEST_SKIP() << "set MELVANTO_BIG_TESTS=1 to write 4.1 GB";
+  MELVANTO_REQUIRE_TOOL(HaveTool("ffprobe") && HaveTool("soxi"), "ffprobe and soxi");
+  const std::int64_t bytes = 0x100000000LL + 100000000;  // past 4 GiB, whole frames
+  TSilenceIn in(bytes);
+  TWaveOut out;
+  out.SetFileName(Path("big.wav"));
+  bool done = false;
+  out.SetOnDone([&](TComponent*) { done = true; });
+  out.SetInput(&in);
+  out.Run();
+  ASSERT_TRUE(PumpUntil([&] { return done; }, std::chrono::hours(1)));
+  out.SetInput(nullptr);
+  ASSERT_EQ(out.ExceptionMessage(), "");
+  EXPECT_EQ(std::filesystem::file_size(Path("big.wav")), static_cast<std::uintmax_t>(bytes + 80));
+  EXPECT_EQ(Tool("ffprobe -v error -show_entries stream=duration_ts -of default=nw=1:nk=1 " + Path("big.wav")),
+            std::to_string(bytes / 4) + "\n");
+  EXPECT_EQ(Tool("soxi -s " + Path("big.wav")), std::to_string(bytes / 4) + "\n");
+  TWaveIn reader;
+  reader.SetFileName(Path("big.wav"));
+  EXPECT_EQ(reader.Container(), TWavContainer::wcRf64);
+  EXPECT_EQ(reader.TotalSamples(), bytes / 4);
+}
+
+// ---- Read back by other tools ----
 
 std::int16_t Sample(const void* p) {
   const auto* b = static_cast<const std::uint8_t*>(p);
@@ -551,43 +767,33 @@ TEST_F(WaveOutTest, TagsGoBeforeTheDataReadElsewhereAndSurviveAnAppend) {
 
 TEST_F(WaveOutTest, InteropEveryKindOfFileReadsBackInSoxAndFfprobe) {
   MELVANTO_REQUIRE_TOOL(HaveTool("sox") && HaveTool("soxi") && HaveTool("ffprobe"), "sox, soxi and ffprobe");
-  struct Kind {
-    const char* name;
-    PcmFormat f;
-    bool ima, ext;
-    std::size_t frames;
+  struct ToolKind {
+    Kind k;
     const char* encoding;  // as soxi names it
     const char* codec;     // as ffprobe names it
   };
-  const Kind kinds[] = {
-      {"u8", {8, 1, 8000}, false, false, 1001, "Unsigned Integer PCM", "pcm_u8"},
-      {"s16", {16, 2, 44100}, false, false, 3000, "Signed Integer PCM", "pcm_s16le"},
-      {"s24", {24, 2, 48000}, false, false, 777, "Signed Integer PCM", "pcm_s24le"},
-      {"ext6", {24, 6, 48000}, false, true, 500, "Signed Integer PCM", "pcm_s24le"},
-      {"imam", {16, 1, 22050}, true, false, 3000, "IMA ADPCM", "adpcm_ima_wav"},
-      {"imas", {16, 2, 44100}, true, false, 3000, "IMA ADPCM", "adpcm_ima_wav"},
+  const ToolKind kinds[] = {
+      {{"u8", {8, 1, 8000}, false, false, 1001}, "Unsigned Integer PCM", "pcm_u8"},
+      {{"s16", {16, 2, 44100}, false, false, 3000}, "Signed Integer PCM", "pcm_s16le"},
+      {{"s24", {24, 2, 48000}, false, false, 777}, "Signed Integer PCM", "pcm_s24le"},
+      {{"ext6", {24, 6, 48000}, false, true, 500}, "Signed Integer PCM", "pcm_s24le"},
+      {{"imam", {16, 1, 22050}, true, false, 3000}, "IMA ADPCM", "adpcm_ima_wav"},
+      {{"imas", {16, 2, 44100}, true, false, 3000}, "IMA ADPCM", "adpcm_ima_wav"},
   };
-  for (const Kind& k : kinds) {
+  for (const auto& [k, encoding, codec] : kinds) {
     SCOPED_TRACE(k.name);
     const std::string file = Path(std::string(k.name) + ".wav");
-    TWaveOut out;
-    out.SetFileName(file);
-    out.SetCreateNonMsHeaders(!k.ext);
-    if (k.ima) out.SetWavType(TWavType::wtDVIADPCM);
-    const std::size_t frameBytes = k.f.channels * k.f.bits / 8;
-    const Bytes pcm = k.ima ? Sine16(k.frames, k.f.channels) : Ramp(k.frames * frameBytes);
-    TMemoryIn in(pcm, k.f);
-    ASSERT_EQ(RunOnce(out, in), "");
+    const Bytes pcm = WriteKind(k);
 
     const unsigned bits = k.ima ? 4 : k.f.bits;
     EXPECT_EQ(Tool("soxi -r " + file), std::to_string(k.f.rate) + "\n");
     EXPECT_EQ(Tool("soxi -c " + file), std::to_string(k.f.channels) + "\n");
     EXPECT_EQ(Tool("soxi -b " + file), std::to_string(bits) + "\n");
-    EXPECT_EQ(Tool("soxi -e " + file), std::string(k.encoding) + "\n");
+    EXPECT_EQ(Tool("soxi -e " + file), std::string(encoding) + "\n");
     EXPECT_EQ(Tool("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,bits_per_sample,"
                    "duration_ts -of default=nw=1 " +
                    file),
-              "codec_name=" + std::string(k.codec) + "\nsample_rate=" + std::to_string(k.f.rate) +
+              "codec_name=" + std::string(codec) + "\nsample_rate=" + std::to_string(k.f.rate) +
                   "\nchannels=" + std::to_string(k.f.channels) + "\nbits_per_sample=" + std::to_string(bits) +
                   "\nduration_ts=" + std::to_string(k.frames) + "\n");
     if (k.ext) {
