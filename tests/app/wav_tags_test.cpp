@@ -126,10 +126,10 @@ TEST_F(WavTagsTest, TagsChangeNoSampleAndAnUntaggedSourceGivesTheOldFile) {
   Batch bare(TConversionMode::cmMp3ToWav, {Path("bare.mp3")}, Context());
   ASSERT_EQ(bare.Run().size(), 1u);
   const Bytes withTags = ReadBytes(Out("one.wav")), without = ReadBytes(Out("bare.wav"));
-  ASSERT_GT(without.size(), 44u);
-  // No tags, no LIST: the plain 44-byte header straight before the data.
-  EXPECT_EQ(std::string(without.begin() + 36, without.begin() + 40), "data");
-  EXPECT_EQ(std::string(withTags.begin() + 36, withTags.begin() + 40), "LIST");
+  ASSERT_GT(without.size(), 80u);
+  // No tags, no LIST: the plain 80-byte header (RIFF, JUNK, fmt) straight before the data.
+  EXPECT_EQ(std::string(without.begin() + 72, without.begin() + 76), "data");
+  EXPECT_EQ(std::string(withTags.begin() + 72, withTags.begin() + 76), "LIST");
   // Both decode, by a reader we did not write, to the same samples.
   const std::string decode = "ffmpeg -nostdin -v error -i '";
   const std::string a = CaptureText(decode + Out("one.wav") + "' -f s16le -");

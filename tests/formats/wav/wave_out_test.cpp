@@ -716,8 +716,9 @@ TEST_F(WaveOutTest, TagsGoBeforeTheDataReadElsewhereAndSurviveAnAppend) {
       ASSERT_EQ(RunOnce(out, in), "");
     }
     const Bytes b = Contents(std::string(k.name) + ".wav");
-    // The LIST chunk right after the format chunks, the data after it; the sizes add up.
-    const std::size_t list = 12 + 8 + (k.ext ? 40 : k.ima ? 20 + 12 : 16);
+    // The LIST chunk right after the format chunks (which follow the 36-byte JUNK chunk), the
+    // data after it; the sizes add up.
+    const std::size_t list = 12 + 36 + 8 + (k.ext ? 40 : k.ima ? 20 + 12 : 16);
     ASSERT_GT(b.size(), list + 8);
     EXPECT_EQ(Slice(b, list, 4), Slice(Le{}.id("LIST").v, 0));
     const std::size_t data = list + 8 + At32(b, list + 4);
