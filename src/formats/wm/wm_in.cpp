@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "au_exception.h"
@@ -177,13 +178,25 @@ void TWMIn::ReadTags() {
   const std::u16string genre = Attribute(g_wszWMGenre);
   id3.SetGenre(genre);
   common.SetGenre(genre);
-  const std::string track = WideToLatin1(Attribute(g_wszWMTrack));
+  const std::string track = TrackNumber();
   id3.SetTrack(track);
   common.SetTrack(track);
   const std::string year = WideToLatin1(Attribute(g_wszWMYear));
   id3.SetYear(year);
   common.SetYear(year);
-  id3.SetComment(Attribute(g_wszWMCopyright));
+  id3.SetComment(Attribute(g_wszWMDescription));
+  id3.SetCopyright(Attribute(g_wszWMCopyright));
+}
+
+// WM/TrackNumber counts from 1 and is kept as written ("3/12"); only a file without it
+// falls back to WM/Track, which counts from 0.
+std::string TWMIn::TrackNumber() {
+  if (std::string number = WideToLatin1(Attribute(g_wszWMTrackNumber)); !number.empty()) return number;
+  const std::string zeroBased = WideToLatin1(Attribute(g_wszWMTrack));
+  if (zeroBased.empty() || zeroBased.size() > 9 ||
+      !std::all_of(zeroBased.begin(), zeroBased.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return zeroBased;
+  return std::to_string(std::stol(zeroBased) + 1);
 }
 
 void TWMIn::OpenFile() {

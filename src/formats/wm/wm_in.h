@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "audio_stream.h"
 #include "tagged_file.h"
@@ -67,6 +69,8 @@ class TWMIn : public TAuTaggedFileIn {
   void ReadTags();
   // Closes and opens again an open file, so a new request takes effect.
   void Reopen();
+  // WM/TrackNumber, or else the zero-based WM/Track counted from 1.
+  std::string TrackNumber();
 
   TReaderContext Ctx;
   std::int32_t DurationHundredths_ = 0;

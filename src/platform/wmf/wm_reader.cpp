@@ -420,10 +420,13 @@ class TSyncReader : public IWMSyncReader {
         {&g_wszWMTitle, {"title"}},
         {&g_wszWMAuthor, {"artist", "author"}},
         {&g_wszWMCopyright, {"copyright"}},
+        {&g_wszWMDescription, {"comment"}},  // the ASF demuxer's name for the Description
         {&g_wszWMAlbumTitle, {"album", "WM/AlbumTitle"}},
         {&g_wszWMGenre, {"genre", "WM/Genre"}},
         {&g_wszWMYear, {"WM/Year", "date", "year"}},
-        {&g_wszWMTrack, {"WM/Track", "WM/TrackNumber", "track"}},
+        // The demuxer renames WM/TrackNumber (text or number) to "track"; ID3's TRCK is "track" too.
+        {&g_wszWMTrackNumber, {"track", "WM/TrackNumber"}},
+        {&g_wszWMTrack, {"WM/Track"}},
     };
     for (const Source& source : sources) {
       if (auto text = Lookup(source.Keys)) Header->Text[*source.Name] = *text;

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "fakes.h"
 #include "temp_dir.h"
 #include "tools.h"
+#include "wm_in.h"
 
 namespace melvanto::testing {
 namespace {
@@ -87,7 +90,7 @@ TEST_F(WmaOutRun, WritesAWmaFileWithTheTagsAsAttributes) {
   EXPECT_EQ(Field(s, "bit_rate"), 128000) << s;
   for (const char* tag :
        {"TAG:title=Título", "TAG:artist=The Artist", "TAG:album=The Album", "TAG:genre=Jazz",
-        "TAG:WM/Year=2001", "TAG:WM/Track=12", "TAG:copyright=Some comment"})
+        "TAG:WM/Year=2001", "TAG:track=12", "TAG:comment=Some comment"})
     EXPECT_NE(s.find(tag), std::string::npos) << tag << "\n" << s;
   const auto decoded = DecodeMono16(Path("tags:é.wma"));
   EXPECT_GE(decoded.size(), frames);
@@ -250,6 +253,60 @@ TEST_F(WmaOutRun, AWriteErrorReportedByTheRuntimeEndsTheRun) {
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(message, "Windows Media output error");
   EXPECT_LT(in.Position(), static_cast<std::int64_t>(44100 * 4 * 10)) << "the run stopped early";
+}
+
+// The tags of a file as mutagen reads them, one "name=value" a line in name order; each
+// picture as "WM/Picture=type|MIME|description|N", its data saved to PATH.N.
+std::string MutagenTags(const std::string& path) {
+  static const char script[] = R"(import mutagen.asf, sys
+f = mutagen.asf.ASF(sys.argv[1])
+n = 0
+for key in sorted(f.tags.keys()):
+    for v in f.tags[key]:
+        if key != "WM/Picture":
+            print("%s=%s" % (key, v))
+            continue
+        b = bytes(v.value)
+        size = int.from_bytes(b[1:5], "little")
+        texts = b[5:len(b) - size].decode("utf-16-le").split("\0")
+        open("%s.%d" % (sys.argv[1], n), "wb").write(b[len(b) - size:])
+        print("%s=%d|%s|%d" % (key, b[0], "|".join(texts[:-1]), n))
+        n += 1
+# The file size the File Properties object states, against the real one.
+data = open(sys.argv[1], "rb").read()
+at = 30
+for i in range(int.from_bytes(data[24:28], "little")):
+    if data[at:at + 16].hex() == "a1dcab8c47a9cf118ee400c00c205365":
+        print("stated size %s" % ("right" if int.from_bytes(data[at + 40:at + 48], "little") == len(data) else "wrong"))
+    at += int.from_bytes(data[at + 16:at + 24], "little")
+)";
+  const std::string scriptPath = path + ".py";
+  std::ofstream(scriptPath) << script;
+  return CaptureText(MutagenPython() + " '" + scriptPath + "' '" + path + "'");
+}
+
+TEST_F(WmaOutRun, TagsGoUnderTheNamesOtherProgramsRead) {
+  MELVANTO_REQUIRE_COMMAND("ffprobe");
+  MELVANTO_REQUIRE_MUTAGEN();
+  TMemoryIn in(Pcm16(Chirp(22050, 44100), 2), {16, 2, 44100});
+  TWMAOut out;
+  out.SetFileName(Path("names.wma"));
+  out.SetDesiredBitrate(64);
+  TId3v2Tags* tags = out.Id3v2Tags();
+  tags->SetComment(u"A comment");
+  tags->SetCopyright(u"(C) Them");
+  tags->SetTrack("3/12");
+  tags->SetYear("2003-04-05");
+  ASSERT_EQ(RunOnce(out, in), "");
+
+  const std::string m = MutagenTags(Path("names.wma"));
+  for (const char* line : {"Description=A comment\n", "Copyright=(C) Them\n", "WM/TrackNumber=3/12\n",
+                           "WM/Year=2003-04-05\n"})
+    EXPECT_NE(m.find(line), std::string::npos) << line << "\n" << m;
+  EXPECT_EQ(m.find("WM/Track="), std::string::npos) << "no zero-based track beside it\n" << m;
+  const std::string p = Probe(Path("names.wma"), "format_tags");
+  for (const char* tag : {"TAG:comment=A comment", "TAG:copyright=(C) Them", "TAG:track=3/12"})
+    EXPECT_NE(p.find(tag), std::string::npos) << tag << "\n" << p;
 }
 
 }  // namespace
