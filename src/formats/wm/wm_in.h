@@ -69,8 +69,9 @@ class TWMIn : public TAuTaggedFileIn {
   void ReadTags();
   // Closes and opens again an open file, so a new request takes effect.
   void Reopen();
-  // WM/TrackNumber, or else the zero-based WM/Track counted from 1.
+  // The tag values that need more than one attribute's text.
   std::string TrackNumber();
+  std::vector<TTagPicture> Pictures();
 
   TReaderContext Ctx;
   std::int32_t DurationHundredths_ = 0;

@@ -8,6 +8,7 @@
 
 #include "au_exception.h"
 #include "text_codec.h"
+#include "wm_picture.h"
 #include "wm_reader.h"
 
 namespace melvanto {
@@ -329,6 +330,14 @@ void TWMAOut::WriteAttributes() {
     header->SetAttribute(0, *name, WMT_ATTR_DATATYPE::WMT_TYPE_STRING,
                          reinterpret_cast<const std::uint8_t*>(value.data()),
                          static_cast<std::uint16_t>(std::min<std::size_t>(value.size() * 2, 0xFFFE)));
+  }
+  for (const TTagPicture& picture : tags.Pictures()) {
+    const std::vector<std::uint8_t> bytes =
+        EncodeWmPicture({Latin1ToWide(picture.MimeType), picture.Type, picture.Description, picture.Data});
+    // A picture the header refuses (empty, too large) is left out; the sound is still written.
+    if (!bytes.empty())
+      header->AddAttribute(0, g_wszWMPicture, nullptr, WMT_ATTR_DATATYPE::WMT_TYPE_BINARY, bytes.data(),
+                           static_cast<std::uint32_t>(bytes.size()));
   }
 }
 

@@ -358,7 +358,10 @@ def picture(mime, kind, text, data):
 png = open("c.png", "rb").read()
 shutil.copy("tags.wma", "cover.wma")
 f = mutagen.asf.ASF("cover.wma")
-f.tags["WM/Picture"] = [picture("image/png", 3, "Front", png), picture("image/png", 4, "Back", png[::-1])]
+# Over 64 KiB: mutagen puts it into the metadata library, which ffmpeg does not read.
+big = bytes(range(256)) * 300
+f.tags["WM/Picture"] = [picture("image/png", 3, "Front", png), picture("image/png", 4, "Back", png[::-1]),
+                        picture("image/jpeg", 8, "Big", big)]
 f.save()
 shutil.copy("track0.wma", "number.wma")
 f = mutagen.asf.ASF("number.wma")
@@ -407,6 +410,28 @@ TEST(WMInTags, ReadAsOtherProgramsWriteThem) {
     EXPECT_EQ(tags.Year(), c.Year);
     EXPECT_TRUE(tags.Pictures().empty());
   }
+}
+
+TEST(WMInTags, PicturesWithTheirTypeAndDescription) {
+  REQUIRE_TAGGED_WMAS();
+  const Bytes png = ReadBytes(TaggedWmas::Get() / "c.png");
+  ASSERT_FALSE(png.empty());
+  TWMIn in;
+  in.SetFileName(TaggedWmas::Get() / "cover.wma");
+  std::vector<TTagPicture> pictures = in.Id3v2Tags()->Pictures();
+  ASSERT_EQ(pictures.size(), 3u);
+  // In the file's order, which mutagen chooses: compared by type.
+  std::sort(pictures.begin(), pictures.end(), [](auto& a, auto& b) { return a.Type < b.Type; });
+  EXPECT_EQ(pictures[0], (TTagPicture{"image/png", 3, u"Front", png}));
+  EXPECT_EQ(pictures[1], (TTagPicture{"image/png", 4, u"Back", Bytes(png.rbegin(), png.rend())}));
+  Bytes big;
+  for (int i = 0; i < 300 * 256; ++i) big.push_back(static_cast<std::uint8_t>(i));
+  EXPECT_EQ(pictures[2], (TTagPicture{"image/jpeg", 8, u"Big", big}));
+  EXPECT_EQ(in.Id3v2Tags()->Comment(), u"MyComment") << "the other tags are still read";
+  // A copy of the container carries them.
+  TId3v2Tags copy;
+  copy.Assign(in.Id3v2Tags());
+  EXPECT_EQ(copy.Pictures(), in.Id3v2Tags()->Pictures());
 }
 
 // MP3 to WAV through the pipeline keeps the whole track of a VBR file without an Info frame.
