@@ -4,36 +4,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 
+#include "wm_asf_objects.h"
 #include "wm_little_endian.h"
 #include "wm_picture.h"
 
 namespace melvanto::wmf {
 namespace {
 
-using Guid = std::array<std::uint8_t, 16>;
+using namespace asf;
 using Bytes = std::vector<std::uint8_t>;
-
-// {75B22630-668E-11CF-A6D9-00AA0062CE6C}, as stored in the file.
-constexpr Guid kHeaderObject = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                                0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-// {8CABDCA1-A947-11CF-8EE4-00C00C205365}
-constexpr Guid kFileProperties = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
-                                  0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
-// {D2D0A440-E307-11D2-97F0-00A0C95EA850}
-constexpr Guid kExtendedContentDescription = {0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3, 0xD2, 0x11,
-                                              0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50};
-// {5FBF03B5-A92E-11CF-8EE3-00C00C205365}
-constexpr Guid kHeaderExtension = {0xB5, 0x03, 0xBF, 0x5F, 0x2E, 0xA9, 0xCF, 0x11,
-                                   0x8E, 0xE3, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
-// {ABD3D211-A9BA-11CF-8EE6-00C00C205365}: the Header Extension's first reserved field.
-constexpr Guid kReserved1 = {0x11, 0xD2, 0xD3, 0xAB, 0xBA, 0xA9, 0xCF, 0x11,
-                             0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
-// {44231C94-9498-49D1-A141-1D134E457054}
-constexpr Guid kMetadataLibrary = {0x94, 0x1C, 0x23, 0x44, 0x98, 0x94, 0xD1, 0x49,
-                                   0xA1, 0x41, 0x1D, 0x13, 0x4E, 0x45, 0x70, 0x54};
 
 constexpr std::uint16_t kByteArray = 1;
 constexpr std::size_t kObjectHead = 24;          // GUID and 64-bit size
@@ -41,27 +22,18 @@ constexpr std::size_t kHeaderExtensionHead = 46;  // and the reserved fields and
 constexpr std::uint64_t kMaxHeader = 256u << 20;
 constexpr std::size_t kMoveChunk = 1 << 20;
 
-void Put16(Bytes& out, std::uint64_t v) {
-  for (int i = 0; i < 2; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+// The low bytes of v, little-endian: appended, or written over b from at.
+void Put(Bytes& out, std::uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
-void Put32(Bytes& out, std::uint64_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+void Set(Bytes& b, std::size_t at, std::uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
-void Set16(Bytes& b, std::size_t at, std::uint64_t v) {
-  for (int i = 0; i < 2; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void Set32(Bytes& b, std::size_t at, std::uint64_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void Set64(Bytes& b, std::size_t at, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-bool Is(const std::uint8_t* p, const Guid& g) { return std::equal(g.begin(), g.end(), p); }
 
 Bytes NameBytes(const std::u16string& name) {
   Bytes out;
-  for (char16_t c : name) Put16(out, c);
-  Put16(out, 0);
+  for (char16_t c : name) Put(out, c, 2);
+  Put(out, 0, 2);
   return out;
 }
 
@@ -84,16 +56,6 @@ std::vector<std::pair<std::size_t, std::size_t>> Children(const Bytes& b, std::s
   return list;
 }
 
-// Appends descriptors (count of them) to an object whose 16-bit count is at countAt.
-bool Extend(Bytes& object, std::size_t countAt, const Bytes& records, std::size_t count) {
-  const std::size_t total = (object[countAt] | object[countAt + 1] << 8) + count;
-  if (total > 0xFFFF) return false;
-  Set16(object, countAt, total);
-  object.insert(object.end(), records.begin(), records.end());
-  Set64(object, 16, object.size());
-  return true;
-}
-
 // The children of the Header Extension object at [at, at + size) of the header.
 std::vector<std::pair<std::size_t, std::size_t>> ExtensionChildren(const Bytes& header, std::size_t at,
                                                                    std::size_t size) {
@@ -101,55 +63,76 @@ std::vector<std::pair<std::size_t, std::size_t>> ExtensionChildren(const Bytes& 
   return Children(header, at + kHeaderExtensionHead, at + size);
 }
 
-// The Header Extension with the Metadata Library records added (the library made if missing).
-bool ExtendHeaderExtension(Bytes& extension, const Bytes& records, std::size_t count) {
-  if (extension.size() < kHeaderExtensionHead) return false;
-  const auto inner = ExtensionChildren(extension, 0, extension.size());
-  if (inner.empty() && extension.size() != kHeaderExtensionHead) return false;
-  Bytes rebuilt(extension.begin(), extension.begin() + kHeaderExtensionHead);
-  bool added = false;
-  for (const auto& [at, size] : inner) {
-    Bytes object(extension.begin() + static_cast<std::ptrdiff_t>(at),
-                 extension.begin() + static_cast<std::ptrdiff_t>(at + size));
-    if (!added && Is(object.data(), kMetadataLibrary) && object.size() >= kObjectHead + 2) {
-      if (!Extend(object, kObjectHead, records, count)) return false;
-      added = true;
-    }
-    rebuilt.insert(rebuilt.end(), object.begin(), object.end());
+// The first child of that kind among parent's objects from `first` on, changed by add; or,
+// when there is none, fresh changed by add and put after them (made then tells so). False
+// when the children do not parse or add refuses.
+template <class Add>
+bool ChangeChild(Bytes& parent, std::size_t first, const Guid& guid, Bytes fresh, Add add, bool& made) {
+  const auto children = Children(parent, first, parent.size());
+  if (children.empty() && parent.size() != first) return false;
+  made = false;
+  for (const auto& [at, size] : children) {
+    if (!Is(&parent[at], guid)) continue;
+    const auto begin = parent.begin() + static_cast<std::ptrdiff_t>(at);
+    Bytes object(begin, begin + static_cast<std::ptrdiff_t>(size));
+    if (!add(object)) return false;
+    parent.erase(begin, begin + static_cast<std::ptrdiff_t>(size));
+    parent.insert(parent.begin() + static_cast<std::ptrdiff_t>(at), object.begin(), object.end());
+    return true;
   }
-  if (!added) {
-    Bytes library = NewObject(kMetadataLibrary, 2);
-    if (!Extend(library, kObjectHead, records, count)) return false;
-    rebuilt.insert(rebuilt.end(), library.begin(), library.end());
-  }
-  Set32(rebuilt, 42, rebuilt.size() - kHeaderExtensionHead);
-  Set64(rebuilt, 16, rebuilt.size());
-  extension = std::move(rebuilt);
+  if (!add(fresh)) return false;
+  parent.insert(parent.end(), fresh.begin(), fresh.end());
+  made = true;
   return true;
 }
 
+// Adds records (count of them) to a content description or a metadata library: both keep a
+// 16-bit count right after their head.
+auto AddRecords(const Bytes& records, std::size_t count) {
+  return [&records, count](Bytes& object) {
+    if (object.size() < kObjectHead + 2) return false;
+    const std::size_t total = (object[kObjectHead] | object[kObjectHead + 1] << 8) + count;
+    if (total > 0xFFFF) return false;
+    Set(object, kObjectHead, total, 2);
+    object.insert(object.end(), records.begin(), records.end());
+    Set(object, 16, object.size(), 8);
+    return true;
+  };
+}
+
+// Adds the records to the Header Extension's Metadata Library.
+auto AddLibraryRecords(const Bytes& records, std::size_t count) {
+  return [&records, count](Bytes& extension) {
+    if (extension.size() < kHeaderExtensionHead || LE32(&extension[42]) != extension.size() - kHeaderExtensionHead)
+      return false;
+    bool made = false;
+    if (!ChangeChild(extension, kHeaderExtensionHead, kMetadataLibrary, NewObject(kMetadataLibrary, 2),
+                     AddRecords(records, count), made))
+      return false;
+    Set(extension, 42, extension.size() - kHeaderExtensionHead, 4);
+    Set(extension, 16, extension.size(), 8);
+    return true;
+  };
+}
+
+// The whole range through pread or pwrite, again after a signal.
+template <class Byte, class Call>
+bool Whole(Call call, int fd, Byte* data, std::size_t size, std::uint64_t at) {
+  while (size > 0) {
+    const ssize_t n = call(fd, data, size, static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    at += static_cast<std::uint64_t>(n);
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
 bool ReadAll(int fd, std::uint8_t* data, std::size_t size, std::uint64_t at) {
-  while (size > 0) {
-    const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    at += static_cast<std::uint64_t>(n);
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
+  return Whole(::pread, fd, data, size, at);
 }
-
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, std::uint64_t at) {
-  while (size > 0) {
-    const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    at += static_cast<std::uint64_t>(n);
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
+  return Whole(::pwrite, fd, data, size, at);
 }
 
 // Moves [from, end) of the file back by delta bytes, the last chunk first.
@@ -221,18 +204,18 @@ HRESULT AddAsfAttributes(int fd, const std::vector<TAsfBinaryAttribute>& attribu
     const Bytes name = NameBytes(a.Name);
     if (a.Value.empty() || name.size() > 0xFFFF || a.Value.size() > 0xFFFFFFFFu) continue;
     if (a.Value.size() <= 0xFFFF) {
-      Put16(small, name.size());
+      Put(small, name.size(), 2);
       small.insert(small.end(), name.begin(), name.end());
-      Put16(small, kByteArray);
-      Put16(small, a.Value.size());
+      Put(small, kByteArray, 2);
+      Put(small, a.Value.size(), 2);
       small.insert(small.end(), a.Value.begin(), a.Value.end());
       ++smallCount;
     } else {
-      Put16(large, 0);  // the language list's first entry
-      Put16(large, 0);  // the whole file, no stream
-      Put16(large, name.size());
-      Put16(large, kByteArray);
-      Put32(large, a.Value.size());
+      Put(large, 0, 2);  // the language list's first entry
+      Put(large, 0, 2);  // the whole file, no stream
+      Put(large, name.size(), 2);
+      Put(large, kByteArray, 2);
+      Put(large, a.Value.size(), 4);
       large.insert(large.end(), name.begin(), name.end());
       large.insert(large.end(), a.Value.begin(), a.Value.end());
       ++largeCount;
@@ -249,50 +232,35 @@ HRESULT AddAsfAttributes(int fd, const std::vector<TAsfBinaryAttribute>& attribu
   if (headerSize < 30 || headerSize > fileSize || headerSize > kMaxHeader) return S_FALSE;
   Bytes header(static_cast<std::size_t>(headerSize));
   if (!ReadAll(fd, header.data(), header.size(), 0)) return S_FALSE;
+  if (Children(header, 30, header.size()).size() != LE32(&header[24])) return S_FALSE;
+
+  std::uint32_t objects = LE32(&header[24]);
+  bool made = false;
+  if (smallCount > 0) {
+    if (!ChangeChild(header, 30, kExtendedContentDescription, NewObject(kExtendedContentDescription, 2),
+                     AddRecords(small, smallCount), made))
+      return S_FALSE;
+    objects += made ? 1 : 0;
+  }
+  if (largeCount > 0) {
+    Bytes extension = NewObject(kHeaderExtension, kHeaderExtensionHead - kObjectHead);
+    std::copy(kHeaderExtensionReserved.begin(), kHeaderExtensionReserved.end(), extension.begin() + kObjectHead);
+    Set(extension, 40, 6, 2);
+    if (!ChangeChild(header, 30, kHeaderExtension, std::move(extension), AddLibraryRecords(large, largeCount), made))
+      return S_FALSE;
+    objects += made ? 1 : 0;
+  }
   const auto children = Children(header, 30, header.size());
-  if (children.size() != LE32(&header[24])) return S_FALSE;
+  const auto properties = std::find_if(children.begin(), children.end(), [&](const auto& c) {
+    return Is(&header[c.first], kFileProperties) && c.second >= 48;
+  });
+  if (properties == children.end()) return S_FALSE;
+  const std::uint64_t delta = header.size() - headerSize;
+  Set(header, 16, header.size(), 8);
+  Set(header, 24, objects, 4);
+  Set(header, properties->first + 40, fileSize + delta, 8);
 
-  Bytes rebuilt(header.begin(), header.begin() + 30);
-  std::uint32_t objects = 0;
-  bool smallDone = smallCount == 0, largeDone = largeCount == 0, sized = false;
-  std::size_t filePropertiesAt = 0;
-  for (const auto& [at, size] : children) {
-    Bytes object(header.begin() + static_cast<std::ptrdiff_t>(at),
-                 header.begin() + static_cast<std::ptrdiff_t>(at + size));
-    if (!smallDone && Is(object.data(), kExtendedContentDescription) && object.size() >= kObjectHead + 2) {
-      if (!Extend(object, kObjectHead, small, smallCount)) return S_FALSE;
-      smallDone = true;
-    } else if (!largeDone && Is(object.data(), kHeaderExtension)) {
-      if (!ExtendHeaderExtension(object, large, largeCount)) return S_FALSE;
-      largeDone = true;
-    } else if (!sized && Is(object.data(), kFileProperties) && object.size() >= 48) {
-      filePropertiesAt = rebuilt.size();
-      sized = true;
-    }
-    rebuilt.insert(rebuilt.end(), object.begin(), object.end());
-    ++objects;
-  }
-  if (!sized) return S_FALSE;
-  if (!smallDone) {
-    Bytes object = NewObject(kExtendedContentDescription, 2);
-    Extend(object, kObjectHead, small, smallCount);
-    rebuilt.insert(rebuilt.end(), object.begin(), object.end());
-    ++objects;
-  }
-  if (!largeDone) {
-    Bytes object = NewObject(kHeaderExtension, kHeaderExtensionHead - kObjectHead);
-    std::copy(kReserved1.begin(), kReserved1.end(), object.begin() + kObjectHead);
-    Set16(object, 40, 6);
-    if (!ExtendHeaderExtension(object, large, largeCount)) return S_FALSE;
-    rebuilt.insert(rebuilt.end(), object.begin(), object.end());
-    ++objects;
-  }
-  const std::uint64_t delta = rebuilt.size() - header.size();
-  Set64(rebuilt, 16, rebuilt.size());
-  Set32(rebuilt, 24, objects);
-  Set64(rebuilt, filePropertiesAt + 40, fileSize + delta);
-
-  if (!MoveTail(fd, headerSize, fileSize, delta) || !WriteAll(fd, rebuilt.data(), rebuilt.size(), 0))
+  if (!MoveTail(fd, headerSize, fileSize, delta) || !WriteAll(fd, header.data(), header.size(), 0))
     return NS_E_FILE_WRITE;
   return S_OK;
 }

@@ -18,6 +18,7 @@
 #include "asf_header.h"
 #include "au_exception.h"
 #include "fakes.h"
+#include "made_files.h"
 #include "mp3_in.h"
 #include "temp_dir.h"
 #include "tools.h"
@@ -337,28 +338,24 @@ TEST(WMIn, BrokenFilesAreNotValid) {
 }
 
 // WMA files tagged by ffmpeg and mutagen the way other programs tag them, made once.
-class TaggedWmas {
- public:
-  static TaggedWmas& Get() {
-    static TaggedWmas f;
-    return f;
-  }
-  bool Ready() const { return ready; }
-  std::string operator/(const std::string& name) const { return (dir / name).string(); }
-
- private:
-  TaggedWmas() {
-    const std::string python = MutagenPython();
-    if (!HaveTool("ffmpeg") || python.empty()) return;
-    // mutagen writes the pictures and a numeric WM/TrackNumber, which ffmpeg cannot.
-    std::ofstream(dir / "tag.py") << R"(import mutagen.asf, shutil, struct, sys
+const MadeFiles& TaggedWmas() {
+  static const std::string python = MutagenPython();
+  const std::string sine = "ffmpeg -v error -f lavfi -i 'sine=f=440:d=1:r=44100' -c:a wmav2 -b:a 64k ";
+  // mutagen writes the pictures and a numeric WM/TrackNumber, which ffmpeg cannot.
+  static const MadeFiles files(
+      HaveTool("ffmpeg") && !python.empty(),
+      "ffmpeg -v error -f lavfi -i color=red:s=8x8 -frames:v 1 c.png && " + sine +
+          "-metadata comment=MyComment -metadata copyright=MyCopy -metadata WM/TrackNumber=3/12"
+          " -metadata WM/Year=2003-04-05 tags.wma && " +
+          sine + "-metadata WM/Track=2 track0.wma && " + python + R"( - <<'EOF'
+import mutagen.asf, shutil, struct
 def picture(mime, kind, text, data):
     return mutagen.asf.ASFByteArrayAttribute(bytes([kind]) + struct.pack("<I", len(data)) +
         (mime + "\0").encode("utf-16-le") + (text + "\0").encode("utf-16-le") + data)
 png = open("c.png", "rb").read()
 shutil.copy("tags.wma", "cover.wma")
 f = mutagen.asf.ASF("cover.wma")
-# Over 64 KiB: mutagen puts it into the metadata library, which ffmpeg does not read.
+# Over 64 KiB: mutagen puts it into the metadata library, where ffmpeg does not take it.
 big = bytes(range(256)) * 300
 f.tags["WM/Picture"] = [picture("image/png", 3, "Front", png), picture("image/png", 4, "Back", png[::-1]),
                         picture("image/jpeg", 8, "Big", big)]
@@ -367,21 +364,15 @@ shutil.copy("track0.wma", "number.wma")
 f = mutagen.asf.ASF("number.wma")
 f.tags["WM/TrackNumber"] = [mutagen.asf.ASFDWordAttribute(5)]
 f.save()
-)";
-    const std::string sine = "ffmpeg -v error -f lavfi -i 'sine=f=440:d=1:r=44100' -c:a wmav2 -b:a 64k ";
-    ready = Shell("cd " + dir.String() + " && ffmpeg -v error -f lavfi -i color=red:s=8x8 -frames:v 1 c.png && " +
-                  sine + "-metadata comment=MyComment -metadata copyright=MyCopy -metadata WM/TrackNumber=3/12" +
-                  " -metadata WM/Year=2003-04-05 tags.wma && " + sine + "-metadata WM/Track=2 track0.wma && " +
-                  python + " tag.py");
-  }
-  TempDir dir;
-  bool ready = false;
-};
+EOF
+)");
+  return files;
+}
 
-#define REQUIRE_TAGGED_WMAS()                                          \
-  MELVANTO_REQUIRE_COMMAND("ffmpeg");                                  \
-  MELVANTO_REQUIRE_MUTAGEN();                                          \
-  ASSERT_TRUE(TaggedWmas::Get().Ready()) << "the test files could not be made"
+#define REQUIRE_TAGGED_WMAS()           \
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");   \
+  MELVANTO_REQUIRE_MUTAGEN();           \
+  ASSERT_TRUE(TaggedWmas().Ready()) << "the test files could not be made"
 
 TEST(WMInTags, ReadAsOtherProgramsWriteThem) {
   REQUIRE_TAGGED_WMAS();
@@ -401,7 +392,7 @@ TEST(WMInTags, ReadAsOtherProgramsWriteThem) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.File);
     TWMIn in;
-    in.SetFileName(TaggedWmas::Get() / c.File);
+    in.SetFileName(TaggedWmas() / c.File);
     const TId3v2Tags& tags = *in.Id3v2Tags();
     EXPECT_EQ(tags.Comment(), c.Comment);
     EXPECT_EQ(tags.Copyright(), c.Copyright);
@@ -414,10 +405,10 @@ TEST(WMInTags, ReadAsOtherProgramsWriteThem) {
 
 TEST(WMInTags, PicturesWithTheirTypeAndDescription) {
   REQUIRE_TAGGED_WMAS();
-  const Bytes png = ReadBytes(TaggedWmas::Get() / "c.png");
+  const Bytes png = ReadBytes(TaggedWmas() / "c.png");
   ASSERT_FALSE(png.empty());
   TWMIn in;
-  in.SetFileName(TaggedWmas::Get() / "cover.wma");
+  in.SetFileName(TaggedWmas() / "cover.wma");
   std::vector<TTagPicture> pictures = in.Id3v2Tags()->Pictures();
   ASSERT_EQ(pictures.size(), 3u);
   // In the file's order, which mutagen chooses: compared by type.
