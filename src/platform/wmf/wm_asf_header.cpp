@@ -170,11 +170,11 @@ void LibraryPictures(const Bytes& header, std::size_t at, std::size_t end, std::
     const std::size_t type = header[at + 6] | header[at + 7] << 8;
     const std::size_t dataSize = LE32(&header[at + 8]);
     if (nameSize > end - at - 12 || dataSize > end - at - 12 - nameSize) return;
-    const auto name = header.begin() + static_cast<std::ptrdiff_t>(at + 12);
-    const auto data = name + static_cast<std::ptrdiff_t>(nameSize);
+    const std::uint8_t* name = header.data() + at + 12;
+    const std::uint8_t* data = name + nameSize;
     if (type == kByteArray && std::equal(name, data, pictureName.begin(), pictureName.end()) &&
-        DecodeWmPicture(&*data, dataSize))
-      pictures.emplace_back(data, data + static_cast<std::ptrdiff_t>(dataSize));
+        DecodeWmPicture(data, dataSize))
+      pictures.emplace_back(data, data + dataSize);
     at += 12 + nameSize + dataSize;
   }
 }
