@@ -17,6 +17,7 @@ PACKAGES=(
   fonts-dejavu-core                           # a font for windows drawn without a display
   desktop-file-utils                          # checks the installed menu entry (desktop-file-validate)
   python3                                     # the layer check (scripts/check_layers.py)
+  python3-mutagen                             # another program's reading and writing of WMA tags, for interop tests
   time                                        # peak memory in bench/wav_mp3_memory.sh
   python3-mutagen                             # an independent tag reader (APIC, WM/Picture, LIST/INFO) for interop tests
 )

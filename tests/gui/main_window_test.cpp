@@ -356,7 +356,7 @@ TEST_F(MainWindowTest, CancelInTheTagEditorStartsNoBatch) {
 }
 
 // Sources for the batches, made once: a WAV by sox, an MP3 and a WMA with tags of their own by
-// ffmpeg (a WMA file's comment is its "Copyright" attribute).
+// ffmpeg (a WMA file's comment is its Description, which ffmpeg calls "comment").
 const MadeFiles& BatchSources() {
   const std::string ff = "ffmpeg -nostdin -v error -y -i tone.wav ";
   static const MadeFiles files(
@@ -371,7 +371,7 @@ const MadeFiles& BatchSources() {
           ff +
           "-c:a wmav2 -b:a 128k -metadata title=ClipTitle -metadata artist=ClipArtist"
           " -metadata album=ClipAlbum -metadata genre=Blues -metadata date=2011 -metadata track=12"
-          " -metadata copyright=ClipComment clip.wma");
+          " -metadata comment=ClipComment clip.wma");
   return files;
 }
 

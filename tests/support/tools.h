@@ -26,6 +26,16 @@ inline bool HaveMp3Encoder() {
 
 inline bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
 
+// A Python with mutagen (a tagging library nobody here wrote), to read and write the tags of
+// files; empty when there is none. The first python3 on the path may lack it.
+inline std::string MutagenPython() {
+  for (const char* python : {"python3", "/usr/bin/python3"})
+    if (Shell(std::string(python) + " -c 'import mutagen.asf' >/dev/null 2>&1")) return python;
+  return {};
+}
+#define MELVANTO_REQUIRE_MUTAGEN() \
+  MELVANTO_REQUIRE_TOOL(!::melvanto::testing::MutagenPython().empty(), "python3-mutagen")
+
 // Standard output of a command; nothing when it fails.
 inline std::optional<std::vector<std::uint8_t>> Capture(const std::string& command) {
   FILE* p = popen(command.c_str(), "r");

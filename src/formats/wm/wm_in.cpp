@@ -4,10 +4,12 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "au_exception.h"
 #include "text_codec.h"
+#include "wm_picture.h"
 
 namespace melvanto {
 
@@ -191,13 +193,46 @@ void TWMIn::ReadTags() {
   const std::u16string genre = Attribute(g_wszWMGenre);
   id3.SetGenre(genre);
   common.SetGenre(genre);
-  const std::string track = WideToLatin1(Attribute(g_wszWMTrack));
+  const std::string track = TrackNumber();
   id3.SetTrack(track);
   common.SetTrack(track);
   const std::string year = WideToLatin1(Attribute(g_wszWMYear));
   id3.SetYear(year);
   common.SetYear(year);
-  id3.SetComment(Attribute(g_wszWMCopyright));
+  id3.SetComment(Attribute(g_wszWMDescription));
+  id3.SetCopyright(Attribute(g_wszWMCopyright));
+  id3.SetPictures(Pictures());
+}
+
+// WM/TrackNumber counts from 1 and is kept as written ("3/12"); only a file without it
+// falls back to WM/Track, which counts from 0.
+std::string TWMIn::TrackNumber() {
+  if (std::string number = WideToLatin1(Attribute(g_wszWMTrackNumber)); !number.empty()) return number;
+  const std::string zeroBased = WideToLatin1(Attribute(g_wszWMTrack));
+  if (zeroBased.empty() || zeroBased.size() > 9 ||
+      !std::all_of(zeroBased.begin(), zeroBased.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return zeroBased;
+  return std::to_string(std::stol(zeroBased) + 1);
+}
+
+std::vector<TTagPicture> TWMIn::Pictures() {
+  std::vector<TTagPicture> pictures;
+  std::vector<std::uint16_t> indices;
+  if (!Ctx.HeaderInfo || Failed(Ctx.HeaderInfo->GetAttributeIndices(0, g_wszWMPicture, &indices))) return pictures;
+  for (const std::uint16_t index : indices) {
+    std::uint32_t length = 0;
+    WMT_ATTR_DATATYPE type{};
+    if (Failed(Ctx.HeaderInfo->GetAttributeByIndexEx(0, index, &type, nullptr, &length)) ||
+        type != WMT_ATTR_DATATYPE::WMT_TYPE_BINARY)
+      continue;
+    std::vector<std::uint8_t> bytes(length);
+    if (Failed(Ctx.HeaderInfo->GetAttributeByIndexEx(0, index, &type, bytes.data(), &length))) continue;
+    auto picture = DecodeWmPicture(bytes.data(), std::min<std::size_t>(length, bytes.size()));
+    if (!picture) continue;  // a damaged picture is left out; the sound is still the file's
+    pictures.push_back(TTagPicture{WideToLatin1(picture->MimeType), picture->PictureType,
+                                   std::move(picture->Description), std::move(picture->Data)});
+  }
+  return pictures;
 }
 
 void TWMIn::OpenFile() {

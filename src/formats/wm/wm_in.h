@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "audio_stream.h"
 #include "tagged_file.h"
@@ -73,6 +75,9 @@ class TWMIn : public TAuTaggedFileIn {
   void ReadTags();
   // Closes and opens again an open file, so a new request takes effect.
   void Reopen();
+  // The tag values that need more than one attribute's text.
+  std::string TrackNumber();
+  std::vector<TTagPicture> Pictures();
 
   TReaderContext Ctx;
   std::int64_t StatedSize_ = 0;

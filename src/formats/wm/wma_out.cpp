@@ -8,6 +8,8 @@
 
 #include "au_exception.h"
 #include "text_codec.h"
+#include "wm_picture.h"
+#include "wm_reader.h"
 
 namespace melvanto {
 
@@ -311,20 +313,31 @@ void TWMAOut::WriteAttributes() {
   std::shared_ptr<IWMHeaderInfo> header;
   if (Failed(Context.Writer->QueryInterface(&header))) return;
   const TId3v2Tags& tags = *Id3v2Tags_;
-  const std::pair<const char16_t*, std::u16string> values[] = {
-      {u"Author", tags.Artist()},
-      {u"WM/AlbumTitle", tags.Album()},
-      {u"WM/Genre", tags.Genre()},
-      {u"WM/Year", Latin1ToWide(tags.Year())},
-      {u"WM/Track", Latin1ToWide(tags.Track())},
-      {u"Title", tags.Title()},
-      {u"Copyright", tags.Comment()},
+  // The names other programs read: the track counts from 1 (WM/TrackNumber, not the
+  // zero-based WM/Track) and the comment is the Description.
+  const std::pair<const std::u16string*, std::u16string> values[] = {
+      {&g_wszWMAuthor, tags.Artist()},
+      {&g_wszWMAlbumTitle, tags.Album()},
+      {&g_wszWMGenre, tags.Genre()},
+      {&g_wszWMYear, Latin1ToWide(tags.Year())},
+      {&g_wszWMTrackNumber, Latin1ToWide(tags.Track())},
+      {&g_wszWMTitle, tags.Title()},
+      {&g_wszWMDescription, tags.Comment()},
+      {&g_wszWMCopyright, tags.Copyright()},
   };
   for (const auto& [name, value] : values) {
     if (value.empty()) continue;
-    header->SetAttribute(0, name, WMT_ATTR_DATATYPE::WMT_TYPE_STRING,
+    header->SetAttribute(0, *name, WMT_ATTR_DATATYPE::WMT_TYPE_STRING,
                          reinterpret_cast<const std::uint8_t*>(value.data()),
                          static_cast<std::uint16_t>(std::min<std::size_t>(value.size() * 2, 0xFFFE)));
+  }
+  for (const TTagPicture& picture : tags.Pictures()) {
+    const std::vector<std::uint8_t> bytes =
+        EncodeWmPicture({Latin1ToWide(picture.MimeType), picture.Type, picture.Description, picture.Data});
+    // A picture the header refuses (empty, too large) is left out; the sound is still written.
+    if (!bytes.empty())
+      header->AddAttribute(0, g_wszWMPicture, nullptr, WMT_ATTR_DATATYPE::WMT_TYPE_BINARY, bytes.data(),
+                           static_cast<std::uint32_t>(bytes.size()));
   }
 }
 

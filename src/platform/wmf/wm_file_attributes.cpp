@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "wm_picture.h"
+
 namespace melvanto::wmf {
 
 HRESULT THeaderInfo::GetAttributeByName(std::uint16_t* /*stream*/, const std::u16string& name,
@@ -40,6 +42,33 @@ HRESULT THeaderInfo::GetAttributeByName(std::uint16_t* /*stream*/, const std::u1
     return NS_E_SDK_BUFFERTOOSMALL;
   }
   std::memcpy(value, bytes.data(), bytes.size());
+  *length = needed;
+  return S_OK;
+}
+
+HRESULT THeaderInfo::GetAttributeIndices(std::uint16_t /*stream*/, const std::u16string& name,
+                                         std::vector<std::uint16_t>* indices) {
+  if (indices == nullptr) return E_INVALIDARG;
+  indices->clear();
+  if (name != g_wszWMPicture) return S_OK;
+  for (std::size_t i = 0; i < Pictures.size() && i <= 0xFFFF; ++i) indices->push_back(static_cast<std::uint16_t>(i));
+  return S_OK;
+}
+
+HRESULT THeaderInfo::GetAttributeByIndexEx(std::uint16_t /*stream*/, std::uint16_t index, WMT_ATTR_DATATYPE* type,
+                                           std::uint8_t* value, std::uint32_t* length) {
+  if (length == nullptr) return E_INVALIDARG;
+  if (index >= Pictures.size()) return ASF_E_NOTFOUND;
+  const std::vector<std::uint8_t>& bytes = Pictures[index];
+  if (type != nullptr) *type = WMT_ATTR_DATATYPE::WMT_TYPE_BINARY;
+  const auto needed = static_cast<std::uint32_t>(bytes.size());
+  if (value != nullptr) {
+    if (*length < needed) {
+      *length = needed;
+      return NS_E_SDK_BUFFERTOOSMALL;
+    }
+    std::memcpy(value, bytes.data(), bytes.size());
+  }
   *length = needed;
   return S_OK;
 }

@@ -16,10 +16,12 @@
 
 #include "ffmpeg_handles.h"
 #include "wm_asf_header.h"
+#include "wm_asf_edit.h"
 #include "wm_file_attributes.h"
 #include "wm_little_endian.h"
 #include "wm_media_props.h"
 #include "wm_mp3_length.h"
+#include "wm_picture.h"
 #include "wm_stream_io.h"
 
 extern "C" {
@@ -437,14 +439,18 @@ class TSyncReader : public IWMSyncReader {
         {&g_wszWMTitle, {"title"}},
         {&g_wszWMAuthor, {"artist", "author"}},
         {&g_wszWMCopyright, {"copyright"}},
+        {&g_wszWMDescription, {"comment"}},  // the ASF demuxer's name for the Description
         {&g_wszWMAlbumTitle, {"album", "WM/AlbumTitle"}},
         {&g_wszWMGenre, {"genre", "WM/Genre"}},
         {&g_wszWMYear, {"WM/Year", "date", "year"}},
-        {&g_wszWMTrack, {"WM/Track", "WM/TrackNumber", "track"}},
+        // The demuxer renames WM/TrackNumber (text or number) to "track"; ID3's TRCK is "track" too.
+        {&g_wszWMTrackNumber, {"track", "WM/TrackNumber"}},
+        {&g_wszWMTrack, {"WM/Track"}},
     };
     for (const Source& source : sources) {
       if (auto text = Lookup(source.Keys)) Header->Text[*source.Name] = *text;
     }
+    ReadPictures();
   }
 
   // What the decoder will deliver. An ASF file's play time (less its preroll, as the demuxer
@@ -463,6 +469,62 @@ class TSyncReader : public IWMSyncReader {
     } else if (Format->duration != AV_NOPTS_VALUE && Format->duration > 0) {
       Header->Duration = static_cast<std::uint64_t>(av_rescale(Format->duration, kHundredNs, AV_TIME_BASE));
     }
+  }
+
+  // The demuxer hands each WM/Picture (and each ID3 APIC) over as an attached-picture stream:
+  // the bytes in attached_pic, the description as "title", the picture type's name as "comment".
+  void ReadPictures() {
+    for (unsigned i = 0; i < Format->nb_streams; ++i) {
+      const AVStream* st = Format->streams[i];
+      if ((st->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0 || st->attached_pic.data == nullptr ||
+          st->attached_pic.size <= 0)
+        continue;
+      WM_PICTURE picture;
+      picture.MimeType = PictureMimeType(st->codecpar->codec_id);
+      if (picture.MimeType.empty()) continue;
+      picture.PictureType = PictureTypeOf(av_dict_get(st->metadata, "comment", nullptr, 0));
+      if (const AVDictionaryEntry* e = av_dict_get(st->metadata, "title", nullptr, 0); e != nullptr && e->value)
+        picture.Description = Utf8ToWide(e->value);
+      picture.Data.assign(st->attached_pic.data, st->attached_pic.data + st->attached_pic.size);
+      if (auto bytes = EncodeWmPicture(picture); !bytes.empty()) Header->Pictures.push_back(std::move(bytes));
+    }
+    // The demuxer leaves out the Metadata Library's large pictures (over 64 KiB), though it
+    // takes the small ones there: each picture once.
+    if (IsMp3()) return;
+    for (auto& bytes : AsfLibraryPictures(Io)) {
+      const auto picture = DecodeWmPicture(bytes.data(), bytes.size());
+      const bool known = std::any_of(Header->Pictures.begin(), Header->Pictures.end(), [&](const auto& b) {
+        const auto other = DecodeWmPicture(b.data(), b.size());
+        return other && other->Data == picture->Data && other->PictureType == picture->PictureType &&
+               other->Description == picture->Description;
+      });
+      if (!known) Header->Pictures.push_back(std::move(bytes));
+    }
+  }
+
+  static std::u16string PictureMimeType(AVCodecID id) {
+    switch (id) {
+      case AV_CODEC_ID_PNG: return u"image/png";
+      case AV_CODEC_ID_MJPEG: return u"image/jpeg";
+      case AV_CODEC_ID_GIF: return u"image/gif";
+      case AV_CODEC_ID_BMP: return u"image/bmp";
+      case AV_CODEC_ID_TIFF: return u"image/tiff";
+      default: return {};
+    }
+  }
+
+  // The picture types' names as ID3v2 gives them; the demuxers name the type, not its number.
+  static std::uint8_t PictureTypeOf(const AVDictionaryEntry* name) {
+    static const char* const kNames[] = {
+        "Other", "32x32 pixels 'file icon'", "Other file icon", "Cover (front)", "Cover (back)", "Leaflet page",
+        "Media (e.g. label side of CD)", "Lead artist/lead performer/soloist", "Artist/performer", "Conductor",
+        "Band/Orchestra", "Composer", "Lyricist/text writer", "Recording Location", "During recording",
+        "During performance", "Movie/video screen capture", "A bright coloured fish", "Illustration",
+        "Band/artist logotype", "Publisher/Studio logotype"};
+    if (name == nullptr || name->value == nullptr) return 3;
+    for (std::size_t i = 0; i < std::size(kNames); ++i)
+      if (std::strcmp(name->value, kNames[i]) == 0) return static_cast<std::uint8_t>(i);
+    return 0;
   }
 
   bool OpenDecoder() {

@@ -67,10 +67,12 @@ inline const std::u16string g_wszStatedDuration = u"StatedDuration";
 inline const std::u16string g_wszWMTitle = u"Title";
 inline const std::u16string g_wszWMAuthor = u"Author";
 inline const std::u16string g_wszWMCopyright = u"Copyright";
+inline const std::u16string g_wszWMDescription = u"Description";  // the comment
 inline const std::u16string g_wszWMAlbumTitle = u"WM/AlbumTitle";
 inline const std::u16string g_wszWMGenre = u"WM/Genre";
 inline const std::u16string g_wszWMYear = u"WM/Year";
-inline const std::u16string g_wszWMTrack = u"WM/Track";
+inline const std::u16string g_wszWMTrackNumber = u"WM/TrackNumber";  // from 1, "3/12" kept whole
+inline const std::u16string g_wszWMTrack = u"WM/Track";              // from 0, older files only
 
 class IWMSyncReader {
  public:

@@ -150,6 +150,25 @@ class IWMHeaderInfo {
                                      std::uint8_t* value, std::uint16_t* length) = 0;
   virtual HRESULT SetAttribute(std::uint16_t stream, const std::u16string& name, WMT_ATTR_DATATYPE type,
                                const std::uint8_t* value, std::uint16_t length) = 0;
+
+  // The header's third version: attributes of any size and several of one name (WM/Picture).
+  // The indices of the attributes of that name, in the file's order; none is not a failure.
+  virtual HRESULT GetAttributeIndices(std::uint16_t /*stream*/, const std::u16string& /*name*/,
+                                      std::vector<std::uint16_t>* /*indices*/) {
+    return E_NOTIMPL;
+  }
+  // With value null: the length in bytes goes to *length; otherwise the value is copied when
+  // *length is large enough.
+  virtual HRESULT GetAttributeByIndexEx(std::uint16_t /*stream*/, std::uint16_t /*index*/,
+                                        WMT_ATTR_DATATYPE* /*type*/, std::uint8_t* /*value*/,
+                                        std::uint32_t* /*length*/) {
+    return E_NOTIMPL;
+  }
+  // Adds another attribute of that name, keeping those already set.
+  virtual HRESULT AddAttribute(std::uint16_t /*stream*/, const std::u16string& /*name*/, std::uint16_t* /*index*/,
+                               WMT_ATTR_DATATYPE /*type*/, const std::uint8_t* /*value*/, std::uint32_t /*length*/) {
+    return E_NOTIMPL;
+  }
 };
 
 }  // namespace melvanto::wmf

@@ -9,6 +9,7 @@
 
 #include "ffmpeg_handles.h"
 #include "wm_media_props.h"
+#include "wm_picture.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -107,7 +108,8 @@ class TWMWriterFileSink final : public IWMWriterFileSink {
   HRESULT Open(const std::u16string& filename) override {
     if (filename.empty()) return E_INVALIDARG;
     // Only a regular file: a pipe's reader could leave mid-file.
-    TOpenedFile opened = OpenRegularFile(filename, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW);
+    // Read too: binary attributes are added to the header once the rest is written.
+    TOpenedFile opened = OpenRegularFile(filename, O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW);
     if (opened.Error != 0) return NS_E_FILE_OPEN_FAILED;
     File = std::move(opened.Fd);
     return S_OK;
@@ -121,6 +123,12 @@ class TWMWriterFileSink final : public IWMWriterFileSink {
   HRESULT OnBeginWriting(std::uint32_t) override { return File.Valid() ? S_OK : NS_E_NOT_CONFIGURED; }
   HRESULT OnHeader(const std::uint8_t* data, std::size_t size) override { return Write(data, size); }
   HRESULT OnDataUnit(const std::uint8_t* data, std::size_t size) override { return Write(data, size); }
+  HRESULT OnHeaderAttributes(const std::vector<TAsfBinaryAttribute>& attributes) override {
+    if (!File.Valid()) return S_FALSE;
+    const HRESULT hr = AddAsfAttributes(File.Get(), attributes);
+    if (Failed(hr)) Callbacks.Report(WMT_STATUS::WMT_ERROR, hr);
+    return hr;
+  }
   HRESULT OnEndWriting() override {
     if (!File.Valid()) return S_OK;
     const bool closed = ::close(File.Release()) == 0;
@@ -263,6 +271,19 @@ class TWMWriter final : public IWMWriter,
     return S_OK;
   }
 
+  // Binary attributes: WM/Picture only, in its stored layout; a damaged or oversized one is
+  // refused. They reach the file's header after the muxer finished.
+  HRESULT AddAttribute(std::uint16_t stream, const std::u16string& name, std::uint16_t* index,
+                       WMT_ATTR_DATATYPE type, const std::uint8_t* value, std::uint32_t length) override {
+    if (stream != 0 || name != g_wszWMPicture || type != WMT_ATTR_DATATYPE::WMT_TYPE_BINARY || value == nullptr)
+      return E_INVALIDARG;
+    if (Writing) return NS_E_INVALID_REQUEST;
+    if (!DecodeWmPicture(value, length) || Binary.size() >= 0xFFFF) return E_INVALIDARG;
+    if (index != nullptr) *index = static_cast<std::uint16_t>(Binary.size());
+    Binary.push_back({name, std::vector<std::uint8_t>(value, value + length)});
+    return S_OK;
+  }
+
   HRESULT BeginWriting() override {
     if (Writing) return NS_E_INVALID_REQUEST;
     if (!HasProfile || Sinks.empty()) return NS_E_NOT_CONFIGURED;
@@ -309,6 +330,10 @@ class TWMWriter final : public IWMWriter,
     HRESULT hr = Failure;
     if (Succeeded(hr)) hr = Finish();
     ReleaseEncoder();
+    for (const auto& sink : Sinks) {
+      if (Failed(hr) || Binary.empty()) break;
+      if (const HRESULT added = sink->OnHeaderAttributes(Binary); Failed(added)) hr = added;
+    }
     for (const auto& sink : Sinks) {
       const HRESULT ended = sink->OnEndWriting();
       if (Succeeded(hr) && Failed(ended)) hr = ended;
@@ -600,6 +625,7 @@ class TWMWriter final : public IWMWriter,
   WM_MEDIA_TYPE Input;
   bool InputRefused = false;
   std::vector<std::pair<std::u16string, std::u16string>> Attributes;
+  std::vector<TAsfBinaryAttribute> Binary;
 
   // One writing session, from BeginWriting to EndWriting.
   bool Writing = false;

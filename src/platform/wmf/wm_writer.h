@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "wm_asf_edit.h"
 #include "wm_profile.h"
 #include "wm_types.h"
 
@@ -58,6 +59,9 @@ class IWMWriterSink {
   virtual HRESULT OnHeader(const std::uint8_t* data, std::size_t size) = 0;
   virtual HRESULT OnDataUnit(const std::uint8_t* data, std::size_t size) = 0;
   virtual HRESULT OnEndWriting() = 0;
+  // After the last data and before OnEndWriting: binary attributes the muxer cannot write, to
+  // be added to the header already written. A sink that cannot go back (a stream) ignores them.
+  virtual HRESULT OnHeaderAttributes(const std::vector<TAsfBinaryAttribute>& /*attributes*/) { return S_FALSE; }
   // Whether the sink takes positioned writes (a file) rather than a stream (the network).
   virtual bool CanSeek() const = 0;
   // Positions the next write; only called when CanSeek. Returns the new position or -1.

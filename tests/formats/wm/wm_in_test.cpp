@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "asf_header.h"
 #include "au_exception.h"
 #include "fakes.h"
+#include "made_files.h"
 #include "mp3_in.h"
 #include "temp_dir.h"
 #include "tools.h"
@@ -137,7 +139,9 @@ TEST(WMIn, FormatDurationAndTagsOfWma) {
   EXPECT_EQ(tags->Genre(), u"Blues");
   EXPECT_EQ(tags->Year(), "2011");
   EXPECT_EQ(tags->Track(), "12");
-  EXPECT_EQ(tags->Comment(), u"WmCopy");
+  // The Copyright is the copyright, not the comment (the file has no Description).
+  EXPECT_EQ(tags->Copyright(), u"WmCopy");
+  EXPECT_EQ(tags->Comment(), u"");
   EXPECT_EQ(in.CommonTags()->Title(), u"WmTitle");
   EXPECT_EQ(in.CommonTags()->Artist(), u"WmArtist");
   EXPECT_EQ(in.CommonTags()->Year(), "2011");
@@ -161,7 +165,8 @@ TEST(WMIn, Mp3TagsFromId3AndTheEndAllowance) {
   EXPECT_EQ(in.Id3v2Tags()->Genre(), u"Pop");
   EXPECT_EQ(in.Id3v2Tags()->Year(), "2004");
   EXPECT_EQ(in.Id3v2Tags()->Track(), "3");
-  EXPECT_EQ(in.Id3v2Tags()->Comment(), u"MpCopy");
+  EXPECT_EQ(in.Id3v2Tags()->Copyright(), u"MpCopy");
+  EXPECT_EQ(in.Id3v2Tags()->Comment(), u"");
   EXPECT_EQ(in.CommonTags()->Genre(), u"Pop");
   // 3.00 s decoded: 132,300 frames, plus 44100 div 3 = 14,700 allowed at the end.
   EXPECT_EQ(in.TotalSamples(), 132300 + 14700);
@@ -324,6 +329,94 @@ TEST(WMIn, BrokenFilesAreNotValid) {
     EXPECT_EQ(OpenDescriptors(), before) << "a file no reader takes is not left open";
     EXPECT_TRUE(DecodeAll(in).empty());
   }
+}
+
+// WMA files tagged by ffmpeg and mutagen the way other programs tag them, made once.
+const MadeFiles& TaggedWmas() {
+  static const std::string python = MutagenPython();
+  const std::string sine = "ffmpeg -v error -f lavfi -i 'sine=f=440:d=1:r=44100' -c:a wmav2 -b:a 64k ";
+  // mutagen writes the pictures and a numeric WM/TrackNumber, which ffmpeg cannot.
+  static const MadeFiles files(
+      HaveTool("ffmpeg") && !python.empty(),
+      "ffmpeg -v error -f lavfi -i color=red:s=8x8 -frames:v 1 c.png && " + sine +
+          "-metadata comment=MyComment -metadata copyright=MyCopy -metadata WM/TrackNumber=3/12"
+          " -metadata WM/Year=2003-04-05 tags.wma && " +
+          sine + "-metadata WM/Track=2 track0.wma && " + python + R"( - <<'EOF'
+import mutagen.asf, shutil, struct
+def picture(mime, kind, text, data):
+    return mutagen.asf.ASFByteArrayAttribute(bytes([kind]) + struct.pack("<I", len(data)) +
+        (mime + "\0").encode("utf-16-le") + (text + "\0").encode("utf-16-le") + data)
+png = open("c.png", "rb").read()
+shutil.copy("tags.wma", "cover.wma")
+f = mutagen.asf.ASF("cover.wma")
+# Over 64 KiB: mutagen puts it into the metadata library, where ffmpeg does not take it.
+big = bytes(range(256)) * 300
+f.tags["WM/Picture"] = [picture("image/png", 3, "Front", png), picture("image/png", 4, "Back", png[::-1]),
+                        picture("image/jpeg", 8, "Big", big)]
+f.save()
+shutil.copy("track0.wma", "number.wma")
+f = mutagen.asf.ASF("number.wma")
+f.tags["WM/TrackNumber"] = [mutagen.asf.ASFDWordAttribute(5)]
+f.save()
+EOF
+)");
+  return files;
+}
+
+#define REQUIRE_TAGGED_WMAS()           \
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");   \
+  MELVANTO_REQUIRE_MUTAGEN();           \
+  ASSERT_TRUE(TaggedWmas().Ready()) << "the test files could not be made"
+
+TEST(WMInTags, ReadAsOtherProgramsWriteThem) {
+  REQUIRE_TAGGED_WMAS();
+  struct Case {
+    const char* File;
+    std::u16string Comment, Copyright;
+    std::string Track, Year;
+  };
+  const Case cases[] = {
+      // The Description is the comment; the Copyright only the copyright; the date whole.
+      {"tags.wma", u"MyComment", u"MyCopy", "3/12", "2003-04-05"},
+      // WM/Track counts from 0: the second track.
+      {"track0.wma", u"", u"", "3", ""},
+      // A numeric WM/TrackNumber wins over WM/Track.
+      {"number.wma", u"", u"", "5", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.File);
+    TWMIn in;
+    in.SetFileName(TaggedWmas() / c.File);
+    const TId3v2Tags& tags = *in.Id3v2Tags();
+    EXPECT_EQ(tags.Comment(), c.Comment);
+    EXPECT_EQ(tags.Copyright(), c.Copyright);
+    EXPECT_EQ(tags.Track(), c.Track);
+    EXPECT_EQ(in.CommonTags()->Track(), c.Track);
+    EXPECT_EQ(tags.Year(), c.Year);
+    EXPECT_TRUE(tags.Pictures().empty());
+  }
+}
+
+TEST(WMInTags, PicturesWithTheirTypeAndDescription) {
+  REQUIRE_TAGGED_WMAS();
+  const Bytes png = ReadBytes(TaggedWmas() / "c.png");
+  ASSERT_FALSE(png.empty());
+  TWMIn in;
+  in.SetFileName(TaggedWmas() / "cover.wma");
+  std::vector<TTagPicture> pictures = in.Id3v2Tags()->Pictures();
+  ASSERT_EQ(pictures.size(), 3u);
+  // In the file's order, which mutagen chooses: compared by type.
+  std::sort(pictures.begin(), pictures.end(), [](auto& a, auto& b) { return a.Type < b.Type; });
+  EXPECT_EQ(pictures[0], (TTagPicture{"image/png", 3, u"Front", png}));
+  EXPECT_EQ(pictures[1], (TTagPicture{"image/png", 4, u"Back", Bytes(png.rbegin(), png.rend())}));
+  Bytes big;
+  for (int i = 0; i < 300 * 256; ++i) big.push_back(static_cast<std::uint8_t>(i));
+  EXPECT_EQ(pictures[2], (TTagPicture{"image/jpeg", 8, u"Big", big}));
+  EXPECT_EQ(in.Id3v2Tags()->Comment(), u"MyComment") << "the other tags are still read";
+  // A copy of the container carries them.
+  TId3v2Tags copy;
+  copy.Assign(in.Id3v2Tags());
+  EXPECT_EQ(copy.Pictures(), in.Id3v2Tags()->Pictures());
 }
 
 // MP3 to WAV through the pipeline keeps the whole track of a VBR file without an Info frame.

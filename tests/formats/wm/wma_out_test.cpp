@@ -11,6 +11,8 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "fakes.h"
 #include "temp_dir.h"
 #include "tools.h"
+#include "wm_in.h"
 
 namespace melvanto::testing {
 namespace {
@@ -87,7 +90,7 @@ TEST_F(WmaOutRun, WritesAWmaFileWithTheTagsAsAttributes) {
   EXPECT_EQ(Field(s, "bit_rate"), 128000) << s;
   for (const char* tag :
        {"TAG:title=Título", "TAG:artist=The Artist", "TAG:album=The Album", "TAG:genre=Jazz",
-        "TAG:WM/Year=2001", "TAG:WM/Track=12", "TAG:copyright=Some comment"})
+        "TAG:WM/Year=2001", "TAG:track=12", "TAG:comment=Some comment"})
     EXPECT_NE(s.find(tag), std::string::npos) << tag << "\n" << s;
   const auto decoded = DecodeMono16(Path("tags:é.wma"));
   EXPECT_GE(decoded.size(), frames);
@@ -250,6 +253,156 @@ TEST_F(WmaOutRun, AWriteErrorReportedByTheRuntimeEndsTheRun) {
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(message, "Windows Media output error");
   EXPECT_LT(in.Position(), static_cast<std::int64_t>(44100 * 4 * 10)) << "the run stopped early";
+}
+
+// The tags of a file as mutagen reads them, one "name=value" a line in name order; each
+// picture as "WM/Picture=type|MIME|description|N", its data saved to PATH.N.
+std::string MutagenTags(const std::string& path) {
+  static const char script[] = R"(import mutagen.asf, sys
+f = mutagen.asf.ASF(sys.argv[1])
+n = 0
+for key in sorted(f.tags.keys()):
+    for v in f.tags[key]:
+        if key != "WM/Picture":
+            print("%s=%s" % (key, v))
+            continue
+        b = bytes(v.value)
+        size = int.from_bytes(b[1:5], "little")
+        texts = b[5:len(b) - size].decode("utf-16-le").split("\0")
+        open("%s.%d" % (sys.argv[1], n), "wb").write(b[len(b) - size:])
+        print("%s=%d|%s|%d" % (key, b[0], "|".join(texts[:-1]), n))
+        n += 1
+# The file size the File Properties object states, against the real one.
+data = open(sys.argv[1], "rb").read()
+at = 30
+for i in range(int.from_bytes(data[24:28], "little")):
+    if data[at:at + 16].hex() == "a1dcab8c47a9cf118ee400c00c205365":
+        print("stated size %s" % ("right" if int.from_bytes(data[at + 40:at + 48], "little") == len(data) else "wrong"))
+    at += int.from_bytes(data[at + 16:at + 24], "little")
+)";
+  const std::string scriptPath = path + ".py";
+  std::ofstream(scriptPath) << script;
+  return CaptureText(MutagenPython() + " '" + scriptPath + "' '" + path + "'");
+}
+
+std::vector<std::uint8_t> FileBytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+TEST_F(WmaOutRun, TagsGoUnderTheNamesOtherProgramsRead) {
+  MELVANTO_REQUIRE_COMMAND("ffprobe");
+  MELVANTO_REQUIRE_MUTAGEN();
+  TMemoryIn in(Pcm16(Chirp(22050, 44100), 2), {16, 2, 44100});
+  TWMAOut out;
+  out.SetFileName(Path("names.wma"));
+  out.SetDesiredBitrate(64);
+  TId3v2Tags* tags = out.Id3v2Tags();
+  tags->SetComment(u"A comment");
+  tags->SetCopyright(u"(C) Them");
+  tags->SetTrack("3/12");
+  tags->SetYear("2003-04-05");
+  ASSERT_EQ(RunOnce(out, in), "");
+
+  const std::string m = MutagenTags(Path("names.wma"));
+  for (const char* line : {"Description=A comment\n", "Copyright=(C) Them\n", "WM/TrackNumber=3/12\n",
+                           "WM/Year=2003-04-05\n"})
+    EXPECT_NE(m.find(line), std::string::npos) << line << "\n" << m;
+  EXPECT_EQ(m.find("WM/Track="), std::string::npos) << "no zero-based track beside it\n" << m;
+  const std::string p = Probe(Path("names.wma"), "format_tags");
+  for (const char* tag : {"TAG:comment=A comment", "TAG:copyright=(C) Them", "TAG:track=3/12"})
+    EXPECT_NE(p.find(tag), std::string::npos) << tag << "\n" << p;
+}
+
+class WmaOutPictures : public WmaOutRun {
+ protected:
+  void SetUp() override {
+    MELVANTO_REQUIRE_COMMAND("ffmpeg");
+    MELVANTO_REQUIRE_MUTAGEN();
+    ASSERT_TRUE(Shell("ffmpeg -v error -f lavfi -i color=red:s=8x8 -frames:v 1 '" + Path("c.png") + "'"));
+    png = FileBytes(Path("c.png"));
+    ASSERT_FALSE(png.empty());
+  }
+  // The same two seconds every time, so that files with and without pictures compare.
+  std::string Write(const std::string& name, std::vector<TTagPicture> pictures, std::u16string comment = {}) {
+    TMemoryIn in(Pcm16(Chirp(44100 * 2 + 517, 44100), 2), {16, 2, 44100});
+    TWMAOut out;
+    out.SetFileName(Path(name));
+    out.SetDesiredBitrate(128);
+    out.Id3v2Tags()->SetComment(comment);
+    out.Id3v2Tags()->SetPictures(std::move(pictures));
+    return RunOnce(out, in);
+  }
+  std::vector<std::uint8_t> png;
+};
+
+TEST_F(WmaOutPictures, GoIntoTheHeaderAndTheAudioStaysWhole) {
+  // One picture small enough for the content description, one only the metadata library holds.
+  std::vector<std::uint8_t> large(100000);
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
+  ASSERT_EQ(Write("plain.wma", {}, u"Note"), "");
+  ASSERT_EQ(Write("cover.wma", {{"image/png", 3, u"Front", png}, {"image/jpeg", 4, u"B\u00e4ck", large}}, u"Note"), "");
+
+  const std::string m = MutagenTags(Path("cover.wma"));
+  EXPECT_NE(m.find("Description=Note\n"), std::string::npos) << m;
+  EXPECT_NE(m.find("stated size right\n"), std::string::npos) << m;
+  // The data mutagen saved for the picture of that line.
+  const auto data = [&](const std::string& line) {
+    const auto at = m.find(line);
+    EXPECT_NE(at, std::string::npos) << line << "\n" << m;
+    return at == std::string::npos ? std::vector<std::uint8_t>{}
+                                   : FileBytes(Path("cover.wma.") + m[at + line.size()]);
+  };
+  EXPECT_EQ(data("WM/Picture=3|image/png|Front|"), png);
+  EXPECT_EQ(data("WM/Picture=4|image/jpeg|B\u00e4ck|"), large);
+
+  // ffprobe sees the small one as the cover; the sound decodes as without pictures, from
+  // the start and from a point the index finds.
+  const std::string p = Probe(Path("cover.wma"), "stream=codec_name:stream_disposition=attached_pic");
+  EXPECT_NE(p.find("codec_name=png\nDISPOSITION:attached_pic=1"), std::string::npos) << p;
+  const auto plain = DecodeMono16(Path("plain.wma"));
+  EXPECT_GE(plain.size(), 44100u * 2 + 517);
+  EXPECT_EQ(DecodeMono16(Path("cover.wma")), plain);
+  const std::string seek = "ffmpeg -nostdin -v error -ss 1.3 -i '";
+  const auto seekedPlain = Capture(seek + Path("plain.wma") + "' -f s16le - 2>/dev/null");
+  const auto seekedCover = Capture(seek + Path("cover.wma") + "' -f s16le - 2>/dev/null");
+  ASSERT_TRUE(seekedPlain && seekedCover);
+  EXPECT_FALSE(seekedPlain->empty());
+  EXPECT_EQ(*seekedCover, *seekedPlain);
+
+  // And our reader takes both back.
+  TWMIn in;
+  in.SetFileName(Path("cover.wma"));
+  EXPECT_EQ(in.Id3v2Tags()->Pictures(), (std::vector<TTagPicture>{{"image/png", 3, u"Front", png},
+                                                                   {"image/jpeg", 4, u"B\u00e4ck", large}}));
+}
+
+TEST_F(WmaOutPictures, APictureNeverFailsTheFile) {
+  // Without text tags the muxer writes no content description: one is made for the picture.
+  ASSERT_EQ(Write("only.wma", {{"image/png", 3, u"", png}}), "");
+  EXPECT_NE(MutagenTags(Path("only.wma")).find("WM/Picture=3|image/png||0"), std::string::npos);
+  // No data, or more than 16 MiB: left out, the file written all the same.
+  ASSERT_EQ(Write("skipped.wma", {{"image/png", 3, u"Empty", {}}, {"image/png", 3, u"Huge", std::vector<std::uint8_t>((16u << 20) + 1, 1)}}, u"Kept"), "");
+  const std::string m = MutagenTags(Path("skipped.wma"));
+  EXPECT_EQ(m.find("WM/Picture"), std::string::npos) << m;
+  EXPECT_NE(m.find("Description=Kept"), std::string::npos) << m;
+  EXPECT_GE(DecodeMono16(Path("skipped.wma")).size(), 44100u * 2 + 517);
+}
+
+TEST_F(WmaOutPictures, AFileThatCannotGrowForThePictureFails) {
+  ASSERT_EQ(Write("plain.wma", {}), "");
+  const auto plainSize = FileBytes(Path("plain.wma")).size();
+  // Room for the encoded sound, not for the header grown by the picture.
+  struct rlimit old {};
+  getrlimit(RLIMIT_FSIZE, &old);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit = old;
+  limit.rlim_cur = plainSize + 100;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const std::string message = Write("cover.wma", {{"image/png", 3, u"", std::vector<std::uint8_t>(4000, 9)}});
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(message, "Windows Media output error.");
 }
 
 }  // namespace

@@ -254,7 +254,7 @@ TEST(WmReader, AttributesFromAsfAndId3) {
   EXPECT_EQ(Text(*wma, g_wszWMAlbumTitle), u"Album2");
   EXPECT_EQ(Text(*wma, g_wszWMGenre), u"Jazz");
   EXPECT_EQ(Text(*wma, g_wszWMYear), u"2021");
-  EXPECT_EQ(Text(*wma, g_wszWMTrack), u"7");
+  EXPECT_EQ(Text(*wma, g_wszWMTrackNumber), u"7");
   EXPECT_EQ(Text(*wma, g_wszWMCopyright), u"Copy2");
 
   auto mp3 = OpenFile("ff_tagged.mp3");
@@ -264,7 +264,7 @@ TEST(WmReader, AttributesFromAsfAndId3) {
   EXPECT_EQ(Text(*mp3, g_wszWMAlbumTitle), u"Alb");
   EXPECT_EQ(Text(*mp3, g_wszWMGenre), u"Rock");
   EXPECT_EQ(Text(*mp3, g_wszWMYear), u"1999");
-  EXPECT_EQ(Text(*mp3, g_wszWMTrack), u"5/9");
+  EXPECT_EQ(Text(*mp3, g_wszWMTrackNumber), u"5/9");
   EXPECT_EQ(Text(*mp3, g_wszWMCopyright), u"Cpy");
 
   // Missing attributes fail; a value that does not fit says how much room it needs.
