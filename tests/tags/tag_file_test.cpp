@@ -307,12 +307,12 @@ TEST_F(TagFile, Id3v2TextEncodings) {
 }
 
 TEST_F(TagFile, Id3v2RecordingTimeIsTheYearOfA24Tag) {
-  {
+  {  // kept whole: the date travels to the output
     const auto path = Put(Tag(4, Frame(4, "TDRC", Latin1("2024-05-01")) + Frame(4, "TIT2", Latin1("x"))));
     Fd fd(path, O_RDONLY);
     TId3v2Tags tags;
     ASSERT_TRUE(tags.ReadFromFile(fd.get()));
-    EXPECT_EQ(tags.Year(), "2024");
+    EXPECT_EQ(tags.Year(), "2024-05-01");
   }
   {  // A year frame, where one is present, wins.
     const auto path = Put(Tag(4, Frame(4, "TDRC", Latin1("2024")) + Frame(4, "TYER", Latin1("1999"))));
@@ -379,7 +379,7 @@ TEST_F(TagFile, Id3v2WriteLayout) {
   tags.SetTitle(std::u16string(200, u't'));  // a size that needs the syncsafe form
   tags.SetTrack("7");
   tags.SetYear("2001");
-  tags.SetComment(u"never written");
+  tags.SetComment(u"written in English");
   tags.SetLink(u"https://quorvane.example/");
   ASSERT_TRUE(tags.WriteToFile(fd.get(), true));
 
@@ -395,6 +395,7 @@ TEST_F(TagFile, Id3v2WriteLayout) {
   const Bytes expected = Frame(4, "TPE1", Bytes{3} + B(artistUtf8)) +
                          Frame(4, "TIT2", Bytes{3} + B(std::string(200, 't'))) + Frame(4, "TRCK", Latin1("7")) +
                          Frame(4, "TDRC", Latin1("2001")) +
+                         Frame(4, "COMM", Bytes{3} + B("eng") + Bytes{0} + B("written in English")) +
                          Frame(4, "WXXX", Bytes{0, 0} + B("https://quorvane.example/"));
   ASSERT_GE(tagLength, 10 + expected.size());
   EXPECT_EQ(Bytes(f.begin() + 10, f.begin() + 10 + static_cast<long>(expected.size())), expected);
@@ -410,7 +411,8 @@ TEST_F(TagFile, Id3v2WriteLayout) {
   EXPECT_EQ(back.Year(), "2001");
   EXPECT_EQ(back.Track(), "7");
   EXPECT_EQ(back.Link(), u"https://quorvane.example/");
-  EXPECT_EQ(back.Comment(), u"");
+  EXPECT_EQ(back.Comment(), u"written in English");
+  EXPECT_EQ(back.CommentLanguage(), "eng");
   EXPECT_EQ(static_cast<std::size_t>(fd.Pos()), tagLength);
 }
 
