@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "file_access.h"
+#include "id3.h"
 #include "tags.h"
 #include "text_codec.h"
 
@@ -159,6 +160,28 @@ TTagValue FrameText(const Bytes& data, bool severalValues) {
   }
   if (!wide) return WideToLatin1(joined);
   return joined;
+}
+
+// A genre as taggers store it: "(17)" or "(17)Rock" in 2.3 (the text after a number
+// refines it), a bare "17" in 2.4, "(RX)"/"(CR)"; the ID3v1 table's name for a number.
+std::u16string GenreName(std::u16string_view value) {
+  std::u16string_view rest = value;
+  std::u16string number;
+  if (rest.starts_with(u"(RX)")) return rest.size() > 4 ? std::u16string(rest.substr(4)) : u"Remix";
+  if (rest.starts_with(u"(CR)")) return rest.size() > 4 ? std::u16string(rest.substr(4)) : u"Cover";
+  const bool bracketed = rest.starts_with(u"(");
+  std::size_t i = bracketed ? 1 : 0;
+  while (i < rest.size() && rest[i] >= u'0' && rest[i] <= u'9' && number.size() < 4) number.push_back(rest[i++]);
+  if (number.empty()) return std::u16string(value);
+  if (bracketed) {
+    if (i >= rest.size() || rest[i] != u')') return std::u16string(value);
+    rest = rest.substr(i + 1);
+    if (!rest.empty() && !rest.starts_with(u"(")) return std::u16string(rest);
+  } else if (i != rest.size()) {
+    return std::u16string(value);
+  }
+  const auto code = static_cast<std::size_t>(std::stoi(std::string(number.begin(), number.end())));
+  return code < kId3v1GenreCount ? Latin1ToWide(kId3v1Genres[code]) : std::u16string(value);
 }
 
 std::string LeadingDigits(const std::string& text) {
@@ -357,6 +380,18 @@ void TId3v2Tags::ReadFrames(const std::vector<std::uint8_t>& body, std::size_t f
       continue;
     }
     sawYear = sawYear || id == FrameId(tfYear, NewFrameIds_);
+    if (id == FrameId(tfGenre, NewFrameIds_)) {
+      std::u16string names;
+      const std::u16string joined = TagValueAsWideString(value);
+      for (std::size_t from = 0; from <= joined.size();) {
+        const auto to = std::min(joined.find(kValueSeparator, from), joined.size());
+        if (!names.empty()) names += kValueSeparator;
+        names += GenreName(std::u16string_view(joined).substr(from, to - from));
+        from = to + kValueSeparator.size();
+      }
+      SetValue(id, names == joined ? value : TTagValue(names));
+      continue;
+    }
     SetValue(id, value);
   }
 

@@ -213,6 +213,30 @@ TEST(Id3v2ReadTest, Version22PicturesCommentsAndUnsynchronisation) {
   }
 }
 
+// Genres as taggers store them: by ID3v1 number, bracketed in 2.3, bare in 2.4, with a
+// refinement, or as plain text.
+TEST(Id3v2ReadTest, GenreNumbersBecomeNames) {
+  TempDir dir;
+  const std::pair<Bytes, std::u16string> cases[] = {
+      {Tag(3, 0, Frame(3, "TCON", Bytes{0} + B("(17)"))), u"Rock"},
+      {Tag(3, 0, Frame(3, "TCON", Bytes{0} + B("(17)Heavy Rock"))), u"Heavy Rock"},
+      {Tag(3, 0, Frame(3, "TCON", Bytes{0} + B("(RX)"))), u"Remix"},
+      {Tag(4, 0, Frame(4, "TCON", Bytes{0} + B(std::string_view("8\0Synthpop", 10)))), u"Jazz; Synthpop"},
+      {Tag(3, 0, Frame(3, "TCON", Bytes{0} + B("(999)"))), u"(999)"},
+      {Tag(3, 0, Frame(3, "TCON", Bytes{0} + B("1984 Hits"))), u"1984 Hits"},
+      {Tag(3, 0, Frame(3, "TCON", Bytes{0} + B("(12"))), u"(12"},
+  };
+  for (const auto& [tag, genre] : cases) {
+    std::ofstream((dir / "g.mp3"), std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(tag.data()), tag.size());
+    const int fd = ::open((dir / "g.mp3").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    TId3v2Tags tags;
+    EXPECT_TRUE(tags.ReadFromFile(fd));
+    ::close(fd);
+    EXPECT_EQ(tags.Genre(), genre);
+  }
+}
+
 // Hostile forms of the new parts: an extended header longer than the tag, frame flags
 // whose extra bytes do not fit, a comment or picture cut short.
 TEST(Id3v2ReadTest, DamagedPartsAreSkippedNotTrusted) {
