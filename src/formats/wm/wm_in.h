@@ -40,6 +40,9 @@ class TWMIn : public TAuTaggedFileIn {
   void GetDataInternal(const std::uint8_t*& Buffer, std::uint32_t& Bytes) override;
   bool SeekInternal(std::int64_t& SampleNum) override;
 
+  // Fills the tag containers from the runtime's attributes; called as the file opens.
+  virtual void ReadTags();
+
   // The file's own frame count from its duration (before any play range narrows it).
   std::int64_t FileSamples_ = 0;
 
@@ -64,7 +67,6 @@ class TWMIn : public TAuTaggedFileIn {
   void ChooseFormat(std::uint32_t outputs);
   void ReleaseReader();
   std::u16string Attribute(const std::u16string& name);
-  void ReadTags();
   // Closes and opens again an open file, so a new request takes effect.
   void Reopen();
 

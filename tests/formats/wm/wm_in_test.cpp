@@ -28,6 +28,11 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 Bytes ReadBytes(const std::filesystem::path& path) {
   std::ifstream f(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
@@ -167,10 +172,78 @@ TEST(WMIn, Mp3TagsFromId3AndTheEndAllowance) {
   EXPECT_EQ(in.Id3v2Tags()->Genre(), u"Pop");
   EXPECT_EQ(in.Id3v2Tags()->Year(), "2004");
   EXPECT_EQ(in.Id3v2Tags()->Track(), "3");
-  EXPECT_EQ(in.Id3v2Tags()->Comment(), u"MpCopy");
+  // The copyright is the copyright, not the comment, which the file does not have.
+  EXPECT_EQ(in.Id3v2Tags()->Comment(), u"");
+  EXPECT_EQ(in.Id3v2Tags()->Copyright(), u"MpCopy");
   EXPECT_EQ(in.CommonTags()->Genre(), u"Pop");
   // 3.00 s decoded: 132,300 frames, plus 44100 div 3 = 14,700 allowed at the end.
   EXPECT_EQ(in.TotalSamples(), 132300 + 14700);
+}
+
+// An MP3 as an old tagger left it: an unsynchronised ID3v2.3 tag (a UTF-16 title, a
+// comment in German, a cover) and an ID3v1 record that alone has the year and the genre.
+// Our reader takes the tag whole and fills the gaps from the record; ffprobe agrees on the
+// title, so the fixture is what it claims to be.
+TEST(WMIn, Mp3TagsFromAnUnsynchronisedTagAndTheRecord) {
+  REQUIRE_FILES();
+  const auto frame = [](const std::string& id, const Bytes& data) {
+    Bytes f(id.begin(), id.end());
+    const auto n = static_cast<std::uint32_t>(data.size());
+    f.insert(f.end(), {static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
+                       static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n), 0, 0});
+    f.insert(f.end(), data.begin(), data.end());
+    return f;
+  };
+  const auto utf16 = [](std::u16string_view s) {
+    Bytes out{0xFF, 0xFE};
+    for (char16_t c : s) out.insert(out.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8)});
+    out.insert(out.end(), {0, 0});
+    return out;
+  };
+  const Bytes image = {0x89, 'P', 'N', 'G', 0xFF, 0xE0, 0xFF, 0x00};
+  Bytes frames = frame("TIT2", Bytes{1} + utf16(u"\u00ffe \u00e9t\u00e9"));
+  frames = frames + frame("COMM", Bytes{1, 'd', 'e', 'u'} + utf16(u"") + utf16(u"Gr\u00fc\u00dfe aus Stra\u00dfburg, l\u00e4nger als dreissig"));
+  Bytes apic{0};
+  for (char c : std::string("image/png")) apic.push_back(static_cast<std::uint8_t>(c));
+  apic = apic + Bytes{0, 3, 0} + image;
+  frames = frames + frame("APIC", apic);
+  Bytes body;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    body.push_back(frames[i]);
+    if (frames[i] == 0xFF && (i + 1 == frames.size() || frames[i + 1] == 0 || (frames[i + 1] & 0xE0) == 0xE0))
+      body.push_back(0);
+  }
+  const auto n = static_cast<std::uint32_t>(body.size());
+  Bytes file = Bytes{'I', 'D', '3', 3, 0, 0x80, static_cast<std::uint8_t>((n >> 21) & 0x7F),
+                     static_cast<std::uint8_t>((n >> 14) & 0x7F), static_cast<std::uint8_t>((n >> 7) & 0x7F),
+                     static_cast<std::uint8_t>(n & 0x7F)} + body + ReadBytes(Files::Get() / "cbr.mp3");
+  Bytes record(128, 0);
+  std::memcpy(record.data(), "TAG", 3);
+  std::memcpy(&record[3], "Record title", 12);
+  std::memcpy(&record[93], "1987", 4);
+  record[127] = 8;  // Jazz
+  file = file + record;
+  TempDir dir;
+  const std::string path = (dir / "old.mp3").string();
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+  ASSERT_EQ(CaptureText("ffprobe -v error -show_entries format_tags=title -of default=nw=1:nk=1 " + path),
+            "\u00ffe \u00e9t\u00e9\n");
+
+  TMP3In in;
+  in.SetFileName(path);
+  const TId3v2Tags& tags = *in.Id3v2Tags();
+  EXPECT_EQ(tags.Title(), u"\u00ffe \u00e9t\u00e9");
+  EXPECT_EQ(tags.Comment(), u"Gr\u00fc\u00dfe aus Stra\u00dfburg, l\u00e4nger als dreissig");
+  EXPECT_EQ(tags.CommentLanguage(), "deu");
+  EXPECT_EQ(tags.Year(), "1987");
+  EXPECT_EQ(tags.Genre(), u"Jazz");
+  EXPECT_EQ(tags.Artist(), u"");
+  ASSERT_EQ(tags.Pictures().size(), 1u);
+  EXPECT_EQ(tags.Pictures()[0].Data, image);
+  EXPECT_EQ(tags.Pictures()[0].MimeType, "image/png");
+  EXPECT_EQ(in.Id3v1Tags()->Title(), "Record title");
+  EXPECT_EQ(in.CommonTags()->Year(), "1987");
+  EXPECT_TRUE(in.Valid());
 }
 
 // Every sample as ffmpeg decodes it, including a VBR file without an Info frame, whose
