@@ -16,6 +16,7 @@ PACKAGES=(
   fonts-dejavu-core                           # a font for windows drawn without a display
   desktop-file-utils                          # checks the installed menu entry (desktop-file-validate)
   python3                                     # the layer check (scripts/check_layers.py)
+  python3-mutagen                             # another ID3 reader and writer, for tag interop tests
   time                                        # peak memory in bench/wav_mp3_memory.sh
 )
 

@@ -108,6 +108,12 @@ void FillId3v2Tags(TId3v2Tags& tags, const TTagInfo& t, const std::string& outpu
   if (!t.Comment.empty()) tags.SetComment(t.Comment);
 }
 
+void CarryUnshownTags(const TId3v2Tags& source, TId3v2Tags& output) {
+  if (!source.Copyright().empty()) output.SetCopyright(source.Copyright());
+  output.SetPictures(source.Pictures());
+  output.SetCommentLanguage(source.CommentLanguage());
+}
+
 TTagInfo TagInfoOf(const TId3v2Tags& source) {
   TTagInfo tags;
   tags.Title = source.Title();

@@ -229,13 +229,6 @@ TEST_F(Mp3Out, TagsReadBackByTagLibAndTheRecordAtTheEnd) {
   EXPECT_EQ(DecodedFrames("ffmpeg -v error -i " + mp3 + " -f s16le -", 2), 22050);
 }
 
-// A Python that has mutagen, or empty.
-std::string PythonWithMutagen() {
-  for (const char* python : {"python3", "/usr/bin/python3"})
-    if (Shell(std::string(python) + " -c 'import mutagen.id3' >/dev/null 2>&1")) return python;
-  return {};
-}
-
 // What TagLib's integer calls cannot carry reaches the file whole: the date, the track with
 // its total, the comment in full with its language, the copyright and the cover. Read by
 // mutagen and ffprobe; the audio still decodes whole with lame and ffmpeg.
