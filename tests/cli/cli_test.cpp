@@ -19,6 +19,7 @@
 
 #include "audio_checks.h"
 #include "damaged_files.h"
+#include "id3_bytes.h"
 #include "temp_dir.h"
 #include "text_file.h"
 #include "tools.h"
@@ -274,6 +275,42 @@ TEST_F(CliTest, InfoOnMp3AndWmaShowsTheirTags_JsonParses_BadFilesFailAtTheEnd) {
   const std::string wav_json = Cli("info --json " + Quote(wav)).Out;
   EXPECT_NE(wav_json.find("\"encoding\": \"wtPCM\""), std::string::npos) << wav_json;
   EXPECT_NE(wav_json.find("\"frames\": 44100, \"duration\": 1.000"), std::string::npos) << wav_json;
+}
+
+// The command line's date, track total and long comment reach the MP3 whole (as mutagen
+// reads it), and `info` shows them back, with a year that only an ID3v1 record holds.
+TEST_F(CliTest, Mp3TagsWholeFromConvertAndInfo) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  const std::string python = PythonWithMutagen();
+  MELVANTO_REQUIRE_TOOL(!python.empty(), "python3-mutagen");
+  const std::string wav = Wav("dated.wav");
+  std::filesystem::create_directories(Out());
+  const CliRun run = Cli("convert wav-mp3 -q --overwrite -o " + Quote(Out()) +
+                         " --year 2003-04-05 --track 3/12 --comment 'Grüße, a comment longer than thirty' " + Quote(wav));
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  const std::string mp3 = Out("dated.mp3");
+  EXPECT_EQ(CaptureText(python + " -c '\nimport sys, mutagen.id3 as m\nt = m.ID3(sys.argv[1])\n"
+                                 "print(t[\"TDRC\"].text[0], t[\"TRCK\"].text[0], t.getall(\"COMM\")[0].text[0], sep=\"|\")' " +
+                        Quote(mp3)),
+            "2003-04-05|3/12|Grüße, a comment longer than thirty\n");
+  const CliRun info = Cli("info " + Quote(mp3));
+  EXPECT_NE(info.Out.find("  year:            2003-04-05\n"), std::string::npos) << info.Out;
+  EXPECT_NE(info.Out.find("  track:           3/12\n"), std::string::npos) << info.Out;
+  EXPECT_NE(info.Out.find("  comment:         Grüße, a comment longer than thirty\n"), std::string::npos) << info.Out;
+
+  // A year that only the ID3v1 record has, behind an ID3v2 tag without one (FFmpeg then
+  // ignores the record): shown all the same.
+  MELVANTO_REQUIRE_COMMAND("lame");
+  const std::string old = In("old.mp3");
+  ASSERT_TRUE(Shell("lame --quiet --id3v1-only --tt Old --ty 1987 " + Quote(wav) + " " + Quote(In("v1.mp3"))));
+  {
+    using namespace id3_bytes;
+    const Bytes file = Tag(3, Frame(3, "TIT2", Latin1("New"))) + B(ReadText(In("v1.mp3")));
+    std::ofstream(old, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+  }
+  const CliRun oldInfo = Cli("info " + Quote(old));
+  EXPECT_NE(oldInfo.Out.find("  title:           New\n"), std::string::npos) << oldInfo.Out;
+  EXPECT_NE(oldInfo.Out.find("  year:            1987\n"), std::string::npos) << oldInfo.Out;
 }
 
 TEST_F(CliTest, TagsAndNamesFromFilesReachTheTerminalEscaped_EachFieldOnItsOwnLine) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "id3_bytes.h"
 #include "tags.h"
 #include "temp_dir.h"
 #include "text_codec.h"
@@ -24,45 +25,10 @@
 namespace melvanto::testing {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace id3_bytes;
 
-Bytes B(std::string_view s) { return Bytes(s.begin(), s.end()); }
-Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-Bytes Syncsafe(std::uint32_t v) {
-  return {static_cast<std::uint8_t>((v >> 21) & 0x7F), static_cast<std::uint8_t>((v >> 14) & 0x7F),
-          static_cast<std::uint8_t>((v >> 7) & 0x7F), static_cast<std::uint8_t>(v & 0x7F)};
-}
-Bytes Be32(std::uint32_t v) {
-  return {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
-          static_cast<std::uint8_t>(v)};
-}
-// UTF-16 little-endian with its byte-order mark, as taggers write 2.3 text; terminated.
-Bytes Utf16(std::u16string_view s) {
-  Bytes out{0xFF, 0xFE};
-  for (char16_t c : s) out = out + Bytes{static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8)};
-  return out + Bytes{0, 0};
-}
-// What an unsynchronising writer makes: a zero after every 0xFF that a false frame sync or
-// a zero follows, and after a last 0xFF.
-Bytes Unsync(const Bytes& in) {
-  Bytes out;
-  for (std::size_t i = 0; i < in.size(); ++i) {
-    out.push_back(in[i]);
-    if (in[i] == 0xFF && (i + 1 == in.size() || in[i + 1] == 0 || (in[i + 1] & 0xE0) == 0xE0)) out.push_back(0);
-  }
-  return out;
-}
-Bytes Frame(int version, std::string_view id, const Bytes& data, std::uint8_t format = 0) {
-  const auto n = static_cast<std::uint32_t>(data.size());
-  if (version == 2) return B(id) + Bytes{static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)} + data;
-  return B(id) + (version == 4 ? Syncsafe(n) : Be32(n)) + Bytes{0, format} + data;
-}
-Bytes Tag(int version, std::uint8_t flags, const Bytes& body) {
-  return B("ID3") + Bytes{static_cast<std::uint8_t>(version), 0, flags} + Syncsafe(static_cast<std::uint32_t>(body.size())) + body;
-}
+// A tag with its header flags.
+Bytes FlaggedTag(int version, std::uint8_t flags, const Bytes& body) { return Tag(version, body, 0, flags); }
 
 // A picture's bytes, with the 0xFF runs an image has.
 const Bytes kImage = B("\x89PNG\r\n\x1a\n") + Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0xFF, 0x00, 0x10, 0xFF};
@@ -82,44 +48,44 @@ struct Case {
 };
 
 std::vector<Case> Cases() {
-  const Bytes title = Frame(3, "TIT2", Bytes{1} + Utf16(kBomTitle));
+  const Bytes title = Frame(3, "TIT2", Bytes{1} + Utf16String(kBomTitle));
   const Bytes artist = Frame(3, "TPE1", Bytes{0} + B("Plain"));
-  const Bytes titleData = Bytes{1} + Utf16(kBomTitle);
+  const Bytes titleData = Bytes{1} + Utf16String(kBomTitle);
   const TTagPicture png{"image/png", 3, u"Cover", kImage};
   return {
       {"2.3, whole tag unsynchronised, UTF-16 title with a byte-order mark",
-       Tag(3, 0x80, Unsync(title + artist + Frame(3, "APIC", Bytes{0} + B("image/png") + Bytes{0, 3} + B("Cover") + Bytes{0} + kImage))),
+       FlaggedTag(3, 0x80, Unsync(title + artist + Frame(3, "APIC", Bytes{0} + B("image/png") + Bytes{0, 3} + B("Cover") + Bytes{0} + kImage))),
        {kBomTitle, u"Plain", u"", "", "", {png}}},
       {"2.4, one frame unsynchronised with a data length indicator",
-       Tag(4, 0, Frame(4, "TIT2", Syncsafe(static_cast<std::uint32_t>(titleData.size())) + Unsync(titleData), 0x03) +
+       FlaggedTag(4, 0, Frame(4, "TIT2", Syncsafe(static_cast<std::uint32_t>(titleData.size())) + Unsync(titleData), 0x03) +
                      Frame(4, "TPE1", Bytes{3} + B("Plain"))),
        {kBomTitle, u"Plain", u"", "", "", {}}},
       {"2.3 extended header (with its CRC) before the frames",
-       Tag(3, 0x40, Be32(10) + Bytes{0x80, 0, 0, 0, 0, 0} + Be32(0xDEADBEEF) + title + artist),
+       FlaggedTag(3, 0x40, Be32(10) + Bytes{0x80, 0, 0, 0, 0, 0} + Be32(0xDEADBEEF) + title + artist),
        {kBomTitle, u"Plain", u"", "", "", {}}, false},  // TagLib 1.13 counts the size 2.4's way; mutagen agrees with us
       {"2.4 extended header, then several artists in UTF-16 and a whole date",
-       Tag(4, 0x40, Syncsafe(6) + Bytes{1, 0} +
-                        Frame(4, "TPE1", Bytes{1} + Utf16(u"\u0416anna") + Utf16(u"Bob") + Utf16(u"")) +
+       FlaggedTag(4, 0x40, Syncsafe(6) + Bytes{1, 0} +
+                        Frame(4, "TPE1", Bytes{1} + Utf16String(u"\u0416anna") + Utf16String(u"Bob") + Utf16String(u"")) +
                         Frame(4, "TDRC", Bytes{0} + B("2003-04-05"))),
        {u"", u"\u0416anna; Bob", u"", "", "2003-04-05", {}}},
       {"2.4 several UTF-8 values",
-       Tag(4, 0, Frame(4, "TPE1", Bytes{3} + B(std::string_view("A\0B\xc3\xa9\0", 6)))),
+       FlaggedTag(4, 0, Frame(4, "TPE1", Bytes{3} + B(std::string_view("A\0B\xc3\xa9\0", 6)))),
        {u"", u"A; B\u00e9", u"", "", "", {}}},
       {"2.3 comments: the one without a description wins, its language kept",
-       Tag(3, 0, Frame(3, "COMM", Bytes{0} + B("eng") + B("iTunNORM") + Bytes{0} + B(" 0000 0001")) +
-                     Frame(3, "COMM", Bytes{1} + B("deu") + Utf16(u"Notiz") + Utf16(u"described")) +
-                     Frame(3, "COMM", Bytes{1} + B("deu") + Utf16(u"") + Utf16(u"Gr\u00fc\u00dfe, \u65e5\u672c \u2014 a comment longer than thirty letters"))),
+       FlaggedTag(3, 0, Frame(3, "COMM", Bytes{0} + B("eng") + B("iTunNORM") + Bytes{0} + B(" 0000 0001")) +
+                     Frame(3, "COMM", Bytes{1} + B("deu") + Utf16String(u"Notiz") + Utf16String(u"described")) +
+                     Frame(3, "COMM", Bytes{1} + B("deu") + Utf16String(u"") + Utf16String(u"Gr\u00fc\u00dfe, \u65e5\u672c \u2014 a comment longer than thirty letters"))),
        {u"", u"", u"Gr\u00fc\u00dfe, \u65e5\u672c \u2014 a comment longer than thirty letters", "deu", "", {}}},
       {"2.3 year and day joined as one date; a comment with a description only",
-       Tag(3, 0, Frame(3, "TYER", Bytes{0} + B("1999")) + Frame(3, "TDAT", Bytes{0} + B("3112")) +
+       FlaggedTag(3, 0, Frame(3, "TYER", Bytes{0} + B("1999")) + Frame(3, "TDAT", Bytes{0} + B("3112")) +
                      Frame(3, "COMM", Bytes{0} + B("fra") + B("note") + Bytes{0} + B("texte"))),
        {u"", u"", u"texte", "fra", "1999-12-31", {}}, false},  // TagLib keeps the day apart
       {"2.4 APIC with a UTF-8 description; a linked picture is no picture",
-       Tag(4, 0, Frame(4, "APIC", Bytes{3} + B("-->") + Bytes{0, 3, 0} + B("http://x/y.png")) +
+       FlaggedTag(4, 0, Frame(4, "APIC", Bytes{3} + B("-->") + Bytes{0, 3, 0} + B("http://x/y.png")) +
                      Frame(4, "APIC", Bytes{3} + B("image/jpeg") + Bytes{0, 4} + B("R\xc3\xbc" "ck") + Bytes{0} + kImage)),
        {u"", u"", u"", "", "", {{"image/jpeg", 4, u"R\u00fcck", kImage}}}},
       {"2.4 frame size written as a plain number (not syncsafe)",
-       Tag(4, 0, B("TIT2") + Be32(201) + Bytes{0, 0} + Bytes{0} + B(std::string(200, 'x')) + Frame(4, "TPE1", Bytes{0} + B("after"))),
+       FlaggedTag(4, 0, B("TIT2") + Be32(201) + Bytes{0, 0} + Bytes{0} + B(std::string(200, 'x')) + Frame(4, "TPE1", Bytes{0} + B("after"))),
        {std::u16string(200, u'x'), u"after", u"", "", "", {}}},
   };
 }
@@ -191,11 +157,11 @@ TEST(Id3v2ReadTest, TagsAsTaggersWriteThemReadAsTagLibReadsThem) {
 // unsynchronisation; and a compressed 2.2 tag, which nothing can read, gives no values.
 TEST(Id3v2ReadTest, Version22PicturesCommentsAndUnsynchronisation) {
   TempDir dir;
-  const Bytes frames = Frame(2, "TT2", Bytes{1} + Utf16(kBomTitle)) + Frame(2, "COM", Bytes{0} + B("eng") + Bytes{0} + B("old")) +
+  const Bytes frames = Frame(2, "TT2", Bytes{1} + Utf16String(kBomTitle)) + Frame(2, "COM", Bytes{0} + B("eng") + Bytes{0} + B("old")) +
                        Frame(2, "PIC", Bytes{0} + B("JPG") + Bytes{3} + B("c") + Bytes{0} + kImage);
   for (const std::uint8_t flags : {0x80, 0x40}) {
     SCOPED_TRACE(int(flags));
-    const Bytes file = Tag(2, flags, Unsync(frames)) + B("audio");
+    const Bytes file = FlaggedTag(2, flags, Unsync(frames)) + B("audio");
     std::ofstream((dir / "v22.mp3"), std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
     const int fd = ::open((dir / "v22.mp3").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
@@ -218,13 +184,13 @@ TEST(Id3v2ReadTest, Version22PicturesCommentsAndUnsynchronisation) {
 TEST(Id3v2ReadTest, GenreNumbersBecomeNames) {
   TempDir dir;
   const std::pair<Bytes, std::u16string> cases[] = {
-      {Tag(3, 0, Frame(3, "TCON", Bytes{0} + B("(17)"))), u"Rock"},
-      {Tag(3, 0, Frame(3, "TCON", Bytes{0} + B("(17)Heavy Rock"))), u"Heavy Rock"},
-      {Tag(3, 0, Frame(3, "TCON", Bytes{0} + B("(RX)"))), u"Remix"},
-      {Tag(4, 0, Frame(4, "TCON", Bytes{0} + B(std::string_view("8\0Synthpop", 10)))), u"Jazz; Synthpop"},
-      {Tag(3, 0, Frame(3, "TCON", Bytes{0} + B("(999)"))), u"(999)"},
-      {Tag(3, 0, Frame(3, "TCON", Bytes{0} + B("1984 Hits"))), u"1984 Hits"},
-      {Tag(3, 0, Frame(3, "TCON", Bytes{0} + B("(12"))), u"(12"},
+      {FlaggedTag(3, 0, Frame(3, "TCON", Bytes{0} + B("(17)"))), u"Rock"},
+      {FlaggedTag(3, 0, Frame(3, "TCON", Bytes{0} + B("(17)Heavy Rock"))), u"Heavy Rock"},
+      {FlaggedTag(3, 0, Frame(3, "TCON", Bytes{0} + B("(RX)"))), u"Remix"},
+      {FlaggedTag(4, 0, Frame(4, "TCON", Bytes{0} + B(std::string_view("8\0Synthpop", 10)))), u"Jazz; Synthpop"},
+      {FlaggedTag(3, 0, Frame(3, "TCON", Bytes{0} + B("(999)"))), u"(999)"},
+      {FlaggedTag(3, 0, Frame(3, "TCON", Bytes{0} + B("1984 Hits"))), u"1984 Hits"},
+      {FlaggedTag(3, 0, Frame(3, "TCON", Bytes{0} + B("(12"))), u"(12"},
   };
   for (const auto& [tag, genre] : cases) {
     std::ofstream((dir / "g.mp3"), std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(tag.data()), tag.size());
@@ -247,14 +213,14 @@ TEST(Id3v2ReadTest, DamagedPartsAreSkippedNotTrusted) {
     Bytes Tag;
     std::u16string Artist;
   } cases[] = {
-      {"extended header past the tag", Tag(3, 0x40, Be32(0xFFFFFFF0) + good), u""},
-      {"2.4 extended header past the tag", Tag(4, 0x40, Syncsafe(0x0FFFFFFF) + Frame(4, "TPE1", Bytes{0} + B("x"))), u""},
-      {"data length indicator longer than the frame", Tag(4, 0, Frame(4, "TIT2", Bytes{0, 0}, 0x01) + Frame(4, "TPE1", Bytes{0} + B("kept"))), u"kept"},
-      {"2.4 compressed frame skipped", Tag(4, 0, Frame(4, "TIT2", Bytes{0, 0, 0, 9, 3} + B("zipped"), 0x09) + Frame(4, "TPE1", Bytes{0} + B("kept"))), u"kept"},
-      {"compressed and encrypted frames skipped", Tag(3, 0, Frame(3, "TIT2", Bytes{3} + B("zipped"), 0x80) + Frame(3, "TIT2", Bytes{3} + B("secret"), 0x40) + good), u"kept"},
-      {"comment without its language", Tag(3, 0, Frame(3, "COMM", Bytes{0, 'e'}) + good), u"kept"},
-      {"picture without data", Tag(3, 0, Frame(3, "APIC", Bytes{0} + B("image/png") + Bytes{0, 3}) + good), u"kept"},
-      {"unsynchronised tag ending on 0xFF", Tag(3, 0x80, good + Bytes{0xFF}), u"kept"},
+      {"extended header past the tag", FlaggedTag(3, 0x40, Be32(0xFFFFFFF0) + good), u""},
+      {"2.4 extended header past the tag", FlaggedTag(4, 0x40, Syncsafe(0x0FFFFFFF) + Frame(4, "TPE1", Bytes{0} + B("x"))), u""},
+      {"data length indicator longer than the frame", FlaggedTag(4, 0, Frame(4, "TIT2", Bytes{0, 0}, 0x01) + Frame(4, "TPE1", Bytes{0} + B("kept"))), u"kept"},
+      {"2.4 compressed frame skipped", FlaggedTag(4, 0, Frame(4, "TIT2", Bytes{0, 0, 0, 9, 3} + B("zipped"), 0x09) + Frame(4, "TPE1", Bytes{0} + B("kept"))), u"kept"},
+      {"compressed and encrypted frames skipped", FlaggedTag(3, 0, Frame(3, "TIT2", Bytes{3} + B("zipped"), 0x80) + Frame(3, "TIT2", Bytes{3} + B("secret"), 0x40) + good), u"kept"},
+      {"comment without its language", FlaggedTag(3, 0, Frame(3, "COMM", Bytes{0, 'e'}) + good), u"kept"},
+      {"picture without data", FlaggedTag(3, 0, Frame(3, "APIC", Bytes{0} + B("image/png") + Bytes{0, 3}) + good), u"kept"},
+      {"unsynchronised tag ending on 0xFF", FlaggedTag(3, 0x80, good + Bytes{0xFF}), u"kept"},
   };
   for (const Damaged& c : cases) {
     SCOPED_TRACE(c.What);

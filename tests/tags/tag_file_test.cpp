@@ -12,19 +12,14 @@
 #include <vector>
 
 #include "id3.h"
+#include "id3_bytes.h"
 #include "tags.h"
 #include "temp_dir.h"
 
 namespace melvanto::testing {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes B(std::string_view s) { return Bytes(s.begin(), s.end()); }
-Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
+using namespace id3_bytes;
 
 class Fd {
  public:
@@ -170,37 +165,6 @@ TEST_F(TagFile, Id3v1DetectAndFailures) {
 }
 
 // ---- ID3v2 reading ----
-
-Bytes Syncsafe(std::uint32_t v) {
-  return {static_cast<std::uint8_t>((v >> 21) & 0x7F), static_cast<std::uint8_t>((v >> 14) & 0x7F),
-          static_cast<std::uint8_t>((v >> 7) & 0x7F), static_cast<std::uint8_t>(v & 0x7F)};
-}
-Bytes Be32(std::uint32_t v) {
-  return {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
-          static_cast<std::uint8_t>(v)};
-}
-
-Bytes Frame(int version, std::string_view id, const Bytes& data) {
-  if (version == 2) {
-    const auto n = static_cast<std::uint32_t>(data.size());
-    return B(id) + Bytes{static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)} + data;
-  }
-  const auto n = static_cast<std::uint32_t>(data.size());
-  return B(id) + (version == 4 ? Syncsafe(n) : Be32(n)) + Bytes{0, 0} + data;
-}
-
-Bytes Tag(int version, const Bytes& frames, std::size_t padding = 0, std::uint8_t flags = 0) {
-  const auto size = static_cast<std::uint32_t>(frames.size() + padding);
-  return B("ID3") + Bytes{static_cast<std::uint8_t>(version), 0, flags} + Syncsafe(size) + frames + Bytes(padding, 0);
-}
-
-Bytes Latin1(std::string_view s) { return Bytes{0} + B(s); }
-Bytes Utf16Le(std::u16string_view s, bool bom) {
-  Bytes out{1};
-  if (bom) out = out + Bytes{0xFF, 0xFE};
-  for (char16_t c : s) out = out + Bytes{static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8)};
-  return out + Bytes{0, 0};
-}
 
 TEST_F(TagFile, Id3v2HeaderChecks) {
   struct Case {

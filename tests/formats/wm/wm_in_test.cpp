@@ -17,6 +17,7 @@
 #include "asf_header.h"
 #include "au_exception.h"
 #include "fakes.h"
+#include "id3_bytes.h"
 #include "mp3_in.h"
 #include "temp_dir.h"
 #include "tools.h"
@@ -27,11 +28,6 @@ namespace melvanto::testing {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 Bytes ReadBytes(const std::filesystem::path& path) {
   std::ifstream f(path, std::ios::binary);
@@ -186,37 +182,14 @@ TEST(WMIn, Mp3TagsFromId3AndTheEndAllowance) {
 // title, so the fixture is what it claims to be.
 TEST(WMIn, Mp3TagsFromAnUnsynchronisedTagAndTheRecord) {
   REQUIRE_FILES();
-  const auto frame = [](const std::string& id, const Bytes& data) {
-    Bytes f(id.begin(), id.end());
-    const auto n = static_cast<std::uint32_t>(data.size());
-    f.insert(f.end(), {static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
-                       static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n), 0, 0});
-    f.insert(f.end(), data.begin(), data.end());
-    return f;
-  };
-  const auto utf16 = [](std::u16string_view s) {
-    Bytes out{0xFF, 0xFE};
-    for (char16_t c : s) out.insert(out.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8)});
-    out.insert(out.end(), {0, 0});
-    return out;
-  };
+  using namespace id3_bytes;
   const Bytes image = {0x89, 'P', 'N', 'G', 0xFF, 0xE0, 0xFF, 0x00};
-  Bytes frames = frame("TIT2", Bytes{1} + utf16(u"\u00ffe \u00e9t\u00e9"));
-  frames = frames + frame("COMM", Bytes{1, 'd', 'e', 'u'} + utf16(u"") + utf16(u"Gr\u00fc\u00dfe aus Stra\u00dfburg, l\u00e4nger als dreissig"));
-  Bytes apic{0};
-  for (char c : std::string("image/png")) apic.push_back(static_cast<std::uint8_t>(c));
-  apic = apic + Bytes{0, 3, 0} + image;
-  frames = frames + frame("APIC", apic);
-  Bytes body;
-  for (std::size_t i = 0; i < frames.size(); ++i) {
-    body.push_back(frames[i]);
-    if (frames[i] == 0xFF && (i + 1 == frames.size() || frames[i + 1] == 0 || (frames[i + 1] & 0xE0) == 0xE0))
-      body.push_back(0);
-  }
-  const auto n = static_cast<std::uint32_t>(body.size());
-  Bytes file = Bytes{'I', 'D', '3', 3, 0, 0x80, static_cast<std::uint8_t>((n >> 21) & 0x7F),
-                     static_cast<std::uint8_t>((n >> 14) & 0x7F), static_cast<std::uint8_t>((n >> 7) & 0x7F),
-                     static_cast<std::uint8_t>(n & 0x7F)} + body + ReadBytes(Files::Get() / "cbr.mp3");
+  const Bytes frames =
+      Frame(3, "TIT2", Bytes{1} + Utf16String(u"\u00ffe \u00e9t\u00e9")) +
+      Frame(3, "COMM", Bytes{1} + B("deu") + Utf16String(u"") +
+                           Utf16String(u"Gr\u00fc\u00dfe aus Stra\u00dfburg, l\u00e4nger als dreissig")) +
+      Frame(3, "APIC", Latin1("image/png") + Bytes{0, 3, 0} + image);
+  Bytes file = Tag(3, Unsync(frames), 0, 0x80) + ReadBytes(Files::Get() / "cbr.mp3");
   Bytes record(128, 0);
   std::memcpy(record.data(), "TAG", 3);
   std::memcpy(&record[3], "Record title", 12);
