@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "file_access.h"
