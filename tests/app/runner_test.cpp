@@ -547,28 +547,6 @@ TEST_F(RunnerTest, BatchTagsReachMp3Outputs) {
   EXPECT_EQ(static_cast<unsigned char>(record[127]), 22u) << "genre code";
 }
 
-// A date and a track with its total stay whole in the ID3v2 tag, the comment too; the
-// record takes what it can hold: the year, the track's number, 28 Latin-1 characters.
-TEST_F(RunnerTest, Mp3OutputsKeepDatesTrackTotalsAndWholeComments) {
-  REQUIRE_SOURCES();
-  TagInfo.Year = u"2003-04-05";
-  TagInfo.Track = u"3/12";
-  TagInfo.Comment = u"Gr\u00fc\u00dfe \u65e5\u672c and a comment longer than the record";
-  Batch batch(TConversionMode::cmWavToMp3, {Src("src.wav")}, Context());
-  ASSERT_EQ(batch.Run().size(), 1u);
-  const std::string facts = ProbeFacts(Out("src.mp3"));
-  EXPECT_EQ(Value(facts, "TAG:date"), "2003-04-05") << facts;
-  EXPECT_EQ(Value(facts, "TAG:track"), "3/12");
-  EXPECT_EQ(Value(facts, "TAG:comment"), "Grüße 日本 and a comment longer than the record");
-
-  const Bytes mp3 = ReadBytes(out / "src.mp3");
-  ASSERT_GT(mp3.size(), 128u);
-  const std::string record(mp3.end() - 128, mp3.end());
-  EXPECT_EQ(record.substr(93, 4), "2003");
-  EXPECT_EQ(static_cast<unsigned char>(record[126]), 3u) << "track";
-  EXPECT_EQ(record.substr(97, 28), "Gr\xfc\xdf" "e ?? and a comment longe");
-}
-
 TEST_F(RunnerTest, Mp3TitleDefaultsToTheOutputsName) {
   REQUIRE_SOURCES();
   TagInfo.Track = U("not a number");
