@@ -11,13 +11,11 @@ PACKAGES=(
   libmp3lame0 libmp3lame-dev                  # LAME: loaded at run time
   libtagc0-dev libtag1-dev                    # TagLib: loaded at run time, linked by interop tests
   sox ffmpeg lame                             # other tools' readers and writers, for interop tests
-  python3-mutagen                             # a tagger that writes WAV "id3 " chunks, for interop tests
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins    # the windows (Widgets, Network, Test; SVG images; X11 and offscreen platforms)
   qt6-wayland                                 # the windows on a Wayland desktop without X
   fonts-dejavu-core                           # a font for windows drawn without a display
   desktop-file-utils                          # checks the installed menu entry (desktop-file-validate)
   python3                                     # the layer check (scripts/check_layers.py)
-  python3-mutagen                             # another program's reading and writing of WMA tags, for interop tests
   time                                        # peak memory in bench/wav_mp3_memory.sh
   python3-mutagen                             # an independent tag reader (APIC, WM/Picture, LIST/INFO) for interop tests
 )

@@ -414,12 +414,14 @@ void TConversionRunner::ConfigureOutput() {
       // A WMA source's own values go on a copy for this file; the batch's stay as they are.
       FillMp3Tags(c.MP3Out1, Mode_ == TConversionMode::cmWmaToMp3 && ownTags ? TagInfoOf(*c.WMIn1.Id3v2Tags())
                                                                              : Context_.Tags);
+      if (Mode_ == TConversionMode::cmWmaToMp3) CarryUnshownTags(*c.WMIn1.Id3v2Tags(), *c.MP3Out1.Id3v2Tags());
       break;
     case TTargetFormat::tfWma:
       c.WMAOut1.Id3v2Tags()->Clear();
       if (Mode_ == TConversionMode::cmMp3ToWma && ownTags) c.WMAOut1.SetId3v2Tags(c.MP3In1.Id3v2Tags());
       if (Mode_ == TConversionMode::cmWavToWma && ownTags) c.WMAOut1.SetId3v2Tags(c.WaveIn1.Id3v2Tags());
       ApplyWMASettings(c.WMAOut1, Context_.Settings, Context_.Tags);
+      if (Mode_ == TConversionMode::cmMp3ToWma) CarryUnshownTags(*c.MP3In1.Id3v2Tags(), *c.WMAOut1.Id3v2Tags());
       break;
     case TTargetFormat::tfWav:
       // No editor is shown for WAV outputs: they carry their source's own tags.

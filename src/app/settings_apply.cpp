@@ -16,9 +16,16 @@ std::uint8_t GenreCodeOf(std::int32_t position) {
   return GenreCodeForDisplayPosition(static_cast<std::uint8_t>(position));
 }
 
-// An ID3v1 track number: 0 (none) unless the text is a number the byte holds.
+// The digits a text starts with, at most `most` of them.
+std::u16string LeadingNumber(std::u16string_view text, std::size_t most) {
+  std::size_t digits = 0;
+  while (digits < text.size() && digits < most && text[digits] >= u'0' && text[digits] <= u'9') ++digits;
+  return std::u16string(text.substr(0, digits));
+}
+
+// An ID3v1 track number: 0 (none) unless the text starts with a number the byte holds.
 std::uint8_t TrackNumberOf(std::u16string_view text) {
-  const auto n = ParseInteger(TrimControl(text));
+  const auto n = ParseInteger(LeadingNumber(TrimControl(text), 9));
   return n && *n > 0 && *n <= 255 ? static_cast<std::uint8_t>(*n) : 0;
 }
 
@@ -81,7 +88,9 @@ void FillMp3Tags(TMP3Out& output, const TTagInfo& t) {
   v1.SetArtist(WideToLatin1(t.Artist));
   v1.SetAlbum(WideToLatin1(t.Album));
   v1.SetComment(WideToLatin1(t.Comment));
-  if (const auto year = ParseInteger(TrimControl(t.Year)); year && *year >= 0 && *year <= 0xFFFF)
+  // The record holds a year and a track number: a date gives its year ("2003-04-05"), a
+  // track with a total its number ("3/12"); the ID3v2 tag keeps both whole.
+  if (const auto year = ParseInteger(LeadingNumber(TrimControl(t.Year), 4)); year && *year >= 0 && *year <= 0xFFFF)
     v1.SetYear(static_cast<std::uint16_t>(*year));
   v1.SetTrack(TrackNumberOf(t.Track));
   v1.SetGenreId(GenreCodeOf(t.Genre));
@@ -97,6 +106,12 @@ void FillId3v2Tags(TId3v2Tags& tags, const TTagInfo& t, const std::string& outpu
   if (const std::u16string genre = GenreName(t.Genre, spelling); !genre.empty()) tags.SetGenre(genre);
   if (!t.Track.empty()) tags.SetTrack(WideToLatin1(t.Track));
   if (!t.Comment.empty()) tags.SetComment(t.Comment);
+}
+
+void CarryUnshownTags(const TId3v2Tags& source, TId3v2Tags& output) {
+  if (!source.Copyright().empty()) output.SetCopyright(source.Copyright());
+  output.SetPictures(source.Pictures());
+  output.SetCommentLanguage(source.CommentLanguage());
 }
 
 TTagInfo TagInfoOf(const TId3v2Tags& source) {

@@ -23,6 +23,10 @@ void ApplyWMASettings(TWMAOut& output, const TOptionsSetting& settings, const TT
 // output's name.
 void FillMp3Tags(TMP3Out& output, const TTagInfo& tags);
 
+// What the tag editor does not show goes from a source file's tags to its output's in every
+// batch: the copyright (when the source has one), the pictures and the comment's language.
+void CarryUnshownTags(const TId3v2Tags& source, TId3v2Tags& output);
+
 // Which list a genre's name is spelt from: the one shown to the user, or the ID3v1 table
 // other readers know.
 enum class TGenreSpelling { gsDisplayList, gsId3v1Table };

@@ -138,6 +138,7 @@ void TId3v2Tags::CopyStateFrom(const TAuTags& Source) {
   if (const auto* v2 = dynamic_cast<const TId3v2Tags*>(&Source)) {
     NewFrameIds_ = v2->NewFrameIds_;
     Pictures_ = v2->Pictures_;
+    CommentLanguage_ = v2->CommentLanguage_;
   }
 }
 

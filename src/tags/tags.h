@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -164,6 +165,10 @@ class TId3v2Tags : public TAuTags {
   // Pictures travel with the values: Assign and Clear take them too.
   const std::vector<TTagPicture>& Pictures() const { return Pictures_; }
   void SetPictures(std::vector<TTagPicture> Value) { Pictures_ = std::move(Value); }
+  // The comment's three-letter language as read ("eng"), travelling like the pictures;
+  // empty when unknown.
+  const std::string& CommentLanguage() const { return CommentLanguage_; }
+  void SetCommentLanguage(std::string Value) { CommentLanguage_ = std::move(Value); }
 
 #define MELVANTO_ID3V2_TAG(Property, Frame, Kind)                                        \
   auto Property() const { return Kind##Tag(FrameId(Frame, NewFrameIds_)); }              \
@@ -185,15 +190,28 @@ class TId3v2Tags : public TAuTags {
   bool Detect(TFileHandle Handle) override;
   bool ReadFromFile(TFileHandle Handle) override;
   bool WriteToFile(TFileHandle Handle, bool Unicode) override;
+  // Puts this tag in place of the ID3v2 tag at the file's start (in front of a file without
+  // one): over the old one where it fits, the rest of the old room becoming padding, else
+  // moving the file's content back. False on failure, the file's content kept.
+  bool ReplaceLeadingTag(TFileHandle Handle, bool Unicode);
 
  protected:
   // A copy of a container read from a 2.2 tag keeps reading the three-letter ids it holds.
   void CopyStateFrom(const TAuTags& Source) override;
-  void ClearState() override { Pictures_.clear(); }
+  void ClearState() override {
+    Pictures_.clear();
+    CommentLanguage_.clear();
+  }
 
  private:
+  // The whole 2.4 tag; nothing when a frame or the tag is too large for one.
+  std::optional<std::vector<std::uint8_t>> RenderTag(bool Unicode) const;
+  // Reads the frames of a tag's body (unsynchronisation of the whole tag undone) from `first`.
+  void ReadFrames(const std::vector<std::uint8_t>& body, std::size_t first, int version, std::uint8_t flags);
+
   bool NewFrameIds_ = true;
   std::vector<TTagPicture> Pictures_;
+  std::string CommentLanguage_;
 };
 
 // A set of APEv2 items.

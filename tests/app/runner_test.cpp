@@ -15,6 +15,7 @@
 #include "conversion_mode.h"
 #include "id3.h"
 #include "runner_fixture.h"
+#include "settings_apply.h"
 
 namespace melvanto::testing {
 namespace {
@@ -638,6 +639,97 @@ TEST_F(RunnerTest, OneFileBatchTakesItsTagsFromTheSource) {
   EXPECT_EQ(TagInfo, (TTagInfo{u"gone.x", {}, {}, {}, -1, {}, {}}));
   PrepareBatchTags({Src("one.wma"), Src("two.wma")}, TConversionMode::cmWmaToMp3, TagInfo);
   EXPECT_EQ(TagInfo, TTagInfo{}) << "several files start from nothing";
+}
+
+// ---- What the editor does not show ----
+
+// The copyright, the pictures and the comment's language go from the source to the output
+// whatever the editor holds; the editor's own values stay.
+TEST(CarryUnshownTags, CopyrightPicturesAndLanguageJoinTheEditorsValues) {
+  TId3v2Tags source, output;
+  source.SetTitle(u"Source title");
+  source.SetCopyright(u"\u00a9 Source");
+  source.SetCommentLanguage("deu");
+  source.SetPictures({{"image/png", 3, u"Front", {1, 2, 3}}});
+  output.SetTitle(u"Edited title");
+  output.SetComment(u"Edited comment");
+  CarryUnshownTags(source, output);
+  EXPECT_EQ(output.Title(), u"Edited title");
+  EXPECT_EQ(output.Comment(), u"Edited comment");
+  EXPECT_EQ(output.Copyright(), u"\u00a9 Source");
+  EXPECT_EQ(output.CommentLanguage(), "deu");
+  EXPECT_EQ(output.Pictures(), source.Pictures());
+  // A source without a copyright keeps the one the output has.
+  TId3v2Tags bare;
+  output.SetCopyright(u"kept");
+  CarryUnshownTags(bare, output);
+  EXPECT_EQ(output.Copyright(), u"kept");
+  EXPECT_TRUE(output.Pictures().empty());
+}
+
+// An MP3 as a tagger wrote it (mutagen: ID3v2.3, the date split into TYER and TDAT, a
+// comment in German, a cover): the editor is filled with the whole date, track and comment,
+// and the WMA gets the editor's values.
+TEST_F(RunnerTest, Mp3ToWmaFillsTheEditorWithWholeValuesAndKeepsItsEdits) {
+  REQUIRE_SOURCES();
+  const std::string python = PythonWithMutagen();
+  MELVANTO_REQUIRE_TOOL(!python.empty(), "python3-mutagen");
+  const std::string source = (dir / "tagged.mp3").string();
+  std::filesystem::copy_file(Src("two.mp3"), source);
+  ASSERT_TRUE(Shell(python + " -c '\nimport sys, mutagen.id3 as m\nt = m.ID3()\n"
+                    "t.add(m.TIT2(encoding=1, text=[\"Stra\\u00dfe\"]))\nt.add(m.TPE1(encoding=1, text=[\"Source Artist\"]))\n"
+                    "t.add(m.TDRC(encoding=0, text=[\"2003-04-05\"]))\nt.add(m.TRCK(encoding=0, text=[\"3/12\"]))\n"
+                    "t.add(m.COMM(encoding=1, lang=\"deu\", desc=\"\", text=[\"Gr\\u00fc\\u00dfe, longer than thirty letters\"]))\n"
+                    "t.add(m.TCOP(encoding=1, text=[\"\\u00a9 Source\"]))\n"
+                    "t.add(m.APIC(encoding=0, mime=\"image/png\", type=3, desc=\"\", data=b\"\\x89PNG\\xff\\x00\"))\n"
+                    "t.update_to_v23()\nt.save(sys.argv[1], v2_version=3)\n' " + source));
+  PrepareBatchTags({source}, TConversionMode::cmMp3ToWma, TagInfo);
+  EXPECT_EQ(TagInfo.Title, u"Stra\u00dfe");
+  EXPECT_EQ(TagInfo.Year, u"2003-04-05");
+  EXPECT_EQ(TagInfo.Track, u"3/12");
+  EXPECT_EQ(TagInfo.Comment, u"Gr\u00fc\u00dfe, longer than thirty letters");
+
+  OptionsSetting.CommonOptions.IsShowTagEditor = true;
+  TagInfo.Title = u"Edited";
+  Batch batch(TConversionMode::cmMp3ToWma, {source}, Context());
+  ASSERT_EQ(batch.Run().size(), 1u);
+  const std::string facts = ProbeFacts(Out("tagged.wma"));
+  EXPECT_EQ(Value(facts, "TAG:title"), "Edited") << facts;
+  EXPECT_EQ(Value(facts, "TAG:artist"), "Source Artist");
+  EXPECT_EQ(Value(facts, "TAG:WM/Year"), "2003-04-05");
+  EXPECT_EQ(Value(facts, "TAG:WM/Track"), "3/12");
+}
+
+// A WMA made by ffmpeg with a whole date and a track total: one file with the editor's
+// values, and a batch of files with their own tags, both keep them whole in the MP3.
+TEST_F(RunnerTest, WmaToMp3KeepsTheSourcesDateAndTrackTotalInEveryBatch) {
+  REQUIRE_SOURCES();
+  const std::string python = PythonWithMutagen();
+  MELVANTO_REQUIRE_TOOL(!python.empty(), "python3-mutagen");
+  const std::string a = (dir / "a.wma").string(), b = (dir / "b.wma").string();
+  for (const std::string& wma : {a, b})
+    ASSERT_TRUE(Shell("ffmpeg -nostdin -v error -y -i " + Src("src.wav") + " -c:a wmav2 -b:a 128k -metadata title=Wm "
+                      "-metadata date=2011-03-04 -metadata track=12/20 " + wma));
+  const auto read = [&](const std::string& mp3) {
+    return CaptureText(python + " -c '\nimport sys, mutagen.id3 as m\nt = m.ID3(sys.argv[1])\n"
+                       "print(t[\"TDRC\"].text[0], t[\"TRCK\"].text[0], t[\"TPE1\"].text[0] if \"TPE1\" in t else \"-\")\n' " + mp3);
+  };
+
+  OptionsSetting.CommonOptions.IsShowTagEditor = true;
+  PrepareBatchTags({a}, TConversionMode::cmWmaToMp3, TagInfo);
+  TagInfo.Artist = u"Edited";
+  {
+    Batch batch(TConversionMode::cmWmaToMp3, {a}, Context());
+    ASSERT_EQ(batch.Run().size(), 1u);
+  }
+  EXPECT_EQ(read(Out("a.mp3")), "2011-03-04 12/20 Edited\n");
+
+  PrepareBatchTags({a, b}, TConversionMode::cmWmaToMp3, TagInfo);
+  OptionsSetting.CommonOptions.IsSameTag = false;
+  Batch batch(TConversionMode::cmWmaToMp3, {a, b}, Context());
+  ASSERT_EQ(batch.Run().size(), 2u);
+  EXPECT_EQ(read(Out("a.mp3")), "2011-03-04 12/20 -\n");
+  EXPECT_EQ(read(Out("b.mp3")), "2011-03-04 12/20 -\n");
 }
 
 }  // namespace

@@ -360,11 +360,42 @@ TEST_F(CliTest, InfoOnMp3AndWmaShowsTheirTags_JsonParses_BadFilesFailAtTheEnd) {
   EXPECT_NE(wav_json.find("\"frames\": 44100, \"duration\": 1.000"), std::string::npos) << wav_json;
 }
 
+// The command line's date, track total and long comment reach the MP3's ID3v2 tag whole (as
+// mutagen reads it) and `info` shows them back; the ID3v1 record holds what it can.
+TEST_F(CliTest, Mp3TagsWholeFromConvertAndInfo) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  const std::string python = PythonWithMutagen();
+  MELVANTO_REQUIRE_TOOL(!python.empty(), "python3-mutagen");
+  const std::string wav = Wav("dated.wav");
+  std::filesystem::create_directories(Out());
+  const CliRun run = Cli("convert wav-mp3 -q --overwrite -o " + Quote(Out()) +
+                         " --year 2003-04-05 --track 3/12 --comment 'Grüße, a comment longer than thirty' " + Quote(wav));
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  const std::string mp3 = Out("dated.mp3");
+  EXPECT_EQ(CaptureText(python + " -c '\nimport sys, mutagen.id3 as m\nt = m.ID3(sys.argv[1])\n"
+                                 "print(t[\"TDRC\"].text[0], t[\"TRCK\"].text[0], t.getall(\"COMM\")[0].text[0], sep=\"|\")' " +
+                        Quote(mp3)),
+            "2003-04-05|3/12|Grüße, a comment longer than thirty\n");
+  const CliRun info = Cli("info " + Quote(mp3));
+  EXPECT_NE(info.Out.find("  year:            2003-04-05\n"), std::string::npos) << info.Out;
+  EXPECT_NE(info.Out.find("  track:           3/12\n"), std::string::npos) << info.Out;
+  EXPECT_NE(info.Out.find("  comment:         Grüße, a comment longer than thirty\n"), std::string::npos) << info.Out;
+
+
+  // The record takes what it can hold: the year, the track's number, 28 Latin-1 characters.
+  const std::string bytes = ReadText(mp3);
+  ASSERT_GT(bytes.size(), 128u);
+  const std::string record = bytes.substr(bytes.size() - 128);
+  EXPECT_EQ(record.substr(93, 4), "2003");
+  EXPECT_EQ(static_cast<unsigned char>(record[126]), 3u) << "track";
+  EXPECT_EQ(record.substr(97, 28), "Gr\xfc\xdf" "e, a comment longer than");
+}
+
 TEST_F(CliTest, TagsAndNamesFromFilesReachTheTerminalEscaped_EachFieldOnItsOwnLine) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame");
-  // Tagged by ffmpeg; the values are made by printf, as sh has no $'...' quoting. (The MP3
-  // reader shows no comment, so the album carries the rest.)
+  // Tagged by ffmpeg; the values are made by printf, as sh has no $'...' quoting. (ffmpeg
+  // writes an MP3's comment as no COMM frame, so the album carries the rest.)
   const std::string mp3 =
       Ffmpeg("hostile.mp3",
              "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 -ac 2 "

@@ -47,6 +47,13 @@ inline std::optional<std::vector<std::uint8_t>> Capture(const std::string& comma
   return out;
 }
 
+// A Python that has mutagen (the one on the path may be another than the system's), or empty.
+inline std::string PythonWithMutagen() {
+  for (const char* python : {"python3", "/usr/bin/python3"})
+    if (Shell(std::string(python) + " -c 'import mutagen.id3' >/dev/null 2>&1")) return python;
+  return {};
+}
+
 // Standard output of a command as text, empty when it fails; its errors are dropped.
 inline std::string CaptureText(const std::string& command) {
   const auto out = Capture(command + " 2>/dev/null");

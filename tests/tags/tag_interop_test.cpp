@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/commentsframe.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/tag_c.h>
@@ -351,7 +353,7 @@ TEST(TagInteropTest, FfmpegId3v23AndId3v24ReadTheSame) {
   for (const char* version : {"3", "4"}) {
     SCOPED_TRACE(std::string("ID3v2.") + version);
     const std::string path = (dir / (std::string("v2") + version + ".mp3")).string();
-    // A 2.4 recording time may be a whole date; its year is what we show.
+    // A 2.4 recording time may be a whole date; it is kept whole.
     const std::string date = version[0] == '4' ? "2024-05-01" : "2024";
     ASSERT_TRUE(Shell("ffmpeg -nostdin -v error -y -i '" + plain + "' -c copy -id3v2_version " + version +
                       " -metadata 'title=" + kTitle.utf8 + "' -metadata 'artist=" + kArtist.utf8 +
@@ -366,7 +368,7 @@ TEST(TagInteropTest, FfmpegId3v23AndId3v24ReadTheSame) {
     EXPECT_EQ(tags->Artist(), kArtist.wide);
     EXPECT_EQ(tags->Album(), kAlbum.wide);
     EXPECT_EQ(tags->Genre(), kGenre.wide);
-    EXPECT_EQ(tags->Year(), "2024");
+    EXPECT_EQ(tags->Year(), date);
     EXPECT_EQ(tags->Track(), "7");
     EXPECT_EQ(tags->Composer(), kComposer.wide);
     EXPECT_EQ(tags->Copyright(), kCopyright.wide);
@@ -444,6 +446,80 @@ TEST(TagInteropTest, TagLibId3v23ReadsTheSame) {
   EXPECT_EQ(tags->Track(), "9");
   EXPECT_EQ(tags->Composer(), kComposer.wide);
   EXPECT_EQ(tags->Copyright(), kCopyright.wide);
+}
+
+// ---- Our tag in place of another writer's ----
+
+// The MP3 output lets TagLib save first and then puts our whole tag in place of TagLib's:
+// over it where it fits, the file moved back where not. Either way the audio after the tag
+// is untouched, and TagLib reads the date, the track total, the comment with its language
+// and the picture's bytes as we meant them.
+TEST(TagInteropTest, OurTagReplacesTagLibsInPlaceOrByMovingTheAudio) {
+  MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame");
+  TempDir dir;
+  for (const std::size_t pictureBytes : {std::size_t{40}, std::size_t{200000}}) {
+    SCOPED_TRACE(pictureBytes);
+    const std::string path = MakeMp3(dir);
+    const auto audio = FileBytes(path);
+    {
+      TagLibEncoding utf16(TagLib_ID3v2_UTF16);
+      WriteWithTagLib(path, "TagLib's title", "TagLib's artist", "Rock", 1990, 1);
+    }
+    const auto before = FileBytes(path);
+    ASSERT_EQ(FormOf(path).version, 4);
+    // TagLib's save adds an ID3v1 record after the audio.
+    ASSERT_GE(before.size(), audio.size() + 128);
+    const std::vector<std::uint8_t> record(before.end() - 128, before.end());
+    ASSERT_EQ(std::string(record.begin(), record.begin() + 3), "TAG");
+    const std::size_t oldTag = before.size() - audio.size() - 128;
+
+    TId3v2Tags tags;
+    tags.SetTitle(kTitle.wide);
+    tags.SetYear("2003-04-05");
+    tags.SetTrack("3/12");
+    tags.SetComment(u"A comment longer than thirty characters: \u65e5\u672c");
+    tags.SetCommentLanguage("deu");
+    tags.SetCopyright(kCopyright.wide);
+    std::vector<std::uint8_t> image(pictureBytes);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+    tags.SetPictures({{"image/png", 3, u"Front", image}});
+    {
+      Fd fd(path, O_RDWR);
+      ASSERT_TRUE(tags.ReplaceLeadingTag(fd.Get(), true));
+    }
+    const auto after = FileBytes(path);
+    ASSERT_GE(after.size(), audio.size() + 128);
+    const std::size_t newTag = after.size() - audio.size() - 128;
+    EXPECT_TRUE(std::equal(audio.begin(), audio.end(), after.begin() + static_cast<long>(newTag)));
+    EXPECT_EQ(std::vector<std::uint8_t>(after.end() - 128, after.end()), record);
+    if (pictureBytes < 100)
+      EXPECT_EQ(newTag, oldTag);  // fitted in TagLib's padding
+    else
+      EXPECT_GT(newTag, pictureBytes);
+
+    TagLib::MPEG::File file(path.c_str());
+    TagLib::ID3v2::Tag* tag = file.ID3v2Tag();
+    ASSERT_NE(tag, nullptr);
+    EXPECT_EQ(tag->title().to8Bit(true), kTitle.utf8);
+    EXPECT_EQ(tag->artist().to8Bit(true), "");  // TagLib's values are gone with its tag
+    EXPECT_EQ(tag->frameListMap()["TDRC"].front()->toString().to8Bit(), "2003-04-05");
+    EXPECT_EQ(tag->frameListMap()["TRCK"].front()->toString().to8Bit(), "3/12");
+    EXPECT_EQ(tag->frameListMap()["TCOP"].front()->toString().to8Bit(true), kCopyright.utf8);
+    const auto* comment = dynamic_cast<TagLib::ID3v2::CommentsFrame*>(tag->frameListMap()["COMM"].front());
+    ASSERT_NE(comment, nullptr);
+    EXPECT_EQ(comment->text().to8Bit(true), "A comment longer than thirty characters: 日本");
+    EXPECT_EQ(comment->language(), TagLib::ByteVector("deu"));
+    const auto* apic = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame*>(tag->frameListMap()["APIC"].front());
+    ASSERT_NE(apic, nullptr);
+    EXPECT_EQ(apic->mimeType().to8Bit(), "image/png");
+    EXPECT_EQ(apic->type(), TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+    EXPECT_EQ(apic->description().to8Bit(), "Front");
+    const TagLib::ByteVector picture = apic->picture();
+    EXPECT_EQ(std::vector<std::uint8_t>(picture.begin(), picture.end()), image);
+    ASSERT_TRUE(file.isValid());
+    ASSERT_NE(file.audioProperties(), nullptr);
+    EXPECT_GT(file.audioProperties()->lengthInMilliseconds(), 900);
+  }
 }
 
 }  // namespace

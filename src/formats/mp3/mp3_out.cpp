@@ -10,6 +10,7 @@
 #include "au_exception.h"
 #include "id3v1_record.h"
 #include "pcm16.h"
+#include "unique_fd.h"
 
 namespace melvanto {
 
@@ -38,6 +39,14 @@ void PutRecordBack(const std::string& fileName, const TId3v1Record& record) {
     at = size - 128;
   (void)!::pwrite(fd, record.data(), record.size(), at);
   ::close(fd);
+}
+
+// Puts our tag in place of the one TagLib saved: TagLib's calls take the year and the track
+// as numbers and know no comment language, copyright or picture, so a date, a track total
+// and those would be lost.
+void PutWholeTag(const std::string& fileName, TId3v2Tags& tags) {
+  const UniqueFd fd(::open(fileName.c_str(), O_RDWR | O_CLOEXEC));
+  if (!fd.Valid() || !tags.ReplaceLeadingTag(fd.Get(), true)) throw EAuException("Failed to save tags");
 }
 
 }  // namespace
@@ -181,11 +190,12 @@ void TMP3Out::Done() {
     if (tagLib.Loaded) {
       try {
         WriteTagsWithTagLib(tagLib, RunFileName, RunId3v2Tags);
+        PutRecordBack(RunFileName, Record);
+        PutWholeTag(RunFileName, RunId3v2Tags);
       } catch (...) {
         if (input != nullptr) input->Flush();
         throw;
       }
-      PutRecordBack(RunFileName, Record);
     }
   }
   if (input != nullptr) input->Flush();

@@ -46,6 +46,9 @@ class TWMIn : public TAuTaggedFileIn {
   void GetDataInternal(const std::uint8_t*& Buffer, std::uint32_t& Bytes) override;
   bool SeekInternal(std::int64_t& SampleNum) override;
 
+  // Fills the tag containers from the runtime's attributes; called as the file opens.
+  virtual void ReadTags();
+
   // The file's own frame count from its duration (before any play range narrows it).
   std::int64_t FileSamples_ = 0;
 
@@ -72,7 +75,6 @@ class TWMIn : public TAuTaggedFileIn {
   void ReleaseReader();
   std::u16string Attribute(const std::u16string& name);
   std::uint64_t Length(const std::u16string& name);
-  void ReadTags();
   // Closes and opens again an open file, so a new request takes effect.
   void Reopen();
   // The tag values that need more than one attribute's text.

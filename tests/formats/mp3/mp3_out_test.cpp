@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -226,6 +227,62 @@ TEST_F(Mp3Out, TagsReadBackByTagLibAndTheRecordAtTheEnd) {
   EXPECT_NE(std::string(bytes.end() - 256, bytes.end() - 253), "TAG");  // and only one
   // And the audio still decodes to its full length behind the tag.
   EXPECT_EQ(DecodedFrames("ffmpeg -v error -i " + mp3 + " -f s16le -", 2), 22050);
+}
+
+// What TagLib's integer calls cannot carry reaches the file whole: the date, the track with
+// its total, the comment in full with its language, the copyright and the cover. Read by
+// mutagen and ffprobe; the audio still decodes whole with lame and ffmpeg.
+TEST_F(Mp3Out, TheWholeTagReadsBackInMutagenAndFfprobe) {
+  const std::string python = PythonWithMutagen();
+  MELVANTO_REQUIRE_TOOL(!python.empty(), "python3-mutagen");
+  const std::string wav = MakeWav("in.wav", {16, 2, 44100, 0.5});
+  std::vector<std::uint8_t> cover(3000);
+  for (std::size_t i = 0; i < cover.size(); ++i) cover[i] = static_cast<std::uint8_t>(i * 31 + 7);
+  for (const std::string name : {"small.mp3", "cover.mp3"}) {
+    SCOPED_TRACE(name);
+    TMP3Out out;
+    TId3v2Tags v2;
+    v2.SetTitle(u"Caf\u00e9");
+    v2.SetYear("2003-04-05");
+    v2.SetTrack("3/12");
+    v2.SetComment(u"Gr\u00fc\u00dfe \u65e5\u672c, a comment longer than the record's thirty");
+    v2.SetCommentLanguage("deu");
+    v2.SetCopyright(u"\u00a9 2003 \u03a9mega");
+    if (name == "cover.mp3") v2.SetPictures({{"image/jpeg", 3, u"Front", cover}});
+    out.SetId3v2Tags(&v2);
+    TId3v1Tags v1;
+    v1.SetTitle("Caf\xe9");
+    v1.SetYear(2003);
+    v1.SetTrack(3);
+    out.SetId3v1Tags(&v1);
+    ASSERT_EQ(Encode(out, wav, name), "");
+    const std::string mp3 = (dir / name).string();
+
+    const std::string coverPath = (dir / "cover.bin").string();
+    std::ofstream(coverPath, std::ios::binary).write(reinterpret_cast<const char*>(cover.data()), cover.size());
+    const std::string read = CaptureText(
+        python + " -c '\nimport sys, mutagen.id3\nt = mutagen.id3.ID3(sys.argv[1])\n"
+        "c = t.getall(\"COMM\")[0]\n"
+        "print(t.version[1], t[\"TDRC\"].text[0], t[\"TRCK\"].text[0], c.lang, c.text[0], t[\"TCOP\"].text[0], sep=\"|\")\n"
+        "for p in t.getall(\"APIC\"): print(p.mime, int(p.type), p.desc, p.data == open(sys.argv[2], \"rb\").read())\n' " +
+        mp3 + " " + coverPath);
+    std::string expected = "4|2003-04-05|3/12|deu|Grüße 日本, a comment longer than the record's thirty|© 2003 Ωmega\n";
+    if (name == "cover.mp3") expected += "image/jpeg 3 Front True\n";
+    EXPECT_EQ(read, expected);
+
+    const std::string probed = CaptureText("ffprobe -v error -show_entries format_tags=date,track,copyright -of "
+                                           "default=nw=1 " + mp3);
+    EXPECT_NE(probed.find("TAG:date=2003-04-05"), std::string::npos) << probed;
+    EXPECT_NE(probed.find("TAG:track=3/12"), std::string::npos) << probed;
+    EXPECT_NE(probed.find("TAG:copyright=© 2003 Ωmega"), std::string::npos) << probed;
+
+    // The record keeps its place at the end, and the audio decodes to its full length.
+    const auto bytes = dir.Contents(name);
+    EXPECT_EQ(std::string(bytes.end() - 128, bytes.end() - 125), "TAG");
+    EXPECT_EQ(std::string(bytes.end() - 35, bytes.end() - 31), "2003");
+    EXPECT_EQ(DecodedFrames("ffmpeg -v error -i " + mp3 + " -f s16le -", 2), 22050);
+    EXPECT_EQ(DecodedFrames("lame --quiet --decode -t " + mp3 + " -", 2), 22050);
+  }
 }
 
 TEST_F(Mp3Out, WithoutTagLibTheFileCarriesOnlyOurRecord) {

@@ -19,6 +19,7 @@
 #include "au_exception.h"
 #include "fakes.h"
 #include "made_files.h"
+#include "id3_bytes.h"
 #include "mp3_in.h"
 #include "temp_dir.h"
 #include "tools.h"
@@ -165,11 +166,55 @@ TEST(WMIn, Mp3TagsFromId3AndTheEndAllowance) {
   EXPECT_EQ(in.Id3v2Tags()->Genre(), u"Pop");
   EXPECT_EQ(in.Id3v2Tags()->Year(), "2004");
   EXPECT_EQ(in.Id3v2Tags()->Track(), "3");
-  EXPECT_EQ(in.Id3v2Tags()->Copyright(), u"MpCopy");
+  // The copyright is the copyright, not the comment, which the file does not have.
   EXPECT_EQ(in.Id3v2Tags()->Comment(), u"");
+  EXPECT_EQ(in.Id3v2Tags()->Copyright(), u"MpCopy");
   EXPECT_EQ(in.CommonTags()->Genre(), u"Pop");
   // 3.00 s decoded: 132,300 frames, plus 44100 div 3 = 14,700 allowed at the end.
   EXPECT_EQ(in.TotalSamples(), 132300 + 14700);
+}
+
+// An MP3 as an old tagger left it: an unsynchronised ID3v2.3 tag (a UTF-16 title, a
+// comment in German, a cover) and an ID3v1 record that alone has the year and the genre.
+// Our reader takes the tag whole and fills the gaps from the record; ffprobe agrees on the
+// title, so the fixture is what it claims to be.
+TEST(WMIn, Mp3TagsFromAnUnsynchronisedTagAndTheRecord) {
+  REQUIRE_FILES();
+  using namespace id3_bytes;
+  const Bytes image = {0x89, 'P', 'N', 'G', 0xFF, 0xE0, 0xFF, 0x00};
+  const Bytes frames =
+      Frame(3, "TIT2", Bytes{1} + Utf16String(u"\u00ffe \u00e9t\u00e9")) +
+      Frame(3, "COMM", Bytes{1} + B("deu") + Utf16String(u"") +
+                           Utf16String(u"Gr\u00fc\u00dfe aus Stra\u00dfburg, l\u00e4nger als dreissig")) +
+      Frame(3, "APIC", Latin1("image/png") + Bytes{0, 3, 0} + image);
+  Bytes file = Tag(3, Unsync(frames), 0, 0x80) + ReadBytes(Files::Get() / "cbr.mp3");
+  Bytes record(128, 0);
+  std::memcpy(record.data(), "TAG", 3);
+  std::memcpy(&record[3], "Record title", 12);
+  std::memcpy(&record[93], "1987", 4);
+  record[127] = 8;  // Jazz
+  file = file + record;
+  TempDir dir;
+  const std::string path = (dir / "old.mp3").string();
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+  ASSERT_EQ(CaptureText("ffprobe -v error -show_entries format_tags=title -of default=nw=1:nk=1 " + path),
+            "\u00ffe \u00e9t\u00e9\n");
+
+  TMP3In in;
+  in.SetFileName(path);
+  const TId3v2Tags& tags = *in.Id3v2Tags();
+  EXPECT_EQ(tags.Title(), u"\u00ffe \u00e9t\u00e9");
+  EXPECT_EQ(tags.Comment(), u"Gr\u00fc\u00dfe aus Stra\u00dfburg, l\u00e4nger als dreissig");
+  EXPECT_EQ(tags.CommentLanguage(), "deu");
+  EXPECT_EQ(tags.Year(), "1987");
+  EXPECT_EQ(tags.Genre(), u"Jazz");
+  EXPECT_EQ(tags.Artist(), u"");
+  ASSERT_EQ(tags.Pictures().size(), 1u);
+  EXPECT_EQ(tags.Pictures()[0].Data, image);
+  EXPECT_EQ(tags.Pictures()[0].MimeType, "image/png");
+  EXPECT_EQ(in.Id3v1Tags()->Title(), "Record title");
+  EXPECT_EQ(in.CommonTags()->Year(), "1987");
+  EXPECT_TRUE(in.Valid());
 }
 
 // Every sample as ffmpeg decodes it, including a VBR file without an Info frame, whose
