@@ -697,7 +697,7 @@ TEST_F(RunnerTest, Mp3ToWmaFillsTheEditorWithWholeValuesAndKeepsItsEdits) {
   EXPECT_EQ(Value(facts, "TAG:title"), "Edited") << facts;
   EXPECT_EQ(Value(facts, "TAG:artist"), "Source Artist");
   EXPECT_EQ(Value(facts, "TAG:WM/Year"), "2003-04-05");
-  EXPECT_EQ(Value(facts, "TAG:WM/Track"), "3/12");
+  EXPECT_EQ(Value(facts, "TAG:track"), "3/12");
 }
 
 // A WMA made by ffmpeg with a whole date and a track total: one file with the editor's

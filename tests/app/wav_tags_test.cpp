@@ -52,7 +52,7 @@ void ExpectTags(const std::string& facts, const std::map<std::string, std::strin
 TEST_F(WavTagsTest, OneWavFillsTheEditorAndItsOutputs) {
   REQUIRE_WAV_TAG_TOOLS();
   PrepareBatchTags({Path("info.wav")}, TConversionMode::cmWavToMp3, TagInfo);
-  EXPECT_EQ(TagInfo, (TTagInfo{u"Ünïcode", u"WavArtist", u"WavAlbum", u"2020", GenreIndex(u"Jazz"), u"4",
+  EXPECT_EQ(TagInfo, (TTagInfo{u"Ünïcode", u"WavArtist", u"WavAlbum", u"2020-05-06", GenreIndex(u"Jazz"), u"4",
                                u"WavComment"}));
   PrepareBatchTags({Path("id3.wav")}, TConversionMode::cmWavToWma, TagInfo);
   EXPECT_EQ(TagInfo.Title, u"Id3Title");
@@ -65,7 +65,7 @@ TEST_F(WavTagsTest, OneWavFillsTheEditorAndItsOutputs) {
   Batch batch(TConversionMode::cmWavToMp3, {Path("info.wav")}, Context());
   ASSERT_EQ(batch.Run().size(), 1u);
   ExpectTags(ProbeFacts(Out("info.mp3")),
-             {{"title", "Ünïcode"}, {"artist", "WavArtist"}, {"comment", "WavComment"}, {"date", "2020"}});
+             {{"title", "Ünïcode"}, {"artist", "WavArtist"}, {"comment", "WavComment"}, {"date", "2020-05-06"}});
 }
 
 TEST_F(WavTagsTest, SeveralWavsEachCarryTheirOwnTags) {

@@ -84,21 +84,10 @@ std::u16string DecodeInfoText(std::span<const std::uint8_t> bytes) {
   return IsUtf8(text) ? Utf8ToWide(text) : Latin1ToWide(text);
 }
 
-// The year of a creation date such as "2024-05-01": its leading digits.
-std::string YearOf(std::u16string_view date) {
-  std::string year;
-  for (const char16_t c : date) {
-    if (c < u'0' || c > u'9') break;
-    year.push_back(static_cast<char>(c));
-  }
-  return year;
-}
-
 void SetField(TId3v2Tags& tags, TId3v2Tags::TFrame frame, const std::u16string& text) {
   const char* id = TId3v2Tags::FrameId(frame, tags.NewFrameIds());
-  if (frame == TId3v2Tags::tfYear) {
-    if (const std::string year = YearOf(text); !year.empty()) tags.SetValue(id, year);
-  } else if (frame == TId3v2Tags::tfTrack) {
+  // A creation date stays whole ("2024-05-01"), as ID3v2 and WMA keep it.
+  if (frame == TId3v2Tags::tfYear || frame == TId3v2Tags::tfTrack) {
     tags.SetValue(id, WideToLatin1(text));
   } else {
     tags.SetValue(id, text);
