@@ -90,6 +90,11 @@ const char* WavTypeName(int type) {
   return "unsupported";
 }
 
+namespace {
+// Fills info from the first reader that takes the file; may raise.
+void ProbeWithReaders(const std::string& path, TMediaInfo& info);
+}  // namespace
+
 TMediaInfo ProbeMedia(const std::string& path) {
   TMediaInfo info;
   info.Path = path;
@@ -107,7 +112,21 @@ TMediaInfo ProbeMedia(const std::string& path) {
     info.Error = "cannot be opened for reading";
     return info;
   }
+  // A reader that refuses a file by raising (a protected WMA) fails this file only.
+  try {
+    ProbeWithReaders(path, info);
+  } catch (const std::exception& e) {
+    TMediaInfo failed;
+    failed.Path = path;
+    failed.Error = e.what();
+    return failed;
+  }
+  return info;
+}
 
+namespace {
+
+void ProbeWithReaders(const std::string& path, TMediaInfo& info) {
   {
     TWaveIn wav;
     wav.SetFileName(path);
@@ -121,7 +140,7 @@ TMediaInfo ProbeMedia(const std::string& path) {
       if (wav.StoredBitsPerSample() != 0) info.BitsPerSample = wav.StoredBitsPerSample();
       // Most WAV files have no tags: those show none rather than empty ones.
       if (!wav.Id3v2Tags()->Empty()) TakeTags(*wav.Id3v2Tags(), info);
-      return info;
+      return;
     }
   }
   if (StartsWithAsfHeader(path)) {
@@ -129,13 +148,13 @@ TMediaInfo ProbeMedia(const std::string& path) {
     wma.SetFileName(path);
     if (!wma.Valid()) {
       info.Error = "an ASF file without audio the WMA reader can decode (or a protected one)";
-      return info;
+      return;
     }
     info.Container = "WMA";
     TakeFormat(wma, info);
     TakeFileLength(wma, info);
     TakeTags(*wma.Id3v2Tags(), info);
-    return info;
+    return;
   }
   TMP3In mp3;
   mp3.SetFileName(path);
@@ -144,10 +163,11 @@ TMediaInfo ProbeMedia(const std::string& path) {
     TakeFormat(mp3, info);
     TakeFileLength(mp3, info);
     TakeTags(*mp3.Id3v2Tags(), info);
-    return info;
+    return;
   }
   info.Error = "not a WAV, WMA or MP3 file the readers recognise";
-  return info;
 }
+
+}  // namespace
 
 }  // namespace melvanto

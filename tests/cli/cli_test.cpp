@@ -15,10 +15,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "asf_header.h"
 #include "audio_checks.h"
 #include "damaged_files.h"
 #include "temp_dir.h"
@@ -342,6 +344,17 @@ TEST_F(CliTest, InfoOnMp3AndWmaShowsTheirTags_JsonParses_BadFilesFailAtTheEnd) {
   EXPECT_NE(bad.Err.find(missing + ": no such file"), std::string::npos) << bad.Err;
   EXPECT_NE(bad.Err.find(garbage + ": not a WAV, WMA or MP3 file"), std::string::npos) << bad.Err;
   EXPECT_NE(bad.Out.find("container:       WMA"), std::string::npos) << "files after a bad one are shown";
+
+  // A reader that raises (a protected WMA) fails that file only.
+  std::ifstream whole(wma, std::ios::binary);
+  const std::vector<std::uint8_t> plain((std::istreambuf_iterator<char>(whole)), std::istreambuf_iterator<char>());
+  const std::vector<std::uint8_t> locked = WithAsfHeaderObject(plain, kAsfContentEncryption);
+  std::ofstream(In("locked.wma"), std::ios::binary).write(reinterpret_cast<const char*>(locked.data()),
+                                                           static_cast<std::streamsize>(locked.size()));
+  const CliRun mixed = Cli("info " + Quote(In("locked.wma")) + " " + Quote(mp3));
+  EXPECT_EQ(mixed.Status, 1);
+  EXPECT_NE(mixed.Err.find(In("locked.wma") + ": File is protected"), std::string::npos) << mixed.Err;
+  EXPECT_NE(mixed.Out.find("container:       MP3"), std::string::npos) << "the file after a protected one is shown";
 
   const CliRun json = Cli("info --json " + Quote(mp3) + " " + Quote(wma) + " " + Quote(missing));
   EXPECT_EQ(json.Status, 1);
