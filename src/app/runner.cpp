@@ -403,30 +403,26 @@ void TConversionRunner::ConfigureOutput() {
   TRunnerComponents& c = *Components_;
   // Several files with tags of their own: each output carries its source file's.
   const bool ownTags = Batch_->Files.size() > 1 && !Context_.Settings.CommonOptions.IsSameTag;
+  // What the editor does not show (copyright, pictures, the comment's language) comes from
+  // the source in every case.
+  TId3v2Tags& source = *SourceTags();
   switch (TargetFormatOf(Mode_)) {
     case TTargetFormat::tfMp3:
       ApplyMP3Settings(c.MP3Out1, Context_.Settings);
-      if (Mode_ == TConversionMode::cmWavToMp3 && ownTags) {
-        // A WAV source's LIST/INFO and "id3 " values, as an MP3 or WMA source's.
-        FillMp3Tags(c.MP3Out1, TagInfoOf(*c.WaveIn1.Id3v2Tags()));
-        break;
-      }
-      // A WMA source's own values go on a copy for this file; the batch's stay as they are.
-      FillMp3Tags(c.MP3Out1, Mode_ == TConversionMode::cmWmaToMp3 && ownTags ? TagInfoOf(*c.WMIn1.Id3v2Tags())
-                                                                             : Context_.Tags);
-      if (Mode_ == TConversionMode::cmWmaToMp3) CarryUnshownTags(*c.WMIn1.Id3v2Tags(), *c.MP3Out1.Id3v2Tags());
+      // The source's own values go on a copy for this file; the batch's stay as they are.
+      FillMp3Tags(c.MP3Out1, ownTags ? TagInfoOf(source) : Context_.Tags);
+      CarryUnshownTags(source, *c.MP3Out1.Id3v2Tags());
       break;
     case TTargetFormat::tfWma:
       c.WMAOut1.Id3v2Tags()->Clear();
-      if (Mode_ == TConversionMode::cmMp3ToWma && ownTags) c.WMAOut1.SetId3v2Tags(c.MP3In1.Id3v2Tags());
-      if (Mode_ == TConversionMode::cmWavToWma && ownTags) c.WMAOut1.SetId3v2Tags(c.WaveIn1.Id3v2Tags());
+      if (ownTags) c.WMAOut1.SetId3v2Tags(&source);
       ApplyWMASettings(c.WMAOut1, Context_.Settings, Context_.Tags);
-      if (Mode_ == TConversionMode::cmMp3ToWma) CarryUnshownTags(*c.MP3In1.Id3v2Tags(), *c.WMAOut1.Id3v2Tags());
+      CarryUnshownTags(source, *c.WMAOut1.Id3v2Tags());
       break;
     case TTargetFormat::tfWav:
       // No editor is shown for WAV outputs: they carry their source's own tags.
       c.WaveOut1.Id3v2Tags()->Clear();
-      c.WaveOut1.SetId3v2Tags(SourceTags());
+      c.WaveOut1.SetId3v2Tags(&source);
       break;
   }
 }

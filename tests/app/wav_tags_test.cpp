@@ -22,7 +22,7 @@ class WavTagsTest : public RunnerTest {
     ASSERT_TRUE(Shell(ff +
                       "-metadata title=Ünïcode -metadata artist=WavArtist -metadata comment=WavComment "
                       "-metadata album=WavAlbum -metadata date=2020-05-06 -metadata genre=Jazz "
-                      "-metadata track=4 '" +
+                      "-metadata track=4 -metadata copyright=WavCopyright '" +
                       Path("info.wav") + "'"));
     ASSERT_TRUE(Shell(ff + "-bitexact '" + Path("id3.wav") + "'"));
     ASSERT_TRUE(
@@ -65,7 +65,11 @@ TEST_F(WavTagsTest, OneWavFillsTheEditorAndItsOutputs) {
   Batch batch(TConversionMode::cmWavToMp3, {Path("info.wav")}, Context());
   ASSERT_EQ(batch.Run().size(), 1u);
   ExpectTags(ProbeFacts(Out("info.mp3")),
-             {{"title", "Ünïcode"}, {"artist", "WavArtist"}, {"comment", "WavComment"}, {"date", "2020-05-06"}});
+             {{"title", "Ünïcode"},
+              {"artist", "WavArtist"},
+              {"comment", "WavComment"},
+              {"date", "2020-05-06"},
+              {"copyright", "WavCopyright"}});
 }
 
 TEST_F(WavTagsTest, SeveralWavsEachCarryTheirOwnTags) {
