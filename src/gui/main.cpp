@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "main_thread_bridge.h"
@@ -14,7 +16,26 @@
 
 using namespace melvanto::gui;
 
+namespace {
+
+bool IsSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// Without a display Qt aborts with a page of advice; a chosen platform (QT_QPA_PLATFORM) is
+// left to Qt.
+bool DisplayNamed() { return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM"); }
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (!DisplayNamed()) {
+    std::fputs("melvanto: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are not set); "
+               "melvanto-cli converts without one\n",
+               stderr);
+    return 1;
+  }
   // Past a file-size limit a write then fails (and the file is reported) instead of the
   // signal ending the program with files half written.
   ::signal(SIGXFSZ, SIG_IGN);

@@ -223,6 +223,19 @@ TEST(SingleInstanceTest, SecondStartOfTheProgramRestoresTheFirstAndEnds) {
   EXPECT_TRUE(std::filesystem::is_empty(config.Path()));
 }
 
+TEST(SingleInstanceTest, WithoutADisplayTheProgramSaysSoInOneLineAndEnds) {
+  TempDir config;
+  QProcessEnvironment env =
+      ProgramEnvironment(qEnvironmentVariable("XDG_RUNTIME_DIR"), QString::fromStdString(config.String()));
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) env.remove(QString::fromLatin1(name));
+  QProcess program;
+  program.setProcessEnvironment(env);
+  EXPECT_EQ(RunToEnd(program), 1);
+  const QString err = QString::fromUtf8(program.readAllStandardError());
+  EXPECT_TRUE(err.startsWith(QStringLiteral("melvanto: no display")) && err.count(QLatin1Char('\n')) == 1)
+      << err.toStdString();
+}
+
 TEST(SingleInstanceTest, TwoStartsOfTheProgramLeaveOneRunning) {
   TempDir runtime, config;
   const QString runtimePath = QString::fromStdString(runtime.String());
