@@ -5,8 +5,21 @@
 namespace melvanto::cli {
 
 std::string TArgCursor::Value(const std::string& option) {
+  if (Attached_) {
+    std::string value = std::move(*Attached_);
+    Attached_.reset();
+    return value;
+  }
   if (AtEnd()) throw TUsageError(option + " needs a value");
   return Next();
+}
+
+std::string TArgCursor::SplitAttachedValue(const std::string& arg) {
+  Attached_.reset();
+  const std::size_t equals = arg.find('=');
+  if (!arg.starts_with("--") || equals == std::string::npos) return arg;
+  Attached_ = arg.substr(equals + 1);
+  return arg.substr(0, equals);
 }
 
 std::int32_t ParseNumber(const std::string& text, const std::string& option, std::int32_t min,

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -28,12 +29,19 @@ class TArgCursor {
   bool AtEnd() const { return Pos_ >= Args_.size(); }
   const std::string& Peek() const { return Args_[Pos_]; }
   std::string Next() { return Args_[Pos_++]; }
-  // The argument after option; a usage error when there is none.
+  // The value given with option ("--output=DIR"), else the argument after it; a usage error
+  // when there is none.
   std::string Value(const std::string& option);
+  // "--name=value" gives "--name" and keeps value for Value(); anything else is given back
+  // as it is.
+  std::string SplitAttachedValue(const std::string& arg);
+  // A value attached to an option that took none.
+  bool AttachedValueLeft() const { return Attached_.has_value(); }
 
  private:
   std::vector<std::string> Args_;
   std::size_t Pos_ = 0;
+  std::optional<std::string> Attached_;
 };
 
 // text as a whole decimal number in [min, max]; a usage error naming option otherwise.

@@ -223,9 +223,13 @@ TConvertRequest ParseConvertArgs(const std::vector<std::string>& args) {
       r.Files.push_back(a);
     } else if (a == "--") {
       filesOnly = true;
-    } else if (!TakeOutputOption(a, cursor, r) && !TakeTagOption(a, cursor, r) && !TakeMp3Option(a, cursor, r) &&
-               !TakeWmaOption(a, cursor, r) && !TakeWavOption(a, cursor, r)) {
-      throw TUsageError("unknown option '" + a + "' for convert");
+    } else {
+      const std::string option = cursor.SplitAttachedValue(a);
+      if (!TakeOutputOption(option, cursor, r) && !TakeTagOption(option, cursor, r) &&
+          !TakeMp3Option(option, cursor, r) && !TakeWmaOption(option, cursor, r) &&
+          !TakeWavOption(option, cursor, r))
+        throw TUsageError("unknown option '" + a + "' for convert");
+      if (cursor.AttachedValueLeft()) throw TUsageError(option + " takes no value");
     }
   }
   CheckRequest(r);

@@ -76,6 +76,13 @@ TEST(CliConvertArgs, OptionsAndFilesInAnyOrder) {
   EXPECT_EQ(r.Overwrite, cli::TOverwritePolicy::Never);
   EXPECT_TRUE(Parse({"wav-mp3", "a.wav", "--help"}).Help);
   EXPECT_TRUE(Parse({"--help"}).Help);
+  // A long option's value may be attached with '=', and may itself hold one.
+  const auto attached = Parse({"wav-mp3", "--output=/o=ut", "--mp3-cbr=192", "--title=", "a.wav"});
+  EXPECT_EQ(attached.OutputFolder, "/o=ut");
+  EXPECT_EQ(attached.Mp3ConstantIndex, 6);
+  EXPECT_EQ(attached.Title, "");
+  EXPECT_EQ(attached.Files, (std::vector<std::string>{"a.wav"}));
+  EXPECT_EQ(Parse({"wav-mp3", "--", "--x=y"}).Files, (std::vector<std::string>{"--x=y"}));
 }
 
 TEST(CliConvertArgs, UsageErrorsSayWhatIsWrong) {
@@ -89,6 +96,8 @@ TEST(CliConvertArgs, UsageErrorsSayWhatIsWrong) {
       {{"wav-mp3"}, "at least one file"},
       {{"wav-mp3", "a", "--bogus"}, "unknown option '--bogus'"},
       {{"wav-mp3", "a", "-o"}, "-o needs a value"},
+      {{"wav-mp3", "a", "--overwrite=yes"}, "--overwrite takes no value"},
+      {{"wav-mp3", "a", "--bogus=1"}, "unknown option '--bogus=1'"},
       {{"wav-mp3", "a", "-j", "0"}, "-j: '0'"},
       {{"wav-mp3", "a", "-j", "two"}, "-j: 'two'"},
       {{"wav-mp3", "a", "--mp3-cbr", "100"}, "not one of 48"},
