@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "help_text.h"
 #include "printable.h"
+#include "program_version.h"
 
 using namespace melvanto::cli;
 
@@ -30,7 +31,7 @@ int main(int argc, char** argv) {
       return kExitOk;
     }
     if (command == "--version") {
-      std::printf("melvanto-cli %s\n", MELVANTO_VERSION);
+      std::printf("melvanto-cli %s (built %s)\n", melvanto::ProgramVersion(), melvanto::BuildDate());
       return kExitOk;
     }
     if (command == "convert") return RunConvert(args);

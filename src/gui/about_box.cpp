@@ -9,6 +9,7 @@
 
 #include "dialogs.h"
 #include "product.h"
+#include "program_version.h"
 #include "theme.h"
 
 namespace melvanto::gui {
@@ -53,7 +54,7 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
   nameFont.setPointSize(11);
   nameFont.setBold(true);
   Label1->setFont(nameFont);
-  Label2 = MakeLabel(this, "Label2", QString::fromUtf8(kVersionText), QRect(58, 80, 190, 16));
+  Label2 = MakeLabel(this, "Label2", QStringLiteral("Version: %1   Build %2").arg(QString::fromLatin1(ProgramVersion()), QString::fromLatin1(BuildDate())), QRect(58, 80, 190, 16));
 
   Image3 = MakePicture(this, "Image3", QStringLiteral("donate"), QRect(258, 64, 86, 28));
   Image3->setCursor(Qt::PointingHandCursor);

@@ -9,7 +9,6 @@ namespace melvanto::gui {
 inline constexpr const char* kProductName = "Melvanto";
 // The main window's class name: a second start finds the first one through it.
 inline constexpr const char* kWindowClassName = "Melvanto Made by Quorvane Software";
-inline constexpr const char* kVersionText = "Version: 2.0   Build 20181218";
 inline constexpr const char* kCopyright = "Copyright \u00a9 2018-2026 Quorvane Software";
 inline constexpr const char* kSupportEmail = "support@quorvane.example";
 // The maker has no real site: addresses on the reserved example domain.

@@ -6,12 +6,14 @@
 #include <QLabel>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QWidget>
 
 #include "about_box.h"
 #include "fake_dialogs.h"
 #include "product.h"
+#include "program_version.h"
 
 namespace melvanto::testing {
 namespace {
@@ -26,7 +28,10 @@ TEST(AboutBox, ShowsTheProductAndMakerTexts) {
   EXPECT_TRUE(about.Label1->text().isEmpty()) << "the name is set when shown";
   about.show();
   EXPECT_EQ(about.Label1->text(), "Melvanto");
-  EXPECT_EQ(about.Label2->text(), "Version: 2.0   Build 20181218");
+  // The program's own version and build day, which melvanto-cli --version shows too.
+  EXPECT_EQ(about.Label2->text(), QStringLiteral("Version: %1   Build %2").arg(ProgramVersion(), BuildDate()));
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^Version: \\d+\\.\\d+   Build 20\\d{6}$")).match(about.Label2->text()).hasMatch())
+      << about.Label2->text().toStdString();
   EXPECT_EQ(about.Label4->text(),
             "If you like it, please feel free to donate, any donations\nlarge or small are greatly appreciated.");
   EXPECT_EQ(about.lCopywrite->text(), QString::fromUtf8(gui::kCopyright));

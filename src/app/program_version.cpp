@@ -1,0 +1,9 @@
+#include "program_version.h"
+
+namespace melvanto {
+
+const char* ProgramVersion() { return MELVANTO_VERSION; }
+
+const char* BuildDate() { return MELVANTO_BUILD_DATE; }
+
+}  // namespace melvanto
