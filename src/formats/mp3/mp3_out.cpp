@@ -44,7 +44,16 @@ void PutRecordBack(const std::string& fileName, const TId3v1Record& record) {
 // Puts our tag in place of the one TagLib saved: TagLib's calls take the year and the track
 // as numbers and know no comment language, copyright or picture, so a date, a track total
 // and those would be lost.
+// Whether there is a frame to write: a file with no values gets no tag.
+bool HasFrames(const TId3v2Tags& tags) {
+  if (!tags.Pictures().empty()) return true;
+  for (int i = 0; i < tags.Count(); ++i)
+    if (!tags.AsString(tags.NameByIndex(i)).empty()) return true;
+  return false;
+}
+
 void PutWholeTag(const std::string& fileName, TId3v2Tags& tags) {
+  if (!HasFrames(tags)) return;
   const UniqueFd fd(::open(fileName.c_str(), O_RDWR | O_CLOEXEC));
   if (!fd.Valid() || !tags.ReplaceLeadingTag(fd.Get(), true)) throw EAuException("Failed to save tags");
 }
@@ -187,15 +196,15 @@ void TMP3Out::Done() {
 
   if (encoded && !RunFileName.empty()) {
     const TTagLibBinding tagLib = BindTagLib();
-    if (tagLib.Loaded) {
-      try {
-        WriteTagsWithTagLib(tagLib, RunFileName, RunId3v2Tags);
-        PutRecordBack(RunFileName, Record);
-        PutWholeTag(RunFileName, RunId3v2Tags);
-      } catch (...) {
-        if (input != nullptr) input->Flush();
-        throw;
-      }
+    try {
+      // Our own writers have the last word on both tags, so a system without TagLib still
+      // gets a fully tagged file.
+      if (tagLib.Loaded) WriteTagsWithTagLib(tagLib, RunFileName, RunId3v2Tags);
+      PutRecordBack(RunFileName, Record);
+      PutWholeTag(RunFileName, RunId3v2Tags);
+    } catch (...) {
+      if (input != nullptr) input->Flush();
+      throw;
     }
   }
   if (input != nullptr) input->Flush();

@@ -285,7 +285,7 @@ TEST_F(Mp3Out, TheWholeTagReadsBackInMutagenAndFfprobe) {
   }
 }
 
-TEST_F(Mp3Out, WithoutTagLibTheFileCarriesOnlyOurRecord) {
+TEST_F(Mp3Out, WithoutTagLibOurWritersStillTagTheFile) {
   SetTagLibLibraryNameForTesting("libmelvanto-no-such-taglib.so");
   const std::string wav = MakeWav("in.wav", {16, 1, 44100, 0.3});
   TMP3Out out;
@@ -298,12 +298,15 @@ TEST_F(Mp3Out, WithoutTagLibTheFileCarriesOnlyOurRecord) {
   v1.SetGenreId(255);
   out.SetId3v1Tags(&v1);
   TId3v2Tags v2;
-  v2.SetTitle(u"never written");
+  v2.SetTitle(u"Written all the same");
   out.SetId3v2Tags(&v2);
   ASSERT_EQ(Encode(out, wav, "plain.mp3"), "");
   const auto bytes = dir.Contents("plain.mp3");
   ASSERT_GT(bytes.size(), 128u);
-  EXPECT_EQ(bytes[0], 0xFF);  // no ID3v2 in front
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 3), "ID3");
+  EXPECT_EQ(CaptureText("ffprobe -v error -show_entries format_tags=title -of default=nw=1:nk=1 " +
+                 (dir / "plain.mp3").string()),
+            "Written all the same\n");
   const std::uint8_t* r = bytes.data() + bytes.size() - 128;
   std::vector<std::uint8_t> expected(128, 0);
   std::memcpy(expected.data(), "TAG", 3);
