@@ -18,6 +18,8 @@ namespace melvanto {
 namespace {
 
 constexpr const char* kDefaultsNotSaved = "the default settings are used and changes are not saved.";
+// Below the configuration folder; the maker's name and then the product's, with a trailing slash.
+constexpr const char* kSettingsSubfolder = "Quorvane/Melvanto/";
 
 std::mutex ProgramFolderLock;
 std::string ProgramFolderOverride;  // empty: the running executable's folder
@@ -88,7 +90,7 @@ struct TSettingsPlace {
 // "bin", and the settings of one user have no place there.
 TSettingsPlace LocateSettings() {
   const std::string settings = SettingsFolder();
-  const std::string folder = settings.empty() ? std::string() : settings + "Quorvane/Melvanto/";
+  const std::string folder = settings.empty() ? std::string() : settings + kSettingsSubfolder;
   if (folder.empty())
     return {{},
             "There is no settings folder (neither XDG_CONFIG_HOME nor a home folder is known); " +
@@ -225,6 +227,11 @@ std::string DefaultOutputFolder() {
   const bool installed = program.size() >= 5 && program.compare(program.size() - 5, 5, "/bin/") == 0;
   if (!installed && ::access(program.c_str(), W_OK) == 0) return program + "Output";
   return MusicFolder() + "/Melvanto";
+}
+
+std::string SettingsFileLocation() {
+  const std::string settings = SettingsFolder();
+  return settings.empty() ? std::string() : settings + kSettingsSubfolder + "options.ini";
 }
 
 std::string SettingsFilePath() {

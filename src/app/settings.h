@@ -55,6 +55,9 @@ void SetProgramFolderForTesting(const std::string& folder);
 // when the file is missing. Empty when that folder cannot be made: nothing is then read or
 // written, least of all beside the program.
 std::string SettingsFilePath();
+// Where options.ini is or would be, for telling the user; makes nothing. Empty when there is
+// no settings folder.
+std::string SettingsFileLocation();
 // The default OutputFolder: ProgramFolder + "Output" where the user can write there (a
 // build tree), else "Melvanto" in the user's XDG music folder. No trailing '/'.
 std::string DefaultOutputFolder();

@@ -20,14 +20,14 @@ int main(int argc, char** argv) {
   ::signal(SIGXFSZ, SIG_IGN);
   const std::vector<std::string> all(argv + 1, argv + argc);
   if (all.empty()) {
-    std::fputs(kProgramHelp, stderr);
+    std::fputs(ProgramHelp().c_str(), stderr);
     return kExitUsage;
   }
   const std::string& command = all.front();
   const std::vector<std::string> args(all.begin() + 1, all.end());
   try {
     if (command == "--help" || command == "-h" || command == "help") {
-      std::fputs(kProgramHelp, stdout);
+      std::fputs(ProgramHelp().c_str(), stdout);
       return kExitOk;
     }
     if (command == "--version") {

@@ -4,22 +4,35 @@
 
 namespace melvanto::cli {
 
+// With {settings} and {output} filled in by ProgramHelp(); 80 columns.
 inline constexpr const char* kProgramHelp = R"(usage: melvanto-cli COMMAND [options] [FILE...]
 
-Converts audio files between WAV, MP3 and WMA with Melvanto's settings (options.ini), and
+Converts audio files between WAV, MP3 and WMA with Melvanto's settings, and
 shows what the readers see in a file. The settings file is read, never changed.
 
 commands:
-  convert DIRECTION [options] FILE...   convert files (melvanto-cli convert --help)
-  info [--json] FILE...                 container, encoding, format, length and tags
-  codecs [--vbr]                        the WMA codecs and formats with their numbers
-  genres                                the genre names --genre takes
+  convert DIRECTION [options] FILE...
+                  convert files (melvanto-cli convert --help)
+  info [--json] FILE...
+                  container, encoding, format, length and tags
+  codecs [--vbr]  the WMA codecs and formats with their numbers
+  genres          the genre names --genre takes
 
   -h, --help      this text (COMMAND --help for a command's)
   --version       the program's version
 
+reads: WAV (PCM, float, A-law, mu-law, IMA and Microsoft ADPCM, MP3 inside WAV;
+  RIFF, RF64 and Wave64 files), MP3 and WMA
+settings file: {settings}
+default output folder: {output}
+
 exit status: 0 success, 1 a file failed (or was stopped), 2 a usage error,
 130 interrupted (Ctrl-C, SIGTERM or SIGHUP).
+
+examples:
+  melvanto-cli convert wav-mp3 -o ~/Music/mp3 *.wav
+  melvanto-cli convert wma-mp3 --mp3-vbr 2 --overwrite album/*.wma
+  melvanto-cli info --json song.mp3
 )";
 
 // With the lists in braces filled in by ConvertHelp().
@@ -81,5 +94,7 @@ The genre names that --genre accepts (letter case does not matter).
 
 // kConvertHelp with the directions, bit rates and modes the parser takes.
 std::string ConvertHelp();
+// kProgramHelp with this user's settings file and default output folder.
+std::string ProgramHelp();
 
 }  // namespace melvanto::cli

@@ -10,6 +10,7 @@
 #include "convert_options.h"
 #include "help_text.h"
 #include "json_text.h"
+#include "settings.h"
 #include "summary.h"
 #include "terminal_view.h"
 
@@ -63,6 +64,25 @@ TEST(CliConvertArgs, UsageTextListsWhatTheParserTakes) {
     EXPECT_TRUE(Parse({"wav-mp3", "--mp3-cbr", std::to_string(kbps), "a.wav"}).Mp3ConstantIndex);
   EXPECT_EQ(UsageError({"wav-mp3", "--mp3-max", "100", "a.wav"}),
             "--mp3-max: 100 is not one of 32 40 48 56 64 80 96 112 128 144 160 192 224 256 320");
+}
+
+TEST(CliProgramHelp, FitsEightyColumnsAndEndsWithWhereThingsAreAndExamples) {
+  const std::string help = cli::ProgramHelp();
+  EXPECT_EQ(help.find('{'), std::string::npos) << help;
+  std::size_t start = 0;
+  while (start < help.size()) {
+    const std::size_t end = help.find('\n', start);
+    const std::string line = help.substr(start, end - start);
+    // The two paths are the user's own and may be long.
+    if (!line.starts_with("settings file: ") && !line.starts_with("default output folder: "))
+      EXPECT_LE(line.size(), 80u) << line;
+    start = end + 1;
+  }
+  EXPECT_NE(help.find("settings file: " + SettingsFileLocation() + "\n"), std::string::npos) << help;
+  EXPECT_NE(help.find("default output folder: " + DefaultOutputFolder() + "\n"), std::string::npos) << help;
+  const std::size_t examples = help.find("\nexamples:\n");
+  ASSERT_NE(examples, std::string::npos);
+  EXPECT_EQ(help.find("\n\n", examples + 1), std::string::npos) << "the examples end the text";
 }
 
 TEST(CliConvertArgs, OptionsAndFilesInAnyOrder) {
