@@ -281,6 +281,43 @@ TEST(QtMessageBox, AskYesNoIsTrueOnlyForYes) {
   }
 }
 
+// The overwrite question's box: each button answers itself; Return takes the default, and
+// Escape and the close box answer it too (with two No buttons Qt would find no escape).
+TEST(QtMessageBox, AskChoiceAnswersTheButtonPressedAndDefaultsOtherwise) {
+  gui::TQtDialogs dialogs;
+  const auto buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll | QMessageBox::NoToAll;
+  struct Case {
+    const char* what;
+    std::function<void(QMessageBox&)> act;
+    QMessageBox::StandardButton expected;
+  };
+  const Case cases[] = {
+      {"Yes", [](QMessageBox& box) { Click(box.button(QMessageBox::Yes)); }, QMessageBox::Yes},
+      {"Yes to all", [](QMessageBox& box) { Click(box.button(QMessageBox::YesToAll)); },
+       QMessageBox::YesToAll},
+      {"No to all", [](QMessageBox& box) { Click(box.button(QMessageBox::NoToAll)); }, QMessageBox::NoToAll},
+      {"Return", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); }, QMessageBox::No},
+      {"Escape", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }, QMessageBox::No},
+      {"close", [](QMessageBox& box) { box.close(); }, QMessageBox::No},
+  };
+  for (const Case& c : cases) {
+    BoxSeen seen;
+    bool noIsDefault = false;
+    ModalAnswer<QMessageBox> answer([&](QMessageBox& box) {
+      seen = Look(box);
+      noIsDefault = box.defaultButton() == box.button(QMessageBox::No);
+      c.act(box);
+    });
+    const auto pressed = dialogs.AskChoice(nullptr, "Melvanto", "x already exists. Replace it?",
+                                           QMessageBox::Question, buttons, QMessageBox::No);
+    ASSERT_TRUE(answer.Answered()) << c.what;
+    EXPECT_EQ(pressed, c.expected) << c.what;
+    EXPECT_EQ(seen.Buttons, buttons);
+    EXPECT_EQ(seen.Icon, QMessageBox::Question);
+    EXPECT_TRUE(noIsDefault);
+  }
+}
+
 struct PickerSeen {
   QString Caption, Start;
   std::optional<QString> DirectoryWhileShown;
