@@ -95,6 +95,9 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, 
   button->setProperty("role", QString::fromLatin1(role));
   button->setGeometry(geometry);
   button->setCursor(Qt::PointingHandCursor);
+  // Return and keypad Enter press a focused button as Space does; outside a dialog Qt's
+  // buttons take only Space unless told.
+  button->setAutoDefault(true);
   return button;
 }
 

@@ -255,6 +255,25 @@ TEST_F(MainWindowTest, SettingsAndAboutAreShownModallyOwnedByTheWindow) {
   EXPECT_EQ(owners, (std::vector<QWidget*>{Window.get(), Window.get()}));
 }
 
+// Each key that presses a focused button does it once: a direction asks for files, About shows
+// its box.
+TEST_F(MainWindowTest, ReturnEnterAndSpacePressTheFocusedButton) {
+  Dialogs.OnExec = [](QDialog&) { return int(QDialog::Rejected); };
+  Window->show();
+  const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+      {Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Enter, Qt::KeypadModifier}, {Qt::Key_Space, Qt::NoModifier}};
+  std::size_t pressed = 0;
+  for (const auto& [key, modifiers] : keys) {
+    ++pressed;
+    Window->bWAVtoMP3->setFocus();
+    QTest::keyClick(Window->bWAVtoMP3, key, modifiers);
+    EXPECT_EQ(Dialogs.Opens.size(), pressed) << "key " << key;
+    Window->bAbout->setFocus();
+    QTest::keyClick(Window->bAbout, key, modifiers);
+    EXPECT_EQ(Dialogs.Executed.size(), pressed) << "key " << key;
+  }
+}
+
 TEST_F(MainWindowTest, MissingOutputFolderStopsBeforeTheFileDialog) {
   const QString expected = "the output folder does not exist.Please check the output directory setting.";
   for (const std::string& folder : {(Output / "missing").string(), std::string()}) {
