@@ -142,7 +142,7 @@ class QtOpenDialog : public ::testing::Test {
       Touch(dir_ / name);
   }
   // The filter the main window gives for WMA sources.
-  const QString filter_ = QStringLiteral("Sound file(*.wma);; Any file(*)");
+  const QString filter_ = QStringLiteral("Sound files (*.wma);;All files (*)");
   TempDir dir_;
 };
 
@@ -181,9 +181,9 @@ TEST_F(QtOpenDialog, OffersBothFiltersAndReturnsTheChosenFilesWithTheirFolders) 
   ASSERT_TRUE(answer.Answered());
   EXPECT_EQ(seen.Title, "Wma to Mp3 Converter (One or multiple files)");
   // Qt splits at ";;" and drops the blank before the second entry.
-  EXPECT_EQ(seen.Filters, QStringList({"Sound file(*.wma)", "Any file(*)"}));
+  EXPECT_EQ(seen.Filters, QStringList({"Sound files (*.wma)", "All files (*)"}));
   EXPECT_EQ(seen.ComboEntries, seen.Filters);
-  EXPECT_EQ(seen.FirstSelected, "Sound file(*.wma)");
+  EXPECT_EQ(seen.FirstSelected, "Sound files (*.wma)");
   EXPECT_EQ(seen.Mode, QFileDialog::ExistingFiles);
   EXPECT_FALSE(seen.ReadOnly);
   EXPECT_TRUE(seen.SizeGrip);
@@ -271,11 +271,11 @@ TEST(QtMessageBox, AskYesNoIsTrueOnlyForYes) {
       seen = Look(box);
       answers[i](box);
     });
-    const bool yes = dialogs.AskYesNo(nullptr, "Melvanto", "Overite it?", QMessageBox::Question);
+    const bool yes = dialogs.AskYesNo(nullptr, "Melvanto", "Replace it?", QMessageBox::Question);
     ASSERT_TRUE(answer.Answered()) << i;
     EXPECT_EQ(yes, expected[i]) << "answer " << i << " (Yes, No, Escape, close)";
     EXPECT_EQ(seen.Caption, "Melvanto");
-    EXPECT_EQ(seen.Text, "Overite it?");
+    EXPECT_EQ(seen.Text, "Replace it?");
     EXPECT_EQ(seen.Icon, QMessageBox::Question);
     EXPECT_EQ(seen.Buttons, QMessageBox::Yes | QMessageBox::No);
   }
