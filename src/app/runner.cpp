@@ -27,7 +27,7 @@ namespace {
 
 constexpr const char* kProductName = "Melvanto";
 constexpr const char* kProgressHint = "Encoding...";
-constexpr const char* kOverwriteQuestion = " has existed, overite it?";
+constexpr const char* kOverwriteQuestion = " already exists. Replace it?";
 constexpr const char* kSameFile = "the output file would overwrite the input file";
 constexpr const char* kIsAnInput = "the output file is also an input of this batch: ";
 constexpr const char* kAlsoAnOutput = "the output file is also the output of ";
@@ -389,10 +389,16 @@ bool TConversionRunner::AskAboutExistingOutput() {
   // A link counts as the output, dangling or not: a Yes replaces the link itself.
   struct stat existing {};
   if (::lstat(O.c_str(), &existing) != 0 || Appending()) return true;
-  const bool yes = View_.AskOverwrite(O + kOverwriteQuestion, O);
-  // A view whose question runs an event loop may have closed this runner meanwhile.
-  if (Closed_) return false;
-  if (!yes) {
+  bool replace = Batch_->ReplaceExisting.value_or(false);
+  if (!Batch_->ReplaceExisting) {
+    const TOverwriteAnswer answer = View_.AskOverwrite(O + kOverwriteQuestion, O);
+    // A view whose question runs an event loop may have closed this runner meanwhile.
+    if (Closed_) return false;
+    replace = answer == TOverwriteAnswer::oaYes || answer == TOverwriteAnswer::oaYesToAll;
+    if (answer == TOverwriteAnswer::oaYesToAll || answer == TOverwriteAnswer::oaNoToAll)
+      Batch_->ReplaceExisting = replace;
+  }
+  if (!replace) {
     FinishFile(TFileResult::frSkipped, kKept);
     return false;
   }

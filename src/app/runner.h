@@ -25,6 +25,9 @@ enum class TBatchStep {
   bsOutputFreed,  // another runner freed an output: a held file is tried again
 };
 
+// The answers to the overwrite question. The "to all" ones hold for the rest of the batch.
+enum class TOverwriteAnswer { oaYes, oaNo, oaYesToAll, oaNoToAll };
+
 // The encodings of WAV outputs a caller may choose.
 enum class TWaveEncoding { wePCM, weIMAADPCM };
 
@@ -65,6 +68,9 @@ struct TBatchFiles {
   std::vector<std::string> BusyOutputs;
   // Runners holding a file back because its output is busy; called when an output is freed.
   std::vector<std::function<void()>> Waiting;
+  // A "to all" answer to the overwrite question: later existing outputs of this batch are
+  // replaced (true) or kept (false) without asking. Empty while every file is asked about.
+  std::optional<bool> ReplaceExisting;
 };
 
 struct TFileResult {
@@ -94,9 +100,9 @@ class TRunnerView {
   virtual void SetProgress(std::int32_t /*position*/) {}
   // A file has been converted, skipped, has failed or was stopped.
   virtual void FileFinished(const TFileResult& /*result*/) {}
-  // The overwrite question: Question is the whole text (the path, then " has existed,
-  // overite it?"). True for Yes.
-  virtual bool AskOverwrite(const std::string& Question, const std::string& OutputPath) = 0;
+  // The overwrite question: Question is the whole text ("PATH already exists. Replace it?").
+  // Not asked again in a batch once answered "to all".
+  virtual TOverwriteAnswer AskOverwrite(const std::string& Question, const std::string& OutputPath) = 0;
   // Posts the batch-step message to the runner: later, from the event loop (never from
   // inside this call), the view calls runner.BatchStep(Param).
   virtual void PostBatchStep(TBatchStep Param) = 0;
@@ -166,7 +172,8 @@ class TConversionRunner {
   bool CheckInput(const std::string& F, std::int32_t index);
   // Claims the output in the batch, or holds the file while another runner writes it.
   bool ClaimOutput(const std::string& F, std::int32_t index);
-  // The overwrite question for an output that exists (never when appending).
+  // The overwrite question for an output that exists (never when appending, nor after a
+  // "to all" answer in this batch).
   bool AskAboutExistingOutput();
   // The output's settings and tags for this file.
   void ConfigureOutput();

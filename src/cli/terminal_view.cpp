@@ -16,6 +16,24 @@ std::size_t TerminalWidth() {
   return 80;
 }
 
+// The first letter decides (anything else is the default, no); "none" is spelt out too.
+TOverwriteAnswer AnswerOf(const std::string& line) {
+  if (line == "none" || line == "None") return TOverwriteAnswer::oaNoToAll;
+  switch (line.empty() ? '\0' : line[0]) {
+    case 'y':
+    case 'Y':
+      return TOverwriteAnswer::oaYes;
+    case 'a':
+    case 'A':
+      return TOverwriteAnswer::oaYesToAll;
+    case 'o':
+    case 'O':
+      return TOverwriteAnswer::oaNoToAll;
+    default:
+      return TOverwriteAnswer::oaNo;
+  }
+}
+
 }  // namespace
 
 TTerminal::TTerminal(bool showProgress, std::size_t files, std::size_t jobs, TOverwritePolicy policy)
@@ -37,21 +55,23 @@ void TTerminal::JobFileFinished(std::size_t job) {
   Redraw();
 }
 
-bool TTerminal::AskOverwrite(const std::string& question) {
-  if (Policy_ != TOverwritePolicy::Ask) return Policy_ == TOverwritePolicy::Always;
-  if (!::isatty(STDIN_FILENO)) return false;
+TOverwriteAnswer TTerminal::AskOverwrite(const std::string& question) {
+  if (Policy_ == TOverwritePolicy::Always) return TOverwriteAnswer::oaYesToAll;
+  if (Policy_ == TOverwritePolicy::Never) return TOverwriteAnswer::oaNoToAll;
+  if (!::isatty(STDIN_FILENO)) return TOverwriteAnswer::oaNo;
   ClearLine();
   // A question that cannot be shown (stderr a closed pipe) is not answered blindly.
-  if (std::fprintf(stderr, "%s [y/N] ", Printable(question).c_str()) < 0 || std::fflush(stderr) != 0) {
+  if (std::fprintf(stderr, "%s [y]es/[N]o/[a]ll/n[o]ne ", Printable(question).c_str()) < 0 ||
+      std::fflush(stderr) != 0) {
     std::clearerr(stderr);
-    return false;
+    return TOverwriteAnswer::oaNo;
   }
   for (;;) {
     pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {InterruptFd_, POLLIN, 0}};
     if (::poll(fds, InterruptFd_ >= 0 ? 2 : 1, -1) < 0) continue;  // a signal came in: look again
     if (InterruptFd_ >= 0 && (fds[1].revents & POLLIN) != 0) {
       std::fputs("\n", stderr);
-      return false;
+      return TOverwriteAnswer::oaNo;
     }
     if (fds[0].revents != 0) break;
   }
@@ -60,9 +80,8 @@ bool TTerminal::AskOverwrite(const std::string& question) {
   std::clearerr(stdin);
   std::string answer;
   for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';) answer.push_back(static_cast<char>(c));
-  const bool yes = !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
   Redraw();
-  return yes;
+  return AnswerOf(answer);
 }
 
 std::string TTerminal::Line(std::size_t width) const {

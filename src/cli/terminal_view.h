@@ -21,8 +21,9 @@ class TTerminal {
   void SetJobFile(std::size_t job, const std::string& name);
   void SetJobProgress(std::size_t job, std::int32_t percent);
   void JobFileFinished(std::size_t job);
-  // Yes or no by the policy; asking needs a terminal on stdin, else the answer is no.
-  bool AskOverwrite(const std::string& question);
+  // The policy's answer (--overwrite and --no-overwrite are "to all" answers given at the
+  // start); asking needs a terminal on stdin, else the answer is no.
+  TOverwriteAnswer AskOverwrite(const std::string& question);
   // A descriptor that becomes readable when the batch is interrupted: a question waiting
   // for its answer then takes no.
   void SetInterruptFd(int fd) { InterruptFd_ = fd; }
@@ -60,7 +61,7 @@ class TJobView : public TRunnerView {
   void SetInputFileName(const std::string& text) override { Terminal_.SetJobFile(Job_, text); }
   void SetProgress(std::int32_t position) override { Terminal_.SetJobProgress(Job_, position); }
   void FileFinished(const TFileResult&) override { Terminal_.JobFileFinished(Job_); }
-  bool AskOverwrite(const std::string& Question, const std::string&) override {
+  TOverwriteAnswer AskOverwrite(const std::string& Question, const std::string&) override {
     return Terminal_.AskOverwrite(Question);
   }
   void PostBatchStep(TBatchStep Param) override;

@@ -32,6 +32,19 @@ bool TQtDialogs::AskYesNo(QWidget* owner, const QString& caption, const QString&
   return box.exec() == QMessageBox::Yes;
 }
 
+QMessageBox::StandardButton TQtDialogs::AskChoice(QWidget* owner, const QString& caption, const QString& text,
+                                                  QMessageBox::Icon icon,
+                                                  QMessageBox::StandardButtons buttons,
+                                                  QMessageBox::StandardButton defaultButton) {
+  QMessageBox box(icon, caption, text, buttons, owner);
+  box.setDefaultButton(defaultButton);
+  // With two buttons of one role (No, No to all) Qt would find no escape button, and Escape
+  // and the close box would do nothing.
+  box.setEscapeButton(defaultButton);
+  box.exec();
+  return box.standardButton(box.clickedButton());
+}
+
 bool TQtDialogs::PickFolder(QWidget* owner, const QString& caption, const QString& root, QString& directory) {
   const QString start = directory.isEmpty() ? root : directory;
   const QString chosen = QFileDialog::getExistingDirectory(owner, caption, start, QFileDialog::ShowDirsOnly);

@@ -25,6 +25,11 @@ class TDialogs {
   // A message box with Yes and No; true for Yes.
   virtual bool AskYesNo(QWidget* owner, const QString& caption, const QString& text,
                         QMessageBox::Icon icon) = 0;
+  // A message box with the given buttons, defaultButton focused (and what Escape and the
+  // close box answer). The button pressed.
+  virtual QMessageBox::StandardButton AskChoice(QWidget* owner, const QString& caption, const QString& text,
+                                                QMessageBox::Icon icon, QMessageBox::StandardButtons buttons,
+                                                QMessageBox::StandardButton defaultButton) = 0;
   // The folder picker, rooted at root when not empty, starting at directory. True and
   // directory set when the user picked a folder.
   virtual bool PickFolder(QWidget* owner, const QString& caption, const QString& root,
@@ -41,6 +46,9 @@ class TQtDialogs : public TDialogs {
   QStringList GetOpenFileNames(QWidget* owner, const QString& title, const QString& filter) override;
   void ShowMessage(QWidget* owner, const QString& caption, const QString& text, QMessageBox::Icon icon) override;
   bool AskYesNo(QWidget* owner, const QString& caption, const QString& text, QMessageBox::Icon icon) override;
+  QMessageBox::StandardButton AskChoice(QWidget* owner, const QString& caption, const QString& text,
+                                        QMessageBox::Icon icon, QMessageBox::StandardButtons buttons,
+                                        QMessageBox::StandardButton defaultButton) override;
   bool PickFolder(QWidget* owner, const QString& caption, const QString& root, QString& directory) override;
   void OpenUrl(const QUrl& url) override;
   int Exec(QDialog& dialog) override;

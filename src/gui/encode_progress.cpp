@@ -217,13 +217,26 @@ void TfrmEncodeProgress::SetProgress(std::int32_t position) {
 
 void TfrmEncodeProgress::FileFinished(const TFileResult& result) {
   if (result.Status == TFileResult::frFailed) Failed_.push_back(result);
+  if (result.Status == TFileResult::frSkipped) Skipped_.push_back(result);
   if (result.Status == TFileResult::frConverted && !result.Warning.empty()) Warned_.push_back(result);
 }
 
-bool TfrmEncodeProgress::AskOverwrite(const std::string& Question, const std::string& /*OutputPath*/) {
+TOverwriteAnswer TfrmEncodeProgress::AskOverwrite(const std::string& Question,
+                                                  const std::string& /*OutputPath*/) {
   QWidget* owner = QApplication::activeWindow();
-  return Dialogs().AskYesNo(owner != nullptr ? owner : this, kProductName, QString::fromStdString(Question),
-                            QMessageBox::Information);
+  // No is the default: a stray Enter keeps the user's file.
+  switch (Dialogs().AskChoice(
+      owner != nullptr ? owner : this, kProductName, QString::fromStdString(Question), QMessageBox::Question,
+      QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll | QMessageBox::NoToAll, QMessageBox::No)) {
+    case QMessageBox::Yes:
+      return TOverwriteAnswer::oaYes;
+    case QMessageBox::YesToAll:
+      return TOverwriteAnswer::oaYesToAll;
+    case QMessageBox::NoToAll:
+      return TOverwriteAnswer::oaNoToAll;
+    default:
+      return TOverwriteAnswer::oaNo;
+  }
 }
 
 void TfrmEncodeProgress::PostBatchStep(TBatchStep Param) {
@@ -251,7 +264,10 @@ void TfrmEncodeProgress::FinishBatch() {
     Dialogs().ShowMessage(this, kProductName, QString::fromStdString(e.what()), QMessageBox::Critical);
   }
   const QString summary = FailureSummary();
-  if (!summary.isEmpty()) Dialogs().ShowMessage(this, kProductName, summary, QMessageBox::Warning);
+  // Files kept at the user's word are no fault.
+  const QMessageBox::Icon icon =
+      Failed_.empty() && Warned_.empty() ? QMessageBox::Information : QMessageBox::Warning;
+  if (!summary.isEmpty()) Dialogs().ShowMessage(this, kProductName, summary, icon);
   State_ = TState::Closed;
   done(QDialog::Accepted);
 }
@@ -286,6 +302,11 @@ QString TfrmEncodeProgress::FailureSummary() const {
     text += ListedFiles(
         QString("%1 of %2 %3 converted with a warning:").arg(Warned_.size()).arg(FileCount_).arg(files),
         Warned_, &TFileResult::Warning);
+  }
+  if (!Skipped_.empty()) {
+    if (!text.isEmpty()) text += "\n\n";
+    text += ListedFiles(QString("%1 of %2 %3 skipped:").arg(Skipped_.size()).arg(FileCount_).arg(files),
+                        Skipped_, &TFileResult::Message);
   }
   return text;
 }

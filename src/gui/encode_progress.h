@@ -41,15 +41,15 @@ class TfrmEncodeProgress : public QDialog, public TRunnerView {
   void SetProgressCaption(const std::string& text) override;
   void SetProgress(std::int32_t position) override;
   void FileFinished(const TFileResult& result) override;
-  bool AskOverwrite(const std::string& Question, const std::string& OutputPath) override;
+  TOverwriteAnswer AskOverwrite(const std::string& Question, const std::string& OutputPath) override;
   void PostBatchStep(TBatchStep Param) override;
   void CloseWindow() override;
 
   // The Stop button.
   void bStopClick();
 
-  // The text shown when the batch ends with failed files or files converted with a warning
-  // (empty when there are none).
+  // The text shown when the batch ends with failed or skipped files, or files converted with a
+  // warning (empty when there are none).
   QString FailureSummary() const;
 
   QLabel* lInputFileName = nullptr;
@@ -81,6 +81,7 @@ class TfrmEncodeProgress : public QDialog, public TRunnerView {
   std::size_t FileCount_ = 0;
   std::vector<TFileResult> Failed_;
   std::vector<TFileResult> Warned_;
+  std::vector<TFileResult> Skipped_;
 };
 
 }  // namespace melvanto::gui

@@ -69,15 +69,16 @@ QString OpenDialogTitle(TConversionMode D) {
   }
 }
 
-// Qt's form of "Sound file(*.x)|*.x| Any file(*.*)|*.*": the same texts; "*" rather than
-// "*.*" so that names without a dot are listed too.
+// "*" rather than "*.*", so that names without a dot are listed too.
 QString OpenDialogFilter(TConversionMode D) {
   switch (SourceFormatOf(D)) {
-    case TSourceFormat::sfWma: return QStringLiteral("Sound file(*.wma);; Any file(*)");
-    case TSourceFormat::sfMp3: return QStringLiteral("Sound file(*.mp3);; Any file(*)");
+    case TSourceFormat::sfWma:
+      return QStringLiteral("Sound files (*.wma);;All files (*)");
+    case TSourceFormat::sfMp3:
+      return QStringLiteral("Sound files (*.mp3);;All files (*)");
     case TSourceFormat::sfWav: break;
   }
-  return QStringLiteral("Sound file(*.wav);; Any file(*)");
+  return QStringLiteral("Sound files (*.wav);;All files (*)");
 }
 
 bool FolderExists(const std::string& folder) {
@@ -95,6 +96,9 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, 
   button->setProperty("role", QString::fromLatin1(role));
   button->setGeometry(geometry);
   button->setCursor(Qt::PointingHandCursor);
+  // Return and keypad Enter press a focused button as Space does; outside a dialog Qt's
+  // buttons take only Space unless told.
+  button->setAutoDefault(true);
   return button;
 }
 
@@ -236,10 +240,10 @@ void TfrmMain::bMP3toWMAClick(QPushButton* Sender) {
 void TfrmMain::RunBatch(TConversionMode D) {
   const TCommonOptions& common = OptionsSetting.CommonOptions;
   if (!common.SameAsInputFolder && !FolderExists(common.OutputFolder)) {
-    Dialogs().ShowMessage(this, Caption(),
-                          QStringLiteral("the output folder does not exist.") +
-                              QStringLiteral("Please check the output directory setting."),
-                          QMessageBox::Information);
+    Dialogs().ShowMessage(
+        this, Caption(),
+        QStringLiteral("The output folder does not exist. Please check the output directory setting."),
+        QMessageBox::Information);
     return;
   }
   const QStringList chosen = Dialogs().GetOpenFileNames(
@@ -312,9 +316,10 @@ void TfrmMain::bShowFilesClick() {
   if (FolderExists(folder)) {
     Dialogs().OpenUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(folder))));
   } else {
-    Dialogs().ShowMessage(this, Caption(),
-                          QString::fromStdString(folder) + QStringLiteral(",the output folder does not exist."),
-                          QMessageBox::Critical);
+    Dialogs().ShowMessage(
+        this, Caption(),
+        QString::fromStdString(folder) + QStringLiteral(": the output folder does not exist."),
+        QMessageBox::Critical);
   }
 }
 

@@ -148,10 +148,10 @@ TfrmOptions::TfrmOptions(QWidget* owner, TOptionsSetting& settings)
   // Page "LAME".
   tsLame = Named(new QWidget(PageControl1), "tsLame");
   auto* gbBitRate = Named(new QGroupBox(QStringLiteral("Bit Rate"), tsLame), "gbBitRate");
-  rbCBR = Named(new QRadioButton(QStringLiteral("CBR(Constant Bit Rate)"), gbBitRate), "rbCBR");
+  rbCBR = Named(new QRadioButton(QStringLiteral("CBR (Constant Bit Rate)"), gbBitRate), "rbCBR");
   cbConstantBitRate = NewCombo(gbBitRate, "cbConstantBitRate", false);
   for (int rate : kConstantBitRates) cbConstantBitRate->addItem(QString::number(rate));
-  rbVBR = Named(new QRadioButton(QStringLiteral("VBR(Variable Bit Rate)"), gbBitRate), "rbVBR");
+  rbVBR = Named(new QRadioButton(QStringLiteral("VBR (Variable Bit Rate)"), gbBitRate), "rbVBR");
   ckbVBRHead = Named(new QCheckBox(QStringLiteral("Write MP3 VBR Header"), gbBitRate), "ckbVBRHead");
   ckbVBRHead->setVisible(false);
   cbMinBitRate = NewCombo(gbBitRate, "cbMinBitRate", true);

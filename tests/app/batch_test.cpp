@@ -168,6 +168,31 @@ TEST_F(RunnerTest, SharedBatchJobsKeepTheirOwnTags) {
   EXPECT_EQ(wav->Message, "not a valid WMA file");
 }
 
+// A "to all" answer in one job holds for the other jobs of the batch.
+TEST_F(RunnerTest, SharedBatchTakesAToAllAnswerForEveryJob) {
+  REQUIRE_SOURCES();
+  std::vector<std::string> files;
+  for (const char* name : {"a", "b", "c", "d"}) {
+    fs::copy_file(Src("src.wav"), dir / (std::string(name) + ".wav"));
+    files.push_back((dir / (std::string(name) + ".wav")).string());
+    WriteText(out / (std::string(name) + ".mp3"), "the user's");
+  }
+  auto shared = std::make_shared<TBatchFiles>();
+  shared->Files = files;
+  TwoJobs jobs(shared, TConversionMode::cmWavToMp3, Context());
+  jobs.first.choose = jobs.second.choose = [](const std::string&) { return TOverwriteAnswer::oaNoToAll; };
+  jobs.Run();
+  EXPECT_EQ(jobs.first.questions.size() + jobs.second.questions.size(), 1u);
+  std::vector<TFileResult> results = jobs.one.Results();
+  results.insert(results.end(), jobs.two.Results().begin(), jobs.two.Results().end());
+  ASSERT_EQ(results.size(), 4u);
+  for (const TFileResult& r : results) {
+    EXPECT_EQ(r.Status, TFileResult::frSkipped) << r.Input;
+    EXPECT_EQ(r.Message, "the output file exists and was kept");
+    EXPECT_EQ(ReadText(r.Output), "the user's");
+  }
+}
+
 // Stop on one job while the other holds a file behind it: the held file is reported, and
 // the other job is woken to close rather than left waiting. The second's output becomes a
 // hard link of the first's after the batch was planned, just before the second claims it:

@@ -69,6 +69,8 @@ class TestView : public TRunnerView {
   TConversionRunner* runner = nullptr;
   bool closed = false;
   std::function<bool(const std::string& output)> answer = [](const std::string&) { return true; };
+  // Answers with all four choices when set, instead of answer.
+  std::function<TOverwriteAnswer(const std::string& output)> choose;
   std::vector<std::string> questions;
   std::vector<TFileResult> finished;
   std::map<std::string, std::string> labels;
@@ -103,10 +105,11 @@ class TestView : public TRunnerView {
     if (log) log->push_back(name + " finished " + r.Output);
     if (onFinished) onFinished(r);
   }
-  bool AskOverwrite(const std::string& question, const std::string& output) override {
+  TOverwriteAnswer AskOverwrite(const std::string& question, const std::string& output) override {
     questions.push_back(question);
     if (log) log->push_back(name + " asked " + output);
-    return answer(output);
+    if (choose) return choose(output);
+    return answer(output) ? TOverwriteAnswer::oaYes : TOverwriteAnswer::oaNo;
   }
   void PostBatchStep(TBatchStep param) override {
     loop_.Post([this, param] {

@@ -163,7 +163,7 @@ TEST_F(RunnerTest, SameNameInTwoFoldersFailsTheSecondNamingTheFirst) {
   EXPECT_EQ(results[2].Status, TFileResult::frConverted);
   EXPECT_EQ(results[2].Output, Out("noext.wma"));
   ASSERT_EQ(batch.view.questions.size(), 1u);
-  EXPECT_EQ(batch.view.questions[0], Out("x.y.wma") + " has existed, overite it?");
+  EXPECT_EQ(batch.view.questions[0], Out("x.y.wma") + " already exists. Replace it?");
   EXPECT_EQ(Value(ProbeFacts(Out("noext.wma")), "format_name"), "asf");
   EXPECT_EQ(Value(ProbeFacts(Out("x.y.wma")), "format_name"), "asf");
 }

@@ -288,9 +288,10 @@ TEST(CliProgressLine, ShowsEachBusyJobAndFitsTheWidth) {
   // 12 characters fit in 13 columns; the cut never splits the two bytes of "ö".
   EXPECT_EQ(terminal.Line(13), "[1/8] twö.wa");
   EXPECT_EQ(terminal.Line(10), "[1/8] twö");
-  EXPECT_FALSE(terminal.AskOverwrite("x has existed, overite it?"));
+  // The command line's policies are the "to all" answers.
+  EXPECT_EQ(terminal.AskOverwrite("x already exists. Replace it?"), TOverwriteAnswer::oaNoToAll);
   cli::TTerminal yes(false, 1, 1, cli::TOverwritePolicy::Always);
-  EXPECT_TRUE(yes.AskOverwrite("x has existed, overite it?"));
+  EXPECT_EQ(yes.AskOverwrite("x already exists. Replace it?"), TOverwriteAnswer::oaYesToAll);
 }
 
 }  // namespace

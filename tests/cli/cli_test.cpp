@@ -453,7 +453,8 @@ TEST_F(CliTest, TagsAndNamesFromFilesReachTheTerminalEscaped_EachFieldOnItsOwnLi
   const std::string command =
       Env() + Quote(MELVANTO_CLI_PATH) + " convert wav-mp3 -j 1 -o " + Quote(Out()) + Joined({wav});
   const std::string screen = CaptureText("printf 'n\\n' | script -qec " + Quote(command) + " /dev/null");
-  EXPECT_NE(screen.find(Out(shown + ".mp3") + " has existed, overite it? [y/N] "), std::string::npos)
+  EXPECT_NE(screen.find(Out(shown + ".mp3") + " already exists. Replace it? [y]es/[N]o/[a]ll/n[o]ne "),
+            std::string::npos)
       << screen;
   EXPECT_NE(screen.find("] " + shown + ".wav "), std::string::npos) << screen;
   EXPECT_NE(screen.find("skipped: " + In(shown + ".wav")), std::string::npos) << screen;
@@ -682,12 +683,47 @@ TEST_F(CliTest, OnATerminalTheQuestionIsAskedAndTheProgressLineRedrawn) {
   const std::string command =
       Env() + Quote(MELVANTO_CLI_PATH) + " convert wav-mp3 -j 1 -o " + Quote(Out()) + Joined(inputs);
   const std::string screen = CaptureText("printf 'y\\nn\\n' | script -qec " + Quote(command) + " /dev/null");
-  EXPECT_NE(screen.find(Out("first.mp3") + " has existed, overite it? [y/N] "), std::string::npos) << screen;
-  EXPECT_NE(screen.find(Out("second.mp3") + " has existed, overite it? [y/N] "), std::string::npos) << screen;
+  EXPECT_NE(screen.find(Out("first.mp3") + " already exists. Replace it? [y]es/[N]o/[a]ll/n[o]ne "),
+            std::string::npos)
+      << screen;
+  EXPECT_NE(screen.find(Out("second.mp3") + " already exists. Replace it? [y]es/[N]o/[a]ll/n[o]ne "),
+            std::string::npos)
+      << screen;
   EXPECT_NE(screen.find("\r[0/2] first.wav "), std::string::npos) << screen;
   EXPECT_NE(screen.find("converted 1, skipped 1, failed 0"), std::string::npos) << screen;
   EXPECT_NE(Probe(Out("first.mp3"), "stream=codec_name").find("codec_name=mp3"), std::string::npos);
   EXPECT_EQ(ReadText(Out("second.mp3")), "old");
+}
+
+// "all" and "none" answer the rest of the batch: no more questions.
+TEST_F(CliTest, OnATerminalAllAndNoneHoldForTheRestOfTheBatch) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  MELVANTO_REQUIRE_COMMAND("script");
+  const std::vector<std::string> inputs = {Wav("one.wav", 1, 0), Wav("two.wav", 1, 1),
+                                           Wav("three.wav", 1, 0)};
+  const auto questionsIn = [](const std::string& screen) {
+    std::size_t n = 0;
+    for (std::size_t at = 0; (at = screen.find("Replace it?", at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  for (const char* name : {"one", "two", "three"}) std::ofstream(Out(std::string(name) + ".mp3")) << "old";
+  const std::string command =
+      Env() + Quote(MELVANTO_CLI_PATH) + " convert wav-mp3 -j 1 -o " + Quote(Out()) + Joined(inputs);
+  const std::string none = CaptureText("printf 'none\\ny\\n' | script -qec " + Quote(command) + " /dev/null");
+  EXPECT_EQ(questionsIn(none), 1u) << none;
+  EXPECT_NE(none.find("converted 0, skipped 3, failed 0"), std::string::npos) << none;
+  for (const char* name : {"one", "two", "three"})
+    EXPECT_EQ(ReadText(Out(std::string(name) + ".mp3")), "old");
+
+  const std::string all =
+      CaptureText("printf 'n\\nall\\nn\\n' | script -qec " + Quote(command) + " /dev/null");
+  EXPECT_EQ(questionsIn(all), 2u) << all;
+  EXPECT_NE(all.find("converted 2, skipped 1, failed 0"), std::string::npos) << all;
+  EXPECT_EQ(ReadText(Out("one.mp3")), "old");
+  for (const char* name : {"two", "three"})
+    EXPECT_NE(Probe(Out(std::string(name) + ".mp3"), "stream=codec_name").find("codec_name=mp3"),
+              std::string::npos)
+        << name;
 }
 
 TEST_F(CliTest, AClosedPipeForItsMessagesNeitherKillsTheBatchNorLeavesABrokenFile) {

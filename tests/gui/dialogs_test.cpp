@@ -142,7 +142,7 @@ class QtOpenDialog : public ::testing::Test {
       Touch(dir_ / name);
   }
   // The filter the main window gives for WMA sources.
-  const QString filter_ = QStringLiteral("Sound file(*.wma);; Any file(*)");
+  const QString filter_ = QStringLiteral("Sound files (*.wma);;All files (*)");
   TempDir dir_;
 };
 
@@ -181,9 +181,9 @@ TEST_F(QtOpenDialog, OffersBothFiltersAndReturnsTheChosenFilesWithTheirFolders) 
   ASSERT_TRUE(answer.Answered());
   EXPECT_EQ(seen.Title, "Wma to Mp3 Converter (One or multiple files)");
   // Qt splits at ";;" and drops the blank before the second entry.
-  EXPECT_EQ(seen.Filters, QStringList({"Sound file(*.wma)", "Any file(*)"}));
+  EXPECT_EQ(seen.Filters, QStringList({"Sound files (*.wma)", "All files (*)"}));
   EXPECT_EQ(seen.ComboEntries, seen.Filters);
-  EXPECT_EQ(seen.FirstSelected, "Sound file(*.wma)");
+  EXPECT_EQ(seen.FirstSelected, "Sound files (*.wma)");
   EXPECT_EQ(seen.Mode, QFileDialog::ExistingFiles);
   EXPECT_FALSE(seen.ReadOnly);
   EXPECT_TRUE(seen.SizeGrip);
@@ -271,13 +271,50 @@ TEST(QtMessageBox, AskYesNoIsTrueOnlyForYes) {
       seen = Look(box);
       answers[i](box);
     });
-    const bool yes = dialogs.AskYesNo(nullptr, "Melvanto", "Overite it?", QMessageBox::Question);
+    const bool yes = dialogs.AskYesNo(nullptr, "Melvanto", "Replace it?", QMessageBox::Question);
     ASSERT_TRUE(answer.Answered()) << i;
     EXPECT_EQ(yes, expected[i]) << "answer " << i << " (Yes, No, Escape, close)";
     EXPECT_EQ(seen.Caption, "Melvanto");
-    EXPECT_EQ(seen.Text, "Overite it?");
+    EXPECT_EQ(seen.Text, "Replace it?");
     EXPECT_EQ(seen.Icon, QMessageBox::Question);
     EXPECT_EQ(seen.Buttons, QMessageBox::Yes | QMessageBox::No);
+  }
+}
+
+// The overwrite question's box: each button answers itself; Return takes the default, and
+// Escape and the close box answer it too (with two No buttons Qt would find no escape).
+TEST(QtMessageBox, AskChoiceAnswersTheButtonPressedAndDefaultsOtherwise) {
+  gui::TQtDialogs dialogs;
+  const auto buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll | QMessageBox::NoToAll;
+  struct Case {
+    const char* what;
+    std::function<void(QMessageBox&)> act;
+    QMessageBox::StandardButton expected;
+  };
+  const Case cases[] = {
+      {"Yes", [](QMessageBox& box) { Click(box.button(QMessageBox::Yes)); }, QMessageBox::Yes},
+      {"Yes to all", [](QMessageBox& box) { Click(box.button(QMessageBox::YesToAll)); },
+       QMessageBox::YesToAll},
+      {"No to all", [](QMessageBox& box) { Click(box.button(QMessageBox::NoToAll)); }, QMessageBox::NoToAll},
+      {"Return", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); }, QMessageBox::No},
+      {"Escape", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }, QMessageBox::No},
+      {"close", [](QMessageBox& box) { box.close(); }, QMessageBox::No},
+  };
+  for (const Case& c : cases) {
+    BoxSeen seen;
+    bool noIsDefault = false;
+    ModalAnswer<QMessageBox> answer([&](QMessageBox& box) {
+      seen = Look(box);
+      noIsDefault = box.defaultButton() == box.button(QMessageBox::No);
+      c.act(box);
+    });
+    const auto pressed = dialogs.AskChoice(nullptr, "Melvanto", "x already exists. Replace it?",
+                                           QMessageBox::Question, buttons, QMessageBox::No);
+    ASSERT_TRUE(answer.Answered()) << c.what;
+    EXPECT_EQ(pressed, c.expected) << c.what;
+    EXPECT_EQ(seen.Buttons, buttons);
+    EXPECT_EQ(seen.Icon, QMessageBox::Question);
+    EXPECT_TRUE(noIsDefault);
   }
 }
 

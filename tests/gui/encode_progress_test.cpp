@@ -200,32 +200,98 @@ TEST_F(EncodeProgressTest, OverwriteQuestionNoKeepsTheFileYesReplacesIt) {
   const std::string kept = "not audio, the user's own bytes";
   std::ofstream(Out("a.mp3"), std::ios::binary) << kept;
 
-  dialogs.Answers = {false};
+  dialogs.Choices = {QMessageBox::No};
   auto first = Window(TConversionMode::cmWavToMp3, {Src("a.wav"), Src("b.wav")});
   EXPECT_EQ(ExecGuarded(*first), QDialog::Accepted);
   ASSERT_EQ(dialogs.Questions.size(), 1u);
   EXPECT_EQ(dialogs.Questions[0].Caption, "Melvanto");
-  EXPECT_EQ(dialogs.Questions[0].Text, QString::fromStdString(Out("a.mp3") + " has existed, overite it?"));
-  EXPECT_EQ(dialogs.Questions[0].Icon, QMessageBox::Information);
+  EXPECT_EQ(dialogs.Questions[0].Text, QString::fromStdString(Out("a.mp3") + " already exists. Replace it?"));
+  EXPECT_EQ(dialogs.Questions[0].Icon, QMessageBox::Question);
+  EXPECT_EQ(dialogs.Questions[0].Buttons,
+            QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll | QMessageBox::NoToAll);
+  EXPECT_EQ(dialogs.Questions[0].Default, QMessageBox::No) << "a stray Enter keeps the user's file";
   const auto contents = dir.Contents("out/a.mp3");
   EXPECT_EQ(std::string(contents.begin(), contents.end()), kept)
       << "a refused file is not opened for writing";
   ASSERT_EQ(first->Runner().Results().size(), 2u);
   EXPECT_EQ(first->Runner().Results()[0].Status, TFileResult::frSkipped);
   EXPECT_EQ(FormatOf(Out("b.mp3")), "mp3\n") << "the batch goes on after a skipped file";
-  EXPECT_TRUE(dialogs.Messages.empty()) << "a skipped file is no failure";
+  // A skipped file is no failure, but the user is told which was kept.
+  ASSERT_EQ(dialogs.Messages.size(), 1u);
+  EXPECT_EQ(dialogs.Messages[0].Icon, QMessageBox::Information);
+  EXPECT_EQ(dialogs.Messages[0].Text, "1 of 2 files skipped:\na.wav: the output file exists and was kept");
+  dialogs.Messages.clear();
 
   // Both outputs exist now: one question each.
-  dialogs.Answers = {true, false};
+  dialogs.Choices = {QMessageBox::Yes, QMessageBox::No};
   auto second = Window(TConversionMode::cmWavToMp3, {Src("a.wav"), Src("b.wav")});
   EXPECT_EQ(ExecGuarded(*second), QDialog::Accepted);
   ASSERT_EQ(dialogs.Questions.size(), 3u);
-  EXPECT_EQ(dialogs.Questions[2].Text, QString::fromStdString(Out("b.mp3") + " has existed, overite it?"));
+  EXPECT_EQ(dialogs.Questions[2].Text, QString::fromStdString(Out("b.mp3") + " already exists. Replace it?"));
   EXPECT_EQ(FormatOf(Out("a.mp3")), "mp3\n");
   EXPECT_NEAR(DurationOf(Out("a.mp3")), 1.0, 0.1);
   ASSERT_EQ(second->Runner().Results().size(), 2u);
   EXPECT_EQ(second->Runner().Results()[0].Status, TFileResult::frConverted);
   EXPECT_EQ(second->Runner().Results()[1].Status, TFileResult::frSkipped);
+}
+
+// Five files whose outputs exist: a "to all" answer holds for the rest of the batch, and
+// every file kept is listed in the summary.
+TEST_F(EncodeProgressTest, ToAllAnswersHoldForTheRestOfTheBatch) {
+  REQUIRE_SOURCES();
+  const std::string old = "the user's older file";
+  std::vector<std::string> inputs;
+  for (int i = 1; i <= 5; ++i) {
+    const std::string name = "f" + std::to_string(i);
+    fs::copy_file(Src(i % 2 == 0 ? "b.wav" : "a.wav"), dir / (name + ".wav"));
+    inputs.push_back((dir / (name + ".wav")).string());
+  }
+  const auto writeOld = [&] {
+    for (int i = 1; i <= 5; ++i)
+      std::ofstream(Out("f" + std::to_string(i) + ".mp3"), std::ios::binary) << old;
+  };
+  const auto contentsOf = [&](const std::string& name) {
+    const auto bytes = dir.Contents("out/" + name);
+    return std::string(bytes.begin(), bytes.end());
+  };
+
+  writeOld();
+  dialogs.Choices = {QMessageBox::Yes, QMessageBox::NoToAll};
+  auto mixed = Window(TConversionMode::cmWavToMp3, inputs);
+  EXPECT_EQ(ExecGuarded(*mixed), QDialog::Accepted);
+  ASSERT_EQ(dialogs.Questions.size(), 2u) << "no question after No to all";
+  for (const auto& q : dialogs.Questions) EXPECT_EQ(q.Default, QMessageBox::No);
+  EXPECT_EQ(dialogs.Questions[1].Text,
+            QString::fromStdString(Out("f2.mp3") + " already exists. Replace it?"));
+  EXPECT_EQ(FormatOf(Out("f1.mp3")), "mp3\n");
+  EXPECT_NEAR(DurationOf(Out("f1.mp3")), 1.0, 0.1);
+  for (int i = 2; i <= 5; ++i) EXPECT_EQ(contentsOf("f" + std::to_string(i) + ".mp3"), old) << i;
+  const auto& results = mixed->Runner().Results();
+  ASSERT_EQ(results.size(), 5u);
+  EXPECT_EQ(results[0].Status, TFileResult::frConverted);
+  for (std::size_t i = 1; i < 5; ++i) EXPECT_EQ(results[i].Status, TFileResult::frSkipped) << i;
+  ASSERT_EQ(dialogs.Messages.size(), 1u);
+  EXPECT_EQ(dialogs.Messages[0].Text,
+            "4 of 5 files skipped:\n"
+            "f2.wav: the output file exists and was kept\nf3.wav: the output file exists and was kept\n"
+            "f4.wav: the output file exists and was kept\nf5.wav: the output file exists and was kept");
+
+  // The answer belonged to that batch: the next one asks again, and Yes to all replaces all.
+  writeOld();
+  dialogs.Questions.clear();
+  dialogs.Messages.clear();
+  dialogs.Choices = {QMessageBox::YesToAll};
+  auto all = Window(TConversionMode::cmWavToMp3, inputs);
+  EXPECT_EQ(ExecGuarded(*all), QDialog::Accepted);
+  ASSERT_EQ(dialogs.Questions.size(), 1u);
+  EXPECT_EQ(dialogs.Questions[0].Text,
+            QString::fromStdString(Out("f1.mp3") + " already exists. Replace it?"));
+  ASSERT_EQ(all->Runner().Results().size(), 5u);
+  for (int i = 1; i <= 5; ++i) {
+    EXPECT_EQ(all->Runner().Results()[i - 1].Status, TFileResult::frConverted) << i;
+    EXPECT_EQ(FormatOf(Out("f" + std::to_string(i) + ".mp3")), "mp3\n") << i;
+  }
+  EXPECT_TRUE(dialogs.Messages.empty()) << "nothing to report when every file was replaced";
 }
 
 TEST_F(EncodeProgressTest, FailedFilesEndWithASummaryAndTheGoodOnesAreConverted) {

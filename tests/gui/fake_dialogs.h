@@ -16,6 +16,9 @@ class FakeDialogs : public gui::TDialogs {
   struct Message {
     QString Caption, Text;
     QMessageBox::Icon Icon;
+    // Questions asked with a choice of buttons: those, and the default.
+    QMessageBox::StandardButtons Buttons = QMessageBox::NoButton;
+    QMessageBox::StandardButton Default = QMessageBox::NoButton;
   };
   struct OpenCall {
     QString Title, Filter;
@@ -30,6 +33,8 @@ class FakeDialogs : public gui::TDialogs {
   // they run out: No), the folder the picker returns (empty = cancelled).
   std::vector<QStringList> FilesToOpen;
   std::vector<bool> Answers;
+  // Buttons pressed in the next choices (when they run out: the default).
+  std::vector<QMessageBox::StandardButton> Choices;
   QString FolderToPick;
   // What Exec does with a modal dialog; by default it really runs it (dialog.exec()).
   std::function<int(QDialog&)> OnExec;
@@ -57,6 +62,15 @@ class FakeDialogs : public gui::TDialogs {
     const bool answer = Answers.front();
     Answers.erase(Answers.begin());
     return answer;
+  }
+  QMessageBox::StandardButton AskChoice(QWidget*, const QString& caption, const QString& text,
+                                        QMessageBox::Icon icon, QMessageBox::StandardButtons buttons,
+                                        QMessageBox::StandardButton defaultButton) override {
+    Questions.push_back({caption, text, icon, buttons, defaultButton});
+    if (Choices.empty()) return defaultButton;
+    const QMessageBox::StandardButton choice = Choices.front();
+    Choices.erase(Choices.begin());
+    return choice;
   }
   bool PickFolder(QWidget*, const QString& caption, const QString& root, QString& directory) override {
     PickerCaptions.push_back(caption);

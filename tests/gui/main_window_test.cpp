@@ -124,17 +124,17 @@ TEST_F(MainWindowTest, DirectionButtonsCarryTheirTagsTextsAndOpenDialogs) {
   };
   const Row rows[] = {
       {&TfrmMain::bMP3toWMA, "bMP3toWMA", 10, "WMA to MP3...", "Convert WMA to MP3",
-       "Wma to Mp3 Converter (One or multiple files)", "Sound file(*.wma);; Any file(*)"},
+       "Wma to Mp3 Converter (One or multiple files)", "Sound files (*.wma);;All files (*)"},
       {&TfrmMain::bWMAtoMP3, "bWMAtoMP3", 9, "MP3 to WMA...", "Convert MP3 to WMA",
-       "Mp3 to Wma Converter (One or multiple files)", "Sound file(*.mp3);; Any file(*)"},
+       "Mp3 to Wma Converter (One or multiple files)", "Sound files (*.mp3);;All files (*)"},
       {&TfrmMain::bWAVtoMP3, "bWAVtoMP3", 2, "WAV to MP3...", "Convert WAV to MP3",
-       "Wav to Mp3 Converter (One or multiple files)", "Sound file(*.wav);; Any file(*)"},
+       "Wav to Mp3 Converter (One or multiple files)", "Sound files (*.wav);;All files (*)"},
       {&TfrmMain::bMP3toWAV, "bMP3toWAV", 7, "MP3 to WAV...", "Convert MP3 to WAV",
-       "Mp3 to Wav Converter (One or multiple files)", "Sound file(*.mp3);; Any file(*)"},
+       "Mp3 to Wav Converter (One or multiple files)", "Sound files (*.mp3);;All files (*)"},
       {&TfrmMain::bWAVtoWMA, "bWAVtoWMA", 4, "WAV to WMA...", "Convert WAV to WMA",
-       "Wav to Wma Converter (One or multiple files)", "Sound file(*.wav);; Any file(*)"},
+       "Wav to Wma Converter (One or multiple files)", "Sound files (*.wav);;All files (*)"},
       {&TfrmMain::bWMAtoWAV, "bWMAtoWAV", 8, "WMA to WAV...", "Convert WMA to WAV",
-       "Wma to Wav Converter (One or multiple files)", "Sound file(*.wma);; Any file(*)"},
+       "Wma to Wav Converter (One or multiple files)", "Sound files (*.wma);;All files (*)"},
   };
   Window->show();
   int previousTop = -1;
@@ -255,8 +255,27 @@ TEST_F(MainWindowTest, SettingsAndAboutAreShownModallyOwnedByTheWindow) {
   EXPECT_EQ(owners, (std::vector<QWidget*>{Window.get(), Window.get()}));
 }
 
+// Each key that presses a focused button does it once: a direction asks for files, About shows
+// its box.
+TEST_F(MainWindowTest, ReturnEnterAndSpacePressTheFocusedButton) {
+  Dialogs.OnExec = [](QDialog&) { return int(QDialog::Rejected); };
+  Window->show();
+  const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+      {Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Enter, Qt::KeypadModifier}, {Qt::Key_Space, Qt::NoModifier}};
+  std::size_t pressed = 0;
+  for (const auto& [key, modifiers] : keys) {
+    ++pressed;
+    Window->bWAVtoMP3->setFocus();
+    QTest::keyClick(Window->bWAVtoMP3, key, modifiers);
+    EXPECT_EQ(Dialogs.Opens.size(), pressed) << "key " << key;
+    Window->bAbout->setFocus();
+    QTest::keyClick(Window->bAbout, key, modifiers);
+    EXPECT_EQ(Dialogs.Executed.size(), pressed) << "key " << key;
+  }
+}
+
 TEST_F(MainWindowTest, MissingOutputFolderStopsBeforeTheFileDialog) {
-  const QString expected = "the output folder does not exist.Please check the output directory setting.";
+  const QString expected = "The output folder does not exist. Please check the output directory setting.";
   for (const std::string& folder : {(Output / "missing").string(), std::string()}) {
     SCOPED_TRACE(folder);
     Dialogs.Messages.clear();
@@ -555,7 +574,8 @@ TEST_F(MainWindowTest, ShowFilesOpensTheOutputFolderOrSaysItIsMissing) {
   EXPECT_EQ(Dialogs.Urls.size(), 1u);
   ASSERT_EQ(Dialogs.Messages.size(), 1u);
   EXPECT_EQ(Dialogs.Messages[0].Caption, "Melvanto");
-  EXPECT_EQ(Dialogs.Messages[0].Text, QString::fromStdString(missing) + ",the output folder does not exist.");
+  EXPECT_EQ(Dialogs.Messages[0].Text,
+            QString::fromStdString(missing) + ": the output folder does not exist.");
   EXPECT_EQ(Dialogs.Messages[0].Icon, QMessageBox::Critical);
 }
 

@@ -100,8 +100,8 @@ TEST_F(OptionsDialog, PagesControlsAndItems) {
   EXPECT_EQ(dialog.btBrowser->text(), "Browse");
   EXPECT_EQ(dialog.cbShowTagEditor->text(), "Don't show Tag Editor dialog when converting");
   EXPECT_EQ(dialog.cbSameTag->text(), "Use the same ID3 Tag for the batch files");
-  EXPECT_EQ(dialog.rbCBR->text(), "CBR(Constant Bit Rate)");
-  EXPECT_EQ(dialog.rbVBR->text(), "VBR(Variable Bit Rate)");
+  EXPECT_EQ(dialog.rbCBR->text(), "CBR (Constant Bit Rate)");
+  EXPECT_EQ(dialog.rbVBR->text(), "VBR (Variable Bit Rate)");
   EXPECT_EQ(dialog.cbWMA_VBR->text(), "VBR(Variable Bit Rate)");
   EXPECT_EQ(dialog.bDefault->text(), "&Default");
   EXPECT_EQ(dialog.bWMADefault->text(), "&Default");
