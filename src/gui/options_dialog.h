@@ -86,6 +86,11 @@ class TfrmOptions : public QDialog {
   // lbFormats anew from the selected codec's CBR or VBR formats, then position selected.
   void FillFormats(int position = 0);
   void SetWMAVBR(bool value);
+  // Whether the codec at this position has VBR formats on this platform.
+  bool CodecHasVBR(int codec) const;
+  // The VBR box offered only for such a codec, saying why otherwise.
+  void UpdateWMAVBRBox();
+  void WMAVBRClick(bool checked);
   void SetBitRateText(QComboBox* box, const QString& text);
   void UpdateFolderControls();
   void UpdateVBRControls();
@@ -94,8 +99,11 @@ class TfrmOptions : public QDialog {
 
   bool Filling = false;
   std::vector<TWMACodec> WMACodecs_ = ListWMACodecs(false);
-  std::vector<TWMACodec> WMAVBRCodecs_;
+  std::vector<TWMACodec> WMAVBRCodecs_ = ListWMACodecs(true);
   bool WMAVBR_ = false;
+  // The CBR format chosen before VBR was ticked, and its codec: unticking brings it back.
+  int CBRCodec_ = -1;
+  int CBRFormat_ = -1;
   TOptionsSetting& OptionsSetting_;
 };
 

@@ -12,10 +12,12 @@
 #include <QTabWidget>
 #include <QTest>
 #include <filesystem>
+#include <utility>
 
 #include "fake_dialogs.h"
 #include "settings.h"
 #include "temp_dir.h"
+#include "wma_choice.h"
 #include "wma_out.h"
 
 namespace melvanto::testing {
@@ -67,10 +69,14 @@ int Selected(const QListWidget* list) {
 
 }  // namespace
 
-// Every test starts from known settings with an existing output folder.
+// Every test starts from known settings with an existing output folder and the WMA choice
+// the main window makes before the dialog can open.
 class OptionsDialog : public ::testing::Test {
  protected:
-  void SetUp() override { OptionsSetting.CommonOptions.OutputFolder = Folder.String(); }
+  void SetUp() override {
+    OptionsSetting.CommonOptions.OutputFolder = Folder.String();
+    ChooseDefaultWMAFormat(ListWMACodecs(false), OptionsSetting);
+  }
   void TearDown() override { SetProgramFolderForTesting(""); }
 
   void ExpectNothingStored() const { EXPECT_TRUE(OptionsSetting == Before); }
@@ -186,22 +192,37 @@ TEST_F(OptionsDialog, PositionsOutOfRangeSelectNothingAndStoreMinusOne) {
     EXPECT_EQ(dialog.cbVBRQuality->currentIndex(), -1);
     EXPECT_EQ(dialog.cbStereoMode->currentIndex(), -1);
     EXPECT_EQ(dialog.cbConstantBitRate->currentIndex(), -1);
+    // No codec chosen: no WMA could be written, so OK asks for one first.
+    EXPECT_FALSE(dialog.btOkClick());
+    dialog.lbCodecs->setCurrentRow(0);
     ASSERT_TRUE(dialog.btOkClick());
-    EXPECT_EQ(OptionsSetting.CodecIndex, -1);
-    EXPECT_EQ(OptionsSetting.FormatIndex, -1);
+    EXPECT_EQ(OptionsSetting.CodecIndex, 0);
+    EXPECT_EQ(OptionsSetting.FormatIndex, 0);
     EXPECT_EQ(OptionsSetting.VBRQuality, -1);
     EXPECT_EQ(OptionsSetting.StereoMode, -1);
     EXPECT_EQ(OptionsSetting.ConstantBitRate, -1);
   }
-  // A format position past the codec's list: the codec stays, no format.
-  OptionsSetting.CodecIndex = 0;
-  OptionsSetting.FormatIndex = static_cast<int>(FormatsOf(0, false).size());
-  TfrmOptions dialog(nullptr, OptionsSetting);
-  EXPECT_EQ(Selected(dialog.lbCodecs), 0);
-  EXPECT_EQ(Selected(dialog.lbFormats), -1);
-  ASSERT_TRUE(dialog.btOkClick());
-  EXPECT_EQ(OptionsSetting.CodecIndex, 0);
-  EXPECT_EQ(OptionsSetting.FormatIndex, -1);
+}
+
+// OK never stores a WMA choice that cannot convert: it says why, shows the WMA page and
+// stores nothing at all.
+TEST_F(OptionsDialog, OkRefusesWithoutAWmaCodecAndFormat) {
+  const int past = static_cast<int>(FormatsOf(0, false).size());
+  for (const auto& [codec, format] : {std::pair{-1, 0}, std::pair{7, 0}, std::pair{0, -1}, std::pair{0, past}}) {
+    SCOPED_TRACE(::testing::Message() << codec << "/" << format);
+    OptionsSetting.CodecIndex = codec;
+    OptionsSetting.FormatIndex = format;
+    OptionsSetting.ConstantBitRate = 2;
+    Before = OptionsSetting;
+    Fake.Messages.clear();
+    TfrmOptions dialog(nullptr, OptionsSetting);
+    dialog.cbConstantBitRate->setCurrentIndex(7);
+    EXPECT_FALSE(dialog.btOkClick());
+    ExpectNothingStored();
+    ASSERT_EQ(Fake.Messages.size(), 1u);
+    EXPECT_TRUE(Fake.Messages[0].Text.contains("WMA codec and format"));
+    EXPECT_EQ(dialog.PageControl1->currentWidget(), dialog.tsWma);
+  }
 }
 
 TEST_F(OptionsDialog, BitRateTexts) {
@@ -443,27 +464,67 @@ TEST_F(OptionsDialog, WmaDefaultGivesCodecZeroTheCbrListAndPosition29) {
   }
   TfrmOptions dialog(nullptr, OptionsSetting);
   Click(dialog.bWMADefault);
-  ASSERT_TRUE(dialog.btOkClick());
-  EXPECT_EQ(OptionsSetting.CodecIndex, 0);
-  EXPECT_EQ(OptionsSetting.FormatIndex, expected);
+  ASSERT_EQ(dialog.btOkClick(), expected >= 0);  // no 30th format: no choice to store
+  EXPECT_EQ(OptionsSetting.CodecIndex, expected >= 0 ? 0 : 1);
+  EXPECT_EQ(OptionsSetting.FormatIndex, expected >= 0 ? expected : 0);
   EXPECT_FALSE(OptionsSetting.VBR);
 }
 
-TEST_F(OptionsDialog, WmaVbrSettingOpensTheVbrList) {
+// The WMA codecs here have no VBR formats: a stored VBR choice (which an older OK kept)
+// opens as CBR with no format chosen, and OK will not keep it.
+TEST_F(OptionsDialog, WmaVbrSettingWithoutVbrFormatsOpensAsCbrAndIsNotKept) {
+  ASSERT_TRUE(FormatsOf(0, true).empty());
   OptionsSetting.VBR = true;
   OptionsSetting.CodecIndex = 0;
   OptionsSetting.FormatIndex = 1;
-  const QStringList vbrList = FormatsOf(0, true);
   TfrmOptions dialog(nullptr, OptionsSetting);
-  EXPECT_TRUE(dialog.cbWMA_VBR->isChecked());
-  EXPECT_TRUE(dialog.WMAVBR());
+  EXPECT_FALSE(dialog.cbWMA_VBR->isChecked());
+  EXPECT_FALSE(dialog.cbWMA_VBR->isEnabled());
+  EXPECT_FALSE(dialog.WMAVBR());
   EXPECT_EQ(Selected(dialog.lbCodecs), 0);
-  EXPECT_EQ(Items(dialog.lbFormats), vbrList);
-  EXPECT_NE(Items(dialog.lbFormats), FormatsOf(0, false));
-  EXPECT_EQ(Selected(dialog.lbFormats), vbrList.size() > 1 ? 1 : -1);
-  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(0, false));
+  EXPECT_EQ(Selected(dialog.lbFormats), -1);
+  EXPECT_FALSE(dialog.btOkClick());
   EXPECT_TRUE(OptionsSetting.VBR);
-  EXPECT_EQ(OptionsSetting.FormatIndex, vbrList.size() > 1 ? 1 : -1);
+
+  dialog.lbFormats->setCurrentRow(27);
+  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_FALSE(OptionsSetting.VBR);
+  EXPECT_EQ(OptionsSetting.FormatIndex, 27);
+}
+
+// VBR is offered for a codec only where it has VBR formats; where it has none the box says why.
+TEST_F(OptionsDialog, WmaVbrBoxFollowsTheCodecsVbrFormats) {
+  TfrmOptions dialog(nullptr, OptionsSetting);
+  ASSERT_GE(dialog.lbCodecs->count(), 2);
+  for (int codec = 0; codec < dialog.lbCodecs->count(); ++codec) {
+    SCOPED_TRACE(codec);
+    dialog.lbCodecs->setCurrentRow(codec);
+    const bool offered = !FormatsOf(codec, true).empty();
+    EXPECT_EQ(dialog.cbWMA_VBR->isEnabled(), offered);
+    EXPECT_EQ(dialog.cbWMA_VBR->toolTip().contains("no VBR formats"), !offered);
+  }
+}
+
+// Unticking VBR brings back the CBR format chosen before, not the list's first.
+TEST_F(OptionsDialog, WmaVbrUntickBringsBackTheCbrFormat) {
+  OptionsSetting.CodecIndex = 0;
+  OptionsSetting.FormatIndex = 27;
+  TfrmOptions dialog(nullptr, OptionsSetting);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  dialog.PageControl1->setCurrentWidget(dialog.tsWma);
+  dialog.cbWMA_VBR->setEnabled(true);  // as on a system whose codec has VBR formats
+  Click(dialog.cbWMA_VBR);
+  ASSERT_TRUE(dialog.WMAVBR());
+  EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(0, true));
+  Click(dialog.cbWMA_VBR);
+  ASSERT_FALSE(dialog.WMAVBR());
+  EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(0, false));
+  EXPECT_EQ(Selected(dialog.lbFormats), 27);
+  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_EQ(OptionsSetting.FormatIndex, 27);
+  EXPECT_FALSE(OptionsSetting.VBR);
 }
 
 TEST_F(OptionsDialog, CodecAndVbrClicksRefillTheFormats) {
@@ -482,13 +543,11 @@ TEST_F(OptionsDialog, CodecAndVbrClicksRefillTheFormats) {
   EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(1, false));
   EXPECT_EQ(Selected(dialog.lbFormats), dialog.lbFormats->count() > 0 ? 0 : -1);
 
-  Click(dialog.cbWMA_VBR);
-  EXPECT_TRUE(dialog.WMAVBR());
-  EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(1, true));
-  EXPECT_EQ(Selected(dialog.lbFormats), dialog.lbFormats->count() > 0 ? 0 : -1);
-
+  // No VBR formats for this codec here: the box is off and a click changes nothing.
+  ASSERT_TRUE(FormatsOf(1, true).empty());
   Click(dialog.cbWMA_VBR);
   EXPECT_FALSE(dialog.WMAVBR());
+  EXPECT_FALSE(dialog.cbWMA_VBR->isChecked());
   EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(1, false));
   dialog.lbFormats->setCurrentRow(3);
   ASSERT_TRUE(dialog.btOkClick());
@@ -565,10 +624,8 @@ TEST_F(OptionsDialog, CancelAfterChangesStoresNothing) {
   dialog.tbMP3Cpu->setValue(1);
   dialog.PageControl1->setCurrentWidget(dialog.tsWma);
   Click(dialog.bWMADefault);
-  Click(dialog.cbWMA_VBR);
   ASSERT_TRUE(dialog.cbSameAsInputFolder->isChecked());
   ASSERT_TRUE(dialog.rbVBR->isChecked());
-  ASSERT_TRUE(dialog.cbWMA_VBR->isChecked());
   Click(dialog.btCancel);
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(dialog.result(), QDialog::Rejected);
