@@ -195,10 +195,16 @@ TfrmOptions::TfrmOptions(QWidget* owner, TOptionsSetting& settings)
   cpuRow->addWidget(tbMP3Cpu, 1);
   cpuRow->addWidget(NewLabel(gbCpu, "lMore", QStringLiteral("More")));
 
+  ckbBitReservoir = Named(new QCheckBox(QStringLiteral("Bit reservoir"), tsLame), "ckbBitReservoir");
+  ckbBitReservoir->setToolTip(
+      QStringLiteral("Frames lend unused bits to the next ones: better sound for the same size. Off only "
+                     "where each frame must decode on its own."));
+
   bDefault = Named(new QPushButton(QStringLiteral("&Default"), tsLame), "bDefault");
   auto* lameRight = new QVBoxLayout;
   lameRight->addWidget(gbChannels);
   lameRight->addWidget(gbCpu);
+  lameRight->addWidget(ckbBitReservoir);
   lameRight->addStretch(1);
   lameRight->addWidget(bDefault, 0, Qt::AlignRight);
   auto* lamePage = new QHBoxLayout(tsLame);
@@ -288,6 +294,7 @@ void TfrmOptions::LoadStep() {
   SelectPosition(cbStereoMode, s.StereoMode);
   tbMP3Cpu->setValue(s.CPU);
   SelectPosition(cbConstantBitRate, s.ConstantBitRate);
+  ckbBitReservoir->setChecked(s.BitReservoir);
 
   {
     const FillingGuard filling(Filling);
@@ -351,6 +358,7 @@ bool TfrmOptions::btOkClick() {
   s.StereoMode = Position(cbStereoMode);
   s.CPU = tbMP3Cpu->value();
   s.ConstantBitRate = Position(cbConstantBitRate);
+  s.BitReservoir = ckbBitReservoir->isChecked();
   s.CodecIndex = Position(lbCodecs);
   s.FormatIndex = Position(lbFormats);
   s.VBR = WMAVBR_;
@@ -367,6 +375,7 @@ void TfrmOptions::bDefaultClick() {
   SelectPosition(cbVBRQuality, 4);
   SelectPosition(cbStereoMode, 1);
   tbMP3Cpu->setValue(3);
+  ckbBitReservoir->setChecked(true);
 }
 
 void TfrmOptions::bWMADefaultClick() {

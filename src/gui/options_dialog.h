@@ -59,6 +59,7 @@ class TfrmOptions : public QDialog {
   QComboBox* cbVBRQuality = nullptr;
   QComboBox* cbStereoMode = nullptr;
   QSlider* tbMP3Cpu = nullptr;
+  QCheckBox* ckbBitReservoir = nullptr;
   QPushButton* bDefault = nullptr;
   // WMA
   QWidget* tsWma = nullptr;

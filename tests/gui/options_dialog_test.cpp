@@ -34,7 +34,8 @@ bool operator==(const TOptionsSetting& a, const TOptionsSetting& b) {
          x.IsSameTag == y.IsSameTag && a.IsSelectVBR == b.IsSelectVBR && a.IsVBRHead == b.IsVBRHead &&
          a.BitRate == b.BitRate && a.MaxBitRate == b.MaxBitRate && a.VBRQuality == b.VBRQuality &&
          a.StereoMode == b.StereoMode && a.CPU == b.CPU && a.ConstantBitRate == b.ConstantBitRate &&
-         a.CodecIndex == b.CodecIndex && a.FormatIndex == b.FormatIndex && a.VBR == b.VBR;
+         a.CodecIndex == b.CodecIndex && a.FormatIndex == b.FormatIndex && a.VBR == b.VBR &&
+         a.BitReservoir == b.BitReservoir;
 }
 
 QStringList Items(const QListWidget* list) {
@@ -400,6 +401,24 @@ TEST_F(OptionsDialog, VBRSettingOpensEnabled) {
   TfrmOptions dialog(nullptr, OptionsSetting);
   EXPECT_TRUE(dialog.cbMinBitRate->isEnabled());
   EXPECT_TRUE(dialog.ckbVBRHead->isEnabled());
+}
+
+TEST_F(OptionsDialog, BitReservoirBoxShowsAndStoresTheSetting_DefaultTurnsItOn) {
+  for (const bool stored : {true, false}) {
+    SCOPED_TRACE(stored);
+    OptionsSetting.BitReservoir = stored;
+    TfrmOptions dialog(nullptr, OptionsSetting);
+    EXPECT_EQ(dialog.ckbBitReservoir->text(), "Bit reservoir");
+    EXPECT_EQ(dialog.ckbBitReservoir->isChecked(), stored);
+    dialog.ckbBitReservoir->setChecked(!stored);
+    ASSERT_TRUE(dialog.btOkClick());
+    EXPECT_EQ(OptionsSetting.BitReservoir, !stored);
+  }
+  OptionsSetting.BitReservoir = false;
+  TfrmOptions dialog(nullptr, OptionsSetting);
+  ASSERT_FALSE(dialog.ckbBitReservoir->isChecked());
+  Click(dialog.bDefault);
+  EXPECT_TRUE(dialog.ckbBitReservoir->isChecked());
 }
 
 TEST_F(OptionsDialog, LameDefaultSetsThePageAndCancelStoresNothing) {
