@@ -362,6 +362,16 @@ bool TfrmOptions::btOkClick() {
   s.CodecIndex = Position(lbCodecs);
   s.FormatIndex = Position(lbFormats);
   s.VBR = WMAVBR_;
+  // Written now, not only when the program closes: a crash or a kill later keeps what OK took.
+  TSettingsStatus saved{false, false, "The settings could not be saved."};
+  try {
+    saved = SaveSettings(s);
+  } catch (...) {
+  }
+  // Without a settings folder nothing is ever saved, as the user was told at start.
+  if (!saved && !saved.NoFolder)
+    Dialogs().ShowMessage(this, QString::fromLatin1(kProductName), QString::fromStdString(saved.Message),
+                          QMessageBox::Warning);
   accept();
   return true;
 }

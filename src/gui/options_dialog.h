@@ -1,7 +1,7 @@
 #pragma once
 
-// The options dialog: edits the main window's settings in memory (the file is written when
-// the program closes). OK checks every value before it stores any; Cancel stores nothing.
+// The options dialog: edits the main window's settings. OK checks every value before it
+// stores any, then writes the settings file; Cancel stores nothing.
 
 #include <QDialog>
 #include <functional>
@@ -33,8 +33,9 @@ class TfrmOptions : public QDialog {
 
   // The load step: the settings into the controls, then the enabled states.
   void LoadStep();
-  // The OK step: checks, then stores everything and accepts; false (dialog left open,
-  // nothing stored) when a check fails, after telling the user why.
+  // The OK step: checks, then stores everything, writes options.ini and accepts; false
+  // (dialog left open, nothing stored) when a check fails, after telling the user why. A
+  // file that cannot be written is reported; what OK stored stays in memory.
   bool btOkClick();
   void bDefaultClick();
   void bWMADefaultClick();

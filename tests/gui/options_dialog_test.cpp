@@ -11,6 +11,7 @@
 #include <QSlider>
 #include <QTabWidget>
 #include <QTest>
+#include <cstdlib>
 #include <filesystem>
 #include <utility>
 
@@ -75,10 +76,15 @@ int Selected(const QListWidget* list) {
 class OptionsDialog : public ::testing::Test {
  protected:
   void SetUp() override {
+    // OK writes the settings file: into a folder of this test's own.
+    ::setenv("XDG_CONFIG_HOME", Config.String().c_str(), 1);
     OptionsSetting.CommonOptions.OutputFolder = Folder.String();
     ChooseDefaultWMAFormat(ListWMACodecs(false), OptionsSetting);
   }
-  void TearDown() override { SetProgramFolderForTesting(""); }
+  void TearDown() override {
+    SetProgramFolderForTesting("");
+    ::setenv("XDG_CONFIG_HOME", OldConfig.c_str(), 1);
+  }
 
   void ExpectNothingStored() const { EXPECT_TRUE(OptionsSetting == Before); }
   // Near the left edge: a box stretched by its layout reacts only on its indicator and text.
@@ -87,6 +93,8 @@ class OptionsDialog : public ::testing::Test {
   }
 
   FakeDialogs Fake;
+  const std::string OldConfig = ::getenv("XDG_CONFIG_HOME");
+  TempDir Config;
   TempDir Folder;
   TOptionsSetting OptionsSetting;  // the main window's, which the dialog edits
   TOptionsSetting Before;
@@ -684,6 +692,46 @@ TEST_F(OptionsDialog, OkStoresEveryControl) {
   EXPECT_EQ(s.CodecIndex, 0);
   EXPECT_EQ(s.FormatIndex, 10);
   EXPECT_FALSE(s.VBR);
+}
+
+// OK writes the file at once (a kill before the program closes keeps the choice); Cancel and a
+// refused OK write nothing.
+TEST_F(OptionsDialog, OkWritesTheSettingsFileAtOnce) {
+  const std::filesystem::path file = SettingsFilePath();
+  {
+    TfrmOptions dialog(nullptr, OptionsSetting);
+    dialog.cbConstantBitRate->setCurrentIndex(8);
+    Click(dialog.btCancel);
+    dialog.editOutputDir->setText(QString::fromStdString((Folder / "missing").string()));
+    EXPECT_FALSE(dialog.btOkClick());
+    EXPECT_FALSE(std::filesystem::exists(file));
+  }
+  Fake.Messages.clear();
+  TfrmOptions dialog(nullptr, OptionsSetting);
+  dialog.cbConstantBitRate->setCurrentIndex(8);
+  dialog.ckbBitReservoir->setChecked(false);
+  dialog.lbFormats->setCurrentRow(31);
+  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_TRUE(Fake.Messages.empty());
+  TOptionsSetting read;
+  ASSERT_TRUE(LoadSettings(read));
+  EXPECT_TRUE(read == OptionsSetting);
+  EXPECT_EQ(read.ConstantBitRate, 8);
+  EXPECT_FALSE(read.BitReservoir);
+  EXPECT_EQ(read.FormatIndex, 31);
+}
+
+TEST_F(OptionsDialog, SettingsFileThatCannotBeWrittenIsReported_TheChoiceStillHolds) {
+  // A folder in the file's place: the new file cannot replace it.
+  std::filesystem::create_directories(std::filesystem::path(SettingsFilePath()) / "blocker");
+  TfrmOptions dialog(nullptr, OptionsSetting);
+  dialog.cbConstantBitRate->setCurrentIndex(1);
+  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(OptionsSetting.ConstantBitRate, 1);
+  ASSERT_EQ(Fake.Messages.size(), 1u);
+  EXPECT_EQ(Fake.Messages[0].Icon, QMessageBox::Warning);
+  EXPECT_TRUE(Fake.Messages[0].Text.contains("could not be saved")) << Fake.Messages[0].Text.toStdString();
 }
 
 TEST_F(OptionsDialog, TypedTextInThePositionBoxesNamesAnItemOrNone) {
