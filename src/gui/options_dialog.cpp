@@ -401,7 +401,13 @@ void TfrmOptions::bWMADefaultClick() {
 }
 
 void TfrmOptions::btBrowserClick() {
-  QString directory = QString::fromStdString(ProgramFolder());
+  // The picker starts at the output folder shown, or at the nearest folder above it that
+  // exists (one typed but not made yet); nowhere when none does.
+  QString directory = editOutputDir->text();
+  while (!directory.isEmpty() && !QFileInfo(directory).isDir()) {
+    const QString parent = QFileInfo(directory).path();
+    directory = parent == directory || parent == QStringLiteral(".") ? QString() : parent;
+  }
   if (BrowseForFolder(BrowseCaption(), QString(), directory)) editOutputDir->setText(directory);
 }
 

@@ -608,7 +608,7 @@ TEST_F(OptionsDialog, CodecAndFormatCannotBeUnchosen) {
   EXPECT_EQ(OptionsSetting.FormatIndex, 2);
 }
 
-TEST_F(OptionsDialog, BrowseStartsAtTheProgramFolderAndTakesThePick) {
+TEST_F(OptionsDialog, BrowseStartsAtTheOutputFolderAndTakesThePick) {
   TempDir program;
   SetProgramFolderForTesting(program.String() + "/");
   TfrmOptions dialog(nullptr, OptionsSetting);
@@ -618,7 +618,7 @@ TEST_F(OptionsDialog, BrowseStartsAtTheProgramFolderAndTakesThePick) {
   ASSERT_EQ(Fake.PickerCaptions.size(), 1u);
   EXPECT_EQ(Fake.PickerCaptions[0], "Please select the folder to save the audio file");
   EXPECT_TRUE(Fake.PickerRoots[0].isEmpty());
-  EXPECT_EQ(Fake.PickerStarts[0].toStdString(), program.String() + "/");
+  EXPECT_EQ(Fake.PickerStarts[0].toStdString(), Folder.String()) << "not the program's folder";
   EXPECT_EQ(dialog.editOutputDir->text(), before);
 
   Fake.FolderToPick = QString::fromStdString((Folder / "picked").string());
@@ -629,10 +629,32 @@ TEST_F(OptionsDialog, BrowseStartsAtTheProgramFolderAndTakesThePick) {
 
 TEST_F(OptionsDialog, BrowseFromAMissingProgramFolderStartsNowhere) {
   SetProgramFolderForTesting((Folder / "gone").string() + "/");
+  OptionsSetting.CommonOptions.OutputFolder.clear();
   TfrmOptions dialog(nullptr, OptionsSetting);
   dialog.btBrowserClick();
   ASSERT_EQ(Fake.PickerStarts.size(), 1u);
   EXPECT_TRUE(Fake.PickerStarts[0].isEmpty());
+}
+
+// The folder shown, as typed, even before OK; a folder not made yet starts at the nearest one
+// above it that exists, and with none the picker starts nowhere (never the program's folder).
+TEST_F(OptionsDialog, BrowseStartsAtTheFolderShownOrTheNearestOneAbove) {
+  TempDir program;
+  SetProgramFolderForTesting(program.String() + "/");
+  std::filesystem::create_directory(Folder / "typed");
+  TfrmOptions dialog(nullptr, OptionsSetting);
+  const std::pair<std::string, std::string> cases[] = {
+      {(Folder / "typed").string(), (Folder / "typed").string()},
+      {(Folder / "not" / "made" / "yet").string(), Folder.String()},
+      {"", ""},
+      {"relative/missing", ""},
+  };
+  for (const auto& [shown, start] : cases) {
+    SCOPED_TRACE(shown);
+    dialog.editOutputDir->setText(QString::fromStdString(shown));
+    dialog.btBrowserClick();
+    EXPECT_EQ(Fake.PickerStarts.back().toStdString(), start);
+  }
 }
 
 TEST_F(OptionsDialog, CancelAfterChangesStoresNothing) {
