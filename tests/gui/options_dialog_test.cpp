@@ -87,6 +87,12 @@ class OptionsDialog : public ::testing::Test {
   }
 
   void ExpectNothingStored() const { EXPECT_TRUE(OptionsSetting == Before); }
+  // Shown, on the WMA page: clicks then reach its lists and box.
+  static void ShowWmaPage(TfrmOptions& dialog) {
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    dialog.PageControl1->setCurrentWidget(dialog.tsWma);
+  }
   // Near the left edge: a box stretched by its layout reacts only on its indicator and text.
   static void Click(QWidget* button) {
     QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, QPoint(8, button->height() / 2));
@@ -538,9 +544,7 @@ TEST_F(OptionsDialog, WmaVbrUntickBringsBackTheCbrFormat) {
   OptionsSetting.CodecIndex = 0;
   OptionsSetting.FormatIndex = 27;
   TfrmOptions dialog(nullptr, OptionsSetting);
-  dialog.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-  dialog.PageControl1->setCurrentWidget(dialog.tsWma);
+  ShowWmaPage(dialog);
   dialog.cbWMA_VBR->setEnabled(true);  // as on a system whose codec has VBR formats
   Click(dialog.cbWMA_VBR);
   ASSERT_TRUE(dialog.WMAVBR());
@@ -558,9 +562,7 @@ TEST_F(OptionsDialog, CodecAndVbrClicksRefillTheFormats) {
   OptionsSetting.CodecIndex = 0;
   OptionsSetting.FormatIndex = 5;
   TfrmOptions dialog(nullptr, OptionsSetting);
-  dialog.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-  dialog.PageControl1->setCurrentWidget(dialog.tsWma);
+  ShowWmaPage(dialog);
   ASSERT_GE(dialog.lbCodecs->count(), 2);
   ASSERT_EQ(Selected(dialog.lbFormats), 5);
 
@@ -589,9 +591,7 @@ TEST_F(OptionsDialog, CodecAndFormatCannotBeUnchosen) {
   OptionsSetting.CodecIndex = 0;
   OptionsSetting.FormatIndex = 2;
   TfrmOptions dialog(nullptr, OptionsSetting);
-  dialog.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-  dialog.PageControl1->setCurrentWidget(dialog.tsWma);
+  ShowWmaPage(dialog);
   ASSERT_GE(dialog.lbFormats->count(), 3);
   for (QListWidget* list : {dialog.lbCodecs, dialog.lbFormats}) {
     SCOPED_TRACE(list->objectName().toStdString());
