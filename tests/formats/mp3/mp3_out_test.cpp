@@ -173,6 +173,31 @@ TEST_F(Mp3Out, BitReservoirOnByDefaultLikeTheLameTool_OffLeavesEveryFrameAlone) 
   }
 }
 
+// VBR with the reservoir chooses the frames the lame tool chooses (same settings): the same
+// audio bytes after the Info frame, so the same size.
+TEST_F(Mp3Out, VbrFramesAreTheLameToolsWithTheReservoir) {
+  ASSERT_TRUE(Shell("sox -R -V1 -n -r 44100 -c 2 -b 16 " + (dir / "mix.wav").string() +
+                    " synth 4 pinknoise synth 4 sine mix 440 gain -6"));
+  const std::string wav = (dir / "mix.wav").string();
+  TMP3Out out;
+  out.SetEnableVBR(true);
+  out.SetBitRate(TMP3BitRate::mbr32);
+  out.SetMaximumBitrate(TMP3BitRate::mbr320);
+  out.SetVBRQuality(TMP3Quality::mp3ql4);
+  ASSERT_EQ(Encode(out, wav, "ours.mp3"), "");
+  const std::string theirs = (dir / "lame.mp3").string();
+  ASSERT_TRUE(Shell("lame --quiet --noreplaygain -m s -V 4 -b 32 " + wav + " " + theirs));
+  const auto ours = FileBytes((dir / "ours.mp3").string()), lame = FileBytes(theirs);
+  const auto ourFrames = Mp3Frames(ours), lameFrames = Mp3Frames(lame);
+  ASSERT_EQ(ourFrames.size(), lameFrames.size());
+  ASSERT_GT(ourFrames.size(), 100u);
+  const auto audio = [](const std::vector<std::uint8_t>& file, const std::vector<Mp3Frame>& frames) {
+    return std::vector<std::uint8_t>(file.begin() + static_cast<std::ptrdiff_t>(frames[1].Offset),
+                                     file.begin() + static_cast<std::ptrdiff_t>(frames.back().Offset + frames.back().Bytes));
+  };
+  EXPECT_TRUE(audio(ours, ourFrames) == audio(lame, lameFrames));
+}
+
 TEST_F(Mp3Out, AverageBitRateLandsNearItsTarget) {
   const std::string wav = MakeWav("in.wav", {16, 2, 44100, 4.0});
   TMP3Out out;
