@@ -5,9 +5,8 @@
 //
 // Both sides are whole programs started from a shell, so each pays its process start-up:
 // ours once per batch, lame once per file. The tool runs as a user would run it
-// (`lame -b 128`): it also keeps a bit reservoir and analyses ReplayGain, which
-// melvanto-cli's MP3 output does not; mp3_vs_lame compares the encoders with matched
-// settings.
+// (`lame -b 128`): it also analyses ReplayGain, which melvanto-cli's MP3 output does not
+// (both keep a bit reservoir); mp3_vs_lame compares the encoders with matched settings.
 
 #include <cstdio>
 #include <filesystem>

@@ -198,7 +198,7 @@ void TConversionRunner::Initialise() {
   ApplyWaveOptions(c.WaveOut1, Context_.Wave);
   c.MP3Out1.SetInput(&c.WaveIn1);
   c.MP3Out1.SetBitRate(TMP3BitRate::mbr128);
-  c.MP3Out1.SetEnableBitReservoir(false);
+  c.MP3Out1.SetEnableBitReservoir(true);
   c.MP3Out1.SetStrictISO(false);
   c.MP3Out1.SetVBRQuality(TMP3Quality::mp3ql0);
   c.MP3Out1.SetEnableVBR(false);

@@ -186,6 +186,7 @@ void Transfer(TIniFile& ini, TOptionsSetting& s, bool saving) {
   integer("Mp3Options", "StereoMode", s.StereoMode, defaults.StereoMode);
   integer("Mp3Options", "CPU", s.CPU, defaults.CPU);
   integer("Mp3Options", "ConstantBitRate", s.ConstantBitRate, defaults.ConstantBitRate);
+  boolean("Mp3Options", "BitReservoir", s.BitReservoir, defaults.BitReservoir);
   integer("WMAOptions", "CodecIndex", s.CodecIndex, defaults.CodecIndex);
   integer("WMAOptions", "FormatIndex", s.FormatIndex, defaults.FormatIndex);
   boolean("WMAOptions", "VBR", s.VBR, defaults.VBR);

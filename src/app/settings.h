@@ -27,6 +27,7 @@ struct TOptionsSetting {
   std::int32_t StereoMode = 1;
   std::int32_t CPU = 3;
   std::int32_t ConstantBitRate = 5;
+  bool BitReservoir = true;  // off only for frames that must stand alone
   std::int32_t CodecIndex = -1;
   std::int32_t FormatIndex = -1;
   bool VBR = false;

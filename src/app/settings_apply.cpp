@@ -56,6 +56,7 @@ void ApplyMP3Settings(TMP3Out& output, const TOptionsSetting& s) {
   const std::int64_t delay = 16 - 5 * static_cast<std::int64_t>(s.CPU);
   if (delay >= 0 && delay <= 100) output.SetDelay(static_cast<std::uint32_t>(delay));
   output.SetEnableVBR(s.IsSelectVBR);
+  output.SetEnableBitReservoir(s.BitReservoir);
   if (s.StereoMode >= 0 && s.StereoMode <= 3) output.SetMode(static_cast<TMP3Mode>(s.StereoMode));
   if (!s.IsSelectVBR) {
     if (s.ConstantBitRate >= 0 && s.ConstantBitRate < static_cast<std::int32_t>(kConstantBitRates.size()))

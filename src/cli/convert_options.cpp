@@ -114,6 +114,8 @@ bool TakeMp3Option(const std::string& a, TArgCursor& cursor, TConvertRequest& r)
     r.Mp3MaxKbps = VbrLimit(cursor.Value(a), a);
   } else if (a == "--mp3-mode") {
     r.Mp3StereoMode = StereoMode(cursor.Value(a));
+  } else if (a == "--mp3-no-reservoir") {
+    r.Mp3NoReservoir = true;
   } else {
     return false;
   }
@@ -271,6 +273,7 @@ void ApplyRequest(const TConvertRequest& r, TOptionsSetting& s, TTagInfo& tags) 
   if (r.Mp3MinKbps) s.BitRate = *r.Mp3MinKbps;
   if (r.Mp3MaxKbps) s.MaxBitRate = *r.Mp3MaxKbps;
   if (r.Mp3StereoMode) s.StereoMode = *r.Mp3StereoMode;
+  if (r.Mp3NoReservoir) s.BitReservoir = false;
 
   if (r.WmaCodec) s.CodecIndex = *r.WmaCodec;
   if (r.WmaFormat) s.FormatIndex = *r.WmaFormat;

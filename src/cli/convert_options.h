@@ -34,6 +34,7 @@ struct TConvertRequest {
   std::optional<std::int32_t> Mp3VbrQuality;
   std::optional<std::int32_t> Mp3MinKbps, Mp3MaxKbps;
   std::optional<std::int32_t> Mp3StereoMode;
+  bool Mp3NoReservoir = false;
 
   std::optional<std::int32_t> WmaCodec, WmaFormat;
   bool WmaVbr = false;

@@ -59,6 +59,7 @@ MP3:
   --mp3-vbr Q          variable bit rate, quality 0 (best) .. 9
   --mp3-min KBPS       smallest VBR bit rate     --mp3-max KBPS   largest
   --mp3-mode MODE      {modes}
+  --mp3-no-reservoir   no bit reservoir: every frame stands alone (less quality per bit)
 WMA:
   --wma-codec N        codec number from 'melvanto-cli codecs'
   --wma-format N       format number of that codec (a CBR format unless --wma-vbr)

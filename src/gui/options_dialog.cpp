@@ -195,10 +195,16 @@ TfrmOptions::TfrmOptions(QWidget* owner, TOptionsSetting& settings)
   cpuRow->addWidget(tbMP3Cpu, 1);
   cpuRow->addWidget(NewLabel(gbCpu, "lMore", QStringLiteral("More")));
 
+  ckbBitReservoir = Named(new QCheckBox(QStringLiteral("Bit reservoir"), tsLame), "ckbBitReservoir");
+  ckbBitReservoir->setToolTip(
+      QStringLiteral("Frames lend unused bits to the next ones: better sound for the same size. Off only "
+                     "where each frame must decode on its own."));
+
   bDefault = Named(new QPushButton(QStringLiteral("&Default"), tsLame), "bDefault");
   auto* lameRight = new QVBoxLayout;
   lameRight->addWidget(gbChannels);
   lameRight->addWidget(gbCpu);
+  lameRight->addWidget(ckbBitReservoir);
   lameRight->addStretch(1);
   lameRight->addWidget(bDefault, 0, Qt::AlignRight);
   auto* lamePage = new QHBoxLayout(tsLame);
@@ -244,12 +250,16 @@ TfrmOptions::TfrmOptions(QWidget* owner, TOptionsSetting& settings)
   connect(cbSameTag, &QCheckBox::clicked, this, [this] { UpdateFolderControls(); });
   connect(rbVBR, &QRadioButton::toggled, this, [this] { UpdateVBRControls(); });
   connect(lbCodecs, &QListWidget::currentRowChanged, this, [this] {
-    if (!Filling) FillFormats();
-  });
-  connect(cbWMA_VBR, &QCheckBox::clicked, this, [this](bool checked) {
-    SetWMAVBR(checked);
+    if (Filling) return;
+    // A VBR tick never outlives a move to a codec without VBR formats.
+    if (WMAVBR_ && !CodecHasVBR(Position(lbCodecs))) {
+      cbWMA_VBR->setChecked(false);
+      SetWMAVBR(false);
+    }
     FillFormats();
+    UpdateWMAVBRBox();
   });
+  connect(cbWMA_VBR, &QCheckBox::clicked, this, [this](bool checked) { WMAVBRClick(checked); });
   connect(btBrowser, &QPushButton::clicked, this, [this] { Guarded([this] { btBrowserClick(); }); });
   connect(bDefault, &QPushButton::clicked, this, [this] { Guarded([this] { bDefaultClick(); }); });
   connect(bWMADefault, &QPushButton::clicked, this, [this] { Guarded([this] { bWMADefaultClick(); }); });
@@ -284,14 +294,19 @@ void TfrmOptions::LoadStep() {
   SelectPosition(cbStereoMode, s.StereoMode);
   tbMP3Cpu->setValue(s.CPU);
   SelectPosition(cbConstantBitRate, s.ConstantBitRate);
+  ckbBitReservoir->setChecked(s.BitReservoir);
 
-  cbWMA_VBR->setChecked(s.VBR);
-  SetWMAVBR(s.VBR);
   {
     const FillingGuard filling(Filling);
     SelectPosition(lbCodecs, s.CodecIndex);
   }
-  FillFormats(s.FormatIndex);
+  // A stored VBR choice the codec cannot give names no CBR format: nothing is selected, and
+  // OK asks for a format rather than keep a choice that cannot convert.
+  const bool vbr = s.VBR && CodecHasVBR(s.CodecIndex);
+  cbWMA_VBR->setChecked(vbr);
+  SetWMAVBR(vbr);
+  FillFormats(s.VBR == vbr ? s.FormatIndex : -1);
+  UpdateWMAVBRBox();
 
   UpdateFolderControls();
   UpdateVBRControls();
@@ -321,6 +336,15 @@ bool TfrmOptions::btOkClick() {
     }
   }
 
+  if (Position(lbCodecs) < 0 || Position(lbFormats) < 0) {
+    Dialogs().ShowMessage(this, QString::fromLatin1(kProductName),
+                          QStringLiteral("Please choose a WMA codec and format: without them no WMA file can be written."),
+                          QMessageBox::Critical);
+    PageControl1->setCurrentWidget(tsWma);
+    (Position(lbCodecs) < 0 ? lbCodecs : lbFormats)->setFocus();
+    return false;
+  }
+
   TOptionsSetting& s = OptionsSetting_;
   s.CommonOptions.SameAsInputFolder = sameAsInput;
   s.CommonOptions.IsShowTagEditor = !cbShowTagEditor->isChecked();
@@ -334,9 +358,20 @@ bool TfrmOptions::btOkClick() {
   s.StereoMode = Position(cbStereoMode);
   s.CPU = tbMP3Cpu->value();
   s.ConstantBitRate = Position(cbConstantBitRate);
+  s.BitReservoir = ckbBitReservoir->isChecked();
   s.CodecIndex = Position(lbCodecs);
   s.FormatIndex = Position(lbFormats);
-  s.VBR = cbWMA_VBR->isChecked();
+  s.VBR = WMAVBR_;
+  // Written now, not only when the program closes: a crash or a kill later keeps what OK took.
+  TSettingsStatus saved{false, false, "The settings could not be saved."};
+  try {
+    saved = SaveSettings(s);
+  } catch (...) {
+  }
+  // Without a settings folder nothing is ever saved, as the user was told at start.
+  if (!saved && !saved.NoFolder)
+    Dialogs().ShowMessage(this, QString::fromLatin1(kProductName), QString::fromStdString(saved.Message),
+                          QMessageBox::Warning);
   accept();
   return true;
 }
@@ -350,6 +385,7 @@ void TfrmOptions::bDefaultClick() {
   SelectPosition(cbVBRQuality, 4);
   SelectPosition(cbStereoMode, 1);
   tbMP3Cpu->setValue(3);
+  ckbBitReservoir->setChecked(true);
 }
 
 void TfrmOptions::bWMADefaultClick() {
@@ -361,10 +397,17 @@ void TfrmOptions::bWMADefaultClick() {
   }
   // The 30th entry; nothing when the runtime lists fewer.
   FillFormats(29);
+  UpdateWMAVBRBox();
 }
 
 void TfrmOptions::btBrowserClick() {
-  QString directory = QString::fromStdString(ProgramFolder());
+  // The picker starts at the output folder shown, or at the nearest folder above it that
+  // exists (one typed but not made yet); nowhere when none does.
+  QString directory = editOutputDir->text();
+  while (!directory.isEmpty() && !QFileInfo(directory).isDir()) {
+    const QString parent = QFileInfo(directory).path();
+    directory = parent == directory || parent == QStringLiteral(".") ? QString() : parent;
+  }
   if (BrowseForFolder(BrowseCaption(), QString(), directory)) editOutputDir->setText(directory);
 }
 
@@ -378,10 +421,30 @@ void TfrmOptions::FillFormats(int position) {
   SelectPosition(lbFormats, position);
 }
 
-void TfrmOptions::SetWMAVBR(bool value) {
-  WMAVBR_ = value;
-  // Fetched when first asked for: most users never tick VBR.
-  if (value && WMAVBRCodecs_.empty()) WMAVBRCodecs_ = ListWMACodecs(true);
+void TfrmOptions::SetWMAVBR(bool value) { WMAVBR_ = value; }
+
+bool TfrmOptions::CodecHasVBR(int codec) const {
+  return codec >= 0 && codec < static_cast<int>(WMAVBRCodecs_.size()) &&
+         !WMAVBRCodecs_[static_cast<std::size_t>(codec)].Formats.empty();
+}
+
+void TfrmOptions::UpdateWMAVBRBox() {
+  const bool offered = CodecHasVBR(Position(lbCodecs));
+  cbWMA_VBR->setEnabled(offered);
+  cbWMA_VBR->setToolTip(offered ? QString() : QStringLiteral("This codec has no VBR formats on this system."));
+}
+
+void TfrmOptions::WMAVBRClick(bool checked) {
+  const int codec = Position(lbCodecs);
+  if (checked) {
+    CBRCodec_ = codec;
+    CBRFormat_ = Position(lbFormats);
+    SetWMAVBR(true);
+    FillFormats();
+  } else {
+    SetWMAVBR(false);
+    FillFormats(codec == CBRCodec_ && CBRFormat_ >= 0 ? CBRFormat_ : 0);
+  }
 }
 
 void TfrmOptions::SetBitRateText(QComboBox* box, const QString& text) {

@@ -1,7 +1,7 @@
 #pragma once
 
-// The options dialog: edits the main window's settings in memory (the file is written when
-// the program closes). OK checks every value before it stores any; Cancel stores nothing.
+// The options dialog: edits the main window's settings. OK checks every value before it
+// stores any, then writes the settings file; Cancel stores nothing.
 
 #include <QDialog>
 #include <functional>
@@ -33,8 +33,9 @@ class TfrmOptions : public QDialog {
 
   // The load step: the settings into the controls, then the enabled states.
   void LoadStep();
-  // The OK step: checks, then stores everything and accepts; false (dialog left open,
-  // nothing stored) when a check fails, after telling the user why.
+  // The OK step: checks, then stores everything, writes options.ini and accepts; false
+  // (dialog left open, nothing stored) when a check fails, after telling the user why. A
+  // file that cannot be written is reported; what OK stored stays in memory.
   bool btOkClick();
   void bDefaultClick();
   void bWMADefaultClick();
@@ -59,6 +60,7 @@ class TfrmOptions : public QDialog {
   QComboBox* cbVBRQuality = nullptr;
   QComboBox* cbStereoMode = nullptr;
   QSlider* tbMP3Cpu = nullptr;
+  QCheckBox* ckbBitReservoir = nullptr;
   QPushButton* bDefault = nullptr;
   // WMA
   QWidget* tsWma = nullptr;
@@ -86,6 +88,11 @@ class TfrmOptions : public QDialog {
   // lbFormats anew from the selected codec's CBR or VBR formats, then position selected.
   void FillFormats(int position = 0);
   void SetWMAVBR(bool value);
+  // Whether the codec at this position has VBR formats on this platform.
+  bool CodecHasVBR(int codec) const;
+  // The VBR box offered only for such a codec, saying why otherwise.
+  void UpdateWMAVBRBox();
+  void WMAVBRClick(bool checked);
   void SetBitRateText(QComboBox* box, const QString& text);
   void UpdateFolderControls();
   void UpdateVBRControls();
@@ -94,8 +101,11 @@ class TfrmOptions : public QDialog {
 
   bool Filling = false;
   std::vector<TWMACodec> WMACodecs_ = ListWMACodecs(false);
-  std::vector<TWMACodec> WMAVBRCodecs_;
+  std::vector<TWMACodec> WMAVBRCodecs_ = ListWMACodecs(true);
   bool WMAVBR_ = false;
+  // The CBR format chosen before VBR was ticked, and its codec: unticking brings it back.
+  int CBRCodec_ = -1;
+  int CBRFormat_ = -1;
   TOptionsSetting& OptionsSetting_;
 };
 

@@ -108,7 +108,8 @@ const ParsedIni kDefaultFile = {
       {"VBRQuality", "4"},
       {"StereoMode", "1"},
       {"CPU", "3"},
-      {"ConstantBitRate", "5"}}},
+      {"ConstantBitRate", "5"},
+      {"BitReservoir", "1"}}},
     {"WMAOptions", {{"CodecIndex", "-1"}, {"FormatIndex", "-1"}, {"VBR", "0"}}},
 };
 
@@ -207,6 +208,7 @@ TEST_F(Settings, EveryValueReadsBackAsSaved) {
   s.StereoMode = 3;
   s.CPU = -4;
   s.ConstantBitRate = 0;
+  s.BitReservoir = false;
   s.CodecIndex = -7;
   s.FormatIndex = 2147483647;
   s.VBR = true;
@@ -229,6 +231,7 @@ TEST_F(Settings, EveryValueReadsBackAsSaved) {
   EXPECT_EQ(s.StereoMode, 3);
   EXPECT_EQ(s.CPU, -4);
   EXPECT_EQ(s.ConstantBitRate, 0);
+  EXPECT_FALSE(s.BitReservoir);
   EXPECT_EQ(s.CodecIndex, -7);
   EXPECT_EQ(s.FormatIndex, 2147483647);
   EXPECT_TRUE(s.VBR);
@@ -257,6 +260,7 @@ TEST_F(Settings, HandEditedValuesThatAreNoNumbersGiveDefaults) {
             "IsSelectVBR=true\n"
             "[WMAOptions]\n"
             "VBR=0x1\n");
+  OptionsSetting.BitReservoir = false;  // a load replaces it too
   LoadSettings(OptionsSetting);
   const TOptionsSetting& s = OptionsSetting;
   EXPECT_EQ(s.CommonOptions.OutputFolder, "") << "a present key is taken as read";
@@ -271,6 +275,7 @@ TEST_F(Settings, HandEditedValuesThatAreNoNumbersGiveDefaults) {
   EXPECT_FALSE(s.IsSelectVBR);
   EXPECT_FALSE(s.VBR);
   EXPECT_EQ(s.VBRQuality, 4) << "missing";
+  EXPECT_TRUE(s.BitReservoir) << "missing, as in the files of older versions: on";
   EXPECT_FALSE(fs::exists(Program() / "Output")) << "not the folder in use";
 }
 
@@ -415,7 +420,7 @@ TEST_F(Settings, SaveKeepsForeignKeysAndComments) {
   EXPECT_EQ(file[1].second, (std::vector<std::pair<std::string, std::string>>{{"Left", "10"}}));
   std::size_t keys = 0;
   for (const auto& [name, entries] : file) keys += entries.size();
-  EXPECT_EQ(keys, 16u + 2u);
+  EXPECT_EQ(keys, 17u + 2u);
 }
 
 TEST_F(Settings, FailedSaveReturnsFalseAndKeepsTheOldFile) {
@@ -476,6 +481,13 @@ TEST_F(Settings, Mp3OutputTakesTheSettings) {
   EXPECT_EQ(out.BitRate(), TMP3BitRate::mbr128) << "constant index 5";
   EXPECT_EQ(out.MaximumBitrate(), TMP3BitRate::mbr320);
   EXPECT_EQ(out.VBRQuality(), TMP3Quality::mp3ql4);
+  EXPECT_TRUE(out.EnableBitReservoir());
+  s.BitReservoir = false;
+  ApplyMP3Settings(out, s);
+  EXPECT_FALSE(out.EnableBitReservoir());
+  s.BitReservoir = true;
+  ApplyMP3Settings(out, s);
+  EXPECT_TRUE(out.EnableBitReservoir()) << "taken both ways, not only switched off";
 
   s.CPU = 0;
   s.ConstantBitRate = 8;

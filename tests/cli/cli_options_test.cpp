@@ -55,6 +55,7 @@ TEST(CliConvertArgs, UsageTextListsWhatTheParserTakes) {
   EXPECT_NE(help.find("(or their numbers 2 4 7 8 9 10 11)"), std::string::npos);
   EXPECT_NE(help.find("constant bit rate: 48 56 64 80 96 128 192 256 320\n"), std::string::npos);
   EXPECT_NE(help.find("--mp3-mode MODE      stereo, joint, dual or mono\n"), std::string::npos);
+  EXPECT_NE(help.find("--mp3-no-reservoir"), std::string::npos);
   // Every name the help shows is one the parser takes.
   for (const TConversionMode mode : ConversionModes()) {
     EXPECT_EQ(cli::ParseDirection(DirectionName(mode)), mode);
@@ -170,6 +171,9 @@ TEST(CliConvertArgs, OverridesReachTheSettingsAndTagValues) {
   EXPECT_EQ(s.MaxBitRate, 256);
   EXPECT_EQ(s.CodecIndex, 1);
   EXPECT_EQ(s.FormatIndex, 4);
+  EXPECT_TRUE(s.BitReservoir) << "kept unless asked";
+  cli::ApplyRequest(Parse({"wav-mp3", "a.wav", "--mp3-no-reservoir"}), s, tags);
+  EXPECT_FALSE(s.BitReservoir);
 
   // Typed numbers name a CBR format unless --wma-vbr says otherwise; none typed keep the file's.
   s.VBR = true;

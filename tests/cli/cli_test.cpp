@@ -23,6 +23,7 @@
 #include "asf_header.h"
 #include "audio_checks.h"
 #include "damaged_files.h"
+#include "mp3_frames.h"
 #include "program_version.h"
 #include "temp_dir.h"
 #include "text_file.h"
@@ -563,6 +564,29 @@ TEST_F(CliTest, TwoJobsWriteTheSameBytesAsOne) {
     }
     // Different inputs give different outputs: the comparison above could fail.
     EXPECT_FALSE(Shell("cmp -s " + Quote(Out("one/in0" + ext)) + " " + Quote(Out("one/in1" + ext))));
+  }
+}
+
+// MP3 frames borrow space through the bit reservoir unless --mp3-no-reservoir asks for frames
+// that each decode on their own; both play the input's whole length.
+TEST_F(CliTest, Mp3NoReservoirGivesFramesThatStandAlone) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  const std::string wav = Wav("tones.wav", 2.0);
+  fs::create_directories(Out("with"));
+  fs::create_directories(Out("without"));
+  ASSERT_EQ(Cli("convert wav-mp3 -j 1 -o " + Quote(Out("with")) + " " + Quote(wav)).Status, 0);
+  ASSERT_EQ(Cli("convert wav-mp3 -j 1 --mp3-no-reservoir -o " + Quote(Out("without")) + " " + Quote(wav)).Status, 0);
+  const auto borrowing = [](const std::string& mp3) {
+    const std::vector<Mp3Frame> frames = Mp3Frames(FileBytes(mp3));
+    EXPECT_GT(frames.size(), 50u) << mp3;
+    return std::count_if(frames.begin(), frames.end(), [](const Mp3Frame& f) { return f.MainDataBegin > 0; });
+  };
+  EXPECT_GT(borrowing(Out("with/tones.mp3")), 0);
+  EXPECT_EQ(borrowing(Out("without/tones.mp3")), 0);
+  for (const char* folder : {"with", "without"}) {
+    const auto pcm = Capture("ffmpeg -v error -i " + Quote(Out(std::string(folder) + "/tones.mp3")) + " -f s16le -");
+    ASSERT_TRUE(pcm) << folder;
+    EXPECT_EQ(pcm->size(), 2u * 44100 * 4) << folder;  // two seconds of 16-bit stereo
   }
 }
 

@@ -27,6 +27,7 @@
 #include "fake_dialogs.h"
 #include "id3.h"
 #include "made_files.h"
+#include "options_dialog.h"
 #include "product.h"
 #include "settings.h"
 #include "tag_editor.h"
@@ -603,6 +604,27 @@ TEST_F(MainWindowTest, CloseSavesTheSettingsOnce) {
   TfrmMain second;
   EXPECT_EQ(second.OptionsSetting.ConstantBitRate, 7);
   EXPECT_TRUE(second.OptionsSetting.CommonOptions.IsSameTag);
+}
+
+// OK in the options writes the file at once: a kill before the window closes keeps the choice.
+TEST_F(MainWindowTest, OptionsOkWritesTheSettingsBeforeTheWindowCloses) {
+  KeepSettingsFile keep;
+  std::error_code ignored;
+  fs::remove(keep.Path(), ignored);
+  Dialogs.OnExec = [](QDialog& dialog) {
+    auto& options = dynamic_cast<gui::TfrmOptions&>(dialog);
+    options.cbConstantBitRate->setCurrentIndex(7);
+    QTest::mouseClick(options.btOk, Qt::LeftButton);
+    return options.result();
+  };
+  Window->show();
+  QTest::mouseClick(Window->bSettings, Qt::LeftButton);
+  ASSERT_TRUE(Window->isVisible());
+  EXPECT_EQ(Window->OptionsSetting.ConstantBitRate, 7);
+  const std::string text = ReadText(keep.Path());
+  EXPECT_NE(text.find("ConstantBitRate=7"), std::string::npos) << text;
+  EXPECT_NE(text.find("OutputFolder=" + Output.String()), std::string::npos) << text;
+  EXPECT_TRUE(Dialogs.Messages.empty());
 }
 
 TEST_F(MainWindowTest, SettingsThatCannotBeSavedAreReported) {

@@ -11,11 +11,14 @@
 #include <QSlider>
 #include <QTabWidget>
 #include <QTest>
+#include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 #include "fake_dialogs.h"
 #include "settings.h"
 #include "temp_dir.h"
+#include "wma_choice.h"
 #include "wma_out.h"
 
 namespace melvanto::testing {
@@ -32,7 +35,8 @@ bool operator==(const TOptionsSetting& a, const TOptionsSetting& b) {
          x.IsSameTag == y.IsSameTag && a.IsSelectVBR == b.IsSelectVBR && a.IsVBRHead == b.IsVBRHead &&
          a.BitRate == b.BitRate && a.MaxBitRate == b.MaxBitRate && a.VBRQuality == b.VBRQuality &&
          a.StereoMode == b.StereoMode && a.CPU == b.CPU && a.ConstantBitRate == b.ConstantBitRate &&
-         a.CodecIndex == b.CodecIndex && a.FormatIndex == b.FormatIndex && a.VBR == b.VBR;
+         a.CodecIndex == b.CodecIndex && a.FormatIndex == b.FormatIndex && a.VBR == b.VBR &&
+         a.BitReservoir == b.BitReservoir;
 }
 
 QStringList Items(const QListWidget* list) {
@@ -67,19 +71,36 @@ int Selected(const QListWidget* list) {
 
 }  // namespace
 
-// Every test starts from known settings with an existing output folder.
+// Every test starts from known settings with an existing output folder and the WMA choice
+// the main window makes before the dialog can open.
 class OptionsDialog : public ::testing::Test {
  protected:
-  void SetUp() override { OptionsSetting.CommonOptions.OutputFolder = Folder.String(); }
-  void TearDown() override { SetProgramFolderForTesting(""); }
+  void SetUp() override {
+    // OK writes the settings file: into a folder of this test's own.
+    ::setenv("XDG_CONFIG_HOME", Config.String().c_str(), 1);
+    OptionsSetting.CommonOptions.OutputFolder = Folder.String();
+    ChooseDefaultWMAFormat(ListWMACodecs(false), OptionsSetting);
+  }
+  void TearDown() override {
+    SetProgramFolderForTesting("");
+    ::setenv("XDG_CONFIG_HOME", OldConfig.c_str(), 1);
+  }
 
   void ExpectNothingStored() const { EXPECT_TRUE(OptionsSetting == Before); }
+  // Shown, on the WMA page: clicks then reach its lists and box.
+  static void ShowWmaPage(TfrmOptions& dialog) {
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    dialog.PageControl1->setCurrentWidget(dialog.tsWma);
+  }
   // Near the left edge: a box stretched by its layout reacts only on its indicator and text.
   static void Click(QWidget* button) {
     QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, QPoint(8, button->height() / 2));
   }
 
   FakeDialogs Fake;
+  const std::string OldConfig = ::getenv("XDG_CONFIG_HOME");
+  TempDir Config;
   TempDir Folder;
   TOptionsSetting OptionsSetting;  // the main window's, which the dialog edits
   TOptionsSetting Before;
@@ -186,22 +207,37 @@ TEST_F(OptionsDialog, PositionsOutOfRangeSelectNothingAndStoreMinusOne) {
     EXPECT_EQ(dialog.cbVBRQuality->currentIndex(), -1);
     EXPECT_EQ(dialog.cbStereoMode->currentIndex(), -1);
     EXPECT_EQ(dialog.cbConstantBitRate->currentIndex(), -1);
+    // No codec chosen: no WMA could be written, so OK asks for one first.
+    EXPECT_FALSE(dialog.btOkClick());
+    dialog.lbCodecs->setCurrentRow(0);
     ASSERT_TRUE(dialog.btOkClick());
-    EXPECT_EQ(OptionsSetting.CodecIndex, -1);
-    EXPECT_EQ(OptionsSetting.FormatIndex, -1);
+    EXPECT_EQ(OptionsSetting.CodecIndex, 0);
+    EXPECT_EQ(OptionsSetting.FormatIndex, 0);
     EXPECT_EQ(OptionsSetting.VBRQuality, -1);
     EXPECT_EQ(OptionsSetting.StereoMode, -1);
     EXPECT_EQ(OptionsSetting.ConstantBitRate, -1);
   }
-  // A format position past the codec's list: the codec stays, no format.
-  OptionsSetting.CodecIndex = 0;
-  OptionsSetting.FormatIndex = static_cast<int>(FormatsOf(0, false).size());
-  TfrmOptions dialog(nullptr, OptionsSetting);
-  EXPECT_EQ(Selected(dialog.lbCodecs), 0);
-  EXPECT_EQ(Selected(dialog.lbFormats), -1);
-  ASSERT_TRUE(dialog.btOkClick());
-  EXPECT_EQ(OptionsSetting.CodecIndex, 0);
-  EXPECT_EQ(OptionsSetting.FormatIndex, -1);
+}
+
+// OK never stores a WMA choice that cannot convert: it says why, shows the WMA page and
+// stores nothing at all.
+TEST_F(OptionsDialog, OkRefusesWithoutAWmaCodecAndFormat) {
+  const int past = static_cast<int>(FormatsOf(0, false).size());
+  for (const auto& [codec, format] : {std::pair{-1, 0}, std::pair{7, 0}, std::pair{0, -1}, std::pair{0, past}}) {
+    SCOPED_TRACE(::testing::Message() << codec << "/" << format);
+    OptionsSetting.CodecIndex = codec;
+    OptionsSetting.FormatIndex = format;
+    OptionsSetting.ConstantBitRate = 2;
+    Before = OptionsSetting;
+    Fake.Messages.clear();
+    TfrmOptions dialog(nullptr, OptionsSetting);
+    dialog.cbConstantBitRate->setCurrentIndex(7);
+    EXPECT_FALSE(dialog.btOkClick());
+    ExpectNothingStored();
+    ASSERT_EQ(Fake.Messages.size(), 1u);
+    EXPECT_TRUE(Fake.Messages[0].Text.contains("WMA codec and format"));
+    EXPECT_EQ(dialog.PageControl1->currentWidget(), dialog.tsWma);
+  }
 }
 
 TEST_F(OptionsDialog, BitRateTexts) {
@@ -381,6 +417,24 @@ TEST_F(OptionsDialog, VBRSettingOpensEnabled) {
   EXPECT_TRUE(dialog.ckbVBRHead->isEnabled());
 }
 
+TEST_F(OptionsDialog, BitReservoirBoxShowsAndStoresTheSetting_DefaultTurnsItOn) {
+  for (const bool stored : {true, false}) {
+    SCOPED_TRACE(stored);
+    OptionsSetting.BitReservoir = stored;
+    TfrmOptions dialog(nullptr, OptionsSetting);
+    EXPECT_EQ(dialog.ckbBitReservoir->text(), "Bit reservoir");
+    EXPECT_EQ(dialog.ckbBitReservoir->isChecked(), stored);
+    dialog.ckbBitReservoir->setChecked(!stored);
+    ASSERT_TRUE(dialog.btOkClick());
+    EXPECT_EQ(OptionsSetting.BitReservoir, !stored);
+  }
+  OptionsSetting.BitReservoir = false;
+  TfrmOptions dialog(nullptr, OptionsSetting);
+  ASSERT_FALSE(dialog.ckbBitReservoir->isChecked());
+  Click(dialog.bDefault);
+  EXPECT_TRUE(dialog.ckbBitReservoir->isChecked());
+}
+
 TEST_F(OptionsDialog, LameDefaultSetsThePageAndCancelStoresNothing) {
   auto& s = OptionsSetting;
   s.IsSelectVBR = true;
@@ -443,36 +497,72 @@ TEST_F(OptionsDialog, WmaDefaultGivesCodecZeroTheCbrListAndPosition29) {
   }
   TfrmOptions dialog(nullptr, OptionsSetting);
   Click(dialog.bWMADefault);
-  ASSERT_TRUE(dialog.btOkClick());
-  EXPECT_EQ(OptionsSetting.CodecIndex, 0);
-  EXPECT_EQ(OptionsSetting.FormatIndex, expected);
+  ASSERT_EQ(dialog.btOkClick(), expected >= 0);  // no 30th format: no choice to store
+  EXPECT_EQ(OptionsSetting.CodecIndex, expected >= 0 ? 0 : 1);
+  EXPECT_EQ(OptionsSetting.FormatIndex, expected >= 0 ? expected : 0);
   EXPECT_FALSE(OptionsSetting.VBR);
 }
 
-TEST_F(OptionsDialog, WmaVbrSettingOpensTheVbrList) {
+// The WMA codecs here have no VBR formats: a stored VBR choice (which an older OK kept)
+// opens as CBR with no format chosen, and OK will not keep it.
+TEST_F(OptionsDialog, WmaVbrSettingWithoutVbrFormatsOpensAsCbrAndIsNotKept) {
+  ASSERT_TRUE(FormatsOf(0, true).empty());
   OptionsSetting.VBR = true;
   OptionsSetting.CodecIndex = 0;
   OptionsSetting.FormatIndex = 1;
-  const QStringList vbrList = FormatsOf(0, true);
   TfrmOptions dialog(nullptr, OptionsSetting);
-  EXPECT_TRUE(dialog.cbWMA_VBR->isChecked());
-  EXPECT_TRUE(dialog.WMAVBR());
+  EXPECT_FALSE(dialog.cbWMA_VBR->isChecked());
+  EXPECT_FALSE(dialog.cbWMA_VBR->isEnabled());
+  EXPECT_FALSE(dialog.WMAVBR());
   EXPECT_EQ(Selected(dialog.lbCodecs), 0);
-  EXPECT_EQ(Items(dialog.lbFormats), vbrList);
-  EXPECT_NE(Items(dialog.lbFormats), FormatsOf(0, false));
-  EXPECT_EQ(Selected(dialog.lbFormats), vbrList.size() > 1 ? 1 : -1);
-  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(0, false));
+  EXPECT_EQ(Selected(dialog.lbFormats), -1);
+  EXPECT_FALSE(dialog.btOkClick());
   EXPECT_TRUE(OptionsSetting.VBR);
-  EXPECT_EQ(OptionsSetting.FormatIndex, vbrList.size() > 1 ? 1 : -1);
+
+  dialog.lbFormats->setCurrentRow(27);
+  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_FALSE(OptionsSetting.VBR);
+  EXPECT_EQ(OptionsSetting.FormatIndex, 27);
+}
+
+// VBR is offered for a codec only where it has VBR formats; where it has none the box says why.
+TEST_F(OptionsDialog, WmaVbrBoxFollowsTheCodecsVbrFormats) {
+  TfrmOptions dialog(nullptr, OptionsSetting);
+  ASSERT_GE(dialog.lbCodecs->count(), 2);
+  for (int codec = 0; codec < dialog.lbCodecs->count(); ++codec) {
+    SCOPED_TRACE(codec);
+    dialog.lbCodecs->setCurrentRow(codec);
+    const bool offered = !FormatsOf(codec, true).empty();
+    EXPECT_EQ(dialog.cbWMA_VBR->isEnabled(), offered);
+    EXPECT_EQ(dialog.cbWMA_VBR->toolTip().contains("no VBR formats"), !offered);
+  }
+}
+
+// Unticking VBR brings back the CBR format chosen before, not the list's first.
+TEST_F(OptionsDialog, WmaVbrUntickBringsBackTheCbrFormat) {
+  OptionsSetting.CodecIndex = 0;
+  OptionsSetting.FormatIndex = 27;
+  TfrmOptions dialog(nullptr, OptionsSetting);
+  ShowWmaPage(dialog);
+  dialog.cbWMA_VBR->setEnabled(true);  // as on a system whose codec has VBR formats
+  Click(dialog.cbWMA_VBR);
+  ASSERT_TRUE(dialog.WMAVBR());
+  EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(0, true));
+  Click(dialog.cbWMA_VBR);
+  ASSERT_FALSE(dialog.WMAVBR());
+  EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(0, false));
+  EXPECT_EQ(Selected(dialog.lbFormats), 27);
+  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_EQ(OptionsSetting.FormatIndex, 27);
+  EXPECT_FALSE(OptionsSetting.VBR);
 }
 
 TEST_F(OptionsDialog, CodecAndVbrClicksRefillTheFormats) {
   OptionsSetting.CodecIndex = 0;
   OptionsSetting.FormatIndex = 5;
   TfrmOptions dialog(nullptr, OptionsSetting);
-  dialog.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-  dialog.PageControl1->setCurrentWidget(dialog.tsWma);
+  ShowWmaPage(dialog);
   ASSERT_GE(dialog.lbCodecs->count(), 2);
   ASSERT_EQ(Selected(dialog.lbFormats), 5);
 
@@ -482,13 +572,11 @@ TEST_F(OptionsDialog, CodecAndVbrClicksRefillTheFormats) {
   EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(1, false));
   EXPECT_EQ(Selected(dialog.lbFormats), dialog.lbFormats->count() > 0 ? 0 : -1);
 
-  Click(dialog.cbWMA_VBR);
-  EXPECT_TRUE(dialog.WMAVBR());
-  EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(1, true));
-  EXPECT_EQ(Selected(dialog.lbFormats), dialog.lbFormats->count() > 0 ? 0 : -1);
-
+  // No VBR formats for this codec here: the box is off and a click changes nothing.
+  ASSERT_TRUE(FormatsOf(1, true).empty());
   Click(dialog.cbWMA_VBR);
   EXPECT_FALSE(dialog.WMAVBR());
+  EXPECT_FALSE(dialog.cbWMA_VBR->isChecked());
   EXPECT_EQ(Items(dialog.lbFormats), FormatsOf(1, false));
   dialog.lbFormats->setCurrentRow(3);
   ASSERT_TRUE(dialog.btOkClick());
@@ -503,9 +591,7 @@ TEST_F(OptionsDialog, CodecAndFormatCannotBeUnchosen) {
   OptionsSetting.CodecIndex = 0;
   OptionsSetting.FormatIndex = 2;
   TfrmOptions dialog(nullptr, OptionsSetting);
-  dialog.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-  dialog.PageControl1->setCurrentWidget(dialog.tsWma);
+  ShowWmaPage(dialog);
   ASSERT_GE(dialog.lbFormats->count(), 3);
   for (QListWidget* list : {dialog.lbCodecs, dialog.lbFormats}) {
     SCOPED_TRACE(list->objectName().toStdString());
@@ -522,7 +608,7 @@ TEST_F(OptionsDialog, CodecAndFormatCannotBeUnchosen) {
   EXPECT_EQ(OptionsSetting.FormatIndex, 2);
 }
 
-TEST_F(OptionsDialog, BrowseStartsAtTheProgramFolderAndTakesThePick) {
+TEST_F(OptionsDialog, BrowseStartsAtTheOutputFolderAndTakesThePick) {
   TempDir program;
   SetProgramFolderForTesting(program.String() + "/");
   TfrmOptions dialog(nullptr, OptionsSetting);
@@ -532,7 +618,7 @@ TEST_F(OptionsDialog, BrowseStartsAtTheProgramFolderAndTakesThePick) {
   ASSERT_EQ(Fake.PickerCaptions.size(), 1u);
   EXPECT_EQ(Fake.PickerCaptions[0], "Please select the folder to save the audio file");
   EXPECT_TRUE(Fake.PickerRoots[0].isEmpty());
-  EXPECT_EQ(Fake.PickerStarts[0].toStdString(), program.String() + "/");
+  EXPECT_EQ(Fake.PickerStarts[0].toStdString(), Folder.String()) << "not the program's folder";
   EXPECT_EQ(dialog.editOutputDir->text(), before);
 
   Fake.FolderToPick = QString::fromStdString((Folder / "picked").string());
@@ -543,10 +629,32 @@ TEST_F(OptionsDialog, BrowseStartsAtTheProgramFolderAndTakesThePick) {
 
 TEST_F(OptionsDialog, BrowseFromAMissingProgramFolderStartsNowhere) {
   SetProgramFolderForTesting((Folder / "gone").string() + "/");
+  OptionsSetting.CommonOptions.OutputFolder.clear();
   TfrmOptions dialog(nullptr, OptionsSetting);
   dialog.btBrowserClick();
   ASSERT_EQ(Fake.PickerStarts.size(), 1u);
   EXPECT_TRUE(Fake.PickerStarts[0].isEmpty());
+}
+
+// The folder shown, as typed, even before OK; a folder not made yet starts at the nearest one
+// above it that exists, and with none the picker starts nowhere (never the program's folder).
+TEST_F(OptionsDialog, BrowseStartsAtTheFolderShownOrTheNearestOneAbove) {
+  TempDir program;
+  SetProgramFolderForTesting(program.String() + "/");
+  std::filesystem::create_directory(Folder / "typed");
+  TfrmOptions dialog(nullptr, OptionsSetting);
+  const std::pair<std::string, std::string> cases[] = {
+      {(Folder / "typed").string(), (Folder / "typed").string()},
+      {(Folder / "not" / "made" / "yet").string(), Folder.String()},
+      {"", ""},
+      {"relative/missing", ""},
+  };
+  for (const auto& [shown, start] : cases) {
+    SCOPED_TRACE(shown);
+    dialog.editOutputDir->setText(QString::fromStdString(shown));
+    dialog.btBrowserClick();
+    EXPECT_EQ(Fake.PickerStarts.back().toStdString(), start);
+  }
 }
 
 TEST_F(OptionsDialog, CancelAfterChangesStoresNothing) {
@@ -565,10 +673,8 @@ TEST_F(OptionsDialog, CancelAfterChangesStoresNothing) {
   dialog.tbMP3Cpu->setValue(1);
   dialog.PageControl1->setCurrentWidget(dialog.tsWma);
   Click(dialog.bWMADefault);
-  Click(dialog.cbWMA_VBR);
   ASSERT_TRUE(dialog.cbSameAsInputFolder->isChecked());
   ASSERT_TRUE(dialog.rbVBR->isChecked());
-  ASSERT_TRUE(dialog.cbWMA_VBR->isChecked());
   Click(dialog.btCancel);
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(dialog.result(), QDialog::Rejected);
@@ -608,6 +714,46 @@ TEST_F(OptionsDialog, OkStoresEveryControl) {
   EXPECT_EQ(s.CodecIndex, 0);
   EXPECT_EQ(s.FormatIndex, 10);
   EXPECT_FALSE(s.VBR);
+}
+
+// OK writes the file at once (a kill before the program closes keeps the choice); Cancel and a
+// refused OK write nothing.
+TEST_F(OptionsDialog, OkWritesTheSettingsFileAtOnce) {
+  const std::filesystem::path file = SettingsFilePath();
+  {
+    TfrmOptions dialog(nullptr, OptionsSetting);
+    dialog.cbConstantBitRate->setCurrentIndex(8);
+    Click(dialog.btCancel);
+    dialog.editOutputDir->setText(QString::fromStdString((Folder / "missing").string()));
+    EXPECT_FALSE(dialog.btOkClick());
+    EXPECT_FALSE(std::filesystem::exists(file));
+  }
+  Fake.Messages.clear();
+  TfrmOptions dialog(nullptr, OptionsSetting);
+  dialog.cbConstantBitRate->setCurrentIndex(8);
+  dialog.ckbBitReservoir->setChecked(false);
+  dialog.lbFormats->setCurrentRow(31);
+  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_TRUE(Fake.Messages.empty());
+  TOptionsSetting read;
+  ASSERT_TRUE(LoadSettings(read));
+  EXPECT_TRUE(read == OptionsSetting);
+  EXPECT_EQ(read.ConstantBitRate, 8);
+  EXPECT_FALSE(read.BitReservoir);
+  EXPECT_EQ(read.FormatIndex, 31);
+}
+
+TEST_F(OptionsDialog, SettingsFileThatCannotBeWrittenIsReported_TheChoiceStillHolds) {
+  // A folder in the file's place: the new file cannot replace it.
+  std::filesystem::create_directories(std::filesystem::path(SettingsFilePath()) / "blocker");
+  TfrmOptions dialog(nullptr, OptionsSetting);
+  dialog.cbConstantBitRate->setCurrentIndex(1);
+  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(OptionsSetting.ConstantBitRate, 1);
+  ASSERT_EQ(Fake.Messages.size(), 1u);
+  EXPECT_EQ(Fake.Messages[0].Icon, QMessageBox::Warning);
+  EXPECT_TRUE(Fake.Messages[0].Text.contains("could not be saved")) << Fake.Messages[0].Text.toStdString();
 }
 
 TEST_F(OptionsDialog, TypedTextInThePositionBoxesNamesAnItemOrNone) {

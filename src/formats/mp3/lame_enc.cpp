@@ -228,7 +228,9 @@ BE_ERR beInitStream(const TLameConfig* config, std::uint32_t* samples, std::uint
   api->set_copyright(gf, GetConfig32(r, c::kCopyright) != 0);
   api->set_original(gf, GetConfig32(r, c::kOriginal) != 0);
   api->set_disable_reservoir(gf, GetConfig32(r, c::kNoReservoir) != 0);
-  api->set_strict_ISO(gf, GetConfig32(r, c::kStrictIso) != 0);
+  // Only a strict request changes libmp3lame's default, whose larger frame buffer the bit
+  // reservoir uses as the lame tool does; 0 would shrink it and give other VBR frames.
+  if (GetConfig32(r, c::kStrictIso) != 0) api->set_strict_ISO(gf, 1);
   // The quality word holds a quality in its low byte and its complement in the high one.
   const std::uint16_t quality = static_cast<std::uint16_t>(r[c::kQuality] | (r[c::kQuality + 1] << 8));
   if ((quality & 0xFF) == (~(quality >> 8) & 0xFF)) api->set_quality(gf, quality & 0xFF);

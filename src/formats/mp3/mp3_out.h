@@ -69,7 +69,7 @@ class TMP3Out : public TAuTaggedFileOut {
   bool CRC_ = false;
   bool Copyright_ = false;
   bool Original_ = true;
-  bool EnableBitReservoir_ = false;
+  bool EnableBitReservoir_ = true;  // LAME's own default: better sound for the same bits
   bool StrictISO_ = false;
   TMP3Quality VBRQuality_ = TMP3Quality::mp3ql0;
   bool EnableVBR_ = false;

@@ -22,7 +22,7 @@ const char kCannotCreate[] = "Cannot create file";
 const char kNoCodec[] = "Failed to init codec";
 const char kProfileRefused[] = "fff";
 // The system's own text, misspelling included.
-const char kBeginRefused[] = "Filed to set data writer, possible reason: required WMA codec not installed.";
+const char kBeginRefused[] = "Failed to set data writer, possible reason: required WMA codec not installed.";
 const char kOutputError[] = "Windows Media output error";
 const char kOutputErrorReport[] = "Windows Media output error.";
 

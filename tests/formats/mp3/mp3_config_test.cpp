@@ -23,7 +23,6 @@ TEST(Mp3Config, DefaultsByteForByte) {
   const std::pair<std::size_t, std::uint32_t> fields[] = {
       {c::kConfigKind, 256}, {c::kStructVersion, 1}, {c::kStructSize, 331}, {c::kSampleRate, 44100},
       {c::kMode, 0},         {c::kBitrate, 128},     {c::kOriginal, 0xFFFFFFFF}, {c::kVbrMethod, 2},
-      {c::kNoReservoir, 0xFFFFFFFF},
   };
   for (const auto& [offset, value] : fields) PutConfig32(expected, offset, value);
   EXPECT_EQ(r, expected);
@@ -80,13 +79,13 @@ TEST(Mp3Config, Flags) {
   out.SetCRC(true);
   out.SetCopyright(true);
   out.SetOriginal(false);
-  out.SetEnableBitReservoir(true);
+  out.SetEnableBitReservoir(false);
   out.SetStrictISO(true);
   const TLameConfig r = out.MakeConfig(44100, 2);
   EXPECT_EQ(Field(r, c::kCrc), -1);
   EXPECT_EQ(Field(r, c::kCopyright), -1);
   EXPECT_EQ(Field(r, c::kOriginal), 0);
-  EXPECT_EQ(Field(r, c::kNoReservoir), 0);
+  EXPECT_EQ(Field(r, c::kNoReservoir), -1);
   EXPECT_EQ(Field(r, c::kStrictIso), -1);
   // Everything else stays zero: preset, MPEG version, model, emphasis, private, quality, reserved.
   for (std::size_t o : {c::kPreset, c::kMpegVersion, c::kPsyModel, c::kEmphasis, c::kPrivate, c::kReSampleRate})

@@ -25,7 +25,7 @@
 namespace melvanto::testing {
 namespace {
 
-const char kBeginRefused[] = "Filed to set data writer, possible reason: required WMA codec not installed.";
+const char kBeginRefused[] = "Failed to set data writer, possible reason: required WMA codec not installed.";
 
 TEST(WmaOut, ListsCodecsAndFormatsForTheWindows) {
   TWMAOut out;
