@@ -53,4 +53,11 @@ void ChooseDefaultWMAFormat(const std::vector<TWMACodec>& codecs, TOptionsSettin
   settings.FormatIndex = 0;
 }
 
+void DropUnusableWMAVbr(const std::vector<TWMACodec>& vbrCodecs, TOptionsSetting& settings) {
+  if (!settings.VBR) return;
+  const auto codec = static_cast<std::size_t>(settings.CodecIndex);
+  if (settings.CodecIndex < 0 || codec >= vbrCodecs.size() || vbrCodecs[codec].Formats.empty())
+    settings.VBR = false;
+}
+
 }  // namespace melvanto

@@ -21,5 +21,8 @@ std::vector<TWMACodec> ListWMACodecs(bool vbr);
 // hold it; otherwise the first format described as "96 kbps, 44 khz, stereo CBR" (letter
 // case ignored) over all codecs in order; otherwise codec 0, format 0.
 void ChooseDefaultWMAFormat(const std::vector<TWMACodec>& codecs, TOptionsSetting& settings);
+// A stored VBR choice whose codec has no VBR formats among vbrCodecs (ListWMACodecs(true))
+// cannot convert: it is turned off, so that the CBR choice stands.
+void DropUnusableWMAVbr(const std::vector<TWMACodec>& vbrCodecs, TOptionsSetting& settings);
 
 }  // namespace melvanto

@@ -287,6 +287,7 @@ void TfrmMain::ChooseDefaultWMA() {
       for (const std::string& format : codecs[0].Formats) lbFormats->addItem(QString::fromStdString(format));
       if (lbFormats->count() > 0) lbFormats->setCurrentRow(0);
     }
+    if (OptionsSetting.VBR) DropUnusableWMAVbr(ListWMACodecs(true), OptionsSetting);
     ChooseDefaultWMAFormat(codecs, OptionsSetting);
   } catch (const std::exception& e) {
     Dialogs().ShowMessage(this, Caption(), QString::fromUtf8(e.what()), QMessageBox::Critical);

@@ -34,6 +34,7 @@
 #include "temp_dir.h"
 #include "text_file.h"
 #include "tools.h"
+#include "wma_choice.h"
 #include "wma_out.h"
 
 namespace melvanto {
@@ -498,6 +499,21 @@ TEST_F(MainWindowTest, FirstShowListsCodecsAndReplacesAStoredChoiceOutOfRange) {
   Window->ChooseDefaultWMA();
   EXPECT_EQ(Window->OptionsSetting.CodecIndex, expected.first);
   EXPECT_EQ(Window->OptionsSetting.FormatIndex, expected.second);
+}
+
+// No codec has VBR formats here: a VBR choice stored by an older version would fail every
+// WMA; the window starts on the CBR choice instead.
+TEST_F(MainWindowTest, AStoredVbrChoiceThatCannotConvertIsDropped) {
+  bool anyVbr = false;
+  for (const TWMACodec& codec : ListWMACodecs(true)) anyVbr = anyVbr || !codec.Formats.empty();
+  if (anyVbr) GTEST_SKIP() << "this system has VBR WMA formats";
+  Window->OptionsSetting.VBR = true;
+  Window->OptionsSetting.CodecIndex = 0;
+  Window->OptionsSetting.FormatIndex = 0;
+  Window->show();
+  EXPECT_FALSE(Window->OptionsSetting.VBR);
+  EXPECT_EQ(Window->OptionsSetting.CodecIndex, 0);
+  EXPECT_EQ(Window->OptionsSetting.FormatIndex, 0) << "a CBR choice within the lists is kept";
 }
 
 TEST_F(MainWindowTest, HitTestDragsOnTheBackgroundOnly) {
