@@ -142,6 +142,14 @@ void TId3v2Tags::CopyStateFrom(const TAuTags& Source) {
   }
 }
 
+void TId3v2Tags::TakeMissingValues(const TId3v2Tags& from) {
+  for (int f = 0; f < tfFrameCount; ++f) {
+    const auto frame = static_cast<TFrame>(f);
+    const char* id = FrameId(frame, NewFrameIds_);
+    if (TagValueAsWideString(GetValue(id)).empty()) SetValue(id, from.GetValue(FrameId(frame, from.NewFrameIds_)));
+  }
+}
+
 TId3v2Tags::TId3v2Tags() {
   for (const FrameIds& ids : kFrameIds) {
     AddTag(ids.Old, {});

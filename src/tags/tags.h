@@ -165,6 +165,9 @@ class TId3v2Tags : public TAuTags {
   // Pictures travel with the values: Assign and Clear take them too.
   const std::vector<TTagPicture>& Pictures() const { return Pictures_; }
   void SetPictures(std::vector<TTagPicture> Value) { Pictures_ = std::move(Value); }
+  // Each frame this container has no text in takes from's value (pictures stay as they are):
+  // how one file's second source of tags fills the gaps of its first.
+  void TakeMissingValues(const TId3v2Tags& from);
   // The comment's three-letter language as read ("eng"), travelling like the pictures;
   // empty when unknown.
   const std::string& CommentLanguage() const { return CommentLanguage_; }

@@ -113,17 +113,6 @@ std::vector<std::uint8_t> ReadBody(TStream& stream, std::int64_t position, std::
   return body;
 }
 
-// The ID3 values over the INFO ones, for every field the ID3 tag has a value in.
-void TakeId3Values(const TId3v2Tags& id3, TId3v2Tags& tags) {
-  for (int f = 0; f < TId3v2Tags::tfFrameCount; ++f) {
-    const auto frame = static_cast<TId3v2Tags::TFrame>(f);
-    const TTagValue value = id3.GetValue(TId3v2Tags::FrameId(frame, id3.NewFrameIds()));
-    if (!TagValueAsWideString(value).empty())
-      tags.SetValue(TId3v2Tags::FrameId(frame, tags.NewFrameIds()), value);
-  }
-  if (!id3.Pictures().empty()) tags.SetPictures(id3.Pictures());
-}
-
 }  // namespace
 
 void ParseRiffInfo(std::span<const std::uint8_t> body, TId3v2Tags& tags) {
@@ -207,7 +196,11 @@ void ReadWaveTags(TStream& stream, std::int64_t start, TId3v2Tags& tags) {
       if (ReadAt(stream, pos, &pad, 1) && pad == 0) ++pos;
     }
   }
-  if (sawId3) TakeId3Values(id3, tags);
+  // The ID3 values win; INFO fills what the ID3 tag lacks.
+  if (sawId3) {
+    id3.TakeMissingValues(tags);
+    tags.Assign(&id3);
+  }
   stream.SetPosition(restore);
 }
 

@@ -22,19 +22,6 @@ void TakeRecord(const TId3v1Tags& v1, TId3v2Tags& into) {
   if (v1.AsInteger("genre") < static_cast<std::int32_t>(kId3v1GenreCount)) into.SetGenre(Latin1ToWide(v1.Genre()));
 }
 
-// Each field of `into` that is empty takes the one from `from`.
-void FillEmpty(TId3v2Tags& into, const TId3v2Tags& from) {
-#define MELVANTO_FILL(Property) \
-  if (into.Property().empty()) into.Set##Property(from.Property());
-  MELVANTO_FILL(Title)
-  MELVANTO_FILL(Artist)
-  MELVANTO_FILL(Album)
-  MELVANTO_FILL(Genre)
-  MELVANTO_FILL(Year)
-  MELVANTO_FILL(Track)
-  MELVANTO_FILL(Comment)
-#undef MELVANTO_FILL
-}
 
 }  // namespace
 
@@ -74,8 +61,8 @@ void TMP3In::ReadTags() {
     TakeRecord(*Id3v1Tags_, record);
   else
     Id3v1Tags_->Clear();
-  FillEmpty(own, runtime);
-  FillEmpty(own, record);
+  own.TakeMissingValues(runtime);
+  own.TakeMissingValues(record);
   Id3v2Tags_->Assign(&own);
 
   TCommonTags& common = *CommonTags_;
