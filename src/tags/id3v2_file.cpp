@@ -226,7 +226,10 @@ std::optional<TTagPicture> ParsePicture(const Bytes& data, bool threeLetterForma
   std::size_t pos = 1;
   if (threeLetterFormat) {
     if (data.size() < 5) return std::nullopt;
-    picture.MimeType = MimeTypeOf(std::string(reinterpret_cast<const char*>(&data[1]), 3));
+    // Text ends at a null: a format with one would write a MIME type that reads back shorter.
+    std::string format(reinterpret_cast<const char*>(&data[1]), 3);
+    format.resize(std::min(format.find('\0'), format.size()));
+    picture.MimeType = MimeTypeOf(format);
     pos = 4;
   } else {
     std::size_t next = 0;
