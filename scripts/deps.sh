@@ -18,6 +18,9 @@ PACKAGES=(
   python3                                     # the layer check (scripts/check_layers.py)
   time                                        # peak memory in bench/wav_mp3_memory.sh
   python3-mutagen                             # an independent tag reader (APIC, WM/Picture, LIST/INFO) for interop tests
+  groff-base man-db                           # checks the manual pages (groff -ww, man -l)
+  bash-completion                             # the completion test calls ours through its helpers
+  dpkg-dev file                               # the Debian package: cpack -G DEB runs dpkg-shlibdeps, which needs file
 )
 
 missing=()

@@ -46,8 +46,10 @@ Use it yourself:
   $cli convert wav-mp3 -o ~/Music song.wav        (also wav-wma mp3-wav wma-wav mp3-wma wma-mp3 wav-wav)
   $cli info song.mp3
   $cli codecs
-Install the program for your desktop (menu entry, icon, both programs):
-  cmake --install build/release --prefix ~/.local
+Install the program for your desktop (menu entry, icon, both programs, manual pages, completion):
+  cmake --install build/release --prefix ~/.local      (then ~/.local/bin on your PATH)
+or as a Debian package:
+  (cd build/release && cpack -G DEB) && sudo apt-get install ./build/release/melvanto_*.deb
 Tests and benchmarks:
   bash scripts/test.sh                           the whole test suite, with sanitizer builds and fuzzing
   build/release/bench/cli_batch_vs_lame          a batch through melvanto-cli against the lame tool

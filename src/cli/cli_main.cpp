@@ -9,6 +9,7 @@
 #include "cli_args.h"
 #include "commands.h"
 #include "help_text.h"
+#include "library_versions.h"
 #include "printable.h"
 #include "program_version.h"
 
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
     }
     if (command == "--version") {
       std::printf("melvanto-cli %s (built %s)\n", melvanto::ProgramVersion(), melvanto::BuildDate());
+      std::fputs(melvanto::LibraryVersionLines(melvanto::LibraryVersions()).c_str(), stdout);
       return kExitOk;
     }
     if (command == "convert") return RunConvert(args);

@@ -5,9 +5,12 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QStringList>
+#include <QtGlobal>
 #include <QUrl>
 
 #include "dialogs.h"
+#include "library_versions.h"
 #include "product.h"
 #include "program_version.h"
 #include "theme.h"
@@ -37,6 +40,18 @@ bool IsClick(QObject* watched, QEvent* event) {
   return mouse->button() == Qt::LeftButton && widget->rect().contains(mouse->position().toPoint());
 }
 
+// One line per library: name, version as loaded, licence.
+QString LibrariesText() {
+  std::vector<TLibraryVersion> libraries = LibraryVersions();
+  libraries.push_back({"Qt", qVersion(), "LGPL 3"});
+  QStringList lines;
+  for (const TLibraryVersion& library : libraries)
+    lines << QStringLiteral("%1 %2: %3")
+                 .arg(QString::fromStdString(library.Name), QString::fromStdString(library.Version),
+                      QString::fromStdString(library.Licence));
+  return lines.join(QLatin1Char('\n'));
+}
+
 }  // namespace
 
 TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
@@ -44,7 +59,6 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
   setWindowTitle(QStringLiteral("About Melvanto"));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
-  setFixedSize(360, 255);
 
   Image2 = MakePicture(this, "Image2", QStringLiteral("banner"), QRect(0, 0, 360, 50));
   Image1 = MakePicture(this, "Image1", QStringLiteral("icon"), QRect(16, 62, 32, 32));
@@ -70,13 +84,27 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
                      QRect(16, 164, 328, 16));
   Label3->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
+  lLicence = MakeLabel(this, "lLicence",
+                       QStringLiteral("Free software under the GNU %1.").arg(QString::fromLatin1(ProgramLicence())),
+                       QRect(16, 186, 328, 16));
+  lLibrariesTitle = MakeLabel(this, "lLibrariesTitle", QStringLiteral("Libraries"), QRect(16, 210, 328, 16));
+  lLibrariesTitle->setProperty("role", QStringLiteral("heading"));
+  // Versions come from the libraries themselves: shown as text, never as markup.
+  lLibraries = MakeLabel(this, "lLibraries", LibrariesText(), QRect());
+  lLibraries->setTextFormat(Qt::PlainText);
+  lLibraries->setWordWrap(true);
+  lLibraries->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lLibraries->setGeometry(16, 228, 328, lLibraries->heightForWidth(328));
+  // What follows moves down by however many lines the libraries took.
+  const int below = lLibraries->geometry().bottom() + 1 + 10;
+
   Panel2 = new QFrame(this);
   Panel2->setObjectName(QStringLiteral("Panel2"));
   Panel2->setFrameShape(QFrame::HLine);
   Panel2->setFrameShadow(QFrame::Sunken);
-  Panel2->setGeometry(16, 190, 328, 2);
+  Panel2->setGeometry(16, below, 328, 2);
 
-  lbEAddress = MakeLabel(this, "lbEAddress", QString::fromUtf8(kMakerAddress), QRect(16, 222, 200, 18));
+  lbEAddress = MakeLabel(this, "lbEAddress", QString::fromUtf8(kMakerAddress), QRect(16, below + 32, 200, 18));
   lbEAddress->setProperty("role", QStringLiteral("link"));
   // The sheet colours links; the font carries the underline so it shows in every style.
   QFont linkFont = lbEAddress->font();
@@ -88,8 +116,9 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
 
   bOK = new QPushButton(QStringLiteral("&OK"), this);
   bOK->setObjectName(QStringLiteral("bOK"));
-  bOK->setGeometry(269, 216, 75, 25);
+  bOK->setGeometry(269, below + 26, 75, 25);
   bOK->setDefault(true);
+  setFixedSize(360, below + 65);
   connect(bOK, &QPushButton::clicked, this, &QDialog::accept);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// The about box: product name, version, maker, and the home and donation pages.
+// The about box: product name, version, maker, licence, the libraries in use, and the home
+// and donation pages.
 
 #include <QDialog>
 
@@ -23,6 +24,9 @@ class TfrmAbout : public QDialog {
   QLabel* lCopywrite = nullptr;
   QLabel* Label4 = nullptr;
   QLabel* Label3 = nullptr;      // support e-mail
+  QLabel* lLicence = nullptr;    // the program's own licence
+  QLabel* lLibrariesTitle = nullptr;
+  QLabel* lLibraries = nullptr;  // each library: version as loaded, licence
   QFrame* Panel2 = nullptr;      // the lowered line above the web address
   QLabel* lbEAddress = nullptr;  // the maker's web address (opens the home page when clicked)
   QPushButton* bOK = nullptr;

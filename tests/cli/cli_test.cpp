@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -127,7 +128,14 @@ TEST_F(CliTest, HelpForTheProgramAndEveryCommand_VersionAndUsageErrors) {
   const CliRun version = Cli("--version");
   EXPECT_EQ(version.Status, 0);
   // The version the about box shows, and the build day.
-  EXPECT_EQ(version.Out, std::string("melvanto-cli ") + ProgramVersion() + " (built " + BuildDate() + ")\n");
+  const std::string first = std::string("melvanto-cli ") + ProgramVersion() + " (built " + BuildDate() + ")\n";
+  EXPECT_EQ(version.Out.substr(0, first.size()), first);
+  // Then the libraries, each with a version as loaded (LAME and TagLib are installed here).
+  EXPECT_TRUE(std::regex_match(version.Out.substr(first.size()),
+                               std::regex("LAME \\d+\\.\\d+\\S*\n"
+                                          "FFmpeg \\S+ \\(libavcodec \\d+\\.\\d+\\.\\d+, libavformat \\d+\\.\\d+\\.\\d+\\)\n"
+                                          "TagLib \\d+(\\.\\d+)*\n")))
+      << version.Out;
 
   struct Case {
     std::string Args;

@@ -7,6 +7,7 @@
 #include <QMetaObject>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStringList>
 #include <QTest>
 #include <QWidget>
 
@@ -23,8 +24,9 @@ using gui::TfrmAbout;
 TEST(AboutBox, ShowsTheProductAndMakerTexts) {
   TfrmAbout about(nullptr);
   EXPECT_EQ(about.windowTitle(), "About Melvanto");
-  EXPECT_EQ(about.minimumSize(), QSize(360, 255));
-  EXPECT_EQ(about.maximumSize(), QSize(360, 255)) << "a fixed dialog border";
+  EXPECT_EQ(about.minimumSize().width(), 360);
+  EXPECT_GT(about.minimumSize().height(), 255) << "taller than before the libraries were listed";
+  EXPECT_EQ(about.maximumSize(), about.minimumSize()) << "a fixed dialog border";
   EXPECT_TRUE(about.Label1->text().isEmpty()) << "the name is set when shown";
   about.show();
   EXPECT_EQ(about.Label1->text(), "Melvanto");
@@ -60,6 +62,35 @@ TEST(AboutBox, ControlsKeepTheirPlacesAndFitTheWindow) {
   const QFontMetrics metrics(about.Label4->font());
   for (const QString& line : about.Label4->text().split('\n'))
     EXPECT_LE(metrics.horizontalAdvance(line), about.Label4->width()) << line.toStdString();
+  about.close();
+}
+
+TEST(AboutBox, NamesTheLicenceAndEachLibraryWithItsVersionAndLicence) {
+  TfrmAbout about(nullptr);
+  about.show();
+  EXPECT_EQ(about.lLicence->text(), "Free software under the GNU GPL 3 or later.");
+  EXPECT_EQ(about.lLibrariesTitle->text(), "Libraries");
+  const QStringList lines = about.lLibraries->text().split('\n');
+  ASSERT_EQ(lines.size(), 4) << about.lLibraries->text().toStdString();
+  // Versions as loaded (LAME and TagLib are installed here); FFmpeg's licence depends on how
+  // it was built, so both are named.
+  const char* expected[] = {
+      R"(LAME \d+\.\d+\S*: LGPL 2)",
+      R"(FFmpeg \S+ \(libavcodec [\d.]+, libavformat [\d.]+\): LGPL 2\.1 or later; GPL 2 or later as Debian builds it)",
+      R"(TagLib \d+(\.\d+)*: LGPL 2\.1 / MPL 1\.1)",
+  };
+  for (int i = 0; i < 3; ++i)
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^%1$").arg(QLatin1String(expected[i]))).match(lines[i]).hasMatch())
+        << lines[i].toStdString();
+  EXPECT_EQ(lines[3], QStringLiteral("Qt %1: LGPL 3").arg(QLatin1String(qVersion())));
+  EXPECT_EQ(about.lLibraries->textFormat(), Qt::PlainText) << "a version is text from a library, not markup";
+
+  // Every line shows whole: the label is as tall as its wrapped text, and the line and the
+  // links sit below it.
+  EXPECT_GE(about.lLibraries->height(), about.lLibraries->heightForWidth(about.lLibraries->width()));
+  EXPECT_GT(about.Panel2->y(), about.lLibraries->geometry().bottom());
+  EXPECT_GT(about.lLicence->y(), about.Label3->geometry().bottom());
+  EXPECT_GT(about.lLibrariesTitle->y(), about.lLicence->geometry().bottom());
   about.close();
 }
 

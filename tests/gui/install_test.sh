@@ -47,7 +47,15 @@ entry_value() { sed -n "s/^$1=//p" "$desktop"; }
 [ "$(head -n 1 "$desktop")" = "[Desktop Entry]" ] || fail "the entry does not start with [Desktop Entry]"
 [ "$(entry_value Type)" = Application ] || fail "Type is not Application"
 [ "$(entry_value Name)" = Melvanto ] || fail "Name is not Melvanto"
-[ "$(entry_value Exec)" = melvanto ] || fail "Exec is not melvanto"
+# %F: a file manager's "Open With" hands the chosen files (any number) to the program.
+[ "$(entry_value Exec)" = "melvanto %F" ] || fail "Exec is not 'melvanto %F'"
+[ "$(entry_value TryExec)" = melvanto ] || fail "TryExec is not melvanto"
+for type in audio/x-wav audio/mpeg audio/x-ms-wma; do
+  case ";$(entry_value MimeType)" in
+    *";$type;"*) ;;
+    *) fail "MimeType lacks $type" ;;
+  esac
+done
 [ "$(entry_value Icon)" = melvanto ] || fail "Icon is not melvanto"
 for category in AudioVideo Audio Qt; do
   case ";$(entry_value Categories)" in
@@ -62,6 +70,18 @@ elif [ "${MELVANTO_REQUIRE_TOOLS:-0}" = 1 ]; then
 else
   echo "note: desktop-file-validate not found (package desktop-file-utils); entry checked by hand only"
 fi
+
+# The manual pages (readable by man) and the completions, where man and bash-completion look.
+for page in melvanto melvanto-cli; do
+  file=$prefix/share/man/man1/$page.1.gz
+  [ -s "$file" ] || fail "$file is missing"
+  gzip -dc "$file" | cmp -s - "$source_dir/doc/$page.1" || fail "$file is not doc/$page.1"
+  if command -v man >/dev/null 2>&1; then
+    MANPATH=$prefix/share/man man -w "$page" 2>/dev/null | grep -qxF "$file" || fail "man does not find $page in the prefix"
+  fi
+  completion=$prefix/share/bash-completion/completions/$page
+  cmp -s "$completion" "$source_dir/data/completions/$page" || fail "$completion is not data/completions/$page"
+done
 
 # The seed must leave the output folder to the program.
 grep -qi '^[[:space:]]*OutputFolder[[:space:]]*=' "$seed" && fail "the seed names an output folder"

@@ -66,6 +66,8 @@ struct LameLibrary {
   explicit LameLibrary(const std::string& name) : Library(name) {}
   TDynamicLibrary Library;
   LameApi Api{};
+  // Not needed to encode, so a library without it still loads.
+  decltype(&get_lame_version) GetVersion = nullptr;
 };
 
 std::unique_ptr<LameLibrary> LoadLame(const std::string& name) {
@@ -97,6 +99,7 @@ std::unique_ptr<LameLibrary> LoadLame(const std::string& name) {
       h.Resolve("lame_encode_buffer_interleaved", a.encode_buffer_interleaved) &&
       h.Resolve("lame_encode_flush", a.encode_flush) && h.Resolve("lame_encode_flush_nogap", a.encode_flush_nogap) &&
       h.Resolve("lame_get_lametag_frame", a.get_lametag_frame);
+  h.Resolve("get_lame_version", lib->GetVersion);
   return ok ? std::move(lib) : nullptr;
 }
 
@@ -335,6 +338,14 @@ TLameEncBinding BindLameEnc() {
   binding.beFlushNoGap = &beFlushNoGap;
   binding.beWriteInfoTag = &beWriteInfoTag;
   return binding;
+}
+
+std::string LameVersion() {
+  BindLameEnc();
+  std::lock_guard lock(BindingLock);
+  if (!Library) return {};
+  const char* version = Library->GetVersion ? Library->GetVersion() : nullptr;
+  return version != nullptr && *version != '\0' ? version : "unknown";
 }
 
 void SetLameLibraryNameForTesting(const std::string& name) {

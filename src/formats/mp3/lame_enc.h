@@ -76,6 +76,10 @@ struct TLameEncBinding {
 // and returns the binding.
 TLameEncBinding BindLameEnc();
 
+// The loaded library's own version ("3.100"), binding it first; empty when it does not
+// load, "unknown" when it loads but does not say.
+std::string LameVersion();
+
 // Tests only: the library name to load, and forgetting the binding so the next call
 // loads again. Only while no encoder stream is open.
 void SetLameLibraryNameForTesting(const std::string& name);

@@ -75,6 +75,14 @@ void WriteTagsWithTagLib(const TTagLibBinding& lib, const std::string& fileName,
   if (!lib.taglib_file_save(file.get())) throw EAuException("Failed to save tags");
 }
 
+std::string TagLibVersion() {
+  if (!BindTagLib().Loaded) return {};
+  // The flat interface has no version call; the library it brought in carries one in its
+  // file name.
+  const std::string version = LibraryFileVersion(LoadedLibraryFile("libtag"), "libtag");
+  return version.empty() ? "unknown" : version;
+}
+
 void SetTagLibLibraryNameForTesting(const std::string& name) {
   std::lock_guard lock(BindingLock);
   LibraryName = name;
