@@ -77,10 +77,11 @@ void WriteTagsWithTagLib(const TTagLibBinding& lib, const std::string& fileName,
 
 std::string TagLibVersion() {
   if (!BindTagLib().Loaded) return {};
-  // The flat interface has no version call; the library it brought in carries one in its
-  // file name.
+  // The flat interface has no version call, and the number in the library's file name is its
+  // interface's, not TagLib's release (1.13 ships libtag.so.1.19.0): name the file, so nobody
+  // takes it for the release.
   const std::string version = LibraryFileVersion(LoadedLibraryFile("libtag"), "libtag");
-  return version.empty() ? "unknown" : version;
+  return version.empty() ? "unknown" : "libtag.so." + version;
 }
 
 void SetTagLibLibraryNameForTesting(const std::string& name) {

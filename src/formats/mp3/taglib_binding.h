@@ -39,7 +39,7 @@ TTagLibBinding BindTagLib();
 // freed either way.
 void WriteTagsWithTagLib(const TTagLibBinding& lib, const std::string& fileName, const TId3v2Tags& tags);
 
-// The version in the file name of the TagLib library in use ("1.19.0" of libtag.so.1.19.0),
+// The TagLib library in use by its file name ("libtag.so.1.19.0"),
 // binding first; empty when it does not load, "unknown" when the file name says nothing.
 std::string TagLibVersion();
 
