@@ -1,0 +1,93 @@
+#include "drop_direction.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace melvanto::gui {
+
+namespace {
+
+const char* SourceName(TSourceFormat source) {
+  switch (source) {
+    case TSourceFormat::sfMp3:
+      return "MP3";
+    case TSourceFormat::sfWma:
+      return "WMA";
+    case TSourceFormat::sfWav:
+      break;
+  }
+  return "WAV";
+}
+
+const char* TargetName(TTargetFormat target) {
+  switch (target) {
+    case TTargetFormat::tfMp3:
+      return "MP3";
+    case TTargetFormat::tfWma:
+      return "WMA";
+    case TTargetFormat::tfWav:
+      break;
+  }
+  return "WAV";
+}
+
+}  // namespace
+
+QString DirectionCaption(TConversionMode D) {
+  return QStringLiteral("%1 to %2")
+      .arg(QLatin1String(SourceName(SourceFormatOf(D))), QLatin1String(TargetName(TargetFormatOf(D))));
+}
+
+TfrmDropDirection::TfrmDropDirection(QWidget* owner, const QString& text,
+                                     const std::vector<TConversionMode>& directions, TConversionMode selected)
+    : QDialog(owner), Directions_(directions) {
+  setObjectName(QStringLiteral("frmDropDirection"));
+  setWindowTitle(QStringLiteral("Convert Files"));
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(16, 14, 16, 12);
+  layout->setSpacing(8);
+  lText = new QLabel(text, this);
+  lText->setObjectName(QStringLiteral("lText"));
+  lText->setWordWrap(true);
+  lText->setTextFormat(Qt::PlainText);
+  lText->setMinimumWidth(300);
+  layout->addWidget(lText);
+  for (TConversionMode D : directions) {
+    auto* button = new QRadioButton(DirectionCaption(D), this);
+    button->setObjectName(QString::fromLatin1(DirectionName(D)));
+    layout->addWidget(button);
+    Buttons.push_back(button);
+  }
+  if (!Choose(selected) && !Buttons.empty()) Buttons.front()->setChecked(true);
+
+  auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  box->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Convert"));
+  layout->addSpacing(4);
+  layout->addWidget(box);
+  connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+TConversionMode TfrmDropDirection::Chosen() const {
+  for (std::size_t i = 0; i < Buttons.size(); ++i)
+    if (Buttons[i]->isChecked()) return Directions_[i];
+  return Directions_.empty() ? TConversionMode::cmWavToMp3 : Directions_.front();
+}
+
+bool TfrmDropDirection::Choose(TConversionMode D) {
+  for (std::size_t i = 0; i < Buttons.size(); ++i)
+    if (Directions_[i] == D) {
+      Buttons[i]->setChecked(true);
+      return true;
+    }
+  return false;
+}
+
+}  // namespace melvanto::gui
