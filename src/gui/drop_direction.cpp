@@ -56,9 +56,12 @@ TfrmDropDirection::TfrmDropDirection(QWidget* owner, const QString& text,
   lText->setObjectName(QStringLiteral("lText"));
   lText->setWordWrap(true);
   lText->setTextFormat(Qt::PlainText);
-  lText->setMinimumWidth(300);
+  lText->setMinimumWidth(340);
   layout->addWidget(lText);
-  for (TConversionMode D : directions) {
+  for (std::size_t i = 0; i < directions.size(); ++i) {
+    const TConversionMode D = directions[i];
+    // A little room between the directions of different source types.
+    if (i > 0 && SourceFormatOf(D) != SourceFormatOf(directions[i - 1])) layout->addSpacing(6);
     auto* button = new QRadioButton(DirectionCaption(D), this);
     button->setObjectName(QString::fromLatin1(DirectionName(D)));
     layout->addWidget(button);

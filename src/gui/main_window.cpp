@@ -493,7 +493,7 @@ QString DropText(const TDroppedFiles& dropped) {
                .arg(counts.join(QStringLiteral(", ")));
   }
   if (!dropped.Unused.empty())
-    text += QStringLiteral("\nNot WAV, MP3 or WMA, left out: %1.").arg(NameList(dropped.Unused, false));
+    text += QStringLiteral("\n\nNot WAV, MP3 or WMA, left out: %1.").arg(NameList(dropped.Unused, false));
   return text;
 }
 

@@ -875,7 +875,7 @@ TEST_F(DropTest, DroppedFolderAddsOnlyTheChosenTypesFilesFromEveryDepth) {
   EXPECT_EQ(Questions[0].Offered, (std::vector<QString>{"wav-mp3", "wav-wma", "mp3-wav", "mp3-wma"}));
   EXPECT_EQ(Questions[0].Text,
             "The files are of several types: 2 WAV files, 3 MP3 files. Only the chosen direction's files are "
-            "converted; the others are left out.\nNot WAV, MP3 or WMA, left out: cover.jpg.");
+            "converted; the others are left out.\n\nNot WAV, MP3 or WMA, left out: cover.jpg.");
   EXPECT_EQ(RunnerMode, TConversionMode::cmMp3ToWma);
   EXPECT_EQ(RunnerFiles, (std::vector<std::string>{upper, deep, named}));
 }
