@@ -505,6 +505,12 @@ void TfrmMain::OpenPaths(std::vector<std::string> paths) {
     WaitingPaths_.push_back(std::move(paths));
     return;
   }
+  // Another dialog of the window (settings, about) is open: the files wait until it closes.
+  if (auto* open = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+    WaitingPaths_.push_back(std::move(paths));
+    connect(open, &QDialog::finished, this, &TfrmMain::OpenWaitingPathsLater, Qt::UniqueConnection);
+    return;
+  }
   WhileBusy([this, &paths] { OpenPathsNow(paths); });
 }
 
@@ -515,7 +521,11 @@ void TfrmMain::WhileBusy(const std::function<void()>& work) {
   } catch (...) {
   }
   Busy_ = false;
-  // Later, so that the stack of this batch is gone first.
+  OpenWaitingPathsLater();
+}
+
+void TfrmMain::OpenWaitingPathsLater() {
+  // Later, so that the stack of the batch or dialog is gone first.
   if (!WaitingPaths_.empty())
     QMetaObject::invokeMethod(
         this,
@@ -564,15 +574,12 @@ void TfrmMain::OpenPathsNow(const std::vector<std::string>& paths) {
   }
 }
 
-void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
-  if (!Busy_ && !LocalPaths(event->mimeData()).empty())
-    event->acceptProposedAction();
-  else
-    event->ignore();
-}
+bool TfrmMain::TakesDrops() const { return !Busy_ && QApplication::activeModalWidget() == nullptr; }
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }
 
 void TfrmMain::dragMoveEvent(QDragMoveEvent* event) {
-  if (!Busy_ && !LocalPaths(event->mimeData()).empty())
+  if (TakesDrops() && !LocalPaths(event->mimeData()).empty())
     event->acceptProposedAction();
   else
     event->ignore();
@@ -580,7 +587,7 @@ void TfrmMain::dragMoveEvent(QDragMoveEvent* event) {
 
 void TfrmMain::dropEvent(QDropEvent* event) {
   std::vector<std::string> paths = LocalPaths(event->mimeData());
-  if (Busy_ || paths.empty()) {
+  if (!TakesDrops() || paths.empty()) {
     event->ignore();
     return;
   }

@@ -106,6 +106,9 @@ class TfrmMain : public QWidget {
   // work with Busy_ set; paths that came meanwhile are opened once it is done.
   void WhileBusy(const std::function<void()>& work);
   void OpenPathsNow(const std::vector<std::string>& paths);
+  void OpenWaitingPathsLater();
+  // No batch and no dialog of the window is under way.
+  bool TakesDrops() const;
   // What the window does with paths is a batch, or nothing.
   bool Busy_ = false;
   std::vector<std::vector<std::string>> WaitingPaths_;

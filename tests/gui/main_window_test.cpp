@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "about_box.h"
 #include "audio_checks.h"
 #include "drop_direction.h"
 #include "encode_progress.h"
@@ -927,6 +928,33 @@ TEST_F(DropTest, PathsThatComeDuringABatchWaitForItsEnd) {
   ASSERT_TRUE(WaitForBatches(2));
   EXPECT_EQ(seen, (std::vector<std::vector<std::string>>{{first}, {second}}));
   EXPECT_EQ(Questions.size(), 2u);
+}
+
+// Files handed over while the about box is open neither start a batch under it nor are lost.
+TEST_F(DropTest, PathsThatComeWhileADialogIsOpenWaitForItToClose) {
+  const std::string file = Touch(Sources / "song.mp3");
+  Answer(TConversionMode::cmMp3ToWav);
+  const auto answer = Dialogs.OnExec;
+  bool dragTaken = true;
+  Dialogs.OnExec = [&](QDialog& dialog) {
+    if (!qobject_cast<gui::TfrmAbout*>(&dialog)) return answer(dialog);
+    // Once the box runs modally: files come, the box is closed.
+    QMetaObject::invokeMethod(
+        &dialog,
+        [&] {
+          dragTaken = DragAndDrop({QUrl::fromLocalFile(QString::fromStdString(file))}).first;
+          Window->OpenPaths({file});
+          dialog.reject();
+        },
+        Qt::QueuedConnection);
+    return dialog.exec();
+  };
+  Window->show();
+  Window->bAboutClick();
+  EXPECT_FALSE(dragTaken);
+  EXPECT_TRUE(Questions.empty()) << "nothing asked under the about box";
+  ASSERT_TRUE(WaitForBatches(1));
+  EXPECT_EQ(RunnerFiles, std::vector<std::string>{file});
 }
 
 }  // namespace
