@@ -8,37 +8,9 @@
 
 namespace melvanto::gui {
 
-namespace {
-
-const char* SourceName(TSourceFormat source) {
-  switch (source) {
-    case TSourceFormat::sfMp3:
-      return "MP3";
-    case TSourceFormat::sfWma:
-      return "WMA";
-    case TSourceFormat::sfWav:
-      break;
-  }
-  return "WAV";
-}
-
-const char* TargetName(TTargetFormat target) {
-  switch (target) {
-    case TTargetFormat::tfMp3:
-      return "MP3";
-    case TTargetFormat::tfWma:
-      return "WMA";
-    case TTargetFormat::tfWav:
-      break;
-  }
-  return "WAV";
-}
-
-}  // namespace
-
+// From the direction's command-line name: "wav-mp3".
 QString DirectionCaption(TConversionMode D) {
-  return QStringLiteral("%1 to %2")
-      .arg(QLatin1String(SourceName(SourceFormatOf(D))), QLatin1String(TargetName(TargetFormatOf(D))));
+  return QString::fromLatin1(DirectionName(D)).toUpper().replace(QLatin1Char('-'), QStringLiteral(" to "));
 }
 
 TfrmDropDirection::TfrmDropDirection(QWidget* owner, const QString& text,

@@ -778,7 +778,7 @@ class DropTest : public MainWindowTest {
  protected:
   struct Question {
     QString Text;
-    std::vector<QString> Offered;
+    std::vector<QString> Offered, Captions;
     QString Selected;
   };
 
@@ -787,9 +787,10 @@ class DropTest : public MainWindowTest {
   void Answer(std::optional<TConversionMode> answer) {
     Dialogs.OnExec = [this, answer](QDialog& dialog) {
       if (auto* chooser = qobject_cast<gui::TfrmDropDirection*>(&dialog)) {
-        Question asked{chooser->lText->text(), {}, {}};
+        Question asked{chooser->lText->text(), {}, {}, {}};
         for (QRadioButton* button : chooser->Buttons) {
           asked.Offered.push_back(button->objectName());
+          asked.Captions.push_back(button->text());
           if (button->isChecked()) asked.Selected = button->objectName();
         }
         Questions.push_back(asked);
@@ -844,6 +845,7 @@ TEST_F(DropTest, ThreeDroppedFilesRunInTheChosenOfTheirTwoDirections) {
   ASSERT_TRUE(WaitForBatches(1));
   ASSERT_EQ(Questions.size(), 1u);
   EXPECT_EQ(Questions[0].Offered, (std::vector<QString>{"wav-mp3", "wav-wma"}));
+  EXPECT_EQ(Questions[0].Captions, (std::vector<QString>{"WAV to MP3", "WAV to WMA"}));
   EXPECT_EQ(Questions[0].Selected, "wav-mp3");
   EXPECT_EQ(Questions[0].Text, "3 WAV files to convert.");
   EXPECT_EQ(RunnerMode, TConversionMode::cmWavToWma);
@@ -874,6 +876,7 @@ TEST_F(DropTest, DroppedFolderAddsOnlyTheChosenTypesFilesFromEveryDepth) {
   ASSERT_EQ(Batches, 1);
   ASSERT_EQ(Questions.size(), 1u);
   EXPECT_EQ(Questions[0].Offered, (std::vector<QString>{"wav-mp3", "wav-wma", "mp3-wav", "mp3-wma"}));
+  EXPECT_EQ(Questions[0].Captions.back(), "MP3 to WMA");
   EXPECT_EQ(Questions[0].Text,
             "The files are of several types: 2 WAV files, 3 MP3 files. Only the chosen direction's files are "
             "converted; the others are left out.\n\nNot WAV, MP3 or WMA, left out: cover.jpg.");
