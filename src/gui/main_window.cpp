@@ -465,7 +465,7 @@ QString DisplayName(const std::string& path) {
   return QFile::decodeName(QByteArray::fromStdString(NameWithoutFolder(path)));
 }
 
-// Up to a few of names, then how many more.
+// The first five names (whole paths, or names without their folder), then how many more.
 QString NameList(const std::vector<std::string>& names, bool whole) {
   constexpr std::size_t kShown = 5;
   QStringList shown;
