@@ -1,12 +1,16 @@
-// Melvanto: the program start. One instance per user: a second start brings the first to the
-// front and ends.
+// Melvanto: the program start ("melvanto [FILE|FOLDER]..."). One instance per user: a second
+// start brings the first to the front, hands it the files it was given, and ends.
 #include <signal.h>
 
 #include <QApplication>
 #include <QEvent>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
 
 #include "main_thread_bridge.h"
 #include "main_window.h"
@@ -47,10 +51,24 @@ int main(int argc, char** argv) {
   ApplyTheme(app);
   TMainThreadBridge bridge;
 
+  // The arguments Qt left (it takes its own options out of argv), as the names' bytes, made
+  // absolute here: a running instance has a current folder of its own.
+  std::error_code noFolder;
+  const std::vector<std::string> paths = AbsolutePaths(std::vector<std::string>(argv + 1, argv + argc),
+                                                       std::filesystem::current_path(noFolder).string());
+
   TSingleInstance instance(QString::fromLatin1(kWindowClassName));
-  if (instance.SignalRunningInstance(static_cast<int>(kRestoreEvent))) return 0;
+  if (instance.HandOver(static_cast<int>(kRestoreEvent), paths)) return 0;
 
   TfrmMain frmMain;
+  // Files handed over are a drop on the window, brought to the front; after the message has
+  // been read, because the drop asks questions.
+  instance.SetOnPaths([&frmMain](std::vector<std::string> handed) {
+    frmMain.Restore();
+    QMetaObject::invokeMethod(
+        &frmMain, [&frmMain, handed = std::move(handed)] { frmMain.OpenPaths(handed); },
+        Qt::QueuedConnection);
+  });
   // A start that began while another was making its window finds the socket taken only now:
   // it hands over and ends unseen. Without any socket the program still runs; only a second
   // start would then not find it.
@@ -59,8 +77,11 @@ int main(int argc, char** argv) {
         if (message == static_cast<int>(kRestoreEvent))
           QCoreApplication::postEvent(&frmMain, std::make_unique<QEvent>(kRestoreEvent).release());
       },
-      static_cast<int>(kRestoreEvent));
+      static_cast<int>(kRestoreEvent), paths);
   if (start == TSingleInstance::TStart::tsHandedOver) return 0;
   frmMain.show();
+  if (!paths.empty())
+    QMetaObject::invokeMethod(
+        &frmMain, [&frmMain, &paths] { frmMain.OpenPaths(paths); }, Qt::QueuedConnection);
   return app.exec();
 }

@@ -3,12 +3,15 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QDir>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -23,6 +26,8 @@
 #include "about_box.h"
 #include "conversion_mode.h"
 #include "dialogs.h"
+#include "drop_direction.h"
+#include "dropped_files.h"
 #include "encode_progress.h"
 #include "id3.h"
 #include "options_dialog.h"
@@ -214,6 +219,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
   lbFormats->hide();
 
   Image1->lower();
+  setAcceptDrops(true);
 
   // Centred on the screen at start.
   if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -234,10 +240,10 @@ TfrmMain::~TfrmMain() = default;
 
 void TfrmMain::bMP3toWMAClick(QPushButton* Sender) {
   const auto D = ConversionModeFromValue(Sender->property("tag").toInt());
-  if (D) RunBatch(*D);
+  if (D && !Busy_) WhileBusy([this, D] { RunBatch(*D); });
 }
 
-void TfrmMain::RunBatch(TConversionMode D) {
+void TfrmMain::RunBatch(TConversionMode D, const std::vector<std::string>* given) {
   const TCommonOptions& common = OptionsSetting.CommonOptions;
   if (!common.SameAsInputFolder && !FolderExists(common.OutputFolder)) {
     Dialogs().ShowMessage(
@@ -246,13 +252,19 @@ void TfrmMain::RunBatch(TConversionMode D) {
         QMessageBox::Information);
     return;
   }
-  const QStringList chosen = Dialogs().GetOpenFileNames(
-      this, OpenDialogTitle(D) + QStringLiteral(" (One or multiple files)"), OpenDialogFilter(D));
-  if (chosen.isEmpty()) return;
+  QStringList chosen;
+  if (given == nullptr) {
+    chosen = Dialogs().GetOpenFileNames(
+        this, OpenDialogTitle(D) + QStringLiteral(" (One or multiple files)"), OpenDialogFilter(D));
+    if (chosen.isEmpty()) return;
+  } else if (given->empty()) {
+    return;
+  }
+  LastDirection_[SourceFormatOf(D)] = D;
   // From here on a failure ends the batch quietly, as the batch code always has.
   try {
-    std::vector<std::string> files;
-    files.reserve(static_cast<std::size_t>(chosen.size()));
+    std::vector<std::string> files = given != nullptr ? *given : std::vector<std::string>();
+    files.reserve(files.size() + static_cast<std::size_t>(chosen.size()));
     // The names' own bytes, also where they are not valid UTF-8.
     for (const QString& f : chosen) files.push_back(QFile::encodeName(f).toStdString());
     PrepareBatchTags(files, D, TagInfo);
@@ -425,6 +437,166 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   return QWidget::eventFilter(watched, event);
+}
+
+// Files by drop, by the command line and from a later start.
+
+namespace {
+
+// The local files among a drag's URLs, as the names' bytes; other URLs are not ours to fetch.
+std::vector<std::string> LocalPaths(const QMimeData* data) {
+  std::vector<std::string> paths;
+  if (data == nullptr || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile() && !url.toLocalFile().isEmpty())
+      paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+  return paths;
+}
+
+QString SourceCaption(TSourceFormat source) {
+  return DirectionCaption(DirectionsFrom(source).front()).section(QLatin1Char(' '), 0, 0);
+}
+
+QString CountOf(std::size_t count, const QString& kind) {
+  return QStringLiteral("%1 %2 file%3").arg(count).arg(kind, count == 1 ? QString() : QStringLiteral("s"));
+}
+
+QString DisplayName(const std::string& path) {
+  return QFile::decodeName(QByteArray::fromStdString(NameWithoutFolder(path)));
+}
+
+// The first five names (whole paths, or names without their folder), then how many more.
+QString NameList(const std::vector<std::string>& names, bool whole) {
+  constexpr std::size_t kShown = 5;
+  QStringList shown;
+  for (std::size_t i = 0; i < names.size() && i < kShown; ++i)
+    shown << (whole ? QFile::decodeName(QByteArray::fromStdString(names[i])) : DisplayName(names[i]));
+  QString list = shown.join(whole ? QStringLiteral("\n") : QStringLiteral(", "));
+  if (names.size() > kShown)
+    list += QStringLiteral("%1and %2 more").arg(whole ? "\n" : ", ").arg(names.size() - kShown);
+  return list;
+}
+
+// What the direction question says about the files.
+QString DropText(const TDroppedFiles& dropped) {
+  QString text;
+  if (dropped.Groups.size() == 1) {
+    text = CountOf(dropped.Groups[0].Inputs.Files.size(), SourceCaption(dropped.Groups[0].Source)) +
+           QStringLiteral(" to convert.");
+  } else {
+    QStringList counts;
+    for (const TSourceGroup& group : dropped.Groups)
+      counts << CountOf(group.Inputs.Files.size(), SourceCaption(group.Source));
+    text = QStringLiteral(
+               "The files are of several types: %1. Only the chosen direction's files are "
+               "converted; the others are left out.")
+               .arg(counts.join(QStringLiteral(", ")));
+  }
+  if (!dropped.Unused.empty())
+    text += QStringLiteral("\n\nNot WAV, MP3 or WMA, left out: %1.").arg(NameList(dropped.Unused, false));
+  return text;
+}
+
+}  // namespace
+
+void TfrmMain::OpenPaths(std::vector<std::string> paths) {
+  if (paths.empty()) return;
+  if (Busy_) {
+    WaitingPaths_.push_back(std::move(paths));
+    return;
+  }
+  // Another dialog of the window (settings, about) is open: the files wait until it closes.
+  if (auto* open = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+    WaitingPaths_.push_back(std::move(paths));
+    connect(open, &QDialog::finished, this, &TfrmMain::OpenWaitingPathsLater, Qt::UniqueConnection);
+    return;
+  }
+  WhileBusy([this, &paths] { OpenPathsNow(paths); });
+}
+
+void TfrmMain::WhileBusy(const std::function<void()>& work) {
+  Busy_ = true;
+  try {
+    work();
+  } catch (...) {
+  }
+  Busy_ = false;
+  OpenWaitingPathsLater();
+}
+
+void TfrmMain::OpenWaitingPathsLater() {
+  // Later, so that the stack of the batch or dialog is gone first.
+  if (!WaitingPaths_.empty())
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (WaitingPaths_.empty() || Busy_) return;
+          std::vector<std::string> next = std::move(WaitingPaths_.front());
+          WaitingPaths_.erase(WaitingPaths_.begin());
+          OpenPaths(std::move(next));
+        },
+        Qt::QueuedConnection);
+}
+
+void TfrmMain::OpenPathsNow(const std::vector<std::string>& paths) {
+  const TDroppedFiles dropped = SortDroppedPaths(paths);
+  if (dropped.Groups.empty()) {
+    Dialogs().ShowMessage(
+        this, Caption(),
+        QStringLiteral("There is no WAV, MP3 or WMA file to convert in:\n%1").arg(NameList(paths, true)),
+        QMessageBox::Information);
+    return;
+  }
+  std::vector<TConversionMode> directions;
+  for (const TSourceGroup& group : dropped.Groups)
+    for (TConversionMode D : DirectionsFrom(group.Source)) directions.push_back(D);
+  // The direction last run from one of the types, else the first.
+  TConversionMode selected = directions.front();
+  for (const TSourceGroup& group : dropped.Groups)
+    if (const auto last = LastDirection_.find(group.Source); last != LastDirection_.end()) {
+      selected = last->second;
+      break;
+    }
+  TfrmDropDirection chooser(this, DropText(dropped), directions, selected);
+  if (Dialogs().Exec(chooser) != QDialog::Accepted) return;
+  const TConversionMode D = chooser.Chosen();
+  for (const TSourceGroup& group : dropped.Groups) {
+    if (group.Source != SourceFormatOf(D)) continue;
+    if (!group.Inputs.Problems.empty()) {
+      QString problems;
+      for (const std::string& problem : group.Inputs.Problems)
+        problems += QLatin1Char('\n') + QFile::decodeName(QByteArray::fromStdString(problem));
+      Dialogs().ShowMessage(this, Caption(), QStringLiteral("Some folders were skipped:") + problems,
+                            QMessageBox::Warning);
+    }
+    const std::vector<std::string> files = PathsOf(group.Inputs.Files);
+    RunBatch(D, &files);
+  }
+}
+
+bool TfrmMain::TakesDrops() const { return !Busy_ && QApplication::activeModalWidget() == nullptr; }
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }
+
+void TfrmMain::dragMoveEvent(QDragMoveEvent* event) {
+  if (TakesDrops() && !LocalPaths(event->mimeData()).empty())
+    event->acceptProposedAction();
+  else
+    event->ignore();
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+  std::vector<std::string> paths = LocalPaths(event->mimeData());
+  if (!TakesDrops() || paths.empty()) {
+    event->ignore();
+    return;
+  }
+  event->acceptProposedAction();
+  // After the drop has returned: the program the files came from waits for it, and the
+  // questions and the batch run for a while.
+  QMetaObject::invokeMethod(
+      this, [this, paths = std::move(paths)]() mutable { OpenPaths(std::move(paths)); },
+      Qt::QueuedConnection);
 }
 
 }  // namespace melvanto::gui

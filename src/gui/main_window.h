@@ -5,6 +5,8 @@
 // settings and the batch's tag values, and hands them to the dialogs and the runner.
 
 #include <QWidget>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,8 +29,14 @@ class TfrmMain : public QWidget {
   explicit TfrmMain(QWidget* parent = nullptr);
   ~TfrmMain() override;
 
-  // A batch for direction D (what the six buttons do).
-  void RunBatch(TConversionMode D);
+  // A batch for direction D (what the six buttons do): on files when given, else on those
+  // the file dialog returns.
+  void RunBatch(TConversionMode D, const std::vector<std::string>* files = nullptr);
+  // Files and folders dropped on the window, named when the program started or handed over
+  // by a later start (the names' bytes): asks which of the directions that fit them, then
+  // runs the batch as a direction button does. While a batch or a question is under way they
+  // wait for it to end.
+  void OpenPaths(std::vector<std::string> paths);
   // The six direction buttons' shared click: a batch for Sender's tag.
   void bMP3toWMAClick(QPushButton* Sender);
   // FormShow's default WMA codec and format (also run by the first show).
@@ -90,8 +98,22 @@ class TfrmMain : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;  // the link label's click
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
+  // work with Busy_ set; paths that came meanwhile are opened once it is done.
+  void WhileBusy(const std::function<void()>& work);
+  void OpenPathsNow(const std::vector<std::string>& paths);
+  void OpenWaitingPathsLater();
+  // No batch and no dialog of the window is under way.
+  bool TakesDrops() const;
+  // What the window does with paths is a batch, or nothing.
+  bool Busy_ = false;
+  std::vector<std::vector<std::string>> WaitingPaths_;
+  // The direction last run from each source type in this session: a drop offers it first.
+  std::map<TSourceFormat, TConversionMode> LastDirection_;
   bool Shown_ = false;
   bool Saved_ = false;
   // No settings folder could be made: said once at start, and nothing is saved at the end.

@@ -8,7 +8,9 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
+#include <cctype>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -18,8 +20,13 @@ namespace {
 // A local connection is made or refused at once; the margin is for a loaded machine.
 constexpr int kConnectTimeoutMs = 2000;
 constexpr int kWriteTimeoutMs = 2000;
-// A message is a short decimal number; a longer line is not one of ours.
+// A message is one line: a short decimal number, or "paths N" followed by N bytes, the paths
+// each ended by a NUL (names may hold any other byte, line ends too). A longer line is not
+// one of ours.
 constexpr qint64 kLongestLine = 32;
+const QByteArray kPathsWord = "paths ";
+// Far more than a command line can hold.
+constexpr qint64 kLargestPaths = 16 * 1024 * 1024;
 
 // The number on one line of text, or nothing for anything else.
 std::optional<int> ParseMessage(QByteArray line) {
@@ -30,7 +37,54 @@ std::optional<int> ParseMessage(QByteArray line) {
   return value;
 }
 
+// The length a "paths N" line announces, or nothing for a bad one.
+std::optional<qint64> ParsePathsLength(const QByteArray& line) {
+  const QByteArray number = line.mid(kPathsWord.size()).trimmed();
+  bool ok = false;
+  const qint64 length = number.toLongLong(&ok);
+  if (!ok || number.isEmpty() || !std::isdigit(static_cast<unsigned char>(number[0])) || length <= 0 ||
+      length > kLargestPaths)
+    return std::nullopt;
+  return length;
+}
+
+// The paths of a message's body; nothing unless every one is absolute and NUL-ended.
+std::optional<std::vector<std::string>> ParsePaths(const QByteArray& body) {
+  if (body.isEmpty() || !body.endsWith('\0')) return std::nullopt;
+  std::vector<std::string> paths;
+  qsizetype start = 0;
+  while (start < body.size()) {
+    const qsizetype end = body.indexOf('\0', start);
+    if (end == start || body[start] != '/') return std::nullopt;
+    paths.emplace_back(body.constData() + start, static_cast<std::size_t>(end - start));
+    start = end + 1;
+  }
+  return paths;
+}
+
+// Runs a message's handler; one that cannot be acted on is dropped, the instance runs on.
+template <typename F, typename V>
+void Deliver(const F& handler, V value) {
+  if (!handler) return;
+  try {
+    handler(std::move(value));
+  } catch (...) {
+  }
+}
+
 }  // namespace
+
+std::vector<std::string> AbsolutePaths(const std::vector<std::string>& arguments, const std::string& folder) {
+  std::vector<std::string> paths;
+  for (const std::string& argument : arguments) {
+    if (argument.empty()) continue;
+    if (argument.front() == '/' || folder.empty())
+      paths.push_back(argument);
+    else
+      paths.push_back(folder + (folder.back() == '/' ? "" : "/") + argument);
+  }
+  return paths;
+}
 
 TSingleInstance::TSingleInstance(const QString& name) : Path_(SocketPath(name)) {}
 
@@ -44,10 +98,27 @@ QString TSingleInstance::SocketPath(const QString& name) {
 }
 
 bool TSingleInstance::SignalRunningInstance(int message) {
+  return Send(QByteArray::number(message) + '\n');
+}
+
+bool TSingleInstance::SendPaths(const std::vector<std::string>& paths) {
+  QByteArray body;
+  for (const std::string& path : paths) {
+    body.append(path.data(), static_cast<qsizetype>(path.size()));
+    body.append('\0');
+  }
+  return Send(kPathsWord + QByteArray::number(body.size()) + '\n' + body);
+}
+
+bool TSingleInstance::HandOver(int message, const std::vector<std::string>& paths) {
+  return paths.empty() ? SignalRunningInstance(message) : SendPaths(paths);
+}
+
+bool TSingleInstance::Send(const QByteArray& bytes) {
   QLocalSocket socket;
   socket.connectToServer(Path_);
   if (!socket.waitForConnected(kConnectTimeoutMs)) return false;
-  socket.write(QByteArray::number(message) + '\n');
+  socket.write(bytes);
   while (socket.bytesToWrite() > 0)
     if (!socket.waitForBytesWritten(kWriteTimeoutMs)) return false;
   socket.disconnectFromServer();
@@ -79,23 +150,34 @@ bool TSingleInstance::Listen(std::function<void(int message)> onMessage) {
 }
 
 TSingleInstance::TStart TSingleInstance::ListenOrHandOver(std::function<void(int message)> onMessage,
-                                                          int message) {
+                                                          int message,
+                                                          const std::vector<std::string>& paths) {
   if (Listen(std::move(onMessage))) return TStart::tsFirst;
-  return SignalRunningInstance(message) ? TStart::tsHandedOver : TStart::tsAlone;
+  return HandOver(message, paths) ? TStart::tsHandedOver : TStart::tsAlone;
 }
 
 void TSingleInstance::Accept() {
   while (QLocalSocket* socket = Server_->nextPendingConnection()) {
     // The server owns its connections; each is dropped once it has said its line or gone.
     QPointer<QLocalSocket> guarded(socket);
-    // Reads the complete lines (and, once the client has gone, what it left without a line
-    // end); a line too long to be a number ends the connection.
-    const auto take = [this, guarded](bool atEnd) {
+    // The length of the paths still to come after a "paths N" line, else -1.
+    auto pending = std::make_shared<qint64>(-1);
+    // Reads the complete messages (and, once the client has gone, a number it left without a
+    // line end); a line too long to be ours, a bad length or paths cut short end the
+    // connection.
+    const auto take = [this, guarded, pending](bool atEnd) {
       const auto drop = [guarded] {
         guarded->abort();
         guarded->deleteLater();
       };
       while (guarded) {
+        if (*pending >= 0) {
+          if (guarded->bytesAvailable() < *pending) return atEnd ? drop() : void();
+          const QByteArray body = guarded->read(*pending);
+          *pending = -1;
+          if (auto paths = ParsePaths(body)) Deliver(OnPaths_, std::move(*paths));
+          continue;
+        }
         QByteArray line;
         if (guarded->canReadLine()) {
           line = guarded->readLine(kLongestLine + 1);
@@ -107,12 +189,12 @@ void TSingleInstance::Accept() {
         } else {
           return;
         }
-        if (const auto message = ParseMessage(line); message && OnMessage_) {
-          try {
-            OnMessage_(*message);
-          } catch (...) {
-            // A message that cannot be acted on is dropped; the instance runs on.
-          }
+        if (line.startsWith(kPathsWord)) {
+          const auto length = ParsePathsLength(line);
+          if (!length) return drop();
+          *pending = *length;
+        } else if (const auto message = ParseMessage(line)) {
+          Deliver(OnMessage_, *message);
         }
       }
     };

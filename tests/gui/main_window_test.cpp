@@ -11,18 +11,23 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "about_box.h"
 #include "audio_checks.h"
+#include "drop_direction.h"
 #include "encode_progress.h"
 #include "fake_dialogs.h"
 #include "id3.h"
@@ -765,6 +770,194 @@ TEST_F(MainWindowTest, AllSixDirectionsEndToEnd) {
   // The source's own values the user left alone travel on.
   EXPECT_EQ(ProbeTag((Output / "clip.mp3").string(), "album"), "ClipAlbum");
   EXPECT_EQ(ProbeTag((Output / "song.wma").string(), "album"), "SongAlbum");
+}
+
+// Files dropped on the window or handed to it: the direction question, then the batch as a
+// button runs it.
+class DropTest : public MainWindowTest {
+ protected:
+  struct Question {
+    QString Text;
+    std::vector<QString> Offered, Captions;
+    QString Selected;
+  };
+
+  // The question is answered with answer (nothing: Cancel); the tag editor is accepted; the
+  // progress window is recorded, not run.
+  void Answer(std::optional<TConversionMode> answer) {
+    Dialogs.OnExec = [this, answer](QDialog& dialog) {
+      if (auto* chooser = qobject_cast<gui::TfrmDropDirection*>(&dialog)) {
+        Question asked{chooser->lText->text(), {}, {}, {}};
+        for (QRadioButton* button : chooser->Buttons) {
+          asked.Offered.push_back(button->objectName());
+          asked.Captions.push_back(button->text());
+          if (button->isChecked()) asked.Selected = button->objectName();
+        }
+        Questions.push_back(asked);
+        if (!answer || !chooser->Choose(*answer)) return int(QDialog::Rejected);
+        return int(QDialog::Accepted);
+      }
+      if (auto* progress = qobject_cast<gui::TfrmEncodeProgress*>(&dialog)) {
+        RunnerMode = progress->Mode();
+        RunnerFiles = progress->Runner().Files();
+        ++Batches;
+        if (DuringBatch) DuringBatch();
+        return int(QDialog::Rejected);
+      }
+      return int(QDialog::Accepted);
+    };
+  }
+
+  std::string Touch(const fs::path& path) {
+    fs::create_directories(path.parent_path());
+    WriteText(path, "");
+    return path.string();
+  }
+
+  // A drag of urls entering the window, then its drop: whether each was accepted.
+  std::pair<bool, bool> DragAndDrop(const QList<QUrl>& urls) {
+    QMimeData data;
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Window.get(), &enter);
+    QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Window.get(), &drop);
+    return {enter.isAccepted(), drop.isAccepted()};
+  }
+
+  bool WaitForBatches(int count) {
+    return QTest::qWaitFor([&] { return Batches >= count; }, 30000);
+  }
+
+  std::vector<Question> Questions;
+  int Batches = 0;
+  std::function<void()> DuringBatch;
+};
+
+TEST_F(DropTest, ThreeDroppedFilesRunInTheChosenOfTheirTwoDirections) {
+  const std::vector<std::string> files = {Touch(Sources / "a.wav"), Touch(Sources / "b c.WAV"),
+                                          Touch(Sources / "new\nline.wav")};
+  QList<QUrl> urls;
+  for (const std::string& f : files) urls << QUrl::fromLocalFile(QString::fromStdString(f));
+  Answer(TConversionMode::cmWavToWma);
+  Window->show();
+  EXPECT_EQ(DragAndDrop(urls), std::make_pair(true, true));
+  ASSERT_TRUE(WaitForBatches(1));
+  ASSERT_EQ(Questions.size(), 1u);
+  EXPECT_EQ(Questions[0].Offered, (std::vector<QString>{"wav-mp3", "wav-wma"}));
+  EXPECT_EQ(Questions[0].Captions, (std::vector<QString>{"WAV to MP3", "WAV to WMA"}));
+  EXPECT_EQ(Questions[0].Selected, "wav-mp3");
+  EXPECT_EQ(Questions[0].Text, "3 WAV files to convert.");
+  EXPECT_EQ(RunnerMode, TConversionMode::cmWavToWma);
+  EXPECT_EQ(RunnerFiles, files);
+  EXPECT_TRUE(Dialogs.Opens.empty()) << "no file dialog for dropped files";
+
+  // The next WAV drop offers the direction last run from WAV first; Cancel starts nothing.
+  Answer(std::nullopt);
+  EXPECT_EQ(DragAndDrop({urls[0]}), std::make_pair(true, true));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Questions.size() == 2; }, 30000));
+  EXPECT_EQ(Questions[1].Selected, "wav-wma");
+  EXPECT_EQ(Questions[1].Text, "1 WAV file to convert.");
+  QCoreApplication::sendPostedEvents();
+  EXPECT_EQ(Batches, 1);
+}
+
+TEST_F(DropTest, DroppedFolderAddsOnlyTheChosenTypesFilesFromEveryDepth) {
+  const fs::path music = Sources / "music";
+  Touch(music / "top.wav");
+  const std::string deep = Touch(music / "b" / "deeper" / "deep.mp3");
+  const std::string upper = Touch(music / "a" / "UPPER.MP3");
+  Touch(music / "a" / "side.wav");
+  Touch(music / "a" / "notes.txt");
+  const std::string named = Touch(Sources / "named.mp3");
+  const std::string other = Touch(Sources / "cover.jpg");
+  Answer(TConversionMode::cmMp3ToWma);
+  Window->OpenPaths({music.string(), named, other});
+  ASSERT_EQ(Batches, 1);
+  ASSERT_EQ(Questions.size(), 1u);
+  EXPECT_EQ(Questions[0].Offered, (std::vector<QString>{"wav-mp3", "wav-wma", "mp3-wav", "mp3-wma"}));
+  EXPECT_EQ(Questions[0].Captions.back(), "MP3 to WMA");
+  EXPECT_EQ(Questions[0].Text,
+            "The files are of several types: 2 WAV files, 3 MP3 files. Only the chosen direction's files are "
+            "converted; the others are left out.\n\nNot WAV, MP3 or WMA, left out: cover.jpg.");
+  EXPECT_EQ(RunnerMode, TConversionMode::cmMp3ToWma);
+  EXPECT_EQ(RunnerFiles, (std::vector<std::string>{upper, deep, named}));
+}
+
+TEST_F(DropTest, OnlyLocalFilesAreTaken) {
+  Answer(TConversionMode::cmMp3ToWav);
+  Window->show();
+  const QList<QUrl> remote = {QUrl("https://quorvane.example/a.mp3"), QUrl("ftp://host/b.mp3")};
+  EXPECT_EQ(DragAndDrop(remote), std::make_pair(false, false));
+  QCoreApplication::sendPostedEvents();
+  EXPECT_TRUE(Dialogs.Executed.empty());
+  EXPECT_TRUE(Dialogs.Messages.empty());
+
+  // Among local ones, the others are passed over.
+  const std::string local = Touch(Sources / "c.mp3");
+  EXPECT_EQ(DragAndDrop({remote[0], QUrl::fromLocalFile(QString::fromStdString(local))}),
+            std::make_pair(true, true));
+  ASSERT_TRUE(WaitForBatches(1));
+  EXPECT_EQ(RunnerFiles, std::vector<std::string>{local});
+}
+
+TEST_F(DropTest, DropWithoutAnyFileToConvertSaysSo) {
+  Touch(Sources / "empty" / "sub" / "notes.txt");
+  const std::string other = Touch(Sources / "cover.jpg");
+  Answer(TConversionMode::cmWavToMp3);
+  Window->OpenPaths({(Sources / "empty").string(), other});
+  EXPECT_TRUE(Dialogs.Executed.empty());
+  ASSERT_EQ(Dialogs.Messages.size(), 1u);
+  EXPECT_EQ(Dialogs.Messages[0].Text,
+            "There is no WAV, MP3 or WMA file to convert in:\n" + Q(Sources / "empty") + "\n" + Q(other));
+}
+
+// A second batch never starts inside the first: a drag is refused meanwhile and handed paths
+// wait, then run once the first batch is over.
+TEST_F(DropTest, PathsThatComeDuringABatchWaitForItsEnd) {
+  const std::string first = Touch(Sources / "first.wma"), second = Touch(Sources / "second.wma");
+  Answer(TConversionMode::cmWmaToMp3);
+  std::vector<std::vector<std::string>> seen;
+  DuringBatch = [&] {
+    seen.push_back(RunnerFiles);
+    if (Batches > 1) return;
+    EXPECT_EQ(DragAndDrop({QUrl::fromLocalFile(QString::fromStdString(second))}),
+              std::make_pair(false, false));
+    Window->OpenPaths({second});
+    EXPECT_EQ(Questions.size(), 1u) << "nothing asked while the batch runs";
+  };
+  Window->show();
+  Window->OpenPaths({first});
+  ASSERT_TRUE(WaitForBatches(2));
+  EXPECT_EQ(seen, (std::vector<std::vector<std::string>>{{first}, {second}}));
+  EXPECT_EQ(Questions.size(), 2u);
+}
+
+// Files handed over while the about box is open neither start a batch under it nor are lost.
+TEST_F(DropTest, PathsThatComeWhileADialogIsOpenWaitForItToClose) {
+  const std::string file = Touch(Sources / "song.mp3");
+  Answer(TConversionMode::cmMp3ToWav);
+  const auto answer = Dialogs.OnExec;
+  bool dragTaken = true;
+  Dialogs.OnExec = [&](QDialog& dialog) {
+    if (!qobject_cast<gui::TfrmAbout*>(&dialog)) return answer(dialog);
+    // Once the box runs modally: files come, the box is closed.
+    QMetaObject::invokeMethod(
+        &dialog,
+        [&] {
+          dragTaken = DragAndDrop({QUrl::fromLocalFile(QString::fromStdString(file))}).first;
+          Window->OpenPaths({file});
+          dialog.reject();
+        },
+        Qt::QueuedConnection);
+    return dialog.exec();
+  };
+  Window->show();
+  Window->bAboutClick();
+  EXPECT_FALSE(dragTaken);
+  EXPECT_TRUE(Questions.empty()) << "nothing asked under the about box";
+  ASSERT_TRUE(WaitForBatches(1));
+  EXPECT_EQ(RunnerFiles, std::vector<std::string>{file});
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "about_box.h"
+#include "drop_direction.h"
 #include "encode_progress.h"
 #include "fake_dialogs.h"
 #include "main_window.h"
@@ -239,6 +240,19 @@ TEST(Screenshots, EveryWindow) {
         settings, tags);
     progress.SetMode(TConversionMode::cmWavToMp3);
     SaveScreenshot(progress, "progress.png");
+  }
+  {
+    // Files of two types dropped: the question with all four directions that fit.
+    gui::TfrmDropDirection chooser(
+        nullptr,
+        "The files are of several types: 12 WAV files, 3 MP3 files. Only the chosen direction's files are "
+        "converted; the others are left out.\n\nNot WAV, MP3 or WMA, left out: cover.jpg, notes.txt.",
+        {TConversionMode::cmWavToMp3, TConversionMode::cmWavToWma, TConversionMode::cmMp3ToWav,
+         TConversionMode::cmMp3ToWma},
+        TConversionMode::cmWavToWma);
+    chooser.show();
+    SaveScreenshot(chooser, "drop-direction.png");
+    chooser.hide();
   }
   {
     gui::TfrmAbout about(nullptr);

@@ -46,6 +46,17 @@ struct Received {
   }
 };
 
+// Collects the paths handed to a listening instance.
+struct ReceivedPaths {
+  std::vector<std::vector<std::string>> Lists;
+  explicit ReceivedPaths(TSingleInstance& instance) {
+    instance.SetOnPaths([this](std::vector<std::string> paths) { Lists.push_back(std::move(paths)); });
+  }
+  bool WaitFor(std::size_t count) {
+    return QTest::qWaitFor([&] { return Lists.size() >= count; }, kWaitMs);
+  }
+};
+
 // Sends raw bytes, as a client that is not one of ours might.
 void SendRaw(const QString& path, const QByteArray& bytes) {
   QLocalSocket socket;
@@ -195,10 +206,11 @@ QProcessEnvironment ProgramEnvironment(const QString& runtime, const QString& co
 
 // Runs the program to its end; its exit code, -1 when it did not end in time (it is then
 // killed).
-int RunToEnd(QProcess& program) {
-  program.start(QStringLiteral(MELVANTO_PROGRAM), {});
+int RunToEnd(QProcess& program, const QStringList& arguments = {}) {
+  program.start(QStringLiteral(MELVANTO_PROGRAM), arguments);
   if (!program.waitForStarted(kWaitMs)) return -1;
-  if (!program.waitForFinished(kWaitMs * 2)) {
+  // Serving events meanwhile: the instance the program talks to may be this process.
+  if (!QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, kWaitMs * 2)) {
     program.kill();
     program.waitForFinished(kWaitMs);
     return -1;
@@ -263,6 +275,92 @@ TEST(SingleInstanceTest, TwoStartsOfTheProgramLeaveOneRunning) {
   EXPECT_EQ(first.state(), QProcess::Running);
   first.kill();
   first.waitForFinished(kWaitMs);
+}
+
+TEST(SingleInstanceTest, NamedPathsAreMadeAbsoluteFromTheStartingFolder) {
+  EXPECT_EQ(gui::AbsolutePaths({"a.wav", "", "sub/b c.wav", "/abs/d.wav", "../up.wav"}, "/music/x y"),
+            (std::vector<std::string>{"/music/x y/a.wav", "/music/x y/sub/b c.wav", "/abs/d.wav",
+                                      "/music/x y/../up.wav"}));
+  EXPECT_EQ(gui::AbsolutePaths({"a.wav"}, "/"), std::vector<std::string>{"/a.wav"});
+}
+
+// "melvanto a.wav b.wav" started in a folder, with a name holding a space, a line end, bytes
+// that are not UTF-8.
+TEST(SingleInstanceTest, LaterStartHandsItsPathsOverWhole) {
+  const QString name = UniqueName();
+  Received received;
+  TSingleInstance first(name);
+  ReceivedPaths paths(first);
+  ASSERT_TRUE(first.Listen(received.Sink()));
+
+  TSingleInstance second(name);
+  const std::vector<std::string> named =
+      gui::AbsolutePaths({"a b.wav", "new\nline.wav", "\xff\xfe.wav", "/x/\n"}, "/music/live");
+  EXPECT_TRUE(second.HandOver(2131, named));
+  ASSERT_TRUE(paths.WaitFor(1));
+  EXPECT_EQ(paths.Lists[0], (std::vector<std::string>{"/music/live/a b.wav", "/music/live/new\nline.wav",
+                                                      "/music/live/\xff\xfe.wav", "/x/\n"}));
+
+  // A start without paths restores only.
+  EXPECT_TRUE(second.HandOver(2131, {}));
+  ASSERT_TRUE(received.WaitFor(1));
+  EXPECT_EQ(received.Messages, std::vector<int>{2131});
+  EXPECT_EQ(paths.Lists.size(), 1u);
+}
+
+TEST(SingleInstanceTest, BadOrCutPathMessagesAreIgnored) {
+  const QString name = UniqueName();
+  const QString path = TSingleInstance::SocketPath(name);
+  Received received;
+  TSingleInstance first(name);
+  ReceivedPaths paths(first);
+  ASSERT_TRUE(first.Listen(received.Sink()));
+
+  SendRaw(path, QByteArray("paths 14\n/a.wav\0", 16));           // the client left before the end
+  SendRaw(path, QByteArray("paths 6\n/a.wav", 14));              // no NUL after the last
+  SendRaw(path, QByteArray("paths 8\n/a.wav\0\0", 16) + "8\n");  // an empty one
+  SendRaw(path, QByteArray("paths 6\na.wav\0", 14));             // relative
+  SendRaw(path, "paths 0\n");
+  SendRaw(path, "paths -6\n/a.wav");
+  SendRaw(path, "paths 99999999999\n");
+  SendRaw(path, "paths six\n/a.wav");
+  SendRaw(path, "paths 6");
+  // Bodies have a length: a message after a bad body is read as it comes.
+  SendRaw(path, QByteArray("paths 6\n/a.wav", 14) + QByteArray("paths 3\n/b\0", 11));
+  // Well-formed messages, a number after the paths on one connection.
+  SendRaw(path, QByteArray("paths 8\n/a\0/b\nc\0", 16) + "5\n");
+  ASSERT_TRUE(received.WaitFor(2));
+  TSingleInstance second(name);
+  EXPECT_TRUE(second.SendPaths({"/ok.wav"}));
+  ASSERT_TRUE(paths.WaitFor(3));
+  EXPECT_EQ(paths.Lists, (std::vector<std::vector<std::string>>{{"/b"}, {"/a", "/b\nc"}, {"/ok.wav"}}));
+  // The 8 after the empty path came with the broken message, the 5 after a good one.
+  EXPECT_EQ(received.Messages, (std::vector<int>{8, 5}));
+}
+
+TEST(SingleInstanceTest, SecondStartOfTheProgramHandsOverItsFilesAbsolute) {
+  Received received;
+  TSingleInstance first(QString::fromLatin1(gui::kWindowClassName));
+  ReceivedPaths paths(first);
+  ASSERT_TRUE(first.Listen(received.Sink()));
+
+  TempDir config, folder;
+  QProcess program;
+  program.setProcessEnvironment(
+      ProgramEnvironment(qEnvironmentVariable("XDG_RUNTIME_DIR"), QString::fromStdString(config.String())));
+  program.setWorkingDirectory(QString::fromStdString(folder.String()));
+  // Enough names that they arrive in pieces.
+  QStringList arguments = {"a.wav", "sub/b c.wav", "/abs/d.wma"};
+  for (int i = 0; i < 2000; ++i) arguments << QString(150, QChar('a' + i % 26)) + QString::number(i) + ".mp3";
+  EXPECT_EQ(RunToEnd(program, arguments), 0) << program.readAllStandardError().toStdString();
+  ASSERT_TRUE(paths.WaitFor(1));
+  const std::string cwd = std::filesystem::canonical(folder.Path()).string();
+  std::vector<std::string> expected;
+  for (const QString& argument : arguments)
+    expected.push_back(argument.startsWith('/') ? argument.toStdString()
+                                                : cwd + "/" + argument.toStdString());
+  EXPECT_EQ(paths.Lists[0], expected);
+  EXPECT_TRUE(received.Messages.empty()) << "the files stand for the restore message";
 }
 
 }  // namespace
