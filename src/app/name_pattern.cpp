@@ -48,6 +48,19 @@ bool IsControl(const std::string& s, std::size_t i) {
           static_cast<unsigned char>(s[i + 1]) >= 0x80);
 }
 
+// The most bytes of one level: a name's limit is 255, and the hidden part file written
+// first adds some 25 to the output's name and extension.
+constexpr std::size_t kLevelBytes = 200;
+
+// text cut to at most bytes, never inside a UTF-8 sequence.
+std::string CutToBytes(std::string text, std::size_t bytes) {
+  if (text.size() <= bytes) return text;
+  std::size_t end = bytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  text.resize(end);
+  return text;
+}
+
 // Replaces what cannot be in one level of a path with '_'; a name that would mean this
 // folder or its parent becomes "_".
 std::string SafeName(const std::string& text, bool portable) {
@@ -146,7 +159,7 @@ std::optional<std::string> ExpandNamePattern(const TNamePattern& pattern, const 
       name += SafeName(value, pattern.Portable);
     }
     if (!path.empty()) path += '/';
-    path += SafeName(name, pattern.Portable);
+    path += SafeName(CutToBytes(name, kLevelBytes), pattern.Portable);
   }
   return path;
 }

@@ -33,7 +33,7 @@ struct TNameFields {
 TNameFields NameFieldsOf(const TTagInfo& tags, const std::string& F);
 
 // The output's path below the output folder, without extension ("Artist/Album/03 - Title"),
-// every level a safe name; nothing when a field the pattern uses is empty.
+// every level a safe name of at most 200 bytes; nothing when a field the pattern uses is empty.
 std::optional<std::string> ExpandNamePattern(const TNamePattern& pattern, const TNameFields& fields);
 
 }  // namespace melvanto

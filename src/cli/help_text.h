@@ -53,7 +53,8 @@ output:
                        input's name) {track} (its leading number; {track:02}
                        pads it to 2 digits); '/' makes subfolders; the
                        extension is added. '/' and control characters in a
-                       value become '_', a value '.' or '..' becomes '_'.
+                       value become '_', a value '.' or '..' becomes '_';
+                       a longer name than 200 bytes is cut there.
                        A file lacking a field the pattern uses keeps the name
                        it would have without --name.
   --portable-names     with --name: <>:"\|?* and trailing dots and spaces

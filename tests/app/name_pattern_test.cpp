@@ -100,6 +100,24 @@ TEST(NamePattern, ValuesNeverMakeFoldersNorLeaveTheOutputFolder) {
   EXPECT_EQ(Expanded(Pattern("{artist}/x.", true), fields), "Mr__/x_");
 }
 
+// Long tags make long names: each level is cut to leave room for the extension and the part
+// file's additions within the 255 bytes of a name, never inside a character.
+TEST(NamePattern, LongValuesAreCutBetweenCharacters) {
+  TNameFields fields = Fields();
+  fields.Artist = std::string(150, 'a');
+  fields.Title.clear();
+  for (int i = 0; i < 150; ++i) fields.Title += "é";
+  const std::string path = Expanded(Pattern("{artist}/{track:02} {title}."), fields);
+  const auto slash = path.find('/');
+  EXPECT_EQ(path.substr(0, slash), fields.Artist);
+  const std::string last = path.substr(slash + 1);
+  EXPECT_EQ(last.size(), 199u);
+  EXPECT_EQ(last.substr(last.size() - 2), "é");
+  // What the cut leaves at the end is still no name FAT refuses.
+  EXPECT_EQ(Expanded(Pattern("{name}", true), NameFieldsOf(TTagInfo{}, std::string(199, 'x') + " x.wav")),
+            std::string(199, 'x') + "_");
+}
+
 TEST(NamePattern, UnknownFieldsAndUnclosedBracesAreRefused) {
   EXPECT_NE(Problem("{artist}/{titel}").find("unknown field {titel}"), std::string::npos);
   EXPECT_NE(Problem("{Title}").find("unknown field {Title}"), std::string::npos);
