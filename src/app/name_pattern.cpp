@@ -52,15 +52,6 @@ bool IsControl(const std::string& s, std::size_t i) {
 // first adds some 25 to the output's name and extension.
 constexpr std::size_t kLevelBytes = 200;
 
-// text cut to at most bytes, never inside a UTF-8 sequence.
-std::string CutToBytes(std::string text, std::size_t bytes) {
-  if (text.size() <= bytes) return text;
-  std::size_t end = bytes;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  text.resize(end);
-  return text;
-}
-
 // Replaces what cannot be in one level of a path with '_'; a name that would mean this
 // folder or its parent becomes "_".
 std::string SafeName(const std::string& text, bool portable) {
@@ -159,7 +150,7 @@ std::optional<std::string> ExpandNamePattern(const TNamePattern& pattern, const 
       name += SafeName(value, pattern.Portable);
     }
     if (!path.empty()) path += '/';
-    path += SafeName(CutToBytes(name, kLevelBytes), pattern.Portable);
+    path += SafeName(CutUtf8(name, kLevelBytes), pattern.Portable);
   }
   return path;
 }
