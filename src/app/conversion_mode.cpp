@@ -37,22 +37,6 @@ const TDirection& DirectionOf(TConversionMode mode) {
   return kDirections[0];
 }
 
-// A WAV file's LIST/INFO and "id3 " chunks as the editor's values; the title from the name
-// stays when the file has none.
-void TakeWaveTags(const std::string& F, TTagInfo& tags) {
-  try {
-    TWaveIn wav;
-    wav.SetFileName(F);
-    // Without tags the editor starts as it always has (no genre chosen either).
-    if (!wav.Valid() || wav.Id3v2Tags()->Empty()) return;
-    TTagInfo read = TagInfoOf(*wav.Id3v2Tags());
-    if (read.Title.empty()) read.Title = tags.Title;
-    tags = read;
-  } catch (const std::exception&) {
-    // A file that cannot be read keeps the title from its name; the runner reports it.
-  }
-}
-
 // Where the extension of a name starts, or npos. A leading dot (a hidden file's name) is
 // part of the name, not an extension.
 std::string::size_type ExtensionStart(const std::string& name) {
@@ -111,31 +95,45 @@ std::string OutputFileName(const std::string& D, const std::string& F, std::stri
   return result;
 }
 
+std::optional<TTagInfo> ReadFileTags(const std::string& F, TSourceFormat source) {
+  try {
+    if (source == TSourceFormat::sfWav) {
+      TWaveIn wav;
+      wav.SetFileName(F);
+      if (!wav.Valid()) return std::nullopt;
+      // Without tags the editor starts as it always has (no genre chosen either).
+      if (wav.Id3v2Tags()->Empty()) return TTagInfo{};
+      return TagInfoOf(*wav.Id3v2Tags());
+    }
+    // The MP3 reader is a WM reader too; only the file opening differs.
+    TMP3In mp3;
+    TWMIn wma;
+    TWMIn& input = source == TSourceFormat::sfMp3 ? static_cast<TWMIn&>(mp3) : wma;
+    input.SetFileName(F);
+    // Taken whole or not at all: a read that fails half way leaves no mixture.
+    TTagInfo read = TagInfoOf(*input.Id3v2Tags());
+    input.SetFileName({});
+    return read;
+  } catch (const std::exception&) {
+    // The runner reports a file that cannot be read.
+    return std::nullopt;
+  }
+}
+
 void PrepareBatchTags(const std::vector<std::string>& files, TConversionMode mode, TTagInfo& tags) {
   tags.Clear();
   if (files.size() != 1) return;
   const std::string& F = files.front();
   tags.Title = Utf8ToWide(NameWithoutExtension(F));
-  if (mode == TConversionMode::cmWavToMp3 || mode == TConversionMode::cmWavToWma) {
-    TakeWaveTags(F, tags);
+  // The editor shows a source's own values where the output carries tags.
+  if (mode != TConversionMode::cmWavToMp3 && mode != TConversionMode::cmWavToWma &&
+      mode != TConversionMode::cmMp3ToWma && mode != TConversionMode::cmWmaToMp3)
     return;
-  }
-  if (mode != TConversionMode::cmMp3ToWma && mode != TConversionMode::cmWmaToMp3) return;
-  try {
-    // The MP3 reader is a WM reader too; only the file opening differs.
-    TMP3In mp3;
-    TWMIn wma;
-    TWMIn& input = mode == TConversionMode::cmMp3ToWma ? static_cast<TWMIn&>(mp3) : wma;
-    input.SetFileName(F);
-    const TId3v2Tags& source = *input.Id3v2Tags();
-    // Taken whole or not at all: a read that fails half way leaves no mixture.
-    TTagInfo read = TagInfoOf(source);
-    if (read.Title.empty()) read.Title = tags.Title;
-    input.SetFileName({});
-    tags = read;
-  } catch (const std::exception&) {
-    // A file that cannot be read keeps the title from its name; the runner reports it.
-  }
+  std::optional<TTagInfo> read = ReadFileTags(F, SourceFormatOf(mode));
+  // A file that cannot be read keeps the title from its name.
+  if (!read) return;
+  if (read->Title.empty()) read->Title = tags.Title;
+  tags = *read;
 }
 
 }  // namespace melvanto

@@ -49,6 +49,10 @@ std::string NameWithoutExtension(const std::string& F);
 // F's folder with a trailing '/' ("./" for a bare name).
 std::string FolderOf(const std::string& F);
 
+// A source file's own tag values (a WAV file's from its LIST/INFO and "id3 " chunks); nothing
+// when it cannot be read.
+std::optional<TTagInfo> ReadFileTags(const std::string& F, TSourceFormat source);
+
 // What the main window does to TagInfo before a batch starts: clear it; for exactly one file
 // take the title from its name and, in cmMp3ToWma, cmWmaToMp3, cmWavToMp3 and cmWavToWma, the
 // file's own tags (the title only when not empty; artist, album, year, genre position, track

@@ -32,6 +32,7 @@ constexpr const char* kSameFile = "the output file would overwrite the input fil
 constexpr const char* kIsAnInput = "the output file is also an input of this batch: ";
 constexpr const char* kAlsoAnOutput = "the output file is also the output of ";
 constexpr const char* kKept = "the output file exists and was kept";
+constexpr const char* kUpToDate = "up to date";
 constexpr const char* kStopped = "stopped; nothing was written";
 constexpr const char* kStoppedBeforeStart = "stopped before its conversion began";
 
@@ -74,10 +75,10 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 // A path that names one file one way however its folder is spelt (through a link, with "."
-// or ".." in it).
+// or ".." in it), its folder made yet or not.
 std::string NameKey(const std::string& O) {
   std::error_code error;
-  const std::filesystem::path folder = std::filesystem::canonical(FolderOf(O), error);
+  const std::filesystem::path folder = std::filesystem::weakly_canonical(FolderOf(O), error);
   return error ? O : (folder / NameWithoutFolder(O)).string();
 }
 
@@ -125,6 +126,40 @@ constexpr std::size_t kAppendHeadBytes = 64 * 1024;
 
 std::string SystemText(const std::string& what, int error) {
   return what + ": " + std::strerror(error);
+}
+
+std::string WithSlash(const std::string& folder) {
+  return folder.empty() || folder.back() == '/' ? folder : folder + '/';
+}
+
+// Makes folder (with its parents, as mkdir -p: through links, the user named it) and below it
+// each level of subfolder ("a/b/"), each made and opened relative to its parent and never
+// through a link, so that no output lands outside the output folder. Empty, or the problem.
+std::string MakeOutputFolders(const std::string& folder, const std::string& subfolder) {
+  const std::string top = folder.empty() ? "." : folder;
+  std::error_code error;
+  std::filesystem::create_directories(top, error);
+  if (error) return "cannot create the output folder " + top + ": " + error.message();
+  UniqueFd parent(::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!parent.Valid()) return SystemText("cannot open the output folder " + top, errno);
+  std::string path = WithSlash(top);
+  for (std::size_t start = 0, end; (end = subfolder.find('/', start)) != std::string::npos; start = end + 1) {
+    const std::string level = subfolder.substr(start, end - start);
+    path += level;
+    if (::mkdirat(parent.Get(), level.c_str(), 0777) != 0 && errno != EEXIST)
+      return SystemText("cannot create the folder " + path, errno);
+    UniqueFd next(::openat(parent.Get(), level.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!next.Valid()) {
+      const int why = errno;
+      struct stat st {};
+      if (::fstatat(parent.Get(), level.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        return path + " is a symbolic link; outputs are never written through one";
+      return SystemText("cannot open the folder " + path, why);
+    }
+    parent = std::move(next);
+    path += '/';
+  }
+  return {};
 }
 
 bool DiskFull(const std::string& O) {
@@ -289,7 +324,10 @@ void TConversionRunner::PlanOutputs() {
   std::vector<TPlannedOutput> plan(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
     TPlannedOutput& p = plan[i];
-    p.Output = OutputFileName(OutputFolderFor(files[i]), files[i], TargetExtension(Mode_));
+    const std::string stem = OutputStem(i);
+    p.Folder = OutputFolderFor(files[i]);
+    p.Subfolder = stem.substr(0, stem.rfind('/') + 1);
+    p.Output = WithSlash(p.Folder) + stem + TargetExtension(Mode_);
     const TNameId output = IdOf(p.Output);
     // An output that is its own input is CheckInput's to report.
     if (!Same(output, inputs[i])) {
@@ -308,8 +346,21 @@ std::string TConversionRunner::OutputFolderFor(const std::string& F) const {
   return options.SameAsInputFolder ? FolderOf(F) : options.OutputFolder;
 }
 
+std::string TConversionRunner::OutputStem(std::size_t index) const {
+  const std::string& F = Batch_->Files[index];
+  if (Batch_->NamePattern) {
+    // An unreadable file still has its name; the conversion reports it.
+    const TTagInfo tags = ReadFileTags(F, SourceFormatOf(Mode_)).value_or(TTagInfo{});
+    if (auto named = ExpandNamePattern(*Batch_->NamePattern, NameFieldsOf(tags, F))) return *named;
+  }
+  const bool keepTree =
+      !Context_.Settings.CommonOptions.SameAsInputFolder && index < Batch_->Subfolders.size();
+  return (keepTree ? Batch_->Subfolders[index] : std::string()) + NameWithoutExtension(F);
+}
+
 void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
-  if (!NameOutput(F, index) || !CheckInput(F, index) || !ClaimOutput(F, index) || !AskAboutExistingOutput())
+  if (!NameOutput(F, index) || !CheckInput(F, index) || !CheckUpToDate(F) || !ClaimOutput(F, index) ||
+      !MakeFolders(index) || !AskAboutExistingOutput())
     return;
   ConfigureOutput();
   if (!PrepareTarget()) return;
@@ -358,6 +409,26 @@ bool TConversionRunner::CheckInput(const std::string& F, std::int32_t index) {
   }
   if (std::string conflict = Batch_->Plan[static_cast<std::size_t>(index)].Conflict; !conflict.empty()) {
     FinishFile(TFileResult::frFailed, std::move(conflict));
+    return false;
+  }
+  return true;
+}
+
+bool TConversionRunner::CheckUpToDate(const std::string& F) {
+  if (!Batch_->SkipUpToDate) return true;
+  struct stat input {}, output{};
+  if (::stat(F.c_str(), &input) != 0 || ::stat(Current_.Output.c_str(), &output) != 0) return true;
+  const timespec& in = input.st_mtim;
+  const timespec& out = output.st_mtim;
+  if (out.tv_sec < in.tv_sec || (out.tv_sec == in.tv_sec && out.tv_nsec < in.tv_nsec)) return true;
+  FinishFile(TFileResult::frSkipped, kUpToDate);
+  return false;
+}
+
+bool TConversionRunner::MakeFolders(std::int32_t index) {
+  const TPlannedOutput& p = Batch_->Plan[static_cast<std::size_t>(index)];
+  if (std::string problem = MakeOutputFolders(p.Folder, p.Subfolder); !problem.empty()) {
+    FinishFile(TFileResult::frFailed, std::move(problem));
     return false;
   }
   return true;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "conversion_mode.h"
+#include "name_pattern.h"
 #include "settings.h"
 
 namespace melvanto {
@@ -52,12 +53,23 @@ struct TRunnerContext {
 struct TPlannedOutput {
   std::string Output;
   std::string Conflict;
+  // The output folder, and the folders below it the output goes in ("a/b/"): those are made
+  // when the file is written, never through a link.
+  std::string Folder;
+  std::string Subfolder;
 };
 
 // The files of one batch. Several runners (parallel jobs of the command line) may share one:
 // each step takes the next file, so FileIndex counts the files started or skipped by all.
 struct TBatchFiles {
   std::vector<std::string> Files;  // full paths, in the order chosen
+  // By file index: the folder a file was found in below a folder the user named ("a/b/"),
+  // which its output keeps below the output folder; missing or empty for none.
+  std::vector<std::string> Subfolders;
+  // Outputs named from each input's tags instead of its name and subfolder.
+  std::optional<TNamePattern> NamePattern;
+  // A file whose output is at least as new as the file is skipped as up to date.
+  bool SkipUpToDate = false;
   std::int32_t FileIndex = 0;
   // Every file's output, by file index, worked out by the first step before any file starts,
   // so that one batch never writes one output twice nor replaces an input it has yet to read.
@@ -161,6 +173,8 @@ class TConversionRunner {
   // Fills the batch's Plan.
   void PlanOutputs();
   std::string OutputFolderFor(const std::string& F) const;
+  // File index's output path below its output folder, without extension ("a/b/x").
+  std::string OutputStem(std::size_t index) const;
   // One file, taken now (index is its position in Files) or held before, through the stages
   // below; each stage that ends the file (or holds it) returns false.
   void StartFile(const std::string& F, std::int32_t index);
@@ -170,8 +184,12 @@ class TConversionRunner {
   // Fails the file whose input cannot be read, whose output would be the input itself, or
   // whose output the plan gives to another file or finds among the inputs.
   bool CheckInput(const std::string& F, std::int32_t index);
+  // Skips a file whose output is up to date (when the batch asks for that).
+  bool CheckUpToDate(const std::string& F);
   // Claims the output in the batch, or holds the file while another runner writes it.
   bool ClaimOutput(const std::string& F, std::int32_t index);
+  // Makes the output's folders.
+  bool MakeFolders(std::int32_t index);
   // The overwrite question for an output that exists (never when appending, nor after a
   // "to all" answer in this batch).
   bool AskAboutExistingOutput();

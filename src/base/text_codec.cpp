@@ -170,4 +170,12 @@ int CompareText(std::string_view a, std::string_view b) {
 
 bool SameText(std::string_view a, std::string_view b) { return CompareText(a, b) == 0; }
 
+std::string CutUtf8(std::string text, std::size_t max) {
+  if (text.size() <= max) return text;
+  std::size_t end = max;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  text.resize(end);
+  return text;
+}
+
 }  // namespace melvanto

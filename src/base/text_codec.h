@@ -20,6 +20,9 @@ std::u16string Utf8ToWide(std::string_view utf8);
 // Unpaired surrogates encode as U+FFFD, so the result is always valid UTF-8.
 std::string WideToUtf8(std::u16string_view wide);
 
+// UTF-8 text cut to at most max bytes without splitting a character.
+std::string CutUtf8(std::string text, std::size_t max);
+
 // Characters of code 32 and below removed at both ends.
 std::string TrimControl(std::string_view text);
 std::u16string TrimControl(std::u16string_view text);

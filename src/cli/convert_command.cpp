@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -14,6 +13,7 @@
 #include "commands.h"
 #include "convert_options.h"
 #include "help_text.h"
+#include "input_files.h"
 #include "interrupt_watch.h"
 #include "printable.h"
 #include "runner.h"
@@ -51,14 +51,34 @@ std::vector<std::string> NotStarted(const std::vector<std::string>& files,
   return left;
 }
 
+// The source files in the folders among the request's paths; nothing (after saying why)
+// when a folder was named and none was found.
+std::optional<TInputList> CollectFiles(const TConvertRequest& request) {
+  TInputList list = CollectInputs(request.Files, SourceFormatOf(request.Mode));
+  for (const std::string& problem : list.Problems)
+    std::fprintf(stderr, "melvanto-cli: warning: %s\n", Printable(problem).c_str());
+  if (list.Files.empty()) {
+    const std::string where =
+        request.Files.size() == 1 ? "the folder " + request.Files.front() : "the folders named";
+    std::fprintf(stderr, "melvanto-cli: no source files (%s) were found in %s\n",
+                 SourceExtensions(SourceFormatOf(request.Mode)).front().c_str(), Printable(where).c_str());
+    return std::nullopt;
+  }
+  return list;
+}
+
 }  // namespace
 
 int RunConvert(const std::vector<std::string>& args) {
-  const TConvertRequest request = ParseConvertArgs(args);
+  TConvertRequest request = ParseConvertArgs(args);
   if (request.Help) {
     std::fputs(ConvertHelp().c_str(), stdout);
     return kExitOk;
   }
+  const std::optional<TInputList> inputs = CollectFiles(request);
+  if (!inputs) return kExitFailed;
+  request.Files = PathsOf(inputs->Files);
+  CheckFileCount(request);
 
   // The main window's start, without its widgets; nothing here is ever saved.
   TOptionsSetting settings;
@@ -81,20 +101,11 @@ int RunConvert(const std::vector<std::string>& args) {
     }
   }
 
-  const TCommonOptions& common = settings.CommonOptions;
-  if (!common.SameAsInputFolder) {
-    std::error_code error;
-    if (!std::filesystem::is_directory(common.OutputFolder, error)) {
-      std::fprintf(stderr, "melvanto-cli: the output folder does not exist: %s\n",
-                   Printable(common.OutputFolder).c_str());
-      return kExitFailed;
-    }
-  }
-
   const auto jobs = static_cast<std::size_t>(JobCount(request, std::thread::hardware_concurrency()));
   TOverwritePolicy policy = request.Overwrite;
-  // Appending is what an existing output is there for.
-  if (!request.OverwriteGiven && request.Wave.Append) policy = TOverwritePolicy::Always;
+  // Appending is what an existing output is there for; an older output is what --update
+  // replaces.
+  if (!request.OverwriteGiven && (request.Wave.Append || request.Update)) policy = TOverwritePolicy::Always;
 
   // A closed pipe on stdout or stderr must not end the process with outputs half written:
   // the write fails instead, and the batch goes on.
@@ -103,6 +114,9 @@ int RunConvert(const std::vector<std::string>& args) {
   TTerminal terminal(!request.Quiet && ::isatty(STDERR_FILENO), request.Files.size(), jobs, policy);
   auto batch = std::make_shared<TBatchFiles>();
   batch->Files = request.Files;
+  for (const TInputFile& f : inputs->Files) batch->Subfolders.push_back(f.Subfolder);
+  batch->NamePattern = request.Name;
+  batch->SkipUpToDate = request.Update;
   TInterruptWatch interrupt;
   terminal.SetInterruptFd(interrupt.NotifyFd());
 
@@ -132,7 +146,9 @@ int RunConvert(const std::vector<std::string>& args) {
   for (const auto& runner : runners)
     results.insert(results.end(), runner->Results().begin(), runner->Results().end());
   const std::vector<std::string> notStarted = NotStarted(request.Files, results);
-  PrintSummary(results, notStarted, request.Quiet, stdout, stderr);
+  const TCommonOptions& common = settings.CommonOptions;
+  PrintSummary(results, notStarted, request.Quiet, stdout, stderr,
+               common.SameAsInputFolder ? "next to their inputs" : "in " + common.OutputFolder);
   if (interrupted) return kExitInterrupted;
   return ExitStatusOf(CountResults(results, notStarted.size()));
 }

@@ -64,11 +64,19 @@ TConversionMode ParseMode(TArgCursor& cursor) {
 }
 
 // Each of these takes the option a (and its value) when it is one of its group's.
-bool TakeOutputOption(const std::string& a, TArgCursor& cursor, TConvertRequest& r) {
+bool TakeOutputOption(const std::string& a, TArgCursor& cursor, TConvertRequest& r, bool& portableNames) {
   if (a == "-o" || a == "--output") {
     r.OutputFolder = cursor.Value(a);
   } else if (a == "--same-folder") {
     r.SameFolder = true;
+  } else if (a == "--name") {
+    std::string problem;
+    r.Name = ParseNamePattern(cursor.Value(a), problem);
+    if (!r.Name) throw TUsageError("--name: " + problem);
+  } else if (a == "--portable-names") {
+    portableNames = true;
+  } else if (a == "--update") {
+    r.Update = true;
   } else if (a == "--overwrite" || a == "--no-overwrite") {
     const auto policy = a == "--overwrite" ? TOverwritePolicy::Always : TOverwritePolicy::Never;
     if (r.OverwriteGiven && r.Overwrite != policy)
@@ -162,9 +170,8 @@ bool TakeWavOption(const std::string& a, TArgCursor& cursor, TConvertRequest& r)
 void CheckRequest(const TConvertRequest& r) {
   if (r.Files.empty()) throw TUsageError("convert needs at least one file");
   if (r.OutputFolder && r.SameFolder) throw TUsageError("-o and --same-folder exclude each other");
+  CheckFileCount(r);
   if (r.Mp3ConstantIndex && r.Mp3VbrQuality) throw TUsageError("--mp3-cbr and --mp3-vbr exclude each other");
-  // The tag editor disables the title when one set of values serves several files.
-  if (r.Title && r.Files.size() > 1) throw TUsageError("--title is for a single file");
   if (r.AnyTag() && TargetFormatOf(r.Mode) == TTargetFormat::tfWav)
     throw TUsageError("tag options do not apply to WAV output");
   // Not ignored: --append also stands for "no question", which must not replace an MP3 or WMA.
@@ -177,6 +184,11 @@ void CheckRequest(const TConvertRequest& r) {
 }
 
 }  // namespace
+
+void CheckFileCount(const TConvertRequest& r) {
+  // The tag editor disables the title when one set of values serves several files.
+  if (r.Title && r.Files.size() > 1) throw TUsageError("--title is for a single file");
+}
 
 std::string DirectionNameList() {
   std::string text;
@@ -219,6 +231,7 @@ TConvertRequest ParseConvertArgs(const std::vector<std::string>& args) {
   TArgCursor cursor(args);
   r.Mode = ParseMode(cursor);
   bool filesOnly = false;
+  bool portableNames = false;
   while (!cursor.AtEnd()) {
     const std::string a = cursor.Next();
     if (filesOnly || !IsOption(a)) {
@@ -227,12 +240,16 @@ TConvertRequest ParseConvertArgs(const std::vector<std::string>& args) {
       filesOnly = true;
     } else {
       const std::string option = cursor.SplitAttachedValue(a);
-      if (!TakeOutputOption(option, cursor, r) && !TakeTagOption(option, cursor, r) &&
+      if (!TakeOutputOption(option, cursor, r, portableNames) && !TakeTagOption(option, cursor, r) &&
           !TakeMp3Option(option, cursor, r) && !TakeWmaOption(option, cursor, r) &&
           !TakeWavOption(option, cursor, r))
         throw TUsageError("unknown option '" + a + "' for convert");
       if (cursor.AttachedValueLeft()) throw TUsageError(option + " takes no value");
     }
+  }
+  if (portableNames) {
+    if (!r.Name) throw TUsageError("--portable-names is for --name");
+    r.Name->Portable = true;
   }
   CheckRequest(r);
   return r;

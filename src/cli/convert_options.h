@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "conversion_mode.h"
+#include "name_pattern.h"
 #include "runner.h"
 #include "settings.h"
 
@@ -20,6 +21,8 @@ struct TConvertRequest {
   std::vector<std::string> Files;
   std::optional<std::string> OutputFolder;
   bool SameFolder = false;
+  std::optional<TNamePattern> Name;  // --name, with --portable-names in it
+  bool Update = false;
   TOverwritePolicy Overwrite = TOverwritePolicy::Ask;
   bool OverwriteGiven = false;
   std::optional<std::int32_t> Jobs;
@@ -57,6 +60,9 @@ std::string StereoModeList();
 // The arguments after "convert". Throws TUsageError. With --help anywhere, only Help is
 // meaningful.
 TConvertRequest ParseConvertArgs(const std::vector<std::string>& args);
+
+// The rules that hold for the files of the batch: run again once folders are searched.
+void CheckFileCount(const TConvertRequest& request);
 
 // The request laid over the loaded settings and the batch's tag values (already prepared for
 // its files), the way the options dialog and the tag editor would change them.

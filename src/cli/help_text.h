@@ -40,15 +40,31 @@ inline constexpr const char* kConvertHelp = R"(usage: melvanto-cli convert DIREC
 
 DIRECTION: {directions}
            (or their numbers {numbers})
+A FILE that is a folder adds the direction's source files inside it and in its
+subfolders (hidden ones skipped); their outputs keep that tree of subfolders.
 Options override the settings file for this run only.
 
 output:
-  -o, --output DIR     write the outputs into DIR (it must exist)
+  -o, --output DIR     write the outputs into DIR (made when missing)
   --same-folder        write each output next to its input
+  --name PATTERN       name each output from its input's tags, e.g.
+                       '{artist}/{album}/{track:02} - {title}'; the fields:
+                       {artist} {album} {title} {year} {genre} {name} (the
+                       input's name) {track} (its leading number; {track:02}
+                       pads it to 2 digits); '/' makes subfolders; the
+                       extension is added. '/' and control characters in a
+                       value become '_', a value '.' or '..' becomes '_';
+                       a longer name than 200 bytes is cut there.
+                       A file lacking a field the pattern uses keeps the name
+                       it would have without --name.
+  --portable-names     with --name: <>:"\|?* and trailing dots and spaces
+                       (which FAT and Windows refuse) become '_' too
+  --update             skip files whose output is as new as the input or
+                       newer; replace older outputs without asking
   --overwrite          replace existing outputs without asking
   --no-overwrite       skip files whose output exists
                        (otherwise: ask on a terminal, skip when not on one)
-  -j, --jobs N         convert N files at once (default: the number of processors)
+  -j, --jobs N         convert N files at once (default: one per processor)
   -q, --quiet          no progress and no summary; failures are still reported
 tags (MP3 and WMA outputs; the values are used for every file):
   --title TEXT         (one file only)
@@ -59,32 +75,38 @@ MP3:
   --mp3-vbr Q          variable bit rate, quality 0 (best) .. 9
   --mp3-min KBPS       smallest VBR bit rate     --mp3-max KBPS   largest
   --mp3-mode MODE      {modes}
-  --mp3-no-reservoir   no bit reservoir: every frame stands alone (less quality per bit)
+  --mp3-no-reservoir   no bit reservoir: every frame stands alone
+                       (less quality per bit)
 WMA:
   --wma-codec N        codec number from 'melvanto-cli codecs'
-  --wma-format N       format number of that codec (a CBR format unless --wma-vbr)
-  --wma-vbr            variable bit rate ('melvanto-cli codecs --vbr' lists its formats)
+  --wma-format N       format number of that codec (CBR unless --wma-vbr)
+  --wma-vbr            variable bit rate ('codecs --vbr' lists its formats)
 WAV output:
   --wav-type TYPE      pcm or ima-adpcm
   --block-size N       IMA ADPCM block size in bytes (a multiple of 4)
   --extensible         extensible header for more than 16 bits or 2 channels
-  --append             append to existing WAV outputs of the same format (no question)
+  --append             append to existing WAV outputs of the same format
+                       (no question)
 
-Ctrl-C (also SIGTERM, SIGHUP) stops every file being converted (none of them is written, an existing
-output stays as it was), prints the summary and exits with 130.
+Ctrl-C (also SIGTERM, SIGHUP) stops every file being converted (none of them is
+written, an existing output stays as it was), prints the summary and exits
+with 130.
 )";
 
 inline constexpr const char* kInfoHelp = R"(usage: melvanto-cli info [--json] FILE...
 
-For each file: the container (WAV, WMA or MP3, told by content), the WAV encoding, channels,
-sample rate, bits per sample, frames, duration and, for MP3 and WMA, the tags.
+For each file: the container (WAV, WMA or MP3, told by content), the WAV
+encoding, channels, sample rate, bits per sample, frames, duration and, for MP3
+and WMA, the tags.
   --json    one JSON array with an object per file
-A missing or unrecognised file is reported on stderr and makes the exit status 1.
+A missing or unrecognised file is reported on stderr and makes the exit
+status 1.
 )";
 
 inline constexpr const char* kCodecsHelp = R"(usage: melvanto-cli codecs [--vbr]
 
-The WMA codecs and each one's formats, with the numbers --wma-codec and --wma-format take.
+The WMA codecs and each one's formats, with the numbers --wma-codec and
+--wma-format take.
   --vbr     the formats offered with variable bit rate
 )";
 

@@ -33,7 +33,7 @@ int ExitStatusOf(const TBatchCounts& c) {
 }
 
 void PrintSummary(const std::vector<TFileResult>& results, const std::vector<std::string>& notStarted,
-                  bool quiet, std::FILE* out, std::FILE* errors) {
+                  bool quiet, std::FILE* out, std::FILE* errors, const std::string& where) {
   for (const TFileResult& r : results) {
     const char* what = nullptr;
     std::FILE* to = errors;
@@ -68,6 +68,7 @@ void PrintSummary(const std::vector<TFileResult>& results, const std::vector<std
   if (c.Warned > 0) std::fprintf(out, ", with a warning %zu", c.Warned);
   if (c.NotStarted > 0) std::fprintf(out, ", not started %zu", c.NotStarted);
   std::fputs("\n", out);
+  if (!where.empty()) std::fprintf(out, "outputs %s\n", Printable(where).c_str());
   std::fflush(out);
 }
 

@@ -20,8 +20,8 @@ int ExitStatusOf(const TBatchCounts& counts);
 
 // Failed and stopped files with their messages, and files converted with a warning, on
 // errors; skipped files and the line "converted N, skipped N, failed N" (", with a warning N"
-// when any) on out, unless quiet.
+// when any) on out, unless quiet, then "outputs " and where, when given ("in DIR").
 void PrintSummary(const std::vector<TFileResult>& results, const std::vector<std::string>& notStarted,
-                  bool quiet, std::FILE* out, std::FILE* errors);
+                  bool quiet, std::FILE* out, std::FILE* errors, const std::string& where = {});
 
 }  // namespace melvanto::cli

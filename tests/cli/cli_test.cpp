@@ -795,7 +795,7 @@ TEST_F(CliTest, AClosedPipeForItsMessagesNeitherKillsTheBatchNorLeavesABrokenFil
   EXPECT_NEAR(Field(Probe(Out("fresh.mp3"), "format=duration"), "duration"), 3.0, 0.1);
 }
 
-TEST_F(CliTest, TheOutputIsNeverTheInput_AMissingOutputFolderStopsEverything) {
+TEST_F(CliTest, TheOutputIsNeverTheInput_AMissingOutputFolderIsMade) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   const std::string wav = Wav("same.wav");
   const std::string before = ReadText(wav);
@@ -806,9 +806,10 @@ TEST_F(CliTest, TheOutputIsNeverTheInput_AMissingOutputFolderStopsEverything) {
 
   const std::string nowhere = (dir_ / "no" / "such").string();
   const CliRun missing = Cli("convert wav-mp3 -j 1 -o " + Quote(nowhere) + " " + Quote(wav));
-  EXPECT_EQ(missing.Status, 1);
-  EXPECT_EQ(missing.Err, "melvanto-cli: the output folder does not exist: " + nowhere + "\n");
-  EXPECT_FALSE(fs::exists(dir_ / "no"));
+  // Made with its parents, as mkdir -p makes them.
+  EXPECT_EQ(missing.Status, 0) << missing.Err;
+  EXPECT_TRUE(missing.Says("outputs in " + nowhere + "\n")) << missing.Out;
+  EXPECT_NEAR(Field(Probe(nowhere + "/same.mp3", "format=duration"), "duration"), 1.0, 0.06);
   EXPECT_FALSE(fs::exists(In("same.mp3")));
 }
 
@@ -998,6 +999,151 @@ TEST_F(CliTest, AKilledRunLeavesNoOutput_TheNextRunWritesItAndSweepsTheLeftover)
   EXPECT_TRUE(run.Says("converted 1")) << run.Out;
   EXPECT_NEAR(Field(Probe(Out("tone.mp3"), "format=duration"), "duration"), 1.0, 0.1);
   EXPECT_EQ(Leftovers(Out(), {"tone.mp3"}), std::vector<std::string>{});
+}
+
+// --- folders, names from tags, only what is new --------------------------------------------
+
+// Every file and link below folder, relative, sorted; links are not followed.
+std::vector<std::string> FilesBelow(const std::string& folder) {
+  std::vector<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    if (!entry.is_directory() || entry.is_symlink())
+      files.push_back(fs::relative(entry.path(), folder).string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+TEST_F(CliTest, AFolderConvertsItsTreeIntoAMirroredTreeThatIsMade) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  MELVANTO_REQUIRE_COMMAND("soxi");
+  fs::create_directories(In("music/x/y"));
+  Wav("music/a.wav", 0.3, 0);
+  Wav("music/x/b.wav", 0.5, 1);
+  Wav("music/x/y/c.WAV", 0.3, 2);
+  Wav("music/.hidden.wav", 0.3, 3);
+  std::ofstream(In("music/x/notes.mp3")) << "not a source of this direction";
+  fs::create_directory_symlink("..", In("music/x/loop"));
+  const std::string out = Out("new/deeper");
+  const CliRun run = Cli("convert wav-wav -j 2 -o " + Quote(out) + " " + Quote(In("music")));
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_TRUE(run.Says("converted 3, skipped 0, failed 0\noutputs in " + out + "\n")) << run.Out;
+  EXPECT_NE(run.Err.find("melvanto-cli: warning: " + In("music/x/loop") + ": already searched"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_EQ(FilesBelow(out), (std::vector<std::string>{"a.wav", "x/b.wav", "x/y/c.wav"}));
+  EXPECT_EQ(CaptureText("soxi -D " + Quote(out + "/x/b.wav")), "0.500000\n");
+
+  // A folder without a single source file is an error, not an empty success.
+  fs::create_directories(In("empty/sub"));
+  Wav("empty/sub/.only-hidden.wav", 0.3);
+  const CliRun none = Cli("convert wav-mp3 -j 1 -o " + Quote(Out()) + " " + Quote(In("empty")));
+  EXPECT_EQ(none.Status, 1);
+  EXPECT_EQ(none.Err, "melvanto-cli: no source files (.wav) were found in the folder " + In("empty") + "\n");
+}
+
+TEST_F(CliTest, SameFolderPutsEachOutputOfATreeNextToItsInput) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  fs::create_directories(In("music/x/y"));
+  Wav("music/a.wav", 0.3, 0);
+  Wav("music/x/y/c.wav", 0.3, 2);
+  const CliRun run = Cli("convert wav-mp3 -j 2 --same-folder " + Quote(In("music")));
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_TRUE(run.Says("outputs next to their inputs\n")) << run.Out;
+  EXPECT_EQ(FilesBelow(In("music")), (std::vector<std::string>{"a.mp3", "a.wav", "x/y/c.mp3", "x/y/c.wav"}));
+  EXPECT_NE(Probe(In("music/x/y/c.mp3"), "stream=codec_name").find("codec_name=mp3"), std::string::npos);
+}
+
+// A link inside the output tree may lead anywhere: no output goes through one. The output
+// folder itself is the user's to name, link or not.
+TEST_F(CliTest, ALinkInsideTheOutputTreeIsRefused_TheOutputFolderMayBeOne) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  fs::create_directories(In("music/x"));
+  fs::create_directories(In("elsewhere"));
+  fs::create_directories(In("real"));
+  Wav("music/a.wav", 0.3, 0);
+  Wav("music/x/b.wav", 0.3, 1);
+  fs::create_directory_symlink(In("real"), Out("linked"));
+  fs::create_directory_symlink(In("elsewhere"), In("real/x"));
+  const CliRun run = Cli("convert wav-wav -j 1 -o " + Quote(Out("linked")) + " " + Quote(In("music")));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_TRUE(run.Says("converted 1, skipped 0, failed 1")) << run.Out;
+  EXPECT_NE(run.Err.find("failed: " + In("music/x/b.wav") + ": " + Out("linked") +
+                         "/x is a symbolic link; outputs are never written through one\n"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_TRUE(fs::is_regular_file(In("real/a.wav")));
+  EXPECT_EQ(FilesBelow(In("elsewhere")), std::vector<std::string>{});
+}
+
+// Tagged MP3s made by ffmpeg; each named by '{artist}/{album}/...' or, lacking a field, as
+// without --name.
+TEST_F(CliTest, NamesFromTags_MissingFieldsUnsafeCharactersAndTwoFilesOnOneName) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  MELVANTO_REQUIRE_COMMAND("soxi");
+  MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame");
+  fs::create_directories(In("lib/sub"));
+  const auto tagged = [&](const std::string& name, const std::string& tags) {
+    Ffmpeg(name, "-f lavfi -i sine=frequency=440:duration=0.4 -c:a libmp3lame " + tags);
+  };
+  const std::string all =
+      "-metadata artist=Band -metadata album=First -metadata title=Song -metadata track=3/12"
+      " -metadata date=1999 -metadata genre=Jazz";
+  tagged("lib/full.mp3", all);
+  tagged("lib/sub/untitled.mp3", "-metadata artist=Band -metadata album=First -metadata track=4");
+  tagged("lib/sub/full.mp3", all);
+  tagged("lib/odd.mp3",
+         "-metadata 'artist=AC/DC' -metadata 'album=..' -metadata 'title=Why? <Live>.' -metadata track=1"
+         " -metadata date=2001 -metadata genre=Rock");
+  const std::string pattern = "'{artist}/{album}/{track:02} - {title} ({year} {genre} {name})'";
+  const CliRun run =
+      Cli("convert mp3-wav -j 1 --name " + pattern + " -o " + Quote(Out()) + " " + Quote(In("lib")));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_TRUE(run.Says("converted 3, skipped 0, failed 1")) << run.Out;
+  // Files go by path: full.mp3 before sub/full.mp3, which maps to the same name.
+  EXPECT_NE(run.Err.find("failed: " + In("lib/sub/full.mp3") + ": the output file is also the output of " +
+                         In("lib/full.mp3")),
+            std::string::npos)
+      << run.Err;
+  EXPECT_EQ(FilesBelow(Out()),
+            (std::vector<std::string>{"AC_DC/_/01 - Why? <Live>. (2001 Rock odd).wav",
+                                      "Band/First/03 - Song (1999 Jazz full).wav", "sub/untitled.wav"}));
+  EXPECT_NEAR(
+      std::atof(CaptureText("soxi -D " + Quote(Out("Band/First/03 - Song (1999 Jazz full).wav"))).c_str()),
+      0.4, 0.06);
+
+  fs::remove_all(Out());
+  const CliRun portable = Cli("convert mp3-wav -j 1 --name '{title}' --portable-names -o " + Quote(Out()) +
+                              " " + Quote(In("lib/odd.mp3")));
+  EXPECT_EQ(portable.Status, 0) << portable.Err;
+  EXPECT_EQ(FilesBelow(Out()), std::vector<std::string>{"Why_ _Live__.wav"});
+
+  const CliRun unknown =
+      Cli("convert mp3-wav -j 1 --name '{artist}/{titel}' -o " + Quote(Out()) + " " + Quote(In("lib")));
+  EXPECT_EQ(unknown.Status, 2);
+  EXPECT_TRUE(unknown.Says("--name: unknown field {titel}")) << unknown.Err;
+}
+
+TEST_F(CliTest, UpdateConvertsOnlyInputsNewerThanTheirOutputs) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  fs::create_directories(In("music/x"));
+  const std::string a = Wav("music/a.wav", 0.3, 0), b = Wav("music/x/b.wav", 0.3, 1),
+                    c = Wav("music/c.wav", 0.3, 2);
+  ASSERT_EQ(Cli("convert wav-wav -j 1 -o " + Quote(Out()) + " " + Quote(In("music"))).Status, 0);
+  // a's output as old as its input (which counts as up to date), b's input newer than its
+  // output, c's output older than its input: that one is replaced without a question.
+  ASSERT_TRUE(Shell("touch -d '2020-01-01 00:00:00' " + Quote(a) + " " + Quote(Out("a.wav")) + " " +
+                    Quote(Out("x/b.wav")) + " " + Quote(c)));
+  ASSERT_TRUE(Shell("touch -d '2020-01-01 00:00:01' " + Quote(b)));
+  ASSERT_TRUE(Shell("touch -d '2019-12-31 23:59:59' " + Quote(Out("c.wav"))));
+  const auto mtime = [](const std::string& path) { return fs::last_write_time(path); };
+  const auto aBefore = mtime(Out("a.wav")), bBefore = mtime(Out("x/b.wav"));
+  const CliRun run = Cli("convert wav-wav -j 2 --update -o " + Quote(Out()) + " " + Quote(In("music")));
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_TRUE(run.Says("skipped: " + a + ": up to date\n")) << run.Out;
+  EXPECT_TRUE(run.Says("converted 2, skipped 1, failed 0")) << run.Out;
+  EXPECT_EQ(mtime(Out("a.wav")), aBefore);
+  EXPECT_GT(mtime(Out("x/b.wav")), bBefore);
+  EXPECT_GT(mtime(Out("c.wav")), mtime(c));
 }
 
 // --- one output, one writer ----------------------------------------------------------------

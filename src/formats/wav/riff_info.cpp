@@ -94,15 +94,6 @@ void SetField(TId3v2Tags& tags, TId3v2Tags::TFrame frame, const std::u16string& 
   }
 }
 
-// The text cut to at most max bytes without splitting a character.
-std::string CutUtf8(std::string text, std::size_t max) {
-  if (text.size() <= max) return text;
-  std::size_t end = max;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  text.resize(end);
-  return text;
-}
-
 bool ReadAt(TStream& stream, std::int64_t position, std::uint8_t* bytes, std::int64_t count) {
   return stream.Seek(position, TSeekOrigin::soBeginning) == position && stream.Read(bytes, count) == count;
 }
