@@ -95,15 +95,19 @@ std::string OutputFileName(const std::string& D, const std::string& F, std::stri
   return result;
 }
 
-std::optional<TTagInfo> ReadFileTags(const std::string& F, TSourceFormat source) {
+namespace {
+TFileTags FileTagsOf(const TId3v2Tags& tags) { return {TagInfoOf(tags), tags.Genre()}; }
+}  // namespace
+
+std::optional<TFileTags> ReadFileTags(const std::string& F, TSourceFormat source) {
   try {
     if (source == TSourceFormat::sfWav) {
       TWaveIn wav;
       wav.SetFileName(F);
       if (!wav.Valid()) return std::nullopt;
       // Without tags the editor starts as it always has (no genre chosen either).
-      if (wav.Id3v2Tags()->Empty()) return TTagInfo{};
-      return TagInfoOf(*wav.Id3v2Tags());
+      if (wav.Id3v2Tags()->Empty()) return TFileTags{};
+      return FileTagsOf(*wav.Id3v2Tags());
     }
     // The MP3 reader is a WM reader too; only the file opening differs.
     TMP3In mp3;
@@ -111,7 +115,7 @@ std::optional<TTagInfo> ReadFileTags(const std::string& F, TSourceFormat source)
     TWMIn& input = source == TSourceFormat::sfMp3 ? static_cast<TWMIn&>(mp3) : wma;
     input.SetFileName(F);
     // Taken whole or not at all: a read that fails half way leaves no mixture.
-    TTagInfo read = TagInfoOf(*input.Id3v2Tags());
+    TFileTags read = FileTagsOf(*input.Id3v2Tags());
     input.SetFileName({});
     return read;
   } catch (const std::exception&) {
@@ -129,11 +133,11 @@ void PrepareBatchTags(const std::vector<std::string>& files, TConversionMode mod
   if (mode != TConversionMode::cmWavToMp3 && mode != TConversionMode::cmWavToWma &&
       mode != TConversionMode::cmMp3ToWma && mode != TConversionMode::cmWmaToMp3)
     return;
-  std::optional<TTagInfo> read = ReadFileTags(F, SourceFormatOf(mode));
+  std::optional<TFileTags> read = ReadFileTags(F, SourceFormatOf(mode));
   // A file that cannot be read keeps the title from its name.
   if (!read) return;
-  if (read->Title.empty()) read->Title = tags.Title;
-  tags = *read;
+  if (read->Info.Title.empty()) read->Info.Title = tags.Title;
+  tags = read->Info;
 }
 
 }  // namespace melvanto

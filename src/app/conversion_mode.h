@@ -49,9 +49,14 @@ std::string NameWithoutExtension(const std::string& F);
 // F's folder with a trailing '/' ("./" for a bare name).
 std::string FolderOf(const std::string& F);
 
-// A source file's own tag values (a WAV file's from its LIST/INFO and "id3 " chunks); nothing
-// when it cannot be read.
-std::optional<TTagInfo> ReadFileTags(const std::string& F, TSourceFormat source);
+// A source file's own tag values (a WAV file's from its LIST/INFO and "id3 " chunks), and its
+// genre as written, which the editor's list may not have ("Synthwave"); nothing when it cannot
+// be read.
+struct TFileTags {
+  TTagInfo Info;
+  std::u16string GenreText;
+};
+std::optional<TFileTags> ReadFileTags(const std::string& F, TSourceFormat source);
 
 // What the main window does to TagInfo before a batch starts: clear it; for exactly one file
 // take the title from its name and, in cmMp3ToWma, cmWmaToMp3, cmWavToMp3 and cmWavToWma, the

@@ -121,14 +121,16 @@ std::optional<TNamePattern> ParseNamePattern(const std::string& text, std::strin
   return pattern;
 }
 
-TNameFields NameFieldsOf(const TTagInfo& tags, const std::string& F) {
+TNameFields NameFieldsOf(const TTagInfo& tags, const std::string& F, const std::u16string& genreText) {
   TNameFields fields;
   fields.Artist = WideToUtf8(tags.Artist);
   fields.Album = WideToUtf8(tags.Album);
   fields.Title = WideToUtf8(tags.Title);
   fields.Track = TrackNumber(WideToUtf8(tags.Track));
   fields.Year = WideToUtf8(tags.Year);
-  if (tags.Genre > 0 && static_cast<std::size_t>(tags.Genre) < kDisplayGenreCount)
+  if (!genreText.empty())
+    fields.Genre = WideToUtf8(genreText);
+  else if (tags.Genre > 0 && static_cast<std::size_t>(tags.Genre) < kDisplayGenreCount)
     fields.Genre = kDisplayGenres[static_cast<std::size_t>(tags.Genre)];
   fields.Name = NameWithoutExtension(F);
   return fields;

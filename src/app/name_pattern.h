@@ -30,7 +30,8 @@ std::optional<TNamePattern> ParseNamePattern(const std::string& text, std::strin
 struct TNameFields {
   std::string Artist, Album, Title, Track, Year, Genre, Name;
 };
-TNameFields NameFieldsOf(const TTagInfo& tags, const std::string& F);
+// genreText, the genre as the file has it, wins over tags' position in the display list.
+TNameFields NameFieldsOf(const TTagInfo& tags, const std::string& F, const std::u16string& genreText = {});
 
 // The output's path below the output folder, without extension ("Artist/Album/03 - Title"),
 // every level a safe name of at most 200 bytes; nothing when a field the pattern uses is empty.

@@ -350,8 +350,9 @@ std::string TConversionRunner::OutputStem(std::size_t index) const {
   const std::string& F = Batch_->Files[index];
   if (Batch_->NamePattern) {
     // An unreadable file still has its name; the conversion reports it.
-    const TTagInfo tags = ReadFileTags(F, SourceFormatOf(Mode_)).value_or(TTagInfo{});
-    if (auto named = ExpandNamePattern(*Batch_->NamePattern, NameFieldsOf(tags, F))) return *named;
+    const TFileTags tags = ReadFileTags(F, SourceFormatOf(Mode_)).value_or(TFileTags{});
+    if (auto named = ExpandNamePattern(*Batch_->NamePattern, NameFieldsOf(tags.Info, F, tags.GenreText)))
+      return *named;
   }
   const bool keepTree =
       !Context_.Settings.CommonOptions.SameAsInputFolder && index < Batch_->Subfolders.size();
