@@ -24,5 +24,8 @@ and MP3 read, through FFmpeg.")
 # hold the sonames the program loads (libmp3lame.so.0, libtag_c.so.0) on Debian 12.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmp3lame0, libtagc0")
+# Show Files and the web links (main window, about box) open through xdg-open, which a minimal
+# system lacks; without it they do nothing, the rest works.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 
 include(CPack)

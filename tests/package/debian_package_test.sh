@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # cpack -G DEB from the build tree: the package's name, control fields and files, and that its
-# Depends names the packages holding the libraries the programs load by name at run time.
+# Depends names the packages holding the libraries the programs load by name at run time,
+# and Recommends the one that opens folders.
 # With MELVANTO_DEB_INSTALL_TEST=1 the package is also unpacked into a scratch root and its
 # melvanto-cli run from there.
 # Usage: debian_package_test.sh BUILD_DIR VERSION
@@ -64,6 +65,10 @@ for soname in $sonames; do
   [ -n "$owner" ] || fail "no installed package provides $soname"
   has_depend "$owner" || fail "$soname comes from $owner, which Depends lacks: $(field Depends)"
 done
+
+# Folders and links open through xdg-open, not in a minimal system.
+field Recommends | tr ',' '\n' | sed -E 's/^ +//; s/ .*//' | grep -qxF xdg-utils ||
+  fail "Recommends lacks xdg-utils: $(field Recommends)"
 
 # The files.
 files=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|')
