@@ -232,6 +232,27 @@ TEST_F(WmStreamedOut, AClientThatNeverReadsIsDroppedAndTheRunGoesOn) {
   EXPECT_EQ(disconnected, 1);
 }
 
+TEST_F(WmStreamedOut, ClientEventsTellTheClientsAddressWhileTheyAreHandled) {
+  std::vector<std::string> joined, left;
+  out.SetOnClientConnected([&](TComponent*) { joined.push_back(out.ClientAddress()); });
+  out.SetOnClientDisconnected([&](TComponent*) { left.push_back(out.ClientAddress()); });
+  out.SetBindAddress("127.0.0.1");
+  THeldIn in(44100, 2);
+  const std::uint32_t port = Start(in);
+  ASSERT_NE(port, 0u);
+  TRawClient client(port);
+  ASSERT_TRUE(client.Connected());
+  EXPECT_TRUE(PumpUntil([&] { return joined.size() == 1; }));
+  EXPECT_EQ(out.ClientAddress(), "") << "only inside a handler";
+  client.Close();
+  EXPECT_TRUE(PumpUntil([&] { return left.size() == 1; }));
+  Finish(in);
+  ASSERT_EQ(joined.size(), 1u);
+  EXPECT_EQ(joined[0].rfind("127.0.0.1:", 0), 0u) << joined[0];
+  EXPECT_NE(joined[0], "127.0.0.1:" + std::to_string(port)) << "the client's end, not ours";
+  EXPECT_EQ(left, joined);
+}
+
 TEST_F(WmStreamedOut, EventsWithoutHandlersAreNotPosted) {
   out.SetOnClientConnected(nullptr);
   THeldIn in(44100, 2);
@@ -262,8 +283,12 @@ TEST_F(WmStreamedOut, FailuresReleaseThePortAndABusyPortCannotBeServed) {
   ASSERT_EQ(::listen(taken.Get(), 1), 0);
   ASSERT_EQ(::getsockname(taken.Get(), reinterpret_cast<sockaddr*>(&a), &length), 0);
   out.SetVBR(false);
+  out.SetBindAddress("not.an.address");
+  EXPECT_EQ(RunOnce(out, in), "Not an IPv4 address to listen on: not.an.address");
+  out.SetBindAddress("");
   out.SetPort(ntohs(a.sin_port));
-  EXPECT_EQ(RunOnce(out, in), "Cannot create file");
+  EXPECT_EQ(RunOnce(out, in),
+            "Cannot listen on all addresses port " + std::to_string(ntohs(a.sin_port)) + ": the port is in use");
 }
 
 }  // namespace
