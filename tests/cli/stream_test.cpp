@@ -166,6 +166,22 @@ std::optional<std::size_t> DataBytes(const std::string& got) {
   return got.size() < start ? 0 : got.size() - start;
 }
 
+// What a player (ffmpeg) decoded of the first seconds of the stream on port, measured by sox;
+// zero for nothing.
+struct TPlayed {
+  double Seconds = 0, Rms = 0;
+  std::string Stat;  // sox's own words, for failure messages
+};
+TPlayed Play(std::uint32_t port, const std::string& seconds) {
+  TPlayed played;
+  played.Stat = CaptureText("timeout 60 ffmpeg -nostdin -v error -i http://127.0.0.1:" + std::to_string(port) +
+                            "/ -t " + seconds + " -f wav - | sox -t wav - -n stat 2>&1 | cat");
+  const auto length = played.Stat.find("Length (seconds):"), rms = played.Stat.find("RMS     amplitude:");
+  if (length != std::string::npos) played.Seconds = std::atof(played.Stat.c_str() + length + 17);
+  if (rms != std::string::npos) played.Rms = std::atof(played.Stat.c_str() + rms + 18);
+  return played;
+}
+
 class CliStream : public ::testing::Test {
  protected:
   std::string Env() const {
@@ -201,22 +217,14 @@ TEST_F(CliStream, TwoPlayersAtOnceHearTheFile_EachComingAndGoingIsPrinted_CtrlCE
   ASSERT_NE(port, 0u) << serving << ReadText(Err());
   EXPECT_NE(serving.find("tone.wav"), std::string::npos) << serving;
 
-  // What sox measures of three seconds each player decoded.
-  std::string measured[2];
+  TPlayed played[2];
   std::vector<std::thread> players;
-  for (int i = 0; i < 2; ++i)
-    players.emplace_back([&, i] {
-      measured[i] = CaptureText("timeout 60 ffmpeg -nostdin -v error -i http://127.0.0.1:" + std::to_string(port) +
-                                "/ -t 3 -f wav - | sox -t wav - -n stat 2>&1 | cat");
-    });
+  for (int i = 0; i < 2; ++i) players.emplace_back([&, i] { played[i] = Play(port, "3"); });
   for (auto& p : players) p.join();
-  for (const std::string& stat : measured) {
-    const auto length = stat.find("Length (seconds):"), rms = stat.find("RMS     amplitude:");
-    ASSERT_NE(length, std::string::npos) << stat;
-    ASSERT_NE(rms, std::string::npos) << stat;
-    EXPECT_GT(std::atof(stat.c_str() + length + 17), 2.5) << stat;
+  for (const TPlayed& p : played) {
+    EXPECT_GT(p.Seconds, 2.5) << p.Stat;
     // The tone at half scale has an RMS of about 0.35: sound, not silence.
-    EXPECT_NEAR(std::atof(stat.c_str() + rms + 18), 0.35, 0.05) << stat;
+    EXPECT_NEAR(p.Rms, 0.35, 0.05) << p.Stat;
   }
 
   // Each player came and went, told apart by its address.
@@ -236,6 +244,28 @@ TEST_F(CliStream, TwoPlayersAtOnceHearTheFile_EachComingAndGoingIsPrinted_CtrlCE
   EXPECT_EQ(cli.LineWith("Stopped"), "Stopped");
   EXPECT_EQ(cli.Wait(), 0) << ReadText(Err());
   EXPECT_EQ(ReadText(Err()), "");
+}
+
+TEST_F(CliStream, Mp3AndWmaFilesAreStreamedToo_ToldByContentNotByName) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  MELVANTO_REQUIRE_COMMAND("sox");
+  if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg without an MP3 encoder";
+  for (const auto& [name, codec] : {std::pair{"mp3 named as.wav", "libmp3lame"}, std::pair{"song.wma", "wmav2"}}) {
+    SCOPED_TRACE(name);
+    const std::string path = (dir_ / name).string();
+    ASSERT_TRUE(Shell("ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:duration=1 -ac 2 -c:a " +
+                      std::string(codec) + " -b:a 128k -f " + (std::string(codec) == "wmav2" ? "asf " : "mp3 ") +
+                      Quote(path)));
+    TCliProcess cli(Env(), "stream --port 0 --loop " + Quote(path), Err());
+    const std::uint32_t port = PortOf(cli.LineWith("Streaming "));
+    ASSERT_NE(port, 0u) << ReadText(Err());
+    const TPlayed played = Play(port, "1.5");
+    // Past the one-second file's end: looped.
+    EXPECT_GT(played.Seconds, 1.2) << played.Stat;
+    EXPECT_GT(played.Rms, 0.03) << played.Stat;
+    ASSERT_EQ(::kill(cli.Pid(), SIGINT), 0);
+    EXPECT_EQ(cli.Wait(), 0);
+  }
 }
 
 TEST_F(CliStream, MaxClientsOneTurnsTheSecondListenerAway) {
