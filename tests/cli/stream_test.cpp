@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "loopback_client.h"
 #include "stream_options.h"
 #include "temp_dir.h"
 #include "text_file.h"
@@ -123,36 +124,12 @@ double ByteRateOf(const std::string& line) {
   return at == std::string::npos ? 0 : std::atof(line.c_str() + at + 5) * 1000 / 8;
 }
 
-// A plain TCP client on the loopback address that asks for the stream.
-class TClient {
+// A loopback client that has asked for the stream.
+class TClient : public TLoopbackClient {
  public:
-  explicit TClient(std::uint32_t port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const timeval limit{30, 0};  // a safety net against a hung server
-    ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    connected_ = ::connect(fd_.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    const char request[] = "GET / HTTP/1.0\r\n\r\n";
-    if (connected_) ::send(fd_.Get(), request, sizeof request - 1, MSG_NOSIGNAL);
+  explicit TClient(std::uint32_t port) : TLoopbackClient(port) {
+    if (Connected()) Send("GET / HTTP/1.0\r\n\r\n");
   }
-  bool Connected() const { return connected_; }
-  // Up to n bytes, fewer when the server closes.
-  std::string Read(std::size_t n) {
-    std::string out;
-    char buffer[4096];
-    while (out.size() < n) {
-      const ssize_t got = ::recv(fd_.Get(), buffer, std::min(sizeof buffer, n - out.size()), 0);
-      if (got <= 0) break;
-      out.append(buffer, static_cast<std::size_t>(got));
-    }
-    return out;
-  }
-
- private:
-  UniqueFd fd_;
-  bool connected_ = false;
 };
 
 // The data a client got after the HTTP response and the ASF header, or nothing when what it
@@ -299,15 +276,9 @@ TEST_F(CliStream, AFileThatCannotBeReadOrAPortInUseFailsWithOne_BadArgumentsWith
   EXPECT_NE(ReadText(Err()).find(text + ": not a WAV, WMA or MP3 file"), std::string::npos) << ReadText(Err());
 
   // A port another program listens on.
-  UniqueFd taken(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof a;
-  ASSERT_EQ(::bind(taken.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(::listen(taken.Get(), 1), 0);
-  ASSERT_EQ(::getsockname(taken.Get(), reinterpret_cast<sockaddr*>(&a), &length), 0);
-  const std::string port = std::to_string(ntohs(a.sin_port));
+  const TListeningSocket taken;
+  ASSERT_NE(taken.Port(), 0u);
+  const std::string port = std::to_string(taken.Port());
   std::string out;
   EXPECT_EQ(Run("stream --port " + port + " " + Quote(Tone(1)), &out), 1);
   EXPECT_NE(ReadText(Err()).find("Cannot listen on 127.0.0.1 port " + port + ": the port is in use"),
