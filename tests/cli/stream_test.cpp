@@ -132,15 +132,34 @@ class TClient : public TLoopbackClient {
   }
 };
 
-// The data a client got after the HTTP response and the ASF header, or nothing when what it
-// got does not start with them.
-std::optional<std::size_t> DataBytes(const std::string& got) {
+// Where the ASF data starts in what a client got: after the HTTP response and the ASF
+// header; nothing when it does not start with them.
+std::optional<std::size_t> DataStart(const std::string& got) {
   const auto body = got.find("\r\n\r\n");
   if (body == std::string::npos || got.size() < body + 4 + 24) return std::nullopt;
   std::uint64_t headerSize = 0;
   std::memcpy(&headerSize, got.data() + body + 4 + 16, 8);  // the header object's size, little-endian
-  const std::size_t start = body + 4 + headerSize;
-  return got.size() < start ? 0 : got.size() - start;
+  return body + 4 + headerSize;
+}
+
+// The data a client got, or nothing as above.
+std::optional<std::size_t> DataBytes(const std::string& got) {
+  const auto start = DataStart(got);
+  if (!start) return std::nullopt;
+  return got.size() < *start ? 0 : got.size() - *start;
+}
+
+// The stream's packet size, from the header's file properties; 0 when they are not found.
+std::uint32_t PacketSize(const std::string& got) {
+  const unsigned char guid[] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+  const auto at = got.find(std::string(reinterpret_cast<const char*>(guid), sizeof guid));
+  // Past the GUID, size, file ID, file size, date, packet count, three durations and flags.
+  constexpr std::size_t kMinimumPacketSize = 16 + 8 + 16 + 8 + 8 + 8 + 8 + 8 + 8 + 4;
+  if (at == std::string::npos || got.size() < at + kMinimumPacketSize + 4) return 0;
+  std::uint32_t size = 0;
+  std::memcpy(&size, got.data() + at + kMinimumPacketSize, 4);
+  return size;
 }
 
 // What a player (ffmpeg) decoded of the first seconds of the stream on port, measured by sox;
@@ -345,15 +364,18 @@ TEST_F(CliStream, AListenerNeverGetsTheStreamMuchFasterThanItPlays) {
   ASSERT_NE(port, 0u) << ReadText(Err());
   ASSERT_GT(rate, 1000) << serving;
 
-  // A client that joins gets the stream from then on: whatever the load, it cannot have more
-  // than the time since it connected is worth, plus a packet or two in flight.
+  // A client that joins gets the stream from then on, and the pace is never ahead of the time
+  // since the stream began: whatever the load, it cannot have more than the time since it
+  // connected is worth, plus a packet or two in flight. Counted from before the connect, and
+  // read late at worst, this bound holds on a busy machine; a pace a fifth too fast breaks it
+  // within these eight seconds (the packets' own overhead is a few percent of the rate).
   const Clock::time_point joined = Clock::now();
   TClient client(port);
   ASSERT_TRUE(client.Connected());
   std::string got;
   std::vector<std::pair<double, std::size_t>> samples;  // seconds since joining, bytes got
   const auto since = [&] { return std::chrono::duration<double>(Clock::now() - joined).count(); };
-  while (since() < 5) {
+  while (since() < 8) {
     const std::string more = client.Read(512);
     ASSERT_FALSE(more.empty()) << "the stream ended";
     got += more;
@@ -362,10 +384,14 @@ TEST_F(CliStream, AListenerNeverGetsTheStreamMuchFasterThanItPlays) {
   const double elapsed = since();
   const auto data = DataBytes(got);
   ASSERT_TRUE(data) << got.substr(0, 200);
-  constexpr double kPackets = 2 * 8192;  // the sink's packets are a few kilobytes
-  EXPECT_LE(*data, 1.1 * rate * elapsed + kPackets) << "rate " << rate << " B/s over " << elapsed << " s";
+  const std::uint32_t packet = PacketSize(got);
+  ASSERT_GT(packet, 0u);
+  // The packet being sent when it joined, and the next, which may go out a moment early.
+  EXPECT_LE(*data, 1.1 * rate * elapsed + 2 * packet)
+      << "rate " << rate << " B/s over " << elapsed << " s, packets of " << packet;
 
-  // Both sides, on a quiet machine only: from the first second on, within 10 % of the rate.
+  // Both sides, on a quiet machine only (a stall of the stream or of this reader moves bytes
+  // between seconds): from the first second on, within 10 % of the rate.
   if (std::getenv("MELVANTO_PACE_BOTH_WAYS") == nullptr) return;
   std::size_t i = 0;
   while (i < samples.size() && samples[i].first < 1) ++i;
