@@ -103,7 +103,8 @@ listener that comes and goes.
   --loop           start again at the end of the file, keeping the listeners
   --wma-codec N  --wma-format N  --wma-vbr
                    the WMA encoding, as for convert ('melvanto-cli codecs')
-A listener that stops reading is dropped when it falls a minute or so behind.
+A listener that stops reading holds up no one: it is dropped once a megabyte
+(about a minute of the stream) waits for it.
 Ends at the end of the file (unless --loop) or on Ctrl-C (also SIGTERM,
 SIGHUP) with exit status 0; a file that cannot be read or a port in use: 1.
 )";

@@ -305,9 +305,20 @@ TEST_F(CliStream, AFileThatCannotBeReadOrAPortInUseFailsWithOne_BadArgumentsWith
       << ReadText(Err());
   EXPECT_EQ(out.find("Streaming"), std::string::npos) << out;
 
-  for (const char* args : {"stream", "stream a.wav b.wav", "stream --port 65536 a.wav", "stream --bind localhost a.wav",
-                           "stream --loop=yes a.wav", "stream --max-clients 0 a.wav", "stream --wma-codec x a.wav"})
+  const std::vector<std::string> usageErrors = {
+      "stream", "stream a.wav b.wav", "stream --port 65536 a.wav", "stream --bind localhost a.wav",
+      "stream --loop=yes a.wav", "stream --max-clients 0 a.wav", "stream --wma-codec x a.wav",
+      // A typed WMA choice the codecs do not have is the user's mistake too.
+      "stream --wma-codec 99 --port 0 " + Quote(Tone(1))};
+  for (const std::string& args : usageErrors)
     EXPECT_EQ(Run(args), 2) << args << ": " << ReadText(Err());
+
+  // The help says how to open the stream to the network, within 80 columns.
+  std::string help;
+  EXPECT_EQ(Run("stream --loop --help", &help), 0);
+  EXPECT_NE(help.find("0.0.0.0 opens it to every network"), std::string::npos) << help;
+  for (std::size_t start = 0, end; (end = help.find('\n', start)) != std::string::npos; start = end + 1)
+    EXPECT_LE(end - start, 80u) << help.substr(start, end - start);
 }
 
 TEST(CliStreamArgs, OptionsTakeTheirValuesEitherWay_AndWmaOnesAsConvertDoes) {
