@@ -40,12 +40,13 @@ int main(int argc, char** argv) {
     if (command == "info") return RunInfo(args);
     if (command == "codecs") return RunCodecs(args);
     if (command == "genres") return RunGenres(args);
+    if (command == "stream") return RunStream(args);
     throw TUsageError("unknown command '" + command + "'");
   } catch (const TUsageError& e) {
     // A usage error may quote an argument, a file name among them.
     std::fprintf(stderr, "melvanto-cli: %s\n", Printable(e.what()).c_str());
     const bool known =
-        command == "convert" || command == "info" || command == "codecs" || command == "genres";
+        command == "convert" || command == "info" || command == "codecs" || command == "genres" || command == "stream";
     std::fprintf(stderr, "'melvanto-cli %s--help' shows the usage\n", known ? (command + " ").c_str() : "");
     return kExitUsage;
   } catch (const std::exception& e) {

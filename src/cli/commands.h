@@ -11,5 +11,6 @@ int RunConvert(const std::vector<std::string>& args);
 int RunInfo(const std::vector<std::string>& args);
 int RunCodecs(const std::vector<std::string>& args);
 int RunGenres(const std::vector<std::string>& args);
+int RunStream(const std::vector<std::string>& args);
 
 }  // namespace melvanto::cli

@@ -26,20 +26,6 @@
 namespace melvanto::cli {
 namespace {
 
-// Why the chosen WMA codec and format are not in the lists the output will pick from, or
-// nothing when they are.
-std::optional<std::string> WmaChoiceProblem(const TOptionsSetting& s) {
-  const std::vector<TWMACodec> codecs = ListWMACodecs(s.VBR);
-  if (s.CodecIndex < 0 || s.CodecIndex >= static_cast<std::int32_t>(codecs.size()))
-    return "there is no WMA codec " + std::to_string(s.CodecIndex) + " ('melvanto-cli codecs' lists them)";
-  const auto formats = static_cast<std::int32_t>(codecs[static_cast<std::size_t>(s.CodecIndex)].Formats.size());
-  if (s.FormatIndex < 0 || s.FormatIndex >= formats)
-    return "codec " + std::to_string(s.CodecIndex) + " has no " + (s.VBR ? "VBR " : "") + "format " +
-           std::to_string(s.FormatIndex) + " ('melvanto-cli codecs" + (s.VBR ? " --vbr" : "") +
-           "' lists them)";
-  return std::nullopt;
-}
-
 // The batch's files that no result mentions: never reached because the batch was stopped.
 std::vector<std::string> NotStarted(const std::vector<std::string>& files,
                                     const std::vector<TFileResult>& results) {
@@ -80,26 +66,12 @@ int RunConvert(const std::vector<std::string>& args) {
   request.Files = PathsOf(inputs->Files);
   CheckFileCount(request);
 
-  // The main window's start, without its widgets; nothing here is ever saved.
-  TOptionsSetting settings;
+  TOptionsSetting settings = StartingSettings();
   TTagInfo tags;
-  // The defaults do for a settings file that cannot be used; the user hears why, once.
-  if (const TSettingsStatus loaded = LoadSettings(settings); !loaded)
-    std::fprintf(stderr, "melvanto-cli: %s\n", Printable(loaded.Message).c_str());
-  ChooseDefaultWMAFormat(ListWMACodecs(false), settings);
   PrepareBatchTags(request.Files, request.Mode, tags);
   ApplyRequest(request, settings, tags);
-  if (TargetFormatOf(request.Mode) == TTargetFormat::tfWma) {
-    if (const auto problem = WmaChoiceProblem(settings)) {
-      // Typed by the user, it is a usage error; read from options.ini, nothing typed was wrong.
-      if (request.WmaCodec || request.WmaFormat || request.WmaVbr) throw TUsageError(*problem);
-      std::fprintf(stderr,
-                   "melvanto-cli: the WMA choice in %s cannot be used: %s; choose one with --wma-codec and "
-                   "--wma-format\n",
-                   Printable(SettingsFilePath()).c_str(), Printable(*problem).c_str());
-      return kExitFailed;
-    }
-  }
+  if (TargetFormatOf(request.Mode) == TTargetFormat::tfWma && !CheckWmaChoice(request, settings))
+    return kExitFailed;
 
   const auto jobs = static_cast<std::size_t>(JobCount(request, std::thread::hardware_concurrency()));
   TOverwritePolicy policy = request.Overwrite;

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <utility>
 
 #include "cli_args.h"
+#include "printable.h"
+#include "wma_choice.h"
 #include "text_codec.h"
 
 namespace melvanto::cli {
@@ -130,19 +133,6 @@ bool TakeMp3Option(const std::string& a, TArgCursor& cursor, TConvertRequest& r)
   return true;
 }
 
-bool TakeWmaOption(const std::string& a, TArgCursor& cursor, TConvertRequest& r) {
-  if (a == "--wma-codec") {
-    r.WmaCodec = ParseNumber(cursor.Value(a), a, 0, 1000);
-  } else if (a == "--wma-format") {
-    r.WmaFormat = ParseNumber(cursor.Value(a), a, 0, 100000);
-  } else if (a == "--wma-vbr") {
-    r.WmaVbr = true;
-  } else {
-    return false;
-  }
-  return true;
-}
-
 bool TakeWavOption(const std::string& a, TArgCursor& cursor, TConvertRequest& r) {
   if (a == "--wav-type") {
     const std::string type = cursor.Value(a);
@@ -188,6 +178,52 @@ void CheckRequest(const TConvertRequest& r) {
 void CheckFileCount(const TConvertRequest& r) {
   // The tag editor disables the title when one set of values serves several files.
   if (r.Title && r.Files.size() > 1) throw TUsageError("--title is for a single file");
+}
+
+bool TakeWmaOption(const std::string& a, TArgCursor& cursor, TConvertRequest& r) {
+  if (a == "--wma-codec") {
+    r.WmaCodec = ParseNumber(cursor.Value(a), a, 0, 1000);
+  } else if (a == "--wma-format") {
+    r.WmaFormat = ParseNumber(cursor.Value(a), a, 0, 100000);
+  } else if (a == "--wma-vbr") {
+    r.WmaVbr = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::string> WmaChoiceProblem(const TOptionsSetting& s) {
+  const std::vector<TWMACodec> codecs = ListWMACodecs(s.VBR);
+  if (s.CodecIndex < 0 || s.CodecIndex >= static_cast<std::int32_t>(codecs.size()))
+    return "there is no WMA codec " + std::to_string(s.CodecIndex) + " ('melvanto-cli codecs' lists them)";
+  const auto formats = static_cast<std::int32_t>(codecs[static_cast<std::size_t>(s.CodecIndex)].Formats.size());
+  if (s.FormatIndex < 0 || s.FormatIndex >= formats)
+    return "codec " + std::to_string(s.CodecIndex) + " has no " + (s.VBR ? "VBR " : "") + "format " +
+           std::to_string(s.FormatIndex) + " ('melvanto-cli codecs" + (s.VBR ? " --vbr" : "") +
+           "' lists them)";
+  return std::nullopt;
+}
+
+TOptionsSetting StartingSettings() {
+  TOptionsSetting settings;
+  // The defaults do for a settings file that cannot be used; the user hears why, once.
+  if (const TSettingsStatus loaded = LoadSettings(settings); !loaded)
+    std::fprintf(stderr, "melvanto-cli: %s\n", Printable(loaded.Message).c_str());
+  ChooseDefaultWMAFormat(ListWMACodecs(false), settings);
+  return settings;
+}
+
+bool CheckWmaChoice(const TConvertRequest& request, const TOptionsSetting& settings) {
+  const auto problem = WmaChoiceProblem(settings);
+  if (!problem) return true;
+  // Typed by the user, it is a usage error; read from options.ini, nothing typed was wrong.
+  if (request.WmaCodec || request.WmaFormat || request.WmaVbr) throw TUsageError(*problem);
+  std::fprintf(stderr,
+               "melvanto-cli: the WMA choice in %s cannot be used: %s; choose one with --wma-codec and "
+               "--wma-format\n",
+               Printable(SettingsFilePath()).c_str(), Printable(*problem).c_str());
+  return false;
 }
 
 std::string DirectionNameList() {

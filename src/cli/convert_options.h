@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli_args.h"
 #include "conversion_mode.h"
 #include "name_pattern.h"
 #include "runner.h"
@@ -67,6 +68,21 @@ void CheckFileCount(const TConvertRequest& request);
 // The request laid over the loaded settings and the batch's tag values (already prepared for
 // its files), the way the options dialog and the tag editor would change them.
 void ApplyRequest(const TConvertRequest& request, TOptionsSetting& settings, TTagInfo& tags);
+
+// Takes a (and its value from cursor) into r when it is one of the WMA options; false when
+// it is none of them. For every command that encodes WMA.
+bool TakeWmaOption(const std::string& a, TArgCursor& cursor, TConvertRequest& r);
+
+// The main window's start without its widgets: the settings file (the defaults when it
+// cannot be used, the user told why on stderr) with its WMA choice made. Never saved.
+TOptionsSetting StartingSettings();
+
+// Why the WMA codec and format the settings choose are not among those the output picks from,
+// or nothing when they are.
+std::optional<std::string> WmaChoiceProblem(const TOptionsSetting& settings);
+// Whether settings (with request applied) can encode WMA. A typed choice that cannot raises
+// TUsageError; the settings file's own is reported on stderr and gives false.
+bool CheckWmaChoice(const TConvertRequest& request, const TOptionsSetting& settings);
 
 // The number of runners: -j, else the processor count; at least 1, at most one per file.
 std::int32_t JobCount(const TConvertRequest& request, std::uint32_t processors);

@@ -16,6 +16,8 @@ commands:
   info [--json] FILE...
                   container, encoding, format, length and tags
   codecs [--vbr]  the WMA codecs and formats with their numbers
+  stream [options] FILE
+                  serve FILE as a live WMA stream (melvanto-cli stream --help)
   genres          the genre names --genre takes
 
   -h, --help      this text (COMMAND --help for a command's)
@@ -108,6 +110,25 @@ inline constexpr const char* kCodecsHelp = R"(usage: melvanto-cli codecs [--vbr]
 The WMA codecs and each one's formats, with the numbers --wma-codec and
 --wma-format take.
   --vbr     the formats offered with variable bit rate
+)";
+
+inline constexpr const char* kStreamHelp = R"(usage: melvanto-cli stream [options] FILE
+
+Serves FILE (WAV, MP3 or WMA) as a live WMA stream over HTTP, at the pace it
+plays, to players that open the address it prints. A line tells of each
+listener that comes and goes.
+  --port N         TCP port (default 8080; 0 picks a free one)
+  --bind ADDR      IPv4 address to listen on; the default 127.0.0.1 keeps the
+                   stream on this machine, 0.0.0.0 opens it to every network
+                   this machine is on
+  --max-clients N  listeners at once (default 5); more are turned away
+  --loop           start again at the end of the file, keeping the listeners
+  --wma-codec N  --wma-format N  --wma-vbr
+                   the WMA encoding, as for convert ('melvanto-cli codecs')
+A listener that stops reading holds up no one: it is dropped once a megabyte
+(about a minute of the stream) waits for it.
+Ends at the end of the file (unless --loop) or on Ctrl-C (also SIGTERM,
+SIGHUP) with exit status 0; a file that cannot be read or a port in use: 1.
 )";
 
 inline constexpr const char* kGenresHelp = R"(usage: melvanto-cli genres

@@ -134,7 +134,7 @@ TEST_F(CliTest, HelpForTheProgramAndEveryCommand_VersionAndUsageErrors) {
   EXPECT_TRUE(std::regex_match(version.Out.substr(first.size()),
                                std::regex("LAME \\d+\\.\\d+\\S*\n"
                                           "FFmpeg \\S+ \\(libavcodec \\d+\\.\\d+\\.\\d+, libavformat \\d+\\.\\d+\\.\\d+\\)\n"
-                                          "TagLib \\d+(\\.\\d+)*\n")))
+                                          "TagLib libtag\\.so\\.\\d+(\\.\\d+)*\n")))
       << version.Out;
 
   struct Case {

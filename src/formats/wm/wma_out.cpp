@@ -69,14 +69,24 @@ class TWMErrorCallback final : public IWMStatusCallback {
   TWMWriterContext* Context;
 };
 
+// "a.b.c.d:port" from a client report's value; empty when it carries none.
+std::string ClientAddressOf(WMT_ATTR_DATATYPE type, const std::uint8_t* value) {
+  if (type != WMT_ATTR_DATATYPE::WMT_TYPE_BINARY || value == nullptr) return {};
+  WM_CLIENT_PROPERTIES client;
+  std::memcpy(&client, value, sizeof client);
+  const std::uint32_t a = client.dwIPAddress;
+  return std::to_string(a >> 24) + '.' + std::to_string((a >> 16) & 0xFF) + '.' + std::to_string((a >> 8) & 0xFF) +
+         '.' + std::to_string(a & 0xFF) + ':' + std::to_string(client.dwPort);
+}
+
 class TWMStatusCallback final : public IWMStatusCallback {
  public:
   explicit TWMStatusCallback(TWMWriterContext* context) : Context(context) {}
-  HRESULT OnStatus(WMT_STATUS Status, HRESULT, WMT_ATTR_DATATYPE, const std::uint8_t*, void*) override {
+  HRESULT OnStatus(WMT_STATUS Status, HRESULT, WMT_ATTR_DATATYPE Type, const std::uint8_t* Value, void*) override {
     if (Status == WMT_STATUS::WMT_CLIENT_CONNECT && Context->ClientConnected != nullptr)
-      Context->ClientConnected(Context->Owner);
+      Context->ClientConnected(Context->Owner, ClientAddressOf(Type, Value));
     if (Status == WMT_STATUS::WMT_CLIENT_DISCONNECT && Context->ClientDisconnected != nullptr)
-      Context->ClientDisconnected(Context->Owner);
+      Context->ClientDisconnected(Context->Owner, ClientAddressOf(Type, Value));
     return S_OK;
   }
 
@@ -87,11 +97,11 @@ class TWMStatusCallback final : public IWMStatusCallback {
 void ErrorHandler(TWMAOut* owner, int status) {
   owner->HandleError(status);
 }
-void ConnectedHandler(TWMAOut* owner) {
-  owner->HandleClientConnected();
+void ConnectedHandler(TWMAOut* owner, const std::string& address) {
+  owner->HandleClientConnected(address);
 }
-void DisconnectedHandler(TWMAOut* owner) {
-  owner->HandleClientDisconnected();
+void DisconnectedHandler(TWMAOut* owner, const std::string& address) {
+  owner->HandleClientDisconnected(address);
 }
 
 }  // namespace
@@ -406,11 +416,19 @@ void TWMStreamedOut::SetOnClientDisconnected(TStreamedAudioEvent handler) {
   OnClientDisconnected_ = std::move(handler);
 }
 
-void TWMStreamedOut::HandleClientConnected() {
-  if (auto handler = OnClientConnected()) PostNotify(std::move(handler));
+void TWMStreamedOut::PostClientEvent(TStreamedAudioEvent handler, const std::string& Address) {
+  if (!handler) return;
+  PostNotify([this, handler = std::move(handler), Address](TComponent* Sender) {
+    ClientAddress_ = Address;
+    handler(Sender);
+    ClientAddress_.clear();
+  });
 }
-void TWMStreamedOut::HandleClientDisconnected() {
-  if (auto handler = OnClientDisconnected()) PostNotify(std::move(handler));
+void TWMStreamedOut::HandleClientConnected(const std::string& Address) {
+  PostClientEvent(OnClientConnected(), Address);
+}
+void TWMStreamedOut::HandleClientDisconnected(const std::string& Address) {
+  PostClientEvent(OnClientDisconnected(), Address);
 }
 
 void TWMStreamedOut::CreateWriter() {
@@ -423,8 +441,18 @@ void TWMStreamedOut::CreateWriter() {
   auto callback = std::make_shared<TWMStatusCallback>(&Context);
   sink->Advise(callback, nullptr);
   std::uint32_t port = Port_;
-  if (Failed(sink->Open(&port))) {
+  if (Failed(sink->SetListenAddress(BindAddress_))) {
     sink->Unadvise(callback, nullptr);
+    throw EAuException("Not an IPv4 address to listen on: " + BindAddress_);
+  }
+  if (const HRESULT hr = sink->Open(&port); Failed(hr)) {
+    sink->Unadvise(callback, nullptr);
+    // Said plainly: the user can pick another port or address, unlike a failure within.
+    const std::string where = (BindAddress_.empty() ? std::string("all addresses") : BindAddress_) + " port " +
+                              std::to_string(Port_);
+    if (hr == E_ADDRESS_IN_USE) throw EAuException("Cannot listen on " + where + ": the port is in use");
+    if (hr == E_ADDRESS_NOT_AVAILABLE)
+      throw EAuException("Cannot listen on " + where + ": the address is not one of this machine's");
     return;
   }
   if (MaxClients_ != 0) sink->SetMaximumClients(MaxClients_);

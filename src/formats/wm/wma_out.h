@@ -29,8 +29,8 @@ struct TWMWriterContext {
   std::shared_ptr<wmf::IWMWriterFileSink> FileSink;
   std::shared_ptr<wmf::IWMWriterNetworkSink> NetworkSink;
   std::shared_ptr<wmf::IWMStatusCallback> Callback;
-  void (*ClientConnected)(TWMAOut* Owner) = nullptr;
-  void (*ClientDisconnected)(TWMAOut* Owner) = nullptr;
+  void (*ClientConnected)(TWMAOut* Owner, const std::string& Address) = nullptr;
+  void (*ClientDisconnected)(TWMAOut* Owner, const std::string& Address) = nullptr;
   void (*Error)(TWMAOut* Owner, int Status) = nullptr;
 };
 
@@ -68,8 +68,9 @@ class TWMAOut : public TAuTaggedFileOut {
 
   // The runtime's status reports for this output (called on the runtime's threads).
   void HandleError(int Status);
-  virtual void HandleClientConnected() {}
-  virtual void HandleClientDisconnected() {}
+  // Address: "a.b.c.d:port" of the client, empty when the runtime did not say.
+  virtual void HandleClientConnected(const std::string& /*Address*/) {}
+  virtual void HandleClientDisconnected(const std::string& /*Address*/) {}
 
  protected:
   void Prepare() override;
@@ -123,6 +124,9 @@ class TWMStreamedOut : public TWMAOut {
   void SetMaxClients(std::uint32_t value) { MaxClients_ = value; }
   std::uint32_t Port() const { return Port_; }
   void SetPort(std::uint32_t value) { Port_ = value; }
+  // The IPv4 address to listen on ("127.0.0.1"); empty, the default, is every interface.
+  const std::string& BindAddress() const { return BindAddress_; }
+  void SetBindAddress(std::string value) { BindAddress_ = std::move(value); }
   TStreamedAudioEvent OnClientConnected() const;
   void SetOnClientConnected(TStreamedAudioEvent handler);
   TStreamedAudioEvent OnClientDisconnected() const;
@@ -130,9 +134,11 @@ class TWMStreamedOut : public TWMAOut {
 
   // The port the sink really listens on while a run goes on (Port 0 picks a free one).
   std::uint32_t ListeningPort() const { return ListeningPort_.load(); }
+  // Inside a client event's handler: that client's "a.b.c.d:port". Empty elsewhere.
+  const std::string& ClientAddress() const { return ClientAddress_; }
 
-  void HandleClientConnected() override;
-  void HandleClientDisconnected() override;
+  void HandleClientConnected(const std::string& Address) override;
+  void HandleClientDisconnected(const std::string& Address) override;
 
  protected:
   void CreateWriter() override;
@@ -141,8 +147,13 @@ class TWMStreamedOut : public TWMAOut {
 
  private:
   std::uint32_t MaxClients_ = 0;
+  // Hands handler to the user-interface thread with the client's address.
+  void PostClientEvent(TStreamedAudioEvent handler, const std::string& Address);
+
   std::uint32_t Port_ = 0;
+  std::string BindAddress_;
   std::atomic<std::uint32_t> ListeningPort_{0};
+  std::string ClientAddress_;  // user-interface thread only
   mutable std::mutex HandlersLock;  // the handlers are read on the sink's thread
   TStreamedAudioEvent OnClientConnected_;
   TStreamedAudioEvent OnClientDisconnected_;

@@ -69,6 +69,17 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
     return S_OK;
   }
 
+  HRESULT SetListenAddress(const std::string& address) override {
+    if (Server.joinable()) return E_INVALIDARG;
+    in_addr parsed{};
+    if (address.empty())
+      parsed.s_addr = htonl(INADDR_ANY);
+    else if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1)
+      return E_INVALIDARG;
+    ListenAddress = parsed.s_addr;
+    return S_OK;
+  }
+
   HRESULT Open(std::uint32_t* port) override {
     if (port == nullptr || *port > 65535) return E_INVALIDARG;
     if (Server.joinable()) return NS_E_INVALID_REQUEST;
@@ -78,11 +89,14 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
     ::setsockopt(listener.Get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_addr.s_addr = ListenAddress;
     address.sin_port = htons(static_cast<std::uint16_t>(*port));
     if (::bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener.Get(), 16) != 0)
+        ::listen(listener.Get(), 16) != 0) {
+      if (errno == EADDRINUSE) return E_ADDRESS_IN_USE;
+      if (errno == EADDRNOTAVAIL) return E_ADDRESS_NOT_AVAILABLE;
       return NS_E_NETWORK_BUSY;
+    }
     socklen_t length = sizeof address;
     if (::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
       return NS_E_NETWORK_BUSY;
@@ -167,6 +181,7 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
  private:
   struct Client {
     UniqueFd Socket;
+    WM_CLIENT_PROPERTIES Properties;
     std::vector<std::uint8_t> Pending;
     std::size_t Sent = 0;       // bytes of Pending already gone
     std::size_t Received = 0;   // bytes the client has sent
@@ -246,9 +261,12 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
     }
   }
 
-  void Accept(int& connected) {
+  void Accept(std::vector<WM_CLIENT_PROPERTIES>& connected) {
     for (;;) {
-      const int accepted = ::accept4(Listener.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      sockaddr_in peer{};
+      socklen_t peerLength = sizeof peer;
+      const int accepted =
+          ::accept4(Listener.Get(), reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC | SOCK_NONBLOCK);
       const int error = errno;
       UniqueFd socket(accepted);
       if (!socket.Valid()) {
@@ -269,7 +287,9 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
       }
       Client& c = Clients.emplace_back();
       c.Socket = std::move(socket);
-      ++connected;
+      c.Properties.dwIPAddress = ntohl(peer.sin_addr.s_addr);
+      c.Properties.dwPort = ntohs(peer.sin_port);
+      connected.push_back(c.Properties);
     }
   }
 
@@ -278,7 +298,7 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
     std::chrono::steady_clock::time_point lingerEnd{};
     bool lingering = false;
     for (;;) {
-      int connected = 0, disconnected = 0;
+      std::vector<WM_CLIENT_PROPERTIES> connected, disconnected;
       fds.clear();
       {
         std::unique_lock lock(Lock);
@@ -293,20 +313,20 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
         // Gone clients leave first, so that the poll list matches the list of clients.
         for (auto it = Clients.begin(); it != Clients.end();) {
           if (it->Drop) {
+            disconnected.push_back(it->Properties);
             it = Clients.erase(it);
-            ++disconnected;
           } else {
             ++it;
           }
         }
-        if (disconnected > 0 || std::chrono::steady_clock::now() >= AcceptResume) AcceptPaused = false;
+        if (!disconnected.empty() || std::chrono::steady_clock::now() >= AcceptResume) AcceptPaused = false;
         const bool everythingSent = std::all_of(Clients.begin(), Clients.end(),
                                                 [](const Client& c) { return c.Sent == c.Pending.size(); });
         if (lingering && (everythingSent || std::chrono::steady_clock::now() >= lingerEnd)) {
-          disconnected += static_cast<int>(Clients.size());
+          for (const Client& c : Clients) disconnected.push_back(c.Properties);
           Clients.clear();
           lock.unlock();
-          ReportAll(0, disconnected);
+          ReportAll(WMT_STATUS::WMT_CLIENT_DISCONNECT, disconnected);
           return;
         }
         fds.push_back({Wake.Get(), POLLIN, 0});
@@ -315,8 +335,7 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
           fds.push_back(
               {c.Socket.Get(), static_cast<short>(POLLIN | (c.Sent < c.Pending.size() ? POLLOUT : 0)), 0});
       }
-      ReportAll(0, disconnected);
-      disconnected = 0;
+      ReportAll(WMT_STATUS::WMT_CLIENT_DISCONNECT, disconnected);
 
       int timeout = lingering ? 50 : -1;
       if (AcceptPaused && !lingering)
@@ -341,16 +360,17 @@ class TWMWriterNetworkSink final : public IWMWriterNetworkSink {
         if (fds[1].revents & POLLIN) Accept(connected);
         // A client that joins after the header is out gets it with the next data.
       }
-      ReportAll(connected, 0);
+      ReportAll(WMT_STATUS::WMT_CLIENT_CONNECT, connected);
     }
   }
 
-  void ReportAll(int connected, int disconnected) {
-    for (int i = 0; i < connected; ++i) Callbacks.Report(WMT_STATUS::WMT_CLIENT_CONNECT, S_OK);
-    for (int i = 0; i < disconnected; ++i) Callbacks.Report(WMT_STATUS::WMT_CLIENT_DISCONNECT, S_OK);
+  void ReportAll(WMT_STATUS status, const std::vector<WM_CLIENT_PROPERTIES>& clients) {
+    for (const WM_CLIENT_PROPERTIES& c : clients)
+      Callbacks.Report(status, S_OK, WMT_ATTR_DATATYPE::WMT_TYPE_BINARY, reinterpret_cast<const std::uint8_t*>(&c));
   }
 
   TStatusCallbacks Callbacks;
+  in_addr_t ListenAddress = htonl(INADDR_ANY);
   UniqueFd Listener;
   UniqueFd Wake;
   std::thread Server;

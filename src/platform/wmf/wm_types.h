@@ -33,6 +33,10 @@ constexpr HRESULT NS_E_NOT_CONFIGURED = Code(0xC00D000B);
 constexpr HRESULT NS_E_FILE_OPEN_FAILED = Code(0xC00D001D);
 constexpr HRESULT NS_E_FILE_WRITE = Code(0xC00D0028);
 constexpr HRESULT NS_E_NETWORK_BUSY = Code(0xC00D0034);
+// The system's socket errors as results: another socket has the port, the address is not one
+// of this machine's.
+constexpr HRESULT E_ADDRESS_IN_USE = Code(0x80072740);
+constexpr HRESULT E_ADDRESS_NOT_AVAILABLE = Code(0x80072741);
 
 // Attribute and setting value types.
 enum class WMT_ATTR_DATATYPE : std::int32_t {

@@ -38,14 +38,14 @@ HRESULT TStatusCallbacks::Unadvise(const std::shared_ptr<IWMStatusCallback>& cal
   return S_OK;
 }
 
-void TStatusCallbacks::Report(WMT_STATUS status, HRESULT hr) {
+void TStatusCallbacks::Report(WMT_STATUS status, HRESULT hr, WMT_ATTR_DATATYPE type, const std::uint8_t* value) {
   std::vector<Entry> copy;
   {
     std::lock_guard lock(Lock);
     copy = Entries;
   }
   for (const Entry& e : copy)
-    e.Callback->OnStatus(status, hr, WMT_ATTR_DATATYPE::WMT_TYPE_DWORD, nullptr, e.Context);
+    e.Callback->OnStatus(status, hr, type, value, e.Context);
 }
 
 TAsfLayout AsfLayoutFor(std::uint32_t blockAlign) {

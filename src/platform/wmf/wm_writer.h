@@ -38,7 +38,9 @@ class TStatusCallbacks : public IWMRegisterCallback {
  public:
   HRESULT Advise(const std::shared_ptr<IWMStatusCallback>& callback, void* context) override;
   HRESULT Unadvise(const std::shared_ptr<IWMStatusCallback>& callback, void* context) override;
-  void Report(WMT_STATUS status, HRESULT hr);
+  // value (of type) goes to every callback as it is: what the status is about, if anything.
+  void Report(WMT_STATUS status, HRESULT hr, WMT_ATTR_DATATYPE type = WMT_ATTR_DATATYPE::WMT_TYPE_DWORD,
+              const std::uint8_t* value = nullptr);
 
  private:
   struct Entry {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fakes.h"
+#include "loopback_client.h"
 #include "tools.h"
 #include "wma_out.h"
 
@@ -49,44 +50,6 @@ class THeldIn : public TMemoryIn {
  private:
   int freeBlocks_;
   int blocks_ = 0;
-};
-
-// A plain TCP client on the loopback address.
-class TRawClient {
- public:
-  explicit TRawClient(std::uint32_t port, int receiveBuffer = 0)
-      : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    if (receiveBuffer > 0)
-      ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    // Only a safety net: a broken server fails the test instead of hanging it.
-    const timeval limit{30, 0};
-    ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    connected_ = ::connect(fd_.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  }
-  bool Connected() const { return connected_; }
-  void Send(const std::string& text) {
-    ASSERT_EQ(::send(fd_.Get(), text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size()));
-  }
-  // Reads until n bytes have come or the server closes.
-  std::string Read(std::size_t n) {
-    std::string out;
-    char buffer[4096];
-    while (out.size() < n) {
-      const ssize_t got = ::recv(fd_.Get(), buffer, std::min(sizeof buffer, n - out.size()), 0);
-      if (got <= 0) break;
-      out.append(buffer, static_cast<std::size_t>(got));
-    }
-    return out;
-  }
-  void Close() { fd_.Reset(); }
-
- private:
-  UniqueFd fd_;
-  bool connected_ = false;
 };
 
 class WmStreamedOut : public ::testing::Test {
@@ -189,13 +152,13 @@ TEST_F(WmStreamedOut, ConnectAndDisconnectEventsArriveOnTheMainThread) {
   out.SetMaxClients(1);
   const std::uint32_t port = Start(in);
   ASSERT_NE(port, 0u);
-  TRawClient first(port);
+  TLoopbackClient first(port);
   ASSERT_TRUE(first.Connected());
-  first.Send("GET / HTTP/1.0\r\n\r\n");
+  ASSERT_TRUE(first.Send("GET / HTTP/1.0\r\n\r\n"));
   EXPECT_TRUE(PumpUntil([&] { return connected == 1; }));
 
   // Beyond the limit a client is turned away, and no event tells of it.
-  TRawClient second(port);
+  TLoopbackClient second(port);
   ASSERT_TRUE(second.Connected());
   EXPECT_EQ(second.Read(12), "HTTP/1.0 503");
   first.Close();
@@ -203,7 +166,7 @@ TEST_F(WmStreamedOut, ConnectAndDisconnectEventsArriveOnTheMainThread) {
   EXPECT_EQ(connected, 1);
 
   // A client that joins while data flows gets the response, then the ASF header.
-  TRawClient third(port);
+  TLoopbackClient third(port);
   ASSERT_TRUE(third.Connected());
   EXPECT_TRUE(PumpUntil([&] { return connected == 2; }));
   in.gate.Allow(100);  // a few packets' worth
@@ -221,7 +184,7 @@ TEST_F(WmStreamedOut, AClientThatNeverReadsIsDroppedAndTheRunGoesOn) {
   // 90 s at 128 kbit/s: more than the sink keeps for one client, even with the system's buffers.
   THeldIn in(44100 * 90, 2);
   const std::uint32_t port = Start(in);
-  TRawClient idle(port, 4096);
+  TLoopbackClient idle(port, 4096);
   ASSERT_TRUE(idle.Connected());
   EXPECT_TRUE(PumpUntil([&] { return connected == 1; }));
   // All but the last blocks: the run cannot end, so the drop is not the one of the closing sink.
@@ -232,11 +195,32 @@ TEST_F(WmStreamedOut, AClientThatNeverReadsIsDroppedAndTheRunGoesOn) {
   EXPECT_EQ(disconnected, 1);
 }
 
+TEST_F(WmStreamedOut, ClientEventsTellTheClientsAddressWhileTheyAreHandled) {
+  std::vector<std::string> joined, left;
+  out.SetOnClientConnected([&](TComponent*) { joined.push_back(out.ClientAddress()); });
+  out.SetOnClientDisconnected([&](TComponent*) { left.push_back(out.ClientAddress()); });
+  out.SetBindAddress("127.0.0.1");
+  THeldIn in(44100, 2);
+  const std::uint32_t port = Start(in);
+  ASSERT_NE(port, 0u);
+  TLoopbackClient client(port);
+  ASSERT_TRUE(client.Connected());
+  EXPECT_TRUE(PumpUntil([&] { return joined.size() == 1; }));
+  EXPECT_EQ(out.ClientAddress(), "") << "only inside a handler";
+  client.Close();
+  EXPECT_TRUE(PumpUntil([&] { return left.size() == 1; }));
+  Finish(in);
+  ASSERT_EQ(joined.size(), 1u);
+  EXPECT_EQ(joined[0].rfind("127.0.0.1:", 0), 0u) << joined[0];
+  EXPECT_NE(joined[0], "127.0.0.1:" + std::to_string(port)) << "the client's end, not ours";
+  EXPECT_EQ(left, joined);
+}
+
 TEST_F(WmStreamedOut, EventsWithoutHandlersAreNotPosted) {
   out.SetOnClientConnected(nullptr);
   THeldIn in(44100, 2);
   const std::uint32_t port = Start(in);
-  TRawClient client(port);
+  TLoopbackClient client(port);
   ASSERT_TRUE(client.Connected());
   client.Close();
   // The disconnect handler is still set: its event proves the connect was seen and dropped.
@@ -253,17 +237,15 @@ TEST_F(WmStreamedOut, FailuresReleaseThePortAndABusyPortCannotBeServed) {
   EXPECT_EQ(out.ListeningPort(), 0u);
 
   // A port someone else listens on.
-  UniqueFd taken(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_ANY);
-  socklen_t length = sizeof a;
-  ASSERT_EQ(::bind(taken.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(::listen(taken.Get(), 1), 0);
-  ASSERT_EQ(::getsockname(taken.Get(), reinterpret_cast<sockaddr*>(&a), &length), 0);
+  const TListeningSocket taken(htonl(INADDR_ANY));
+  ASSERT_NE(taken.Port(), 0u);
   out.SetVBR(false);
-  out.SetPort(ntohs(a.sin_port));
-  EXPECT_EQ(RunOnce(out, in), "Cannot create file");
+  out.SetBindAddress("not.an.address");
+  EXPECT_EQ(RunOnce(out, in), "Not an IPv4 address to listen on: not.an.address");
+  out.SetBindAddress("");
+  out.SetPort(taken.Port());
+  EXPECT_EQ(RunOnce(out, in), "Cannot listen on all addresses port " + std::to_string(taken.Port()) +
+                                  ": the port is in use");
 }
 
 }  // namespace

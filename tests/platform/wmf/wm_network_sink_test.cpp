@@ -231,5 +231,101 @@ TEST(WmNetworkSink, ARefusedClientGetsTheBusyReplyAndAnOrderlyEnd) {
   EXPECT_EQ(n, 0) << std::strerror(error);  // a FIN, not a reset
 }
 
+
+// Records who each connect and disconnect report is about.
+class TClientLog : public IWMStatusCallback {
+ public:
+  HRESULT OnStatus(WMT_STATUS Status, HRESULT, WMT_ATTR_DATATYPE Type, const std::uint8_t* Value, void*) override {
+    std::lock_guard lock(mutex);
+    WM_CLIENT_PROPERTIES client;
+    if (Type == WMT_ATTR_DATATYPE::WMT_TYPE_BINARY && Value != nullptr) std::memcpy(&client, Value, sizeof client);
+    (Status == WMT_STATUS::WMT_CLIENT_CONNECT ? connects : disconnects).push_back(client);
+    changed.notify_all();
+    return S_OK;
+  }
+  bool WaitFor(std::size_t wantedConnects, std::size_t wantedDisconnects) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(30), [&] {
+      return connects.size() >= wantedConnects && disconnects.size() >= wantedDisconnects;
+    });
+  }
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<WM_CLIENT_PROPERTIES> connects, disconnects;
+};
+
+// The address a connected socket has on this end.
+std::pair<std::uint32_t, std::uint32_t> LocalEnd(int fd) {
+  sockaddr_in a{};
+  socklen_t length = sizeof a;
+  EXPECT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length), 0);
+  return {ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)};
+}
+
+TEST(WmNetworkSink, EachReportNamesItsClientsAddressAndPort) {
+  std::shared_ptr<IWMWriterNetworkSink> sink;
+  ASSERT_EQ(WMCreateWriterNetworkSink(&sink), S_OK);
+  auto log = std::make_shared<TClientLog>();
+  sink->Advise(log, nullptr);
+  std::uint32_t port = 0;
+  ASSERT_EQ(sink->Open(&port), S_OK);
+  UniqueFd first = Connect(port);
+  ASSERT_TRUE(log->WaitFor(1, 0));
+  UniqueFd second = Connect(port);
+  ASSERT_TRUE(log->WaitFor(2, 0));
+  const auto firstEnd = LocalEnd(first.Get()), secondEnd = LocalEnd(second.Get());
+  // The one that leaves is told apart from the one that stays.
+  second.Reset();
+  ASSERT_TRUE(log->WaitFor(2, 1));
+  sink->Close();
+  ASSERT_TRUE(log->WaitFor(2, 2));
+  std::lock_guard lock(log->mutex);
+  EXPECT_EQ(log->connects[0].dwIPAddress, firstEnd.first);
+  EXPECT_EQ(log->connects[0].dwPort, firstEnd.second);
+  EXPECT_EQ(log->connects[1].dwPort, secondEnd.second);
+  EXPECT_EQ(log->disconnects[0].dwPort, secondEnd.second);
+  EXPECT_EQ(log->disconnects[1].dwPort, firstEnd.second);
+}
+
+// Whether a TCP connection to address:port is taken.
+bool Accepts(const char* address, std::uint32_t port) {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  ::inet_pton(AF_INET, address, &a.sin_addr);
+  return ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+}
+
+TEST(WmNetworkSink, AListenAddressLimitsWhoCanConnect_AndBadOnesAreRefused) {
+  std::shared_ptr<IWMWriterNetworkSink> sink;
+  ASSERT_EQ(WMCreateWriterNetworkSink(&sink), S_OK);
+  for (const char* bad : {"localhost", "127.0.0", "::1", "127.0.0.1 "})
+    EXPECT_EQ(sink->SetListenAddress(bad), E_INVALIDARG) << bad;
+  // Every 127.x.y.z is this machine's loopback; only the one listened on answers.
+  ASSERT_EQ(sink->SetListenAddress("127.0.0.1"), S_OK);
+  std::uint32_t port = 0;
+  ASSERT_EQ(sink->Open(&port), S_OK);
+  EXPECT_EQ(sink->SetListenAddress(""), E_INVALIDARG) << "not while open";
+  EXPECT_TRUE(Accepts("127.0.0.1", port));
+  EXPECT_FALSE(Accepts("127.0.0.2", port));
+
+  // The same port again, and an address that is not this machine's (only bound, never sent to).
+  std::shared_ptr<IWMWriterNetworkSink> other;
+  ASSERT_EQ(WMCreateWriterNetworkSink(&other), S_OK);
+  ASSERT_EQ(other->SetListenAddress("127.0.0.1"), S_OK);
+  std::uint32_t same = port;
+  EXPECT_EQ(other->Open(&same), E_ADDRESS_IN_USE);
+  ASSERT_EQ(other->SetListenAddress("192.0.2.1"), S_OK);
+  std::uint32_t any = 0;
+  EXPECT_EQ(other->Open(&any), E_ADDRESS_NOT_AVAILABLE);
+  // Empty is every address again.
+  ASSERT_EQ(other->SetListenAddress(""), S_OK);
+  ASSERT_EQ(other->Open(&any), S_OK);
+  EXPECT_TRUE(Accepts("127.0.0.2", any));
+  other->Close();
+  sink->Close();
+}
+
 }  // namespace
 }  // namespace melvanto::testing
