@@ -151,6 +151,7 @@ TfrmBatchSummary::TfrmBatchSummary(QWidget* owner, TBatchOutcome outcome)
   mLists->setObjectName("mLists");
   mLists->setReadOnly(true);
   mLists->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  mLists->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
   bOpenFolder = new QPushButton("Open Output Folder", this);
   bOpenFolder->setObjectName("bOpenFolder");

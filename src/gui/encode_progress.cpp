@@ -218,8 +218,14 @@ void TfrmEncodeProgress::BuildControls(std::size_t jobs) {
   layout->addWidget(group1);
 
   // One line per file converted at once; beyond a few they scroll.
-  auto* area = new QScrollArea(this);
+  auto* jobsGroup = new QGroupBox(this);
+  jobsGroup->setObjectName("GroupBoxJobs");
+  auto* jobsBox = new QVBoxLayout(jobsGroup);
+  auto* area = new QScrollArea(jobsGroup);
   area->setObjectName("JobsArea");
+  // The group's own background shows through, as in the other groups.
+  area->setStyleSheet("QScrollArea#JobsArea, QWidget#JobsList { background: transparent; }");
+  area->viewport()->setAutoFillBackground(false);
   area->setFrameShape(QFrame::NoFrame);
   area->setWidgetResizable(true);
   area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -230,7 +236,8 @@ void TfrmEncodeProgress::BuildControls(std::size_t jobs) {
   lines->setSpacing(10);
   for (std::size_t j = 0; j < jobs; ++j) lines->addWidget(NewJobLine(*Jobs_[j], j));
   area->setWidget(list);
-  layout->addWidget(area);
+  jobsBox->addWidget(area);
+  layout->addWidget(jobsGroup);
   lInputFileName = Jobs_.front()->Input;
   lOutputFileName = Jobs_.front()->Output;
   ProgressBar1 = Jobs_.front()->Bar;
