@@ -6,9 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "ini_file.h"
@@ -178,6 +180,9 @@ void Transfer(TIniFile& ini, TOptionsSetting& s, bool saving) {
           defaults.CommonOptions.SameAsInputFolder);
   boolean("CommonOptions", "IsShowTagEditor", c.IsShowTagEditor, defaults.CommonOptions.IsShowTagEditor);
   boolean("CommonOptions", "IsSameTag", c.IsSameTag, defaults.CommonOptions.IsSameTag);
+  integer("CommonOptions", "ParallelFiles", c.ParallelFiles, defaults.CommonOptions.ParallelFiles);
+  // A hand-edited count outside what the window can run.
+  if (!saving) c.ParallelFiles = std::clamp(c.ParallelFiles, 1, kMaxParallelFiles);
   boolean("Mp3Options", "IsSelectVBR", s.IsSelectVBR, defaults.IsSelectVBR);
   boolean("Mp3Options", "IsVBRHead", s.IsVBRHead, defaults.IsVBRHead);
   integer("Mp3Options", "BitRate", s.BitRate, defaults.BitRate);
@@ -193,6 +198,11 @@ void Transfer(TIniFile& ini, TOptionsSetting& s, bool saving) {
 }
 
 }  // namespace
+
+std::int32_t DefaultParallelFiles() {
+  const auto cores = static_cast<std::int64_t>(std::thread::hardware_concurrency());
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(cores, 1, kMaxParallelFiles));
+}
 
 std::string SettingsFolder() {
   const std::string config = EnvOrEmpty("XDG_CONFIG_HOME");

@@ -9,12 +9,18 @@ namespace melvanto {
 
 class TId3v2Tags;
 
+// How many files the progress window converts at once: 1 up to this.
+inline constexpr std::int32_t kMaxParallelFiles = 64;
+// The default count: one file per processor core.
+std::int32_t DefaultParallelFiles();
+
 struct TCommonOptions {
   std::string OutputFolder;  // UTF-8; the default is filled by DefaultOutputFolder()
   std::int32_t OutputFormat = 0;
   bool SameAsInputFolder = false;
   bool IsShowTagEditor = true;
   bool IsSameTag = false;
+  std::int32_t ParallelFiles = DefaultParallelFiles();  // 1..kMaxParallelFiles
 };
 
 struct TOptionsSetting {
@@ -88,7 +94,7 @@ inline constexpr std::array<std::int32_t, 9> kConstantBitRates = {48, 56, 64, 80
 // Every bit rate in kbps an MP3 output can be set to, in the order of TMP3BitRate's values
 // (the VBR limits must be one of them).
 inline constexpr std::array<std::int32_t, 15> kMP3BitRates = {32,  40,  48,  56,  64,  80,  96, 112,
-                                                               128, 144, 160, 192, 224, 256, 320};
+                                                              128, 144, 160, 192, 224, 256, 320};
 // A source file's own values as batch tag values (the genre as its position in the list).
 TTagInfo TagInfoOf(const TId3v2Tags& source);
 // Position of name in kDisplayGenres without regard to letter case; -1 when absent.

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <exception>
@@ -137,12 +138,22 @@ TfrmOptions::TfrmOptions(QWidget* owner, TOptionsSetting& settings)
   cbShowTagEditor = Named(new QCheckBox(QStringLiteral("Don't show Tag Editor dialog when converting"), tsOutput),
                           "cbShowTagEditor");
   cbSameTag = Named(new QCheckBox(QStringLiteral("Use the same ID3 Tag for the batch files"), tsOutput), "cbSameTag");
+  seParallelFiles = Named(new QSpinBox(tsOutput), "seParallelFiles");
+  seParallelFiles->setRange(1, kMaxParallelFiles);
+  seParallelFiles->setToolTip(
+      QStringLiteral("How many files the progress window converts at the same time (1: one after another)."));
+  auto* parallelRow = new QHBoxLayout;
+  parallelRow->addWidget(
+      NewLabel(tsOutput, "lParallelFiles", QStringLiteral("Files converted at once:"), seParallelFiles));
+  parallelRow->addWidget(seParallelFiles);
+  parallelRow->addStretch(1);
   auto* outputPage = new QVBoxLayout(tsOutput);
   outputPage->addWidget(gbOutput);
   outputPage->addSpacing(6);
   outputPage->addWidget(cbSameAsInputFolder);
   outputPage->addWidget(cbShowTagEditor);
   outputPage->addWidget(cbSameTag);
+  outputPage->addLayout(parallelRow);
   outputPage->addStretch(1);
 
   // Page "LAME".
@@ -217,7 +228,7 @@ TfrmOptions::TfrmOptions(QWidget* owner, TOptionsSetting& settings)
   lbFormats = Named(new TChoiceList(tsWma), "lbFormats");
   lbCodecs->setSelectionMode(QAbstractItemView::SingleSelection);
   lbFormats->setSelectionMode(QAbstractItemView::SingleSelection);
-  cbWMA_VBR = Named(new QCheckBox(QStringLiteral("VBR(Variable Bit Rate)"), tsWma), "cbWMA_VBR");
+  cbWMA_VBR = Named(new QCheckBox(QStringLiteral("VBR (Variable Bit Rate)"), tsWma), "cbWMA_VBR");
   bWMADefault = Named(new QPushButton(QStringLiteral("&Default"), tsWma), "bWMADefault");
   auto* wmaGrid = new QGridLayout(tsWma);
   wmaGrid->addWidget(NewLabel(tsWma, "lCodecs", QStringLiteral("Codecs"), lbCodecs), 0, 0);
@@ -283,6 +294,8 @@ void TfrmOptions::LoadStep() {
   cbSameAsInputFolder->setChecked(s.CommonOptions.SameAsInputFolder);
   cbShowTagEditor->setChecked(!s.CommonOptions.IsShowTagEditor);
   cbSameTag->setChecked(s.CommonOptions.IsSameTag);
+  // The box's range clamps a count that was never checked (a record made in code).
+  seParallelFiles->setValue(s.CommonOptions.ParallelFiles);
 
   (s.IsSelectVBR ? rbVBR : rbCBR)->setChecked(true);
   ckbVBRHead->setChecked(s.IsVBRHead);
@@ -318,7 +331,7 @@ bool TfrmOptions::btOkClick() {
   const QString folder = editOutputDir->text();
   if (!sameAsInput && !QFileInfo(folder).isDir()) {
     Dialogs().ShowMessage(this, QString::fromLatin1(kProductName),
-                          folder + QStringLiteral(",") + QStringLiteral("the output folder does not exist."),
+                          folder + QStringLiteral(", the output folder does not exist."),
                           QMessageBox::Critical);
     if (PageControl1->currentWidget() == tsOutput) editOutputDir->setFocus();
     return false;
@@ -350,6 +363,7 @@ bool TfrmOptions::btOkClick() {
   s.CommonOptions.IsShowTagEditor = !cbShowTagEditor->isChecked();
   s.CommonOptions.IsSameTag = cbSameTag->isChecked();
   s.CommonOptions.OutputFolder = folder.toStdString();
+  s.CommonOptions.ParallelFiles = seParallelFiles->value();
   s.IsSelectVBR = rbVBR->isChecked();
   s.IsVBRHead = ckbVBRHead->isChecked();
   s.BitRate = *bitRates[0];

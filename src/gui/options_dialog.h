@@ -19,6 +19,7 @@ class QListWidget;
 class QPushButton;
 class QRadioButton;
 class QSlider;
+class QSpinBox;
 class QTabWidget;
 class QWidget;
 
@@ -49,6 +50,7 @@ class TfrmOptions : public QDialog {
   QCheckBox* cbSameAsInputFolder = nullptr;
   QCheckBox* cbShowTagEditor = nullptr;
   QCheckBox* cbSameTag = nullptr;
+  QSpinBox* seParallelFiles = nullptr;  // files converted at once
   // LAME
   QWidget* tsLame = nullptr;
   QRadioButton* rbCBR = nullptr;

@@ -99,7 +99,8 @@ const ParsedIni kDefaultFile = {
       {"OutputFormat", "0"},
       {"SameAsInputFolder", "0"},
       {"IsShowTagEditor", "1"},
-      {"IsSameTag", "0"}}},
+      {"IsSameTag", "0"},
+      {"ParallelFiles", std::to_string(DefaultParallelFiles())}}},
     {"Mp3Options",
      {{"IsSelectVBR", "0"},
       {"IsVBRHead", "0"},
@@ -200,6 +201,7 @@ TEST_F(Settings, EveryValueReadsBackAsSaved) {
   s.CommonOptions.SameAsInputFolder = true;
   s.CommonOptions.IsShowTagEditor = false;
   s.CommonOptions.IsSameTag = true;
+  s.CommonOptions.ParallelFiles = kMaxParallelFiles - 1;
   s.IsSelectVBR = true;
   s.IsVBRHead = true;
   s.BitRate = 144;
@@ -223,6 +225,7 @@ TEST_F(Settings, EveryValueReadsBackAsSaved) {
   EXPECT_TRUE(s.CommonOptions.SameAsInputFolder);
   EXPECT_FALSE(s.CommonOptions.IsShowTagEditor);
   EXPECT_TRUE(s.CommonOptions.IsSameTag);
+  EXPECT_EQ(s.CommonOptions.ParallelFiles, kMaxParallelFiles - 1);
   EXPECT_TRUE(s.IsSelectVBR);
   EXPECT_TRUE(s.IsVBRHead);
   EXPECT_EQ(s.BitRate, 144);
@@ -241,6 +244,32 @@ TEST_F(Settings, EveryValueReadsBackAsSaved) {
   ASSERT_EQ(file.size(), 3u);
   EXPECT_EQ(file[0].second[2], (std::pair<std::string, std::string>{"SameAsInputFolder", "1"}));
   EXPECT_EQ(file[2].second[0], (std::pair<std::string, std::string>{"CodecIndex", "-7"}));
+}
+
+// The count of files converted at once: an older file without the key gets one per core,
+// and a hand-edited count the window could not run is brought into 1..kMaxParallelFiles.
+TEST_F(Settings, ParallelFilesDefaultsToTheCoresAndIsClampedOnLoad) {
+  EXPECT_GE(DefaultParallelFiles(), 1);
+  EXPECT_LE(DefaultParallelFiles(), kMaxParallelFiles);
+  fs::create_directories(UserFolder());
+  const struct {
+    const char* line;
+    std::int32_t loaded;
+  } cases[] = {{"", DefaultParallelFiles()},
+               {"ParallelFiles=1\n", 1},
+               {"ParallelFiles=0\n", 1},
+               {"ParallelFiles=-3\n", 1},
+               {"ParallelFiles=65\n", kMaxParallelFiles},
+               {"ParallelFiles=2147483647\n", kMaxParallelFiles},
+               {"ParallelFiles=lots\n", DefaultParallelFiles()}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    WriteText(UserFile(), std::string("[CommonOptions]\nIsSameTag=1\n") + c.line);
+    OptionsSetting.CommonOptions.ParallelFiles = 7;  // a load replaces it
+    LoadSettings(OptionsSetting);
+    EXPECT_EQ(OptionsSetting.CommonOptions.ParallelFiles, c.loaded);
+    EXPECT_TRUE(OptionsSetting.CommonOptions.IsSameTag);
+  }
 }
 
 TEST_F(Settings, HandEditedValuesThatAreNoNumbersGiveDefaults) {
@@ -420,7 +449,7 @@ TEST_F(Settings, SaveKeepsForeignKeysAndComments) {
   EXPECT_EQ(file[1].second, (std::vector<std::pair<std::string, std::string>>{{"Left", "10"}}));
   std::size_t keys = 0;
   for (const auto& [name, entries] : file) keys += entries.size();
-  EXPECT_EQ(keys, 17u + 2u);
+  EXPECT_EQ(keys, 18u + 2u);
 }
 
 TEST_F(Settings, FailedSaveReturnsFalseAndKeepsTheOldFile) {

@@ -11,8 +11,10 @@
 #include <QDeadlineTimer>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -23,16 +25,19 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "audio_checks.h"
+#include "batch_summary.h"
 #include "fake_dialogs.h"
 #include "made_files.h"
 #include "main_thread.h"
 #include "main_thread_bridge.h"
+#include "product.h"
 #include "settings.h"
 #include "temp_dir.h"
 #include "tools.h"
@@ -70,13 +75,16 @@ int ExecGuarded(TfrmEncodeProgress& window) {
   return window.exec();
 }
 
-// Sources made once for the whole program: two short WAVs and a long one.
+// Sources made once for the whole program: three short WAVs (c.wav mono, with tags) and a
+// long one.
 const MadeFiles& Sources() {
   const std::string ff = "ffmpeg -nostdin -v error -y -f lavfi -i ";
   static const MadeFiles files(HaveTool("ffmpeg"),
                                ff + "'sine=f=440:d=1:r=44100' -ac 2 -c:a pcm_s16le a.wav && " + ff +
                                    "'sine=f=660:d=1:r=44100' -ac 2 -c:a pcm_s16le b.wav && " + ff +
-                                   "'sine=f=330:d=30:r=44100' -ac 2 -c:a pcm_s16le long.wav");
+                                   "'sine=f=550:d=2:r=48000' -ac 1 -c:a pcm_s16le -metadata title=Cee "
+                                   "-metadata artist='Dee Ensemble' c.wav && " +
+                                   ff + "'sine=f=330:d=30:r=44100' -ac 2 -c:a pcm_s16le long.wav");
   return files;
 }
 
@@ -99,6 +107,18 @@ class EncodeProgressTest : public ::testing::Test {
   void SetUp() override {
     fs::create_directories(out);
     OptionsSetting.CommonOptions.OutputFolder = out.string();
+    // One file at a time: the order of questions and results is the batch's.
+    OptionsSetting.CommonOptions.ParallelFiles = 1;
+    // The summary that ends every batch is read, not shown.
+    dialogs.OnExec = [this](QDialog& dialog) {
+      auto* summary = qobject_cast<gui::TfrmBatchSummary*>(&dialog);
+      if (summary == nullptr) return dialog.exec();
+      summaries.push_back({summary->windowTitle(), summary->Icon(), gui::ProblemLists(summary->Outcome()),
+                           summary->mLists->toPlainText(), summary->lCounts->text(),
+                           summary->lHeadline->text(), summary->Outcome()});
+      if (openFolder) summary->bOpenFolder->click();
+      return int(QDialog::Accepted);
+    };
   }
   std::string Out(const std::string& name) const { return (out / name).string(); }
   static std::string Src(const std::string& name) { return Sources() / name; }
@@ -111,7 +131,16 @@ class EncodeProgressTest : public ::testing::Test {
     return window;
   }
 
+  struct Summary {
+    QString Caption;
+    QMessageBox::Icon Icon;
+    QString Problems, Lists, Counts, Headline;
+    gui::TBatchOutcome Outcome;
+  };
+
   FakeDialogs dialogs;
+  std::vector<Summary> summaries;
+  bool openFolder = false;  // the summary's folder button is pressed
   TempDir dir;
   fs::path out = dir / "out";
   TOptionsSetting OptionsSetting;
@@ -137,13 +166,12 @@ TEST_F(EncodeProgressTest, NewWindowShowsTheBatchAndWaitsForTheLoop) {
   EXPECT_EQ(window.Mode(), TConversionMode::cmWavToWma);
 
   QStringList captions;
-  for (const QLabel* label : window.findChild<QGroupBox*>("GroupBox1")->findChildren<QLabel*>())
-    captions << label->text();
+  for (const QLabel* label : window.findChildren<QLabel*>()) captions << label->text();
   for (const char* caption :
        {"Current Input File:", "Current Output File:", "Output Folder:", "Selected files:", "Completed:"})
     EXPECT_TRUE(captions.contains(caption)) << caption;
   for (const char* name : {"lInputFileName", "lOutputFileName", "lOutputFolder", "lSelectedTracks",
-                           "lCompleted", "lProgressHint", "ProgressBar1", "bStop"})
+                           "lCompleted", "lProgressHint", "ProgressBar1", "lOverall", "OverallBar", "bStop"})
     EXPECT_NE(window.findChild<QWidget*>(name), nullptr) << name;
 }
 
@@ -191,7 +219,13 @@ TEST_F(EncodeProgressTest, TwoFilesToMp3AndToWavRunToTheEndAndCloseWithoutASumma
         << window->ProgressBar1->text().toStdString();
     EXPECT_TRUE(window->FailureSummary().isEmpty());
   }
-  EXPECT_TRUE(dialogs.Messages.empty()) << "no summary when every file was converted";
+  ASSERT_EQ(summaries.size(), 2u) << "every batch ends with its summary";
+  for (const Summary& summary : summaries) {
+    EXPECT_EQ(summary.Icon, QMessageBox::Information);
+    EXPECT_EQ(summary.Headline, "All 2 files were converted.");
+    EXPECT_TRUE(summary.Problems.isEmpty());
+  }
+  EXPECT_TRUE(dialogs.Messages.empty());
   EXPECT_TRUE(dialogs.Questions.empty());
 }
 
@@ -217,10 +251,10 @@ TEST_F(EncodeProgressTest, OverwriteQuestionNoKeepsTheFileYesReplacesIt) {
   EXPECT_EQ(first->Runner().Results()[0].Status, TFileResult::frSkipped);
   EXPECT_EQ(FormatOf(Out("b.mp3")), "mp3\n") << "the batch goes on after a skipped file";
   // A skipped file is no failure, but the user is told which was kept.
-  ASSERT_EQ(dialogs.Messages.size(), 1u);
-  EXPECT_EQ(dialogs.Messages[0].Icon, QMessageBox::Information);
-  EXPECT_EQ(dialogs.Messages[0].Text, "1 of 2 files skipped:\na.wav: the output file exists and was kept");
-  dialogs.Messages.clear();
+  ASSERT_EQ(summaries.size(), 1u);
+  EXPECT_EQ(summaries[0].Icon, QMessageBox::Information);
+  EXPECT_EQ(summaries[0].Problems, "1 of 2 files skipped:\na.wav: the output file exists and was kept");
+  summaries.clear();
 
   // Both outputs exist now: one question each.
   dialogs.Choices = {QMessageBox::Yes, QMessageBox::No};
@@ -270,8 +304,8 @@ TEST_F(EncodeProgressTest, ToAllAnswersHoldForTheRestOfTheBatch) {
   ASSERT_EQ(results.size(), 5u);
   EXPECT_EQ(results[0].Status, TFileResult::frConverted);
   for (std::size_t i = 1; i < 5; ++i) EXPECT_EQ(results[i].Status, TFileResult::frSkipped) << i;
-  ASSERT_EQ(dialogs.Messages.size(), 1u);
-  EXPECT_EQ(dialogs.Messages[0].Text,
+  ASSERT_EQ(summaries.size(), 1u);
+  EXPECT_EQ(summaries[0].Problems,
             "4 of 5 files skipped:\n"
             "f2.wav: the output file exists and was kept\nf3.wav: the output file exists and was kept\n"
             "f4.wav: the output file exists and was kept\nf5.wav: the output file exists and was kept");
@@ -279,7 +313,7 @@ TEST_F(EncodeProgressTest, ToAllAnswersHoldForTheRestOfTheBatch) {
   // The answer belonged to that batch: the next one asks again, and Yes to all replaces all.
   writeOld();
   dialogs.Questions.clear();
-  dialogs.Messages.clear();
+  summaries.clear();
   dialogs.Choices = {QMessageBox::YesToAll};
   auto all = Window(TConversionMode::cmWavToMp3, inputs);
   EXPECT_EQ(ExecGuarded(*all), QDialog::Accepted);
@@ -291,7 +325,8 @@ TEST_F(EncodeProgressTest, ToAllAnswersHoldForTheRestOfTheBatch) {
     EXPECT_EQ(all->Runner().Results()[i - 1].Status, TFileResult::frConverted) << i;
     EXPECT_EQ(FormatOf(Out("f" + std::to_string(i) + ".mp3")), "mp3\n") << i;
   }
-  EXPECT_TRUE(dialogs.Messages.empty()) << "nothing to report when every file was replaced";
+  ASSERT_EQ(summaries.size(), 1u);
+  EXPECT_TRUE(summaries[0].Problems.isEmpty()) << "nothing to report when every file was replaced";
 }
 
 TEST_F(EncodeProgressTest, FailedFilesEndWithASummaryAndTheGoodOnesAreConverted) {
@@ -300,10 +335,10 @@ TEST_F(EncodeProgressTest, FailedFilesEndWithASummaryAndTheGoodOnesAreConverted)
   auto window = Window(TConversionMode::cmWavToMp3, {Src("a.wav"), (dir / "corrupt.wav").string(),
                                                      (dir / "missing.wav").string(), Src("b.wav")});
   EXPECT_EQ(ExecGuarded(*window), QDialog::Accepted);
-  ASSERT_EQ(dialogs.Messages.size(), 1u);
-  EXPECT_EQ(dialogs.Messages[0].Caption, "Melvanto");
-  EXPECT_EQ(dialogs.Messages[0].Icon, QMessageBox::Warning);
-  EXPECT_EQ(dialogs.Messages[0].Text,
+  ASSERT_EQ(summaries.size(), 1u);
+  EXPECT_EQ(summaries[0].Caption, "Melvanto");
+  EXPECT_EQ(summaries[0].Icon, QMessageBox::Warning);
+  EXPECT_EQ(summaries[0].Problems,
             "2 of 4 files could not be converted:\n"
             "corrupt.wav: not a valid WAV file\n"
             "missing.wav: file not found");
@@ -321,9 +356,9 @@ TEST_F(EncodeProgressTest, FilesConvertedWithAWarningAreListedAfterTheFailedOnes
   auto window =
       Window(TConversionMode::cmWavToWav, {Src("a.wav"), cut.string(), (dir / "corrupt.wav").string()});
   EXPECT_EQ(ExecGuarded(*window), QDialog::Accepted);
-  ASSERT_EQ(dialogs.Messages.size(), 1u);
-  EXPECT_EQ(dialogs.Messages[0].Icon, QMessageBox::Warning);
-  EXPECT_EQ(dialogs.Messages[0].Text,
+  ASSERT_EQ(summaries.size(), 1u);
+  EXPECT_EQ(summaries[0].Icon, QMessageBox::Warning);
+  EXPECT_EQ(summaries[0].Problems,
             "1 of 3 files could not be converted:\n"
             "corrupt.wav: not a valid WAV file\n\n"
             "1 of 3 files converted with a warning:\n"
@@ -336,20 +371,201 @@ TEST_F(EncodeProgressTest, SummaryOfOneFileAndOfMoreThanFitOnAScreen) {
   {
     auto window = Window(TConversionMode::cmWavToWav, {(dir / "gone.wav").string()});
     EXPECT_EQ(ExecGuarded(*window), QDialog::Accepted);
-    ASSERT_EQ(dialogs.Messages.size(), 1u);
-    EXPECT_EQ(dialogs.Messages[0].Text, "1 of 1 file could not be converted:\ngone.wav: file not found");
+    ASSERT_EQ(summaries.size(), 1u);
+    EXPECT_EQ(summaries[0].Problems, "1 of 1 file could not be converted:\ngone.wav: file not found");
   }
   std::vector<std::string> files;
   for (int i = 0; i < 25; ++i) files.push_back((dir / ("m" + std::to_string(i) + ".wav")).string());
   auto window = Window(TConversionMode::cmWavToWav, files);
   EXPECT_EQ(ExecGuarded(*window), QDialog::Accepted);
-  ASSERT_EQ(dialogs.Messages.size(), 2u);
-  const QStringList lines = dialogs.Messages[1].Text.split('\n');
+  ASSERT_EQ(summaries.size(), 2u);
+  const QStringList lines = summaries[1].Problems.split('\n');
   ASSERT_EQ(lines.size(), 22);
   EXPECT_EQ(lines.front(), "25 of 25 files could not be converted:");
   EXPECT_EQ(lines[1], "m0.wav: file not found");
   EXPECT_EQ(lines[20], "m19.wav: file not found");
   EXPECT_EQ(lines.back(), "... and 5 more");
+}
+
+// The summary of a batch run two files at a time: a file that fails, one converted, one kept
+// at the user's word. Outputs beside their inputs: the button opens the folder of the first
+// file written, not that of the failed file before it.
+TEST_F(EncodeProgressTest, SummaryCountsAndListsEveryFileAndOpensTheOutputFolder) {
+  REQUIRE_SOURCES();
+  for (const char* folder : {"x", "y", "z"}) fs::create_directories(dir / folder);
+  fs::copy_file(Src("a.wav"), dir / "x" / "a.wav");
+  fs::copy_file(Src("b.wav"), dir / "y" / "b.wav");
+  const std::string kept = "the user's own b.mp3";
+  std::ofstream(dir / "y" / "b.mp3", std::ios::binary) << kept;
+  OptionsSetting.CommonOptions.SameAsInputFolder = true;
+  OptionsSetting.CommonOptions.ParallelFiles = 2;
+  dialogs.Choices = {QMessageBox::No};
+  openFolder = true;
+  auto window = Window(
+      TConversionMode::cmWavToMp3,
+      {(dir / "z" / "missing.wav").string(), (dir / "x" / "a.wav").string(), (dir / "y" / "b.wav").string()});
+  EXPECT_EQ(window->Jobs(), 2u);
+  EXPECT_EQ(ExecGuarded(*window), QDialog::Accepted);
+
+  ASSERT_EQ(summaries.size(), 1u);
+  const Summary& summary = summaries[0];
+  EXPECT_EQ(summary.Caption, "Melvanto");
+  EXPECT_EQ(summary.Icon, QMessageBox::Warning);
+  EXPECT_EQ(summary.Headline, "1 of 3 files were converted.");
+  EXPECT_EQ(summary.Counts, "Converted: 1 (with a warning: 0), skipped: 1, stopped: 0, failed: 1");
+  EXPECT_EQ(summary.Lists,
+            "1 of 3 files could not be converted:\nmissing.wav: file not found\n\n"
+            "1 of 3 files skipped:\nb.wav: the output file exists and was kept\n\n"
+            "1 of 3 files converted:\na.wav: written as a.mp3");
+  EXPECT_EQ(summary.Outcome.Files, 3u);
+  ASSERT_EQ(dialogs.Urls.size(), 1u);
+  EXPECT_EQ(dialogs.Urls[0], QUrl::fromLocalFile(QString::fromStdString((dir / "x").string())));
+  EXPECT_EQ(FormatOf((dir / "x" / "a.mp3").string()), "mp3\n");
+  const auto contents = dir.Contents("y/b.mp3");
+  EXPECT_EQ(std::string(contents.begin(), contents.end()), kept);
+  EXPECT_FALSE(fs::exists(dir / "z" / "missing.mp3"));
+
+  // Into the chosen folder, every file converted: the chosen folder, whatever the inputs'.
+  summaries.clear();
+  dialogs.Urls.clear();
+  OptionsSetting.CommonOptions.SameAsInputFolder = false;
+  auto all =
+      Window(TConversionMode::cmWavToWav, {(dir / "x" / "a.wav").string(), (dir / "y" / "b.wav").string()});
+  EXPECT_EQ(ExecGuarded(*all), QDialog::Accepted);
+  ASSERT_EQ(summaries.size(), 1u);
+  EXPECT_EQ(summaries[0].Icon, QMessageBox::Information);
+  EXPECT_EQ(summaries[0].Headline, "All 2 files were converted.");
+  EXPECT_EQ(summaries[0].Counts, "Converted: 2 (with a warning: 0), skipped: 0, stopped: 0, failed: 0");
+  ASSERT_EQ(dialogs.Urls.size(), 1u);
+  EXPECT_EQ(dialogs.Urls[0], QUrl::fromLocalFile(QString::fromStdString(out.string())));
+}
+
+// Two at a time writes what one at a time writes: the same names, tags and bytes. Checked
+// with both runners having converted files, and every output read by ffprobe.
+TEST_F(EncodeProgressTest, TwoAtATimeWritesTheSameBytesAsOneAtATime) {
+  REQUIRE_SOURCES();
+  std::vector<std::string> inputs;
+  for (const char* name : {"a", "b", "c", "d", "e"}) {
+    const fs::path input = dir / (std::string(name) + ".wav");
+    fs::copy_file(Src(*name == 'c' || *name == 'e' ? "c.wav" : *name == 'b' ? "b.wav" : "a.wav"), input);
+    inputs.push_back(input.string());
+  }
+  const struct {
+    TConversionMode mode;
+    const char* extension;
+  } directions[] = {{TConversionMode::cmWavToMp3, ".mp3"}, {TConversionMode::cmWavToWma, ".wma"}};
+  for (const auto& d : directions) {
+    SCOPED_TRACE(d.extension);
+    std::map<std::string, std::vector<std::uint8_t>> written[2];
+    for (const int parallel : {1, 2}) {
+      const fs::path folder = dir / (std::string("out") + std::to_string(parallel) + d.extension);
+      fs::create_directories(folder);
+      OptionsSetting.CommonOptions.OutputFolder = folder.string();
+      OptionsSetting.CommonOptions.ParallelFiles = parallel;
+      auto window = Window(d.mode, inputs);
+      EXPECT_EQ(ExecGuarded(*window), QDialog::Accepted);
+      ASSERT_EQ(window->Jobs(), static_cast<std::size_t>(parallel));
+      ASSERT_EQ(window->Results().size(), inputs.size());
+      for (const TFileResult& r : window->Results()) EXPECT_EQ(r.Status, TFileResult::frConverted) << r.Input;
+      if (parallel == 2) {
+        EXPECT_FALSE(window->Runner(0).Results().empty());
+        EXPECT_FALSE(window->Runner(1).Results().empty()) << "the second runner converted nothing";
+      }
+      for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ(entry.path().extension(), d.extension) << name << ": no temporary file is left";
+        EXPECT_FALSE(Probe(entry.path().string(), "format=duration").empty()) << name;
+        written[parallel - 1][name] = dir.Contents(folder.filename().string() + "/" + name);
+      }
+    }
+    ASSERT_EQ(written[0].size(), inputs.size());
+    // Each file carries its own source's tags.
+    const std::string tags =
+        Probe((dir / (std::string("out1") + d.extension) / (std::string("c") + d.extension)).string(),
+              "format_tags=title,artist");
+    EXPECT_NE(tags.find("=Cee"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("=Dee Ensemble"), std::string::npos) << tags;
+    for (const auto& [name, bytes] : written[0]) {
+      ASSERT_TRUE(written[1].count(name)) << name;
+      EXPECT_TRUE(written[1][name] == bytes) << name << " differs";
+    }
+  }
+}
+
+// While the batch runs, the window's title leads with the batch's share done, and the overall
+// line counts the files done.
+TEST_F(EncodeProgressTest, TitleShowsTheBatchPercentageWhileRunning) {
+  REQUIRE_SOURCES();
+  OptionsSetting.CPU = 0;  // slow enough to be seen running
+  OptionsSetting.CommonOptions.ParallelFiles = 2;
+  auto window = Window(TConversionMode::cmWavToMp3, {Src("long.wav"), Src("a.wav"), Src("long.wav")});
+  QSignalSpy finished(window.get(), &QDialog::finished);
+  window->show();
+  // The short file done while the long one still runs: one third, plus the long one's share.
+  ASSERT_TRUE(WaitUntil([&] { return window->Results().size() == 1u || finished.count() > 0; }));
+  ASSERT_EQ(finished.count(), 0) << "the batch ended before it could be seen running";
+  const QRegularExpression title("^(\\d+)% - Melvanto$");
+  const QRegularExpressionMatch match = title.match(window->windowTitle());
+  ASSERT_TRUE(match.hasMatch()) << window->windowTitle().toStdString();
+  EXPECT_GE(match.captured(1).toInt(), 33);
+  EXPECT_LT(match.captured(1).toInt(), 100);
+  EXPECT_EQ(match.captured(1).toInt(), window->OverallPercent());
+  EXPECT_EQ(window->OverallBar->value(), window->OverallPercent());
+  EXPECT_TRUE(window->lOverall->text().startsWith("1 of 3 files done"))
+      << window->lOverall->text().toStdString();
+  window->bStopClick();
+  ASSERT_TRUE(WaitUntil([&] { return finished.count() > 0; }));
+}
+
+// The estimate of the time left: none while too little is done to tell, then the time taken
+// scaled to what is left.
+TEST(EncodeProgressEstimateTest, TimeLeftAndDurations) {
+  EXPECT_FALSE(gui::TimeLeftMs(0, 60000));
+  EXPECT_FALSE(gui::TimeLeftMs(0.01, 60000)) << "too little done";
+  EXPECT_FALSE(gui::TimeLeftMs(0.5, 1999)) << "too early";
+  EXPECT_EQ(gui::TimeLeftMs(0.5, 10000), 10000);
+  EXPECT_EQ(gui::TimeLeftMs(0.25, 10000), 30000);
+  EXPECT_EQ(gui::TimeLeftMs(1, 10000), 0);
+  EXPECT_EQ(gui::DurationText(-5), "0:00");
+  EXPECT_EQ(gui::DurationText(59999), "0:59");
+  EXPECT_EQ(gui::DurationText(61000), "1:01");
+  EXPECT_EQ(gui::DurationText(3723000), "1:02:03");
+}
+
+// Dialogs whose overwrite question runs the window's queued steps before it is answered, as a
+// real modal question's loop would: a second question must not open inside the first.
+class NestingDialogs : public FakeDialogs {
+ public:
+  QObject* Window = nullptr;
+  int Depth = 0, Deepest = 0;
+  QMessageBox::StandardButton AskChoice(QWidget* owner, const QString& caption, const QString& text,
+                                        QMessageBox::Icon icon, QMessageBox::StandardButtons buttons,
+                                        QMessageBox::StandardButton defaultButton) override {
+    Deepest = std::max(Deepest, ++Depth);
+    QCoreApplication::sendPostedEvents(Window, gui::kBatchStepEvent);
+    --Depth;
+    return FakeDialogs::AskChoice(owner, caption, text, icon, buttons, defaultButton);
+  }
+};
+
+TEST_F(EncodeProgressTest, OverwriteQuestionsOfParallelFilesAreAskedOneAtATime) {
+  REQUIRE_SOURCES();
+  for (const char* name : {"a.mp3", "b.mp3"}) std::ofstream(Out(name), std::ios::binary) << "old";
+  OptionsSetting.CommonOptions.ParallelFiles = 2;
+  NestingDialogs nesting;  // in place of the fixture's until it goes
+  nesting.OnExec = dialogs.OnExec;
+  nesting.Choices = {QMessageBox::Yes, QMessageBox::No};
+  auto window = Window(TConversionMode::cmWavToMp3, {Src("a.wav"), Src("b.wav")});
+  nesting.Window = window.get();
+  EXPECT_EQ(ExecGuarded(*window), QDialog::Accepted);
+  EXPECT_EQ(nesting.Deepest, 1);
+  ASSERT_EQ(nesting.Questions.size(), 2u);
+  EXPECT_EQ(nesting.Questions[0].Text, QString::fromStdString(Out("a.mp3") + " already exists. Replace it?"));
+  EXPECT_EQ(nesting.Questions[1].Text, QString::fromStdString(Out("b.mp3") + " already exists. Replace it?"));
+  EXPECT_EQ(FormatOf(Out("a.mp3")), "mp3\n");
+  const auto contents = dir.Contents("out/b.mp3");
+  EXPECT_EQ(std::string(contents.begin(), contents.end()), "old");
+  gui::SetDialogsForTesting(&dialogs);
 }
 
 // How a running batch is ended: the Stop button, the close box, Escape.
@@ -358,7 +574,9 @@ struct StopCase {
   std::function<void(TfrmEncodeProgress&)> stop;
 };
 // Test names show the case's name, not the object's bytes.
-void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const StopCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class EncodeProgressStopTest : public EncodeProgressTest, public ::testing::WithParamInterface<StopCase> {};
 
@@ -380,7 +598,12 @@ TEST_P(EncodeProgressStopTest, EndsTheRunningFileWritingNothingAndTouchesNoOther
   const auto& results = window->Runner().Results();
   ASSERT_EQ(results.size(), 1u) << "the next file was never started";
   EXPECT_EQ(results[0].Status, TFileResult::frStopped);
-  EXPECT_TRUE(dialogs.Messages.empty()) << "a stopped file is no failure";
+  ASSERT_EQ(summaries.size(), 1u) << "a stopped batch is summed up too";
+  EXPECT_EQ(summaries[0].Icon, QMessageBox::Information) << "a stopped file is no failure";
+  EXPECT_TRUE(summaries[0].Problems.isEmpty());
+  EXPECT_TRUE(summaries[0].Lists.startsWith("1 of 2 files stopped:\nlong.wav: stopped; nothing was written"))
+      << summaries[0].Lists.toStdString();
+  EXPECT_TRUE(summaries[0].Counts.endsWith("not started: 1")) << summaries[0].Counts.toStdString();
   // No part of the stopped file under its name, nor its temporary file.
   EXPECT_TRUE(fs::is_empty(out));
 }

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <cstdlib>
@@ -32,11 +33,11 @@ bool operator==(const TOptionsSetting& a, const TOptionsSetting& b) {
   const auto& y = b.CommonOptions;
   return x.OutputFolder == y.OutputFolder && x.OutputFormat == y.OutputFormat &&
          x.SameAsInputFolder == y.SameAsInputFolder && x.IsShowTagEditor == y.IsShowTagEditor &&
-         x.IsSameTag == y.IsSameTag && a.IsSelectVBR == b.IsSelectVBR && a.IsVBRHead == b.IsVBRHead &&
-         a.BitRate == b.BitRate && a.MaxBitRate == b.MaxBitRate && a.VBRQuality == b.VBRQuality &&
-         a.StereoMode == b.StereoMode && a.CPU == b.CPU && a.ConstantBitRate == b.ConstantBitRate &&
-         a.CodecIndex == b.CodecIndex && a.FormatIndex == b.FormatIndex && a.VBR == b.VBR &&
-         a.BitReservoir == b.BitReservoir;
+         x.IsSameTag == y.IsSameTag && x.ParallelFiles == y.ParallelFiles && a.IsSelectVBR == b.IsSelectVBR &&
+         a.IsVBRHead == b.IsVBRHead && a.BitRate == b.BitRate && a.MaxBitRate == b.MaxBitRate &&
+         a.VBRQuality == b.VBRQuality && a.StereoMode == b.StereoMode && a.CPU == b.CPU &&
+         a.ConstantBitRate == b.ConstantBitRate && a.CodecIndex == b.CodecIndex &&
+         a.FormatIndex == b.FormatIndex && a.VBR == b.VBR && a.BitReservoir == b.BitReservoir;
 }
 
 QStringList Items(const QListWidget* list) {
@@ -123,7 +124,7 @@ TEST_F(OptionsDialog, PagesControlsAndItems) {
   EXPECT_EQ(dialog.cbSameTag->text(), "Use the same ID3 Tag for the batch files");
   EXPECT_EQ(dialog.rbCBR->text(), "CBR (Constant Bit Rate)");
   EXPECT_EQ(dialog.rbVBR->text(), "VBR (Variable Bit Rate)");
-  EXPECT_EQ(dialog.cbWMA_VBR->text(), "VBR(Variable Bit Rate)");
+  EXPECT_EQ(dialog.cbWMA_VBR->text(), "VBR (Variable Bit Rate)");
   EXPECT_EQ(dialog.bDefault->text(), "&Default");
   EXPECT_EQ(dialog.bWMADefault->text(), "&Default");
 
@@ -223,7 +224,8 @@ TEST_F(OptionsDialog, PositionsOutOfRangeSelectNothingAndStoreMinusOne) {
 // stores nothing at all.
 TEST_F(OptionsDialog, OkRefusesWithoutAWmaCodecAndFormat) {
   const int past = static_cast<int>(FormatsOf(0, false).size());
-  for (const auto& [codec, format] : {std::pair{-1, 0}, std::pair{7, 0}, std::pair{0, -1}, std::pair{0, past}}) {
+  for (const auto& [codec, format] :
+       {std::pair{-1, 0}, std::pair{7, 0}, std::pair{0, -1}, std::pair{0, past}}) {
     SCOPED_TRACE(::testing::Message() << codec << "/" << format);
     OptionsSetting.CodecIndex = codec;
     OptionsSetting.FormatIndex = format;
@@ -246,10 +248,10 @@ TEST_F(OptionsDialog, BitRateTexts) {
     int MinKbps, MaxKbps;
   };
   const Case cases[] = {
-      {"64 kbit/s", "320 kbit/s", 64, 320},  // as loaded from 64
-      {" 96 kbit/s", "112 kbit/s", 96, 112}, // the items themselves
-      {"96 x", "128zzz", 96, 128},           // only the first three characters count
-      {"\t64\n", "  8", 64, 8},              // spaces and control characters trimmed
+      {"64 kbit/s", "320 kbit/s", 64, 320},   // as loaded from 64
+      {" 96 kbit/s", "112 kbit/s", 96, 112},  // the items themselves
+      {"96 x", "128zzz", 96, 128},            // only the first three characters count
+      {"\t64\n", "  8", 64, 8},               // spaces and control characters trimmed
       {"-5", "+7 kbit/s", -5, 7},
   };
   for (const Case& c : cases) {
@@ -353,7 +355,7 @@ TEST_F(OptionsDialog, MissingFolderIsToldAndNothingStored) {
     EXPECT_FALSE(dialog.btOkClick());
     ASSERT_EQ(Fake.Messages.size(), 1u);
     EXPECT_EQ(Fake.Messages[0].Caption, "Melvanto");
-    EXPECT_EQ(Fake.Messages[0].Text, text + ",the output folder does not exist.");
+    EXPECT_EQ(Fake.Messages[0].Text, text + ", the output folder does not exist.");
     EXPECT_EQ(Fake.Messages[0].Icon, QMessageBox::Critical);
     ExpectNothingStored();
   }
@@ -391,7 +393,8 @@ TEST_F(OptionsDialog, VBRRadioSwitchesTheFourVBRControls) {
   dialog.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
   dialog.PageControl1->setCurrentWidget(dialog.tsLame);
-  const QWidget* vbrControls[] = {dialog.ckbVBRHead, dialog.cbMinBitRate, dialog.cbMaxBitRate, dialog.cbVBRQuality};
+  const QWidget* vbrControls[] = {dialog.ckbVBRHead, dialog.cbMinBitRate, dialog.cbMaxBitRate,
+                                  dialog.cbVBRQuality};
   EXPECT_TRUE(dialog.rbCBR->isChecked());
   for (const QWidget* w : vbrControls) EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
   EXPECT_TRUE(dialog.cbConstantBitRate->isEnabled());
@@ -741,6 +744,32 @@ TEST_F(OptionsDialog, OkWritesTheSettingsFileAtOnce) {
   EXPECT_EQ(read.ConstantBitRate, 8);
   EXPECT_FALSE(read.BitReservoir);
   EXPECT_EQ(read.FormatIndex, 31);
+}
+
+// The count of files converted at once: shown as stored, a count no window could run
+// opens clamped, and OK writes what the box shows to options.ini, which reads it back.
+TEST_F(OptionsDialog, FilesAtOnceBoxLoadsClampedAndOkSavesIt) {
+  const struct {
+    std::int32_t stored, shown;
+  } cases[] = {{1, 1}, {3, 3}, {0, 1}, {-5, 1}, {kMaxParallelFiles + 1, kMaxParallelFiles}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stored);
+    OptionsSetting.CommonOptions.ParallelFiles = c.stored;
+    TfrmOptions dialog(nullptr, OptionsSetting);
+    EXPECT_EQ(dialog.seParallelFiles->value(), c.shown);
+    ASSERT_TRUE(dialog.btOkClick());
+    EXPECT_EQ(OptionsSetting.CommonOptions.ParallelFiles, c.shown);
+  }
+  TfrmOptions dialog(nullptr, OptionsSetting);
+  EXPECT_EQ(dialog.seParallelFiles->parentWidget(), dialog.tsOutput) << "on the Output page";
+  dialog.seParallelFiles->setValue(2);
+  // The LAME page's processor setting is another thing and stays as it was.
+  const std::int32_t cpu = OptionsSetting.CPU;
+  ASSERT_TRUE(dialog.btOkClick());
+  EXPECT_EQ(OptionsSetting.CPU, cpu);
+  TOptionsSetting read;
+  ASSERT_TRUE(LoadSettings(read));
+  EXPECT_EQ(read.CommonOptions.ParallelFiles, 2);
 }
 
 TEST_F(OptionsDialog, SettingsFileThatCannotBeWrittenIsReported_TheChoiceStillHolds) {

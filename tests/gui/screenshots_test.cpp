@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "about_box.h"
+#include "batch_summary.h"
 #include "drop_direction.h"
 #include "encode_progress.h"
 #include "fake_dialogs.h"
@@ -64,7 +65,9 @@ double MeanLightness(const QImage& image) {
   return sum / (argb.width() * argb.height());
 }
 
-double Lightness(const QColor& colour) { return qGray(colour.rgb()); }
+double Lightness(const QColor& colour) {
+  return qGray(colour.rgb());
+}
 
 TEST(Theme, KnowsItsTwoStylesAndRefusesOthers) {
   TThemeGuard guard;
@@ -105,7 +108,8 @@ TEST(Theme, DrawsEveryImageInBothStylesAtTheAskedSize) {
       ASSERT_FALSE(picture.isNull());
       EXPECT_EQ(picture.size(), image.Size);
       EXPECT_GE(Coverage(picture), image.MinCoverage);
-      EXPECT_LT(Coverage(picture), image.MinCoverage < 1.0 ? 1.0 : 1.1) << "shaped images keep see-through corners";
+      EXPECT_LT(Coverage(picture), image.MinCoverage < 1.0 ? 1.0 : 1.1)
+          << "shaped images keep see-through corners";
       EXPECT_GE(DistinctColours(picture), 3);
     }
     // Drawn for the size asked, not scaled from one fixed bitmap.
@@ -157,9 +161,11 @@ TEST(Theme, TextStandsOutAndDialogsTakeTheStyle) {
     SCOPED_TRACE(theme.toStdString());
     ASSERT_TRUE(ApplyTheme(*qApp, theme));
     const QPalette palette = qApp->palette();
-    EXPECT_GT(std::abs(Lightness(palette.color(QPalette::WindowText)) - Lightness(palette.color(QPalette::Window))),
+    EXPECT_GT(
+        std::abs(Lightness(palette.color(QPalette::WindowText)) - Lightness(palette.color(QPalette::Window))),
+        100.0);
+    EXPECT_GT(std::abs(Lightness(palette.color(QPalette::Text)) - Lightness(palette.color(QPalette::Base))),
               100.0);
-    EXPECT_GT(std::abs(Lightness(palette.color(QPalette::Text)) - Lightness(palette.color(QPalette::Base))), 100.0);
     EXPECT_GT(std::abs(Lightness(palette.color(QPalette::Disabled, QPalette::Text)) -
                        Lightness(palette.color(QPalette::Text))),
               30.0)
@@ -253,6 +259,61 @@ TEST(Screenshots, EveryWindow) {
     chooser.show();
     SaveScreenshot(chooser, "drop-direction.png");
     chooser.hide();
+  }
+  {
+    // Two files at once, the first of three done: the lines are filled in by hand and the
+    // window grabbed before any queued step runs.
+    const QString folder = QDir(MELVANTO_SCREENSHOT_DIR).filePath("no-such-input");
+    TOptionsSetting two = settings;
+    two.CommonOptions.ParallelFiles = 2;
+    const std::vector<std::string> files = {(folder + "/Morning Light.wav").toStdString(),
+                                            (folder + "/Evening Rain.wav").toStdString(),
+                                            (folder + "/Harbour at Dusk.wav").toStdString()};
+    gui::TfrmEncodeProgress progress(nullptr, files, two, tags);
+    progress.SetMode(TConversionMode::cmWavToMp3);
+    ASSERT_EQ(progress.Jobs(), 2u);
+    progress.SetOutputFolder(two.CommonOptions.OutputFolder);
+    progress.FileFinished(TFileResult{files[0], "Morning Light.mp3", TFileResult::frConverted, {}, {}}, 0);
+    const char* running[][2] = {{"Harbour at Dusk.wav", "Harbour at Dusk.mp3"},
+                                {"Evening Rain.wav", "Evening Rain.mp3"}};
+    for (std::size_t job = 0; job < 2; ++job) {
+      progress.SetInputFileName(running[job][0], job);
+      progress.SetOutputFileName(running[job][1], job);
+      progress.SetProgressCaption("Encoding...", job);
+      progress.SetProgress(job == 0 ? 18 : 64, job);
+    }
+    progress.SetCompleted("2");
+    SaveScreenshot(progress, "progress-two-at-once.png");
+  }
+  {
+    const std::string folder = "/home/user/Music/Melvanto/";
+    gui::TBatchOutcome all{
+        3,
+        {{folder + "Morning Light.wav", folder + "Morning Light.mp3", TFileResult::frConverted, {}, {}},
+         {folder + "Evening Rain.wav", folder + "Evening Rain.mp3", TFileResult::frConverted, {}, {}},
+         {folder + "Harbour at Dusk.wav", folder + "Harbour at Dusk.mp3", TFileResult::frConverted, {}, {}}},
+        83000,
+        QString::fromStdString(folder)};
+    gui::TfrmBatchSummary converted(nullptr, all);
+    converted.show();
+    SaveScreenshot(converted, "summary-converted.png");
+    converted.hide();
+
+    gui::TBatchOutcome mixed = all;
+    mixed.Results[1] = {folder + "Evening Rain.wav",
+                        folder + "Evening Rain.mp3",
+                        TFileResult::frFailed,
+                        "not a valid WAV file",
+                        {}};
+    mixed.Results[2] = {folder + "Harbour at Dusk.wav",
+                        folder + "Harbour at Dusk.mp3",
+                        TFileResult::frSkipped,
+                        "the output file exists and was kept",
+                        {}};
+    gui::TfrmBatchSummary troubled(nullptr, mixed);
+    troubled.show();
+    SaveScreenshot(troubled, "summary-failed-skipped.png");
+    troubled.hide();
   }
   {
     gui::TfrmAbout about(nullptr);
