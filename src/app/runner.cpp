@@ -707,4 +707,10 @@ void TConversionRunner::Close() {
   c.WMAOut1.SetFileName({});
 }
 
+void SetBatchInputs(TBatchFiles& batch, const std::vector<TInputFile>& files) {
+  batch.Files = PathsOf(files);
+  batch.Subfolders.clear();
+  for (const TInputFile& f : files) batch.Subfolders.push_back(f.Subfolder);
+}
+
 }  // namespace melvanto

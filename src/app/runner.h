@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "conversion_mode.h"
+#include "input_files.h"
 #include "name_pattern.h"
 #include "settings.h"
 
@@ -84,6 +85,9 @@ struct TBatchFiles {
   // replaced (true) or kept (false) without asking. Empty while every file is asked about.
   std::optional<bool> ReplaceExisting;
 };
+
+// Sets batch's files and the subfolders their outputs keep, as they were collected.
+void SetBatchInputs(TBatchFiles& batch, const std::vector<TInputFile>& files);
 
 struct TFileResult {
   enum TStatus { frConverted, frSkipped, frFailed, frStopped };

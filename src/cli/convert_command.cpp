@@ -85,8 +85,7 @@ int RunConvert(const std::vector<std::string>& args) {
   TStepLoop loop;
   TTerminal terminal(!request.Quiet && ::isatty(STDERR_FILENO), request.Files.size(), jobs, policy);
   auto batch = std::make_shared<TBatchFiles>();
-  batch->Files = request.Files;
-  for (const TInputFile& f : inputs->Files) batch->Subfolders.push_back(f.Subfolder);
+  SetBatchInputs(*batch, inputs->Files);
   batch->NamePattern = request.Name;
   batch->SkipUpToDate = request.Update;
   TInterruptWatch interrupt;

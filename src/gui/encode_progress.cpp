@@ -86,6 +86,13 @@ void SetLabelText(QLabel* label, const std::string& text) {
     label->setText(value);
 }
 
+std::vector<TInputFile> NamedFiles(const std::vector<std::string>& paths) {
+  std::vector<TInputFile> files;
+  files.reserve(paths.size());
+  for (const std::string& path : paths) files.push_back({path, {}});
+  return files;
+}
+
 }  // namespace
 
 // Each runner's view: what it shows goes to its own line, the rest to the window.
@@ -126,7 +133,11 @@ std::optional<std::int64_t> TimeLeftMs(double done, std::int64_t elapsedMs) {
 
 TfrmEncodeProgress::TfrmEncodeProgress(QWidget* owner, const std::vector<std::string>& files,
                                        const TOptionsSetting& settings, const TTagInfo& tags)
-    : QDialog(owner), Common_(settings.CommonOptions), FileCount_(files.size()), Files_(files) {
+    : TfrmEncodeProgress(owner, NamedFiles(files), settings, tags) {}
+
+TfrmEncodeProgress::TfrmEncodeProgress(QWidget* owner, const std::vector<TInputFile>& files,
+                                       const TOptionsSetting& settings, const TTagInfo& tags)
+    : QDialog(owner), Common_(settings.CommonOptions), FileCount_(files.size()), Files_(PathsOf(files)) {
   // More runners than files would have nothing to do.
   const auto parallel =
       static_cast<std::size_t>(std::clamp(settings.CommonOptions.ParallelFiles, 1, kMaxParallelFiles));
@@ -136,7 +147,7 @@ TfrmEncodeProgress::TfrmEncodeProgress(QWidget* owner, const std::vector<std::st
   // Created last: the runners show their first texts through the controls and post their
   // first steps, which run once the modal loop does, after the caller has set the mode.
   auto batch = std::make_shared<TBatchFiles>();
-  batch->Files = files;
+  SetBatchInputs(*batch, files);
   const TRunnerContext context{settings, tags, {}};
   for (std::size_t j = 0; j < jobs; ++j) {
     TJob& job = *Jobs_[j];

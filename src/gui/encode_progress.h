@@ -36,6 +36,10 @@ class TfrmEncodeProgress : public QDialog {
  public:
   // Creates the runners, which post their first steps: set the mode before the window runs.
   // The runners convert with their own copy of settings and tags, as they are now.
+  // Each file's output keeps its subfolder below the output folder.
+  TfrmEncodeProgress(QWidget* owner, const std::vector<TInputFile>& files, const TOptionsSetting& settings,
+                     const TTagInfo& tags);
+  // Files named themselves: none has a subfolder.
   TfrmEncodeProgress(QWidget* owner, const std::vector<std::string>& files, const TOptionsSetting& settings,
                      const TTagInfo& tags);
   ~TfrmEncodeProgress() override;

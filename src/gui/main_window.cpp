@@ -243,7 +243,7 @@ void TfrmMain::bMP3toWMAClick(QPushButton* Sender) {
   if (D && !Busy_) WhileBusy([this, D] { RunBatch(*D); });
 }
 
-void TfrmMain::RunBatch(TConversionMode D, const std::vector<std::string>* given) {
+void TfrmMain::RunBatch(TConversionMode D, const std::vector<TInputFile>* given) {
   const TCommonOptions& common = OptionsSetting.CommonOptions;
   if (!common.SameAsInputFolder && !FolderExists(common.OutputFolder)) {
     Dialogs().ShowMessage(
@@ -263,10 +263,11 @@ void TfrmMain::RunBatch(TConversionMode D, const std::vector<std::string>* given
   LastDirection_[SourceFormatOf(D)] = D;
   // From here on a failure ends the batch quietly, as the batch code always has.
   try {
-    std::vector<std::string> files = given != nullptr ? *given : std::vector<std::string>();
-    files.reserve(files.size() + static_cast<std::size_t>(chosen.size()));
-    // The names' own bytes, also where they are not valid UTF-8.
-    for (const QString& f : chosen) files.push_back(QFile::encodeName(f).toStdString());
+    std::vector<TInputFile> inputs = given != nullptr ? *given : std::vector<TInputFile>();
+    inputs.reserve(inputs.size() + static_cast<std::size_t>(chosen.size()));
+    // The names' own bytes, also where they are not valid UTF-8; a picked file has no subfolder.
+    for (const QString& f : chosen) inputs.push_back({QFile::encodeName(f).toStdString(), {}});
+    const std::vector<std::string> files = PathsOf(inputs);
     PrepareBatchTags(files, D, TagInfo);
 
     const bool several = files.size() > 1;
@@ -281,7 +282,7 @@ void TfrmMain::RunBatch(TConversionMode D, const std::vector<std::string>* given
       if (Dialogs().Exec(editor) != QDialog::Accepted) return;
     }
 
-    TfrmEncodeProgress progress(this, files, OptionsSetting, TagInfo);
+    TfrmEncodeProgress progress(this, inputs, OptionsSetting, TagInfo);
     progress.SetMode(D);
     Dialogs().Exec(progress);
   } catch (...) {
@@ -569,8 +570,7 @@ void TfrmMain::OpenPathsNow(const std::vector<std::string>& paths) {
       Dialogs().ShowMessage(this, Caption(), QStringLiteral("Some folders were skipped:") + problems,
                             QMessageBox::Warning);
     }
-    const std::vector<std::string> files = PathsOf(group.Inputs.Files);
-    RunBatch(D, &files);
+    RunBatch(D, &group.Inputs.Files);
   }
 }
 

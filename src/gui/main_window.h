@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "conversion_mode.h"
+#include "input_files.h"
 #include "settings.h"
 
 class QComboBox;
@@ -29,9 +30,9 @@ class TfrmMain : public QWidget {
   explicit TfrmMain(QWidget* parent = nullptr);
   ~TfrmMain() override;
 
-  // A batch for direction D (what the six buttons do): on files when given, else on those
-  // the file dialog returns.
-  void RunBatch(TConversionMode D, const std::vector<std::string>* files = nullptr);
+  // A batch for direction D (what the six buttons do): on files when given, each output
+  // keeping the file's subfolder, else on those the file dialog returns.
+  void RunBatch(TConversionMode D, const std::vector<TInputFile>* files = nullptr);
   // Files and folders dropped on the window, named when the program started or handed over
   // by a later start (the names' bytes): asks which of the directions that fit them, then
   // runs the batch as a direction button does. While a batch or a question is under way they

@@ -964,5 +964,46 @@ TEST_F(DropTest, PathsThatComeWhileADialogIsOpenWaitForItToClose) {
   EXPECT_EQ(RunnerFiles, std::vector<std::string>{file});
 }
 
+
+// A dropped library keeps its tree under the output folder, as the command line keeps it:
+// albums repeat track names, so a flat output folder would take only the first of each name.
+// "Same as input folder" puts each output beside its input instead.
+TEST_F(DropTest, DroppedFolderKeepsItsTreeInTheOutputFolder) {
+  REQUIRE_BATCH_SOURCES();
+  const fs::path library = Sources / "library";
+  for (const char* album : {"A/Album1", "B/Album2"}) {
+    fs::create_directories(library / album);
+    fs::copy_file(BatchSources() / "tone.wav", library / album / "01.wav");
+  }
+  struct Case {
+    bool SameAsInput;
+    fs::path Root;  // where the outputs' tree starts
+  };
+  for (const Case& c : {Case{false, Output.Path()}, Case{true, library}}) {
+    SCOPED_TRACE(c.SameAsInput ? "same as input folder" : "output folder");
+    Window->OptionsSetting.CommonOptions.SameAsInputFolder = c.SameAsInput;
+    Answer(TConversionMode::cmWavToMp3);
+    const auto answer = Dialogs.OnExec;
+    std::vector<TFileResult> results;
+    Dialogs.OnExec = [&](QDialog& dialog) {
+      auto* progress = qobject_cast<gui::TfrmEncodeProgress*>(&dialog);
+      if (progress == nullptr) return answer(dialog);
+      const int result = dialog.exec();
+      results = progress->Results();
+      return result;
+    };
+    Window->OpenPaths({library.string()});
+    ASSERT_EQ(results.size(), 2u);
+    for (const TFileResult& r : results) EXPECT_EQ(r.Status, TFileResult::frConverted) << r.Input << ": " << r.Message;
+    const fs::path first = c.Root / "A" / "Album1" / "01.mp3", second = c.Root / "B" / "Album2" / "01.mp3";
+    EXPECT_TRUE(fs::is_regular_file(first)) << first;
+    ASSERT_TRUE(fs::is_regular_file(second)) << second;
+    const std::string probe = Probe(second.string(), "stream=codec_name:format=duration");
+    EXPECT_NE(probe.find("codec_name=mp3"), std::string::npos) << probe;
+    EXPECT_NEAR(Field(probe, "duration"), 1.5, 0.15) << probe;
+  }
+  EXPECT_FALSE(fs::exists(Output / "01.mp3")) << "nothing flat in the output folder";
+}
+
 }  // namespace
 }  // namespace melvanto::testing
