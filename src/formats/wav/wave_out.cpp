@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "au_exception.h"
@@ -20,7 +21,6 @@ constexpr char kCutOff[] =
     "Cannot append data to this .wav file: it holds more audio than its header states, as an "
     "append cut off before its end leaves it. Convert it with wav-wav to a new file to repair it.";
 constexpr char kDifferentFormat[] = "Cannot append data in different audio format.";
-constexpr char kAdpcmNeeds16Bits[] = "Cannot encode 8 bit sound into ADPCM.";
 constexpr char kAdpcmTooManyChannels[] = "Cannot encode more than 2 channels into ADPCM.";
 constexpr char kAdpcmBadBlockSize[] = "ADPCM block size does not fit the channel layout.";
 constexpr char kWriteError[] = "Error writing wave file";
@@ -204,7 +204,9 @@ void TWaveOut::Prepare() {
 
   switch (WavType_.load()) {
     case TWavType::wtDVIADPCM:
-      if (input.BitsPerSample() != 16) Refuse(kAdpcmNeeds16Bits);
+      // The message names the input's own depth: 24- and 32-bit sources are refused too.
+      if (input.BitsPerSample() != 16)
+        Refuse(("Cannot encode " + std::to_string(input.BitsPerSample()) + " bit sound into ADPCM.").c_str());
       // One or two channels only: the block layouts know no others.
       if (input.Channels() > 2) Refuse(kAdpcmTooManyChannels);
       if (Appending && (input.SampleRate() != OldSampleRate || input.Channels() != OldChannels))

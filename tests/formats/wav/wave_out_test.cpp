@@ -354,6 +354,8 @@ TEST_F(WaveOutTest, ImaRefusesInputItCannotEncodeAndWritesNothing) {
   };
   const Case cases[] = {
       {{8, 1, 8000}, 512, "Cannot encode 8 bit sound into ADPCM."},
+      {{24, 2, 8000}, 512, "Cannot encode 24 bit sound into ADPCM."},
+      {{32, 1, 8000}, 512, "Cannot encode 32 bit sound into ADPCM."},
       {{16, 6, 8000}, 512, "Cannot encode more than 2 channels into ADPCM."},
       {{16, 2, 8000}, 516, "ADPCM block size does not fit the channel layout."},  // 508 is not 8k
       {{16, 1, 8000}, 4, "ADPCM block size does not fit the channel layout."},
