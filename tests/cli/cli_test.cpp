@@ -55,7 +55,7 @@ class CliTest : public ::testing::Test {
 
   // The program's environment: our own settings folder, no terminal on any stream.
   std::string Env() const {
-    return "env HOME=" + Quote(home_.String()) +
+    return runAs_ + "env HOME=" + Quote(home_.String()) +
            " XDG_CONFIG_HOME=" + Quote(config_.empty() ? (home_ / "config").string() : config_) + " ";
   }
 
@@ -92,6 +92,7 @@ class CliTest : public ::testing::Test {
 
   TempDir home_, dir_;
   std::string config_;  // XDG_CONFIG_HOME when not the usual one
+  std::string runAs_;   // a command that runs the program as another user
 };
 
 // The number after label (a line's "  label:  value").
@@ -1039,6 +1040,39 @@ TEST_F(CliTest, AFolderConvertsItsTreeIntoAMirroredTreeThatIsMade) {
   const CliRun none = Cli("convert wav-mp3 -j 1 -o " + Quote(Out()) + " " + Quote(In("empty")));
   EXPECT_EQ(none.Status, 1);
   EXPECT_EQ(none.Err, "melvanto-cli: no source files (.wav) were found in the folder " + In("empty") + "\n");
+}
+
+TEST_F(CliTest, AFolderThatCannotBeReadFailsTheBatchAfterTheRestIsConverted) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  if (::geteuid() == 0) {
+    // Permissions do not hold for root: run as nobody, in folders nobody may write.
+    MELVANTO_REQUIRE_COMMAND("setpriv");
+    runAs_ = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    for (const fs::path& p : {home_.Path(), dir_.Path(), fs::path(Out())}) fs::permissions(p, fs::perms::all);
+  }
+  fs::create_directories(In("music/locked"));
+  fs::create_directories(In("music/closed"));
+  Wav("music/a.wav", 0.3, 0);
+  Wav("music/locked/b.wav", 0.3, 1);
+  Wav("music/closed/c.wav", 0.3, 2);
+  fs::create_symlink(In("nowhere"), In("music/dangling.wav"));
+  fs::permissions(In("music/locked"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(In("music/closed"), fs::perms::none);
+
+  const CliRun run = Cli("convert wav-wav -j 1 -o " + Quote(Out()) + " " + Quote(In("music")));
+  fs::permissions(In("music/locked"), fs::perms::owner_all);
+  fs::permissions(In("music/closed"), fs::perms::owner_all);
+  EXPECT_EQ(run.Status, 1) << run.Err;
+  EXPECT_TRUE(run.Says("converted 1, skipped 0, failed 0\n")) << run.Out;
+  EXPECT_EQ(FilesBelow(Out()), (std::vector<std::string>{"a.wav"}));
+  EXPECT_NE(run.Err.find("melvanto-cli: warning: " + In("music/closed") + ": cannot read this folder"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_NE(run.Err.find("melvanto-cli: warning: " + In("music/locked/b.wav") + ": cannot read"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_EQ(run.Err.find("dangling"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find("could not be read"), std::string::npos) << run.Err;
 }
 
 TEST_F(CliTest, SameFolderPutsEachOutputOfATreeNextToItsInput) {
