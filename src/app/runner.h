@@ -1,6 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <map>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -83,6 +86,10 @@ struct TBatchFiles {
   // A "to all" answer to the overwrite question: later existing outputs of this batch are
   // replaced (true) or kept (false) without asking. Empty while every file is asked about.
   std::optional<bool> ReplaceExisting;
+  // The files (device, inode) this batch has written, with the input each came from: names
+  // the plan holds apart may be one file (a folder that ignores case), which a later file of
+  // the batch must neither replace nor take as up to date.
+  std::map<std::pair<dev_t, ino_t>, std::string> Written;
 };
 
 struct TFileResult {
@@ -185,6 +192,7 @@ class TConversionRunner {
   // whose output the plan gives to another file or finds among the inputs.
   bool CheckInput(const std::string& F, std::int32_t index);
   // Skips a file whose output is up to date (when the batch asks for that).
+  bool CheckNotWrittenYet();
   bool CheckUpToDate(const std::string& F);
   // Claims the output in the batch, or holds the file while another runner writes it.
   bool ClaimOutput(const std::string& F, std::int32_t index);

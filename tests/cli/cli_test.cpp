@@ -1157,6 +1157,49 @@ TEST_F(CliTest, NamesFromTags_MissingFieldsUnsafeCharactersAndTwoFilesOnOneName)
   EXPECT_TRUE(unknown.Says("--name: unknown field {titel}")) << unknown.Err;
 }
 
+// Two names the plan holds apart but that are one file on disk, as on a folder that ignores
+// case: here b's output is a link, dangling when the batch is planned, to a's output.
+TEST_F(CliTest, AnOutputThisBatchWroteUnderAnotherNameIsNeitherReplacedNorUpToDate) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  Wav("a.wav", 0.3, 0);
+  Wav("b.wav", 0.3, 1);
+  for (const char* option : {"--overwrite", "--update"}) {
+    fs::remove_all(Out());
+    fs::create_directory(Out());
+    fs::create_symlink(Out("a.wav"), Out("b.wav"));
+    const CliRun run =
+        Cli(std::string("convert wav-wav -j 1 ") + option + " -o " + Quote(Out()) + Joined({In("a.wav"), In("b.wav")}));
+    EXPECT_EQ(run.Status, 1) << option;
+    EXPECT_TRUE(run.Says("converted 1, skipped 0, failed 1")) << option << run.Out;
+    EXPECT_NE(run.Err.find("failed: " + In("b.wav") + ": the output file is also the output of " + In("a.wav")),
+              std::string::npos)
+        << option << run.Err;
+    EXPECT_TRUE(fs::is_symlink(Out("b.wav"))) << option;
+  }
+}
+
+// Portable names are for folders that ignore case: names that differ only in case are one.
+TEST_F(CliTest, PortableNamesThatDifferOnlyInCaseAreOneOutput) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame");
+  Ffmpeg("1.mp3", "-f lavfi -i sine=frequency=440:duration=0.3 -c:a libmp3lame -metadata artist=Band -metadata title=X");
+  Ffmpeg("2.mp3", "-f lavfi -i sine=frequency=550:duration=0.3 -c:a libmp3lame -metadata artist=band -metadata title=x");
+  const std::string files = Joined({In("1.mp3"), In("2.mp3")});
+  const CliRun portable =
+      Cli("convert mp3-wav -j 1 --name '{artist}/{title}' --portable-names -o " + Quote(Out()) + files);
+  EXPECT_EQ(portable.Status, 1);
+  EXPECT_NE(portable.Err.find("failed: " + In("2.mp3") + ": the output file is also the output of " + In("1.mp3")),
+            std::string::npos)
+      << portable.Err;
+  EXPECT_EQ(FilesBelow(Out()), std::vector<std::string>{"Band/X.wav"});
+
+  // Elsewhere case is kept: two outputs.
+  fs::remove_all(Out());
+  const CliRun plain = Cli("convert mp3-wav -j 1 --name '{artist}/{title}' -o " + Quote(Out()) + files);
+  EXPECT_EQ(plain.Status, 0) << plain.Err;
+  EXPECT_EQ(FilesBelow(Out()), (std::vector<std::string>{"Band/X.wav", "band/x.wav"}));
+}
+
 TEST_F(CliTest, UpdateConvertsOnlyInputsNewerThanTheirOutputs) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   fs::create_directories(In("music/x"));
