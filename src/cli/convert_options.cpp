@@ -70,6 +70,8 @@ TConversionMode ParseMode(TArgCursor& cursor) {
 bool TakeOutputOption(const std::string& a, TArgCursor& cursor, TConvertRequest& r, bool& portableNames) {
   if (a == "-o" || a == "--output") {
     r.OutputFolder = cursor.Value(a);
+    // An unset variable in a script ("-o $DEST") would mean the current folder.
+    if (r.OutputFolder->empty()) throw TUsageError(a + " needs a folder, not an empty value");
   } else if (a == "--same-folder") {
     r.SameFolder = true;
   } else if (a == "--name") {
