@@ -347,6 +347,7 @@ void TConversionRunner::PlanOutputs() {
     }
     outputIndex.Add(output, i);
   }
+  for (const TPlannedOutput& p : plan) Batch_->FoldersToClean[FolderOf(p.Output)].insert(NameWithoutFolder(p.Output));
   Batch_->Plan = std::move(plan);
 }
 
@@ -538,7 +539,10 @@ TId3v2Tags* TConversionRunner::SourceTags() {
 
 bool TConversionRunner::PrepareTarget() {
   const std::string& O = Current_.Output;
-  RemoveDeadPartFiles(O);
+  if (const auto clean = Batch_->FoldersToClean.find(FolderOf(O)); clean != Batch_->FoldersToClean.end()) {
+    RemoveDeadPartFiles(clean->first, clean->second);
+    Batch_->FoldersToClean.erase(clean);
+  }
   struct stat existing {};
   // Appending needs the old file itself; it is undone from what is recorded here.
   if (Appending() && ::stat(O.c_str(), &existing) == 0) return RecordAppendBefore();

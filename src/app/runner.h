@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,9 @@ struct TBatchFiles {
   // the plan holds apart may be one file (a folder that ignores case), which a later file of
   // the batch must neither replace nor take as up to date.
   std::map<std::pair<dev_t, ino_t>, std::string> Written;
+  // The planned outputs' names by folder, for the folders not yet cleaned of dead runs' part
+  // files: each folder is read once per batch, before its first output.
+  std::map<std::string, std::set<std::string>> FoldersToClean;
 };
 
 struct TFileResult {

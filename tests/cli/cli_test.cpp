@@ -1075,6 +1075,25 @@ TEST_F(CliTest, AFolderThatCannotBeReadFailsTheBatchAfterTheRestIsConverted) {
   EXPECT_NE(run.Err.find("could not be read"), std::string::npos) << run.Err;
 }
 
+// Each output folder is cleaned once per batch: one reached later, in a subfolder, too.
+TEST_F(CliTest, DeadRunsPartFilesGoFromEveryOutputFolderOfATree) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  fs::create_directories(In("music/sub"));
+  Wav("music/a.wav", 0.3, 0);
+  Wav("music/sub/b.wav", 0.3, 1);
+  const pid_t dead = ::fork();
+  if (dead == 0) ::_exit(0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(dead, &status, 0), dead);
+  fs::create_directories(Out("sub"));
+  const std::string stale = ".melvanto-" + std::to_string(dead) + ".part.wav";
+  std::ofstream(Out(".a.wav" + stale)) << "x";
+  std::ofstream(Out("sub/.b.wav" + stale)) << "x";
+  const CliRun run = Cli("convert wav-wav -j 1 -o " + Quote(Out()) + " " + Quote(In("music")));
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(FilesBelow(Out()), (std::vector<std::string>{"a.wav", "sub/b.wav"}));
+}
+
 TEST_F(CliTest, SameFolderPutsEachOutputOfATreeNextToItsInput) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   fs::create_directories(In("music/x/y"));
