@@ -304,7 +304,10 @@ void TConversionRunner::Step() {
     StartFile(HeldFile_, HeldIndex_);
     return;
   }
-  if (Batch_->Plan.size() != Batch_->Files.size()) PlanOutputs();
+  if (Batch_->Plan.size() != Batch_->Files.size() && !PlanOutputs()) {
+    View_.CloseWindow();
+    return;
+  }
   if (Batch_->FileIndex >= static_cast<std::int32_t>(Batch_->Files.size())) {
     View_.CloseWindow();
     return;
@@ -313,7 +316,7 @@ void TConversionRunner::Step() {
   StartFile(Batch_->Files[static_cast<std::size_t>(index)], index);
 }
 
-void TConversionRunner::PlanOutputs() {
+bool TConversionRunner::PlanOutputs() {
   const std::vector<std::string>& files = Batch_->Files;
   // Portable names are for folders that ignore case, where "Art/x" and "art/X" are one file.
   const bool foldCase = Batch_->NamePattern && Batch_->NamePattern->Portable;
@@ -332,6 +335,7 @@ void TConversionRunner::PlanOutputs() {
   }
   std::vector<TPlannedOutput> plan(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
+    if (Batch_->Stopping && Batch_->Stopping()) return false;
     TPlannedOutput& p = plan[i];
     const std::string stem = OutputStem(i);
     p.Folder = OutputFolderFor(files[i]);
@@ -349,6 +353,7 @@ void TConversionRunner::PlanOutputs() {
   }
   for (const TPlannedOutput& p : plan) Batch_->FoldersToClean[FolderOf(p.Output)].insert(NameWithoutFolder(p.Output));
   Batch_->Plan = std::move(plan);
+  return true;
 }
 
 std::string TConversionRunner::OutputFolderFor(const std::string& F) const {

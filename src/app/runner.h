@@ -94,6 +94,9 @@ struct TBatchFiles {
   // The planned outputs' names by folder, for the folders not yet cleaned of dead runs' part
   // files: each folder is read once per batch, before its first output.
   std::map<std::string, std::set<std::string>> FoldersToClean;
+  // Whether the batch is being stopped (Ctrl-C), asked while the plan is made: with names from
+  // tags it reads every file first, which can take long. Empty for never.
+  std::function<bool()> Stopping;
 };
 
 struct TFileResult {
@@ -181,8 +184,8 @@ class TConversionRunner {
   // The current input's tags (read from its file when first asked).
   TId3v2Tags* SourceTags();
   void Step();
-  // Fills the batch's Plan.
-  void PlanOutputs();
+  // Fills the batch's Plan; false, leaving it unfilled, when the batch is being stopped.
+  bool PlanOutputs();
   std::string OutputFolderFor(const std::string& F) const;
   // File index's output path below its output folder, without extension ("a/b/x").
   std::string OutputStem(std::size_t index) const;

@@ -91,6 +91,7 @@ int RunConvert(const std::vector<std::string>& args) {
   batch->SkipUpToDate = request.Update;
   TInterruptWatch interrupt;
   terminal.SetInterruptFd(interrupt.NotifyFd());
+  batch->Stopping = [&interrupt] { return interrupt.Interrupted(); };
 
   const TRunnerContext context{settings, tags, request.Wave};
   std::vector<std::unique_ptr<TJobView>> views;
@@ -109,7 +110,8 @@ int RunConvert(const std::vector<std::string>& args) {
     return true;
   };
   loop.RunUntil([&] { return interrupt.Interrupted() || allClosed(); });
-  const bool interrupted = !allClosed();
+  // A plan cut short closes the runners, but the batch was interrupted all the same.
+  const bool interrupted = !allClosed() || batch->Plan.size() != batch->Files.size();
   // Each output being written is stopped; its final name keeps what it had before.
   for (const auto& runner : runners) runner->Close();
   terminal.ClearLine();
