@@ -351,7 +351,8 @@ bool TConversionRunner::PlanOutputs() {
     }
     outputIndex.Add(output, i);
   }
-  for (const TPlannedOutput& p : plan) Batch_->FoldersToClean[FolderOf(p.Output)].insert(NameWithoutFolder(p.Output));
+  for (const TPlannedOutput& p : plan)
+    Batch_->FoldersToClean[FolderOf(p.Output)].insert(NameWithoutFolder(p.Output));
   Batch_->Plan = std::move(plan);
   return true;
 }
@@ -375,8 +376,8 @@ std::string TConversionRunner::OutputStem(std::size_t index) const {
 }
 
 void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
-  if (!NameOutput(F, index) || !CheckInput(F, index) || !CheckNotWrittenYet() || !CheckUpToDate(F) || !ClaimOutput(F, index) ||
-      !MakeFolders(index) || !AskAboutExistingOutput())
+  if (!NameOutput(F, index) || !CheckInput(F, index) || !CheckNotWrittenYet() || !CheckUpToDate(F) ||
+      !ClaimOutput(F, index) || !MakeFolders(index) || !AskAboutExistingOutput())
     return;
   ConfigureOutput();
   if (!PrepareTarget()) return;

@@ -3,8 +3,8 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <map>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>

@@ -126,9 +126,10 @@ int RunConvert(const std::vector<std::string>& args) {
   if (interrupted) return kExitInterrupted;
   if (inputs->Incomplete) {
     // The files converted are fine, but the batch is not all the user asked for.
-    std::fputs("melvanto-cli: some folders or files could not be read (see the warnings above); "
-               "their source files were not converted\n",
-               stderr);
+    std::fputs(
+        "melvanto-cli: some folders or files could not be read (see the warnings above); "
+        "their source files were not converted\n",
+        stderr);
     return kExitFailed;
   }
   return ExitStatusOf(CountResults(results, notStarted.size()));

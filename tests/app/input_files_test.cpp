@@ -2,7 +2,6 @@
 #include "input_files.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>

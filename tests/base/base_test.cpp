@@ -238,14 +238,14 @@ pid_t DeadPid() {
 TEST(PartFileTest, DeadRunsPartFilesOfTheNamesGivenGo_OthersAndLookalikesStay) {
   TempDir dir;
   const std::string dead = std::to_string(DeadPid()), live = std::to_string(::getpid());
-  const std::vector<std::string> gone = {".a.mp3.melvanto-" + dead + ".part.mp3", ".b.melvanto-" + dead + ".part",
-                                         "..wav.melvanto-" + dead + ".part"};
-  const std::vector<std::string> kept = {".a.mp3.melvanto-" + live + ".part.mp3",  // this process's
-                                         ".c.mp3.melvanto-" + dead + ".part.mp3",  // not a name given
-                                         "a.mp3.melvanto-" + dead + ".part.mp3",   // not hidden
-                                         ".a.mp3.melvanto-" + dead + ".part.wav",
-                                         ".a.mp3.melvanto-" + dead + ".part.mp3.bak",
-                                         ".a.mp3.melvanto-" + dead + "x.part.mp3", ".a.mp3.melvanto-.part.mp3"};
+  const std::vector<std::string> gone = {".a.mp3.melvanto-" + dead + ".part.mp3",
+                                         ".b.melvanto-" + dead + ".part", "..wav.melvanto-" + dead + ".part"};
+  const std::vector<std::string> kept = {
+      ".a.mp3.melvanto-" + live + ".part.mp3",  // this process's
+      ".c.mp3.melvanto-" + dead + ".part.mp3",  // not a name given
+      "a.mp3.melvanto-" + dead + ".part.mp3",   // not hidden
+      ".a.mp3.melvanto-" + dead + ".part.wav",  ".a.mp3.melvanto-" + dead + ".part.mp3.bak",
+      ".a.mp3.melvanto-" + dead + "x.part.mp3", ".a.mp3.melvanto-.part.mp3"};
   for (const auto& names : {gone, kept})
     for (const std::string& name : names) WriteText(dir.Path() / name, "x");
   EXPECT_EQ(RemoveDeadPartFiles(dir.String(), {"a.mp3", "b", ".wav"}), static_cast<int>(gone.size()));

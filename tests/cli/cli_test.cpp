@@ -1186,12 +1186,13 @@ TEST_F(CliTest, AnOutputThisBatchWroteUnderAnotherNameIsNeitherReplacedNorUpToDa
     fs::remove_all(Out());
     fs::create_directory(Out());
     fs::create_symlink(Out("a.wav"), Out("b.wav"));
-    const CliRun run =
-        Cli(std::string("convert wav-wav -j 1 ") + option + " -o " + Quote(Out()) + Joined({In("a.wav"), In("b.wav")}));
+    const CliRun run = Cli(std::string("convert wav-wav -j 1 ") + option + " -o " + Quote(Out()) +
+                           Joined({In("a.wav"), In("b.wav")}));
     EXPECT_EQ(run.Status, 1) << option;
     EXPECT_TRUE(run.Says("converted 1, skipped 0, failed 1")) << option << run.Out;
-    EXPECT_NE(run.Err.find("failed: " + In("b.wav") + ": the output file is also the output of " + In("a.wav")),
-              std::string::npos)
+    EXPECT_NE(
+        run.Err.find("failed: " + In("b.wav") + ": the output file is also the output of " + In("a.wav")),
+        std::string::npos)
         << option << run.Err;
     EXPECT_TRUE(fs::is_symlink(Out("b.wav"))) << option;
   }
@@ -1201,14 +1202,19 @@ TEST_F(CliTest, AnOutputThisBatchWroteUnderAnotherNameIsNeitherReplacedNorUpToDa
 TEST_F(CliTest, PortableNamesThatDifferOnlyInCaseAreOneOutput) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame");
-  Ffmpeg("1.mp3", "-f lavfi -i sine=frequency=440:duration=0.3 -c:a libmp3lame -metadata artist=Band -metadata title=X");
-  Ffmpeg("2.mp3", "-f lavfi -i sine=frequency=550:duration=0.3 -c:a libmp3lame -metadata artist=band -metadata title=x");
+  Ffmpeg(
+      "1.mp3",
+      "-f lavfi -i sine=frequency=440:duration=0.3 -c:a libmp3lame -metadata artist=Band -metadata title=X");
+  Ffmpeg(
+      "2.mp3",
+      "-f lavfi -i sine=frequency=550:duration=0.3 -c:a libmp3lame -metadata artist=band -metadata title=x");
   const std::string files = Joined({In("1.mp3"), In("2.mp3")});
   const CliRun portable =
       Cli("convert mp3-wav -j 1 --name '{artist}/{title}' --portable-names -o " + Quote(Out()) + files);
   EXPECT_EQ(portable.Status, 1);
-  EXPECT_NE(portable.Err.find("failed: " + In("2.mp3") + ": the output file is also the output of " + In("1.mp3")),
-            std::string::npos)
+  EXPECT_NE(
+      portable.Err.find("failed: " + In("2.mp3") + ": the output file is also the output of " + In("1.mp3")),
+      std::string::npos)
       << portable.Err;
   EXPECT_EQ(FilesBelow(Out()), std::vector<std::string>{"Band/X.wav"});
 
