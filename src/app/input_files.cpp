@@ -62,7 +62,7 @@ class TFolderSearch {
     }
     std::vector<std::string> names;
     if (!ReadFolder(folder, names)) {
-      List_.Problems.push_back(folder + ": cannot read this folder: " + std::strerror(errno));
+      Unreadable(folder, "cannot read this folder");
       return;
     }
     const std::string prefix = WithSlash(folder);
@@ -70,7 +70,12 @@ class TFolderSearch {
       const std::string path = prefix + name;
       struct stat entry {};
       // Follows links: a link to a folder is searched like the folder, once.
-      if (::stat(path.c_str(), &entry) != 0) continue;  // a dangling link names nothing to convert
+      if (::stat(path.c_str(), &entry) != 0) {
+        // A dangling link or a link loop names nothing to convert; anything else (a folder
+        // that can be listed but not entered) hides what the user meant.
+        if (errno != ENOENT && errno != ELOOP) Unreadable(path, "cannot read");
+        continue;
+      }
       if (S_ISDIR(entry.st_mode))
         Search(path, subfolder + name + '/', entry);
       else if (S_ISREG(entry.st_mode) && HasSourceExtension(name, Source_))
@@ -79,6 +84,13 @@ class TFolderSearch {
   }
 
  private:
+  // Reports errno's reason.
+  void Unreadable(const std::string& path, const char* what) {
+    const int error = errno;
+    List_.Problems.push_back(path + ": " + what + ": " + std::strerror(error));
+    List_.Incomplete = true;
+  }
+
   TSourceFormat Source_;
   TInputList& List_;
   std::set<TFolderId> Searched_;

@@ -20,9 +20,12 @@ struct TInputFile {
 
 struct TInputList {
   std::vector<TInputFile> Files;
-  // "PATH: why" for each folder that could not be read or link that leads back into a folder
-  // already searched; those are skipped, the rest of the batch goes on.
+  // "PATH: why" for each folder or entry that could not be read, or link that leads back into
+  // a folder already searched; those are skipped, the rest of the batch goes on.
   std::vector<std::string> Problems;
+  // Whether something could not be read, so files the user meant may be missing from Files;
+  // a link loop alone leaves the list whole.
+  bool Incomplete = false;
 };
 
 // The extensions of a source format's files, lower case with the dot (".wav").

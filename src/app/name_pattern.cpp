@@ -152,7 +152,10 @@ std::optional<std::string> ExpandNamePattern(const TNamePattern& pattern, const 
       name += SafeName(value, pattern.Portable);
     }
     if (!path.empty()) path += '/';
-    path += SafeName(CutUtf8(name, kLevelBytes), pattern.Portable);
+    std::string safe = SafeName(CutUtf8(name, kLevelBytes), pattern.Portable);
+    // A name starting with '.' is hidden, and folder searches pass it by (".38 Special").
+    if (safe.front() == '.') safe.front() = '_';
+    path += safe;
   }
   return path;
 }

@@ -304,7 +304,10 @@ void TConversionRunner::Step() {
     StartFile(HeldFile_, HeldIndex_);
     return;
   }
-  if (Batch_->Plan.size() != Batch_->Files.size()) PlanOutputs();
+  if (Batch_->Plan.size() != Batch_->Files.size() && !PlanOutputs()) {
+    View_.CloseWindow();
+    return;
+  }
   if (Batch_->FileIndex >= static_cast<std::int32_t>(Batch_->Files.size())) {
     View_.CloseWindow();
     return;
@@ -313,22 +316,32 @@ void TConversionRunner::Step() {
   StartFile(Batch_->Files[static_cast<std::size_t>(index)], index);
 }
 
-void TConversionRunner::PlanOutputs() {
+bool TConversionRunner::PlanOutputs() {
   const std::vector<std::string>& files = Batch_->Files;
+  // Portable names are for folders that ignore case, where "Art/x" and "art/X" are one file.
+  const bool foldCase = Batch_->NamePattern && Batch_->NamePattern->Portable;
+  const auto idOf = [foldCase](const std::string& name) {
+    TNameId id = IdOf(name);
+    if (foldCase)
+      std::transform(id.Key.begin(), id.Key.end(), id.Key.begin(),
+                     [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+    return id;
+  };
   std::vector<TNameId> inputs;
   TNameIndex inputIndex, outputIndex;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    inputs.push_back(IdOf(files[i]));
+    inputs.push_back(idOf(files[i]));
     inputIndex.Add(inputs.back(), i);
   }
   std::vector<TPlannedOutput> plan(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
+    if (Batch_->Stopping && Batch_->Stopping()) return false;
     TPlannedOutput& p = plan[i];
     const std::string stem = OutputStem(i);
     p.Folder = OutputFolderFor(files[i]);
     p.Subfolder = stem.substr(0, stem.rfind('/') + 1);
     p.Output = WithSlash(p.Folder) + stem + TargetExtension(Mode_);
-    const TNameId output = IdOf(p.Output);
+    const TNameId output = idOf(p.Output);
     // An output that is its own input is CheckInput's to report.
     if (!Same(output, inputs[i])) {
       if (const auto input = inputIndex.Find(output); input && *input != i)
@@ -338,7 +351,10 @@ void TConversionRunner::PlanOutputs() {
     }
     outputIndex.Add(output, i);
   }
+  for (const TPlannedOutput& p : plan)
+    Batch_->FoldersToClean[FolderOf(p.Output)].insert(NameWithoutFolder(p.Output));
   Batch_->Plan = std::move(plan);
+  return true;
 }
 
 std::string TConversionRunner::OutputFolderFor(const std::string& F) const {
@@ -360,8 +376,8 @@ std::string TConversionRunner::OutputStem(std::size_t index) const {
 }
 
 void TConversionRunner::StartFile(const std::string& F, std::int32_t index) {
-  if (!NameOutput(F, index) || !CheckInput(F, index) || !CheckUpToDate(F) || !ClaimOutput(F, index) ||
-      !MakeFolders(index) || !AskAboutExistingOutput())
+  if (!NameOutput(F, index) || !CheckInput(F, index) || !CheckNotWrittenYet() || !CheckUpToDate(F) ||
+      !ClaimOutput(F, index) || !MakeFolders(index) || !AskAboutExistingOutput())
     return;
   ConfigureOutput();
   if (!PrepareTarget()) return;
@@ -413,6 +429,15 @@ bool TConversionRunner::CheckInput(const std::string& F, std::int32_t index) {
     return false;
   }
   return true;
+}
+
+bool TConversionRunner::CheckNotWrittenYet() {
+  struct stat output {};
+  if (::stat(Current_.Output.c_str(), &output) != 0) return true;
+  const auto written = Batch_->Written.find({output.st_dev, output.st_ino});
+  if (written == Batch_->Written.end()) return true;
+  FinishFile(TFileResult::frFailed, kAlsoAnOutput + written->second);
+  return false;
 }
 
 bool TConversionRunner::CheckUpToDate(const std::string& F) {
@@ -520,7 +545,10 @@ TId3v2Tags* TConversionRunner::SourceTags() {
 
 bool TConversionRunner::PrepareTarget() {
   const std::string& O = Current_.Output;
-  RemoveDeadPartFiles(O);
+  if (const auto clean = Batch_->FoldersToClean.find(FolderOf(O)); clean != Batch_->FoldersToClean.end()) {
+    RemoveDeadPartFiles(clean->first, clean->second);
+    Batch_->FoldersToClean.erase(clean);
+  }
   struct stat existing {};
   // Appending needs the old file itself; it is undone from what is recorded here.
   if (Appending() && ::stat(O.c_str(), &existing) == 0) return RecordAppendBefore();
@@ -581,6 +609,8 @@ std::string TConversionRunner::RunFailure() {
   }
   if (message.empty()) {
     AppendBefore_ = TAppendBefore{};
+    if (struct stat written {}; ::stat(Current_.Output.c_str(), &written) == 0)
+      Batch_->Written.emplace(std::pair(written.st_dev, written.st_ino), Current_.Input);
     Current_.Warning = RunWarning();
     return message;
   }

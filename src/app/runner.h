@@ -1,9 +1,13 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -84,6 +88,16 @@ struct TBatchFiles {
   // A "to all" answer to the overwrite question: later existing outputs of this batch are
   // replaced (true) or kept (false) without asking. Empty while every file is asked about.
   std::optional<bool> ReplaceExisting;
+  // The files (device, inode) this batch has written, with the input each came from: names
+  // the plan holds apart may be one file (a folder that ignores case), which a later file of
+  // the batch must neither replace nor take as up to date.
+  std::map<std::pair<dev_t, ino_t>, std::string> Written;
+  // The planned outputs' names by folder, for the folders not yet cleaned of dead runs' part
+  // files: each folder is read once per batch, before its first output.
+  std::map<std::string, std::set<std::string>> FoldersToClean;
+  // Whether the batch is being stopped (Ctrl-C), asked while the plan is made: with names from
+  // tags it reads every file first, which can take long. Empty for never.
+  std::function<bool()> Stopping;
 };
 
 // Sets batch's files and the subfolders their outputs keep, as they were collected.
@@ -174,8 +188,8 @@ class TConversionRunner {
   // The current input's tags (read from its file when first asked).
   TId3v2Tags* SourceTags();
   void Step();
-  // Fills the batch's Plan.
-  void PlanOutputs();
+  // Fills the batch's Plan; false, leaving it unfilled, when the batch is being stopped.
+  bool PlanOutputs();
   std::string OutputFolderFor(const std::string& F) const;
   // File index's output path below its output folder, without extension ("a/b/x").
   std::string OutputStem(std::size_t index) const;
@@ -189,6 +203,7 @@ class TConversionRunner {
   // whose output the plan gives to another file or finds among the inputs.
   bool CheckInput(const std::string& F, std::int32_t index);
   // Skips a file whose output is up to date (when the batch asks for that).
+  bool CheckNotWrittenYet();
   bool CheckUpToDate(const std::string& F);
   // Claims the output in the batch, or holds the file while another runner writes it.
   bool ClaimOutput(const std::string& F, std::int32_t index);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "unique_fd.h"
 
@@ -46,14 +47,17 @@ UniqueFd OpenNoInterrupt(const char* path, int flags) {
   return UniqueFd(fd);
 }
 
-// The process id in a part file's name of ours for that final name, or 0.
-pid_t PartFilePid(const std::string& entry, const std::string& prefix, const std::string& suffix) {
-  if (entry.size() <= prefix.size() + suffix.size() || entry.compare(0, prefix.size(), prefix) != 0 ||
-      entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) != 0)
+// The process id in a part file's name of ours for one of finalNames, or 0.
+pid_t PartFilePid(const std::string& entry, const std::set<std::string>& finalNames) {
+  const std::size_t marker = entry.rfind(kMarker);
+  if (entry.empty() || entry[0] != '.' || marker == std::string::npos || marker < 2) return 0;
+  const std::string name = entry.substr(1, marker - 1);
+  if (finalNames.count(name) == 0) return 0;
+  const std::size_t start = marker + std::char_traits<char>::length(kMarker);
+  const std::size_t end = entry.find_first_not_of("0123456789", start);
+  if (end == std::string::npos || end == start || end - start > 9 || entry.substr(end) != PartSuffix(name))
     return 0;
-  const std::string digits = entry.substr(prefix.size(), entry.size() - prefix.size() - suffix.size());
-  if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
-  return static_cast<pid_t>(std::atol(digits.c_str()));
+  return static_cast<pid_t>(std::atol(entry.substr(start, end - start).c_str()));
 }
 
 }  // namespace
@@ -87,19 +91,18 @@ void DiscardPartFile(const std::string& partName) {
   ::unlink(partName.c_str());
 }
 
-int RemoveDeadPartFiles(const std::string& finalName) {
-  const std::string folder = FolderPart(finalName);
+int RemoveDeadPartFiles(const std::string& folder, const std::set<std::string>& finalNames) {
   const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.empty() ? "." : folder.c_str()),
                                                 &::closedir);
   if (!dir) return 0;
-  const std::string prefix = "." + NamePart(finalName) + kMarker, suffix = PartSuffix(finalName);
+  const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + '/';
   int removed = 0;
   while (const dirent* entry = ::readdir(dir.get())) {
-    const pid_t pid = PartFilePid(entry->d_name, prefix, suffix);
+    const pid_t pid = PartFilePid(entry->d_name, finalNames);
     if (pid <= 0) continue;
     // Only a process that is gone: one we may not signal (EPERM) is alive.
     if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
-    if (::unlink((folder + entry->d_name).c_str()) == 0) ++removed;
+    if (::unlink((prefix + entry->d_name).c_str()) == 0) ++removed;
   }
   return removed;
 }

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <set>
 #include <string>
 
 namespace melvanto {
@@ -29,8 +30,9 @@ void FlushFolder(const std::string& folder);
 // Removes the part file, if it is there.
 void DiscardPartFile(const std::string& partName);
 
-// Removes the part files of finalName left by processes that no longer exist; a live
-// process's file (this one's included) is never touched. Returns how many went.
-int RemoveDeadPartFiles(const std::string& finalName);
+// Removes the part files in folder ("" for the current one) of the final names given (without
+// their folder) left by processes that no longer exist; a live process's file (this one's
+// included) is never touched. Returns how many went.
+int RemoveDeadPartFiles(const std::string& folder, const std::set<std::string>& finalNames);
 
 }  // namespace melvanto

@@ -90,6 +90,7 @@ int RunConvert(const std::vector<std::string>& args) {
   batch->SkipUpToDate = request.Update;
   TInterruptWatch interrupt;
   terminal.SetInterruptFd(interrupt.NotifyFd());
+  batch->Stopping = [&interrupt] { return interrupt.Interrupted(); };
 
   const TRunnerContext context{settings, tags, request.Wave};
   std::vector<std::unique_ptr<TJobView>> views;
@@ -108,7 +109,8 @@ int RunConvert(const std::vector<std::string>& args) {
     return true;
   };
   loop.RunUntil([&] { return interrupt.Interrupted() || allClosed(); });
-  const bool interrupted = !allClosed();
+  // A plan cut short closes the runners, but the batch was interrupted all the same.
+  const bool interrupted = !allClosed() || batch->Plan.size() != batch->Files.size();
   // Each output being written is stopped; its final name keeps what it had before.
   for (const auto& runner : runners) runner->Close();
   terminal.ClearLine();
@@ -121,6 +123,14 @@ int RunConvert(const std::vector<std::string>& args) {
   PrintSummary(results, notStarted, request.Quiet, stdout, stderr,
                common.SameAsInputFolder ? "next to their inputs" : "in " + common.OutputFolder);
   if (interrupted) return kExitInterrupted;
+  if (inputs->Incomplete) {
+    // The files converted are fine, but the batch is not all the user asked for.
+    std::fputs(
+        "melvanto-cli: some folders or files could not be read (see the warnings above); "
+        "their source files were not converted\n",
+        stderr);
+    return kExitFailed;
+  }
   return ExitStatusOf(CountResults(results, notStarted.size()));
 }
 

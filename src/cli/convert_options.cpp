@@ -70,6 +70,8 @@ TConversionMode ParseMode(TArgCursor& cursor) {
 bool TakeOutputOption(const std::string& a, TArgCursor& cursor, TConvertRequest& r, bool& portableNames) {
   if (a == "-o" || a == "--output") {
     r.OutputFolder = cursor.Value(a);
+    // An unset variable in a script ("-o $DEST") would mean the current folder.
+    if (r.OutputFolder->empty()) throw TUsageError(a + " needs a folder, not an empty value");
   } else if (a == "--same-folder") {
     r.SameFolder = true;
   } else if (a == "--name") {
@@ -161,6 +163,8 @@ void CheckRequest(const TConvertRequest& r) {
   if (r.Files.empty()) throw TUsageError("convert needs at least one file");
   if (r.OutputFolder && r.SameFolder) throw TUsageError("-o and --same-folder exclude each other");
   CheckFileCount(r);
+  // An appended output is newer than its input, so each run would append the same audio again.
+  if (r.Update && r.Wave.Append) throw TUsageError("--update and --append exclude each other");
   if (r.Mp3ConstantIndex && r.Mp3VbrQuality) throw TUsageError("--mp3-cbr and --mp3-vbr exclude each other");
   if (r.AnyTag() && TargetFormatOf(r.Mode) == TTargetFormat::tfWav)
     throw TUsageError("tag options do not apply to WAV output");

@@ -239,5 +239,24 @@ TEST_F(RunnerTest, ClosingAJobWakesTheJobHoldingBehindIt) {
   EXPECT_TRUE(shared->BusyOutputs.empty());
 }
 
+// With names from tags every file is read before the first starts; a stop meanwhile ends
+// the batch there, with nothing converted.
+TEST_F(RunnerTest, SharedBatchStoppedWhileThePlanIsMadeEndsBeforeAnyFile) {
+  REQUIRE_SOURCES();
+  auto shared = std::make_shared<TBatchFiles>();
+  shared->Files = {Src("src.wav"), Src("src24.wav")};
+  std::string problem;
+  shared->NamePattern = ParseNamePattern("{name}", problem);
+  int asked = 0;
+  shared->Stopping = [&] { return ++asked > 1; };  // during the second file's tags
+  TwoJobs jobs(shared, TConversionMode::cmWavToWav, Context());
+  jobs.Run();
+  EXPECT_TRUE(jobs.one.Results().empty());
+  EXPECT_TRUE(jobs.two.Results().empty());
+  EXPECT_TRUE(jobs.log.empty());
+  EXPECT_FALSE(fs::exists(Out("src.wav")));
+  EXPECT_NE(shared->Plan.size(), shared->Files.size());
+}
+
 }  // namespace
 }  // namespace melvanto::testing

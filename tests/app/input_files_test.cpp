@@ -2,6 +2,7 @@
 #include "input_files.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -68,6 +69,7 @@ TEST_F(InputFilesTest, LinksToFoldersAreFollowedOnceAndLoopsEnd) {
   fs::create_directory_symlink(dir_ / "lib", dir_ / "lib/a/back");   // a loop
   fs::create_directory_symlink(dir_ / "other", dir_ / "lib/linked");  // followed
   fs::create_symlink(dir_ / "nowhere", dir_ / "lib/dangling.wav");
+  fs::create_symlink(dir_ / "lib/self.wav", dir_ / "lib/self.wav");  // a link to itself
 
   const TInputList list = CollectInputs({At("lib")}, TSourceFormat::sfWav);
   ASSERT_EQ(list.Files.size(), 2u);
@@ -76,6 +78,26 @@ TEST_F(InputFilesTest, LinksToFoldersAreFollowedOnceAndLoopsEnd) {
   EXPECT_EQ(list.Files[1].Subfolder, "linked/");
   ASSERT_EQ(list.Problems.size(), 1u);
   EXPECT_NE(list.Problems[0].find(At("lib/a/back")), std::string::npos) << list.Problems[0];
+  EXPECT_FALSE(list.Incomplete) << "a loop and links to nothing hide no file";
+}
+
+TEST_F(InputFilesTest, FoldersThatCannotBeReadOrEnteredMakeTheListIncomplete) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not hold for root; the command line test covers it";
+  Make("music/a.wav");
+  Make("music/locked/b.wav");
+  Make("music/closed/c.wav");
+  fs::permissions(dir_ / "music/locked", fs::perms::owner_read);  // listed, not entered
+  fs::permissions(dir_ / "music/closed", fs::perms::none);
+  const TInputList list = CollectInputs({At("music")}, TSourceFormat::sfWav);
+  fs::permissions(dir_ / "music/locked", fs::perms::owner_all);
+  fs::permissions(dir_ / "music/closed", fs::perms::owner_all);
+
+  ASSERT_EQ(list.Files.size(), 1u);
+  EXPECT_EQ(list.Files[0].Path, At("music/a.wav"));
+  EXPECT_TRUE(list.Incomplete);
+  ASSERT_EQ(list.Problems.size(), 2u);
+  EXPECT_EQ(list.Problems[0].rfind(At("music/closed") + ": ", 0), 0u) << list.Problems[0];
+  EXPECT_EQ(list.Problems[1].rfind(At("music/locked/b.wav") + ": ", 0), 0u) << list.Problems[1];
 }
 
 TEST(SourceExtensionTest, MatchesTheLastExtensionInAnyCase) {

@@ -90,6 +90,11 @@ TEST(NamePattern, ValuesNeverMakeFoldersNorLeaveTheOutputFolder) {
   EXPECT_EQ(Expanded(Pattern("{album}"), fields), "_");
   // A level of the pattern's own that means "here" or "up" is no way out either.
   EXPECT_EQ(Expanded(Pattern("../{title}"), Fields()), "_/Title");
+  // Nor a hidden name, which a later search of the folder would pass by; a dot inside stays.
+  fields.Artist = ".38 Special";
+  fields.Title = "..Title";
+  EXPECT_EQ(Expanded(Pattern("{artist}/{title}/x .{album}"), fields), "_38 Special/_.Title/x ._");
+  EXPECT_EQ(Expanded(Pattern(".{artist}", true), fields), "_.38 Special");
   // Not portable: what only FAT and Windows refuse is kept, and so is UTF-8.
   fields = Fields();
   fields.Title = "Why? <Live>: \"A|B\\C*\" Zoë. ";

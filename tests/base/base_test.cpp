@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -223,6 +224,33 @@ TEST(PartFileTest, PublishReplacesALinkItselfNeverItsTarget) {
   EXPECT_EQ(PublishPartFile(part, (dir / "b.wav").string()), ENOENT);
   EXPECT_FALSE(std::filesystem::exists(dir / "b.wav"));
   DiscardPartFile(part);  // nothing there: no harm
+}
+
+// The id of a process that has ended (and been reaped).
+pid_t DeadPid() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return child;
+}
+
+TEST(PartFileTest, DeadRunsPartFilesOfTheNamesGivenGo_OthersAndLookalikesStay) {
+  TempDir dir;
+  const std::string dead = std::to_string(DeadPid()), live = std::to_string(::getpid());
+  const std::vector<std::string> gone = {".a.mp3.melvanto-" + dead + ".part.mp3",
+                                         ".b.melvanto-" + dead + ".part", "..wav.melvanto-" + dead + ".part"};
+  const std::vector<std::string> kept = {
+      ".a.mp3.melvanto-" + live + ".part.mp3",  // this process's
+      ".c.mp3.melvanto-" + dead + ".part.mp3",  // not a name given
+      "a.mp3.melvanto-" + dead + ".part.mp3",   // not hidden
+      ".a.mp3.melvanto-" + dead + ".part.wav",  ".a.mp3.melvanto-" + dead + ".part.mp3.bak",
+      ".a.mp3.melvanto-" + dead + "x.part.mp3", ".a.mp3.melvanto-.part.mp3"};
+  for (const auto& names : {gone, kept})
+    for (const std::string& name : names) WriteText(dir.Path() / name, "x");
+  EXPECT_EQ(RemoveDeadPartFiles(dir.String(), {"a.mp3", "b", ".wav"}), static_cast<int>(gone.size()));
+  for (const std::string& name : gone) EXPECT_FALSE(std::filesystem::exists(dir.Path() / name)) << name;
+  for (const std::string& name : kept) EXPECT_TRUE(std::filesystem::exists(dir.Path() / name)) << name;
 }
 
 }  // namespace

@@ -164,6 +164,9 @@ TEST(CliConvertArgs, UsageErrorsSayWhatIsWrong) {
       {{"wav-mp3", "a", "--name", "{artist}/{tilte}"}, "--name: unknown field {tilte}"},
       {{"wav-mp3", "a", "--name", "{artist}/{album"}, "--name: unclosed '{'"},
       {{"wav-mp3", "a", "--portable-names"}, "--portable-names is for --name"},
+      {{"wav-wav", "a", "--update", "--append"}, "--update and --append exclude each other"},
+      {{"wav-mp3", "a", "-o", ""}, "-o needs a folder"},
+      {{"wav-mp3", "a", "--output="}, "--output needs a folder"},
   };
   for (const Case& c : cases) {
     const std::string message = UsageError(c.Args);

@@ -55,7 +55,7 @@ class CliTest : public ::testing::Test {
 
   // The program's environment: our own settings folder, no terminal on any stream.
   std::string Env() const {
-    return "env HOME=" + Quote(home_.String()) +
+    return runAs_ + "env HOME=" + Quote(home_.String()) +
            " XDG_CONFIG_HOME=" + Quote(config_.empty() ? (home_ / "config").string() : config_) + " ";
   }
 
@@ -92,6 +92,7 @@ class CliTest : public ::testing::Test {
 
   TempDir home_, dir_;
   std::string config_;  // XDG_CONFIG_HOME when not the usual one
+  std::string runAs_;   // a command that runs the program as another user
 };
 
 // The number after label (a line's "  label:  value").
@@ -1041,6 +1042,58 @@ TEST_F(CliTest, AFolderConvertsItsTreeIntoAMirroredTreeThatIsMade) {
   EXPECT_EQ(none.Err, "melvanto-cli: no source files (.wav) were found in the folder " + In("empty") + "\n");
 }
 
+TEST_F(CliTest, AFolderThatCannotBeReadFailsTheBatchAfterTheRestIsConverted) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  if (::geteuid() == 0) {
+    // Permissions do not hold for root: run as nobody, in folders nobody may write.
+    MELVANTO_REQUIRE_COMMAND("setpriv");
+    runAs_ = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    for (const fs::path& p : {home_.Path(), dir_.Path(), fs::path(Out())}) fs::permissions(p, fs::perms::all);
+  }
+  fs::create_directories(In("music/locked"));
+  fs::create_directories(In("music/closed"));
+  Wav("music/a.wav", 0.3, 0);
+  Wav("music/locked/b.wav", 0.3, 1);
+  Wav("music/closed/c.wav", 0.3, 2);
+  fs::create_symlink(In("nowhere"), In("music/dangling.wav"));
+  fs::permissions(In("music/locked"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(In("music/closed"), fs::perms::none);
+
+  const CliRun run = Cli("convert wav-wav -j 1 -o " + Quote(Out()) + " " + Quote(In("music")));
+  fs::permissions(In("music/locked"), fs::perms::owner_all);
+  fs::permissions(In("music/closed"), fs::perms::owner_all);
+  EXPECT_EQ(run.Status, 1) << run.Err;
+  EXPECT_TRUE(run.Says("converted 1, skipped 0, failed 0\n")) << run.Out;
+  EXPECT_EQ(FilesBelow(Out()), (std::vector<std::string>{"a.wav"}));
+  EXPECT_NE(run.Err.find("melvanto-cli: warning: " + In("music/closed") + ": cannot read this folder"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_NE(run.Err.find("melvanto-cli: warning: " + In("music/locked/b.wav") + ": cannot read"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_EQ(run.Err.find("dangling"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find("could not be read"), std::string::npos) << run.Err;
+}
+
+// Each output folder is cleaned once per batch: one reached later, in a subfolder, too.
+TEST_F(CliTest, DeadRunsPartFilesGoFromEveryOutputFolderOfATree) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  fs::create_directories(In("music/sub"));
+  Wav("music/a.wav", 0.3, 0);
+  Wav("music/sub/b.wav", 0.3, 1);
+  const pid_t dead = ::fork();
+  if (dead == 0) ::_exit(0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(dead, &status, 0), dead);
+  fs::create_directories(Out("sub"));
+  const std::string stale = ".melvanto-" + std::to_string(dead) + ".part.wav";
+  std::ofstream(Out(".a.wav" + stale)) << "x";
+  std::ofstream(Out("sub/.b.wav" + stale)) << "x";
+  const CliRun run = Cli("convert wav-wav -j 1 -o " + Quote(Out()) + " " + Quote(In("music")));
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(FilesBelow(Out()), (std::vector<std::string>{"a.wav", "sub/b.wav"}));
+}
+
 TEST_F(CliTest, SameFolderPutsEachOutputOfATreeNextToItsInput) {
   MELVANTO_REQUIRE_COMMAND("ffmpeg");
   fs::create_directories(In("music/x/y"));
@@ -1121,6 +1174,55 @@ TEST_F(CliTest, NamesFromTags_MissingFieldsUnsafeCharactersAndTwoFilesOnOneName)
       Cli("convert mp3-wav -j 1 --name '{artist}/{titel}' -o " + Quote(Out()) + " " + Quote(In("lib")));
   EXPECT_EQ(unknown.Status, 2);
   EXPECT_TRUE(unknown.Says("--name: unknown field {titel}")) << unknown.Err;
+}
+
+// Two names the plan holds apart but that are one file on disk, as on a folder that ignores
+// case: here b's output is a link, dangling when the batch is planned, to a's output.
+TEST_F(CliTest, AnOutputThisBatchWroteUnderAnotherNameIsNeitherReplacedNorUpToDate) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  Wav("a.wav", 0.3, 0);
+  Wav("b.wav", 0.3, 1);
+  for (const char* option : {"--overwrite", "--update"}) {
+    fs::remove_all(Out());
+    fs::create_directory(Out());
+    fs::create_symlink(Out("a.wav"), Out("b.wav"));
+    const CliRun run = Cli(std::string("convert wav-wav -j 1 ") + option + " -o " + Quote(Out()) +
+                           Joined({In("a.wav"), In("b.wav")}));
+    EXPECT_EQ(run.Status, 1) << option;
+    EXPECT_TRUE(run.Says("converted 1, skipped 0, failed 1")) << option << run.Out;
+    EXPECT_NE(
+        run.Err.find("failed: " + In("b.wav") + ": the output file is also the output of " + In("a.wav")),
+        std::string::npos)
+        << option << run.Err;
+    EXPECT_TRUE(fs::is_symlink(Out("b.wav"))) << option;
+  }
+}
+
+// Portable names are for folders that ignore case: names that differ only in case are one.
+TEST_F(CliTest, PortableNamesThatDifferOnlyInCaseAreOneOutput) {
+  MELVANTO_REQUIRE_COMMAND("ffmpeg");
+  MELVANTO_REQUIRE_TOOL(HaveMp3Encoder(), "ffmpeg with libmp3lame");
+  Ffmpeg(
+      "1.mp3",
+      "-f lavfi -i sine=frequency=440:duration=0.3 -c:a libmp3lame -metadata artist=Band -metadata title=X");
+  Ffmpeg(
+      "2.mp3",
+      "-f lavfi -i sine=frequency=550:duration=0.3 -c:a libmp3lame -metadata artist=band -metadata title=x");
+  const std::string files = Joined({In("1.mp3"), In("2.mp3")});
+  const CliRun portable =
+      Cli("convert mp3-wav -j 1 --name '{artist}/{title}' --portable-names -o " + Quote(Out()) + files);
+  EXPECT_EQ(portable.Status, 1);
+  EXPECT_NE(
+      portable.Err.find("failed: " + In("2.mp3") + ": the output file is also the output of " + In("1.mp3")),
+      std::string::npos)
+      << portable.Err;
+  EXPECT_EQ(FilesBelow(Out()), std::vector<std::string>{"Band/X.wav"});
+
+  // Elsewhere case is kept: two outputs.
+  fs::remove_all(Out());
+  const CliRun plain = Cli("convert mp3-wav -j 1 --name '{artist}/{title}' -o " + Quote(Out()) + files);
+  EXPECT_EQ(plain.Status, 0) << plain.Err;
+  EXPECT_EQ(FilesBelow(Out()), (std::vector<std::string>{"Band/X.wav", "band/x.wav"}));
 }
 
 TEST_F(CliTest, UpdateConvertsOnlyInputsNewerThanTheirOutputs) {
