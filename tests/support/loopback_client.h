@@ -16,22 +16,28 @@
 
 namespace melvanto::testing {
 
+// A socket connected to port on the loopback address; invalid when the connect failed. A
+// receiveBuffer above 0 sets the system's buffer, to make a client that falls behind.
+inline UniqueFd ConnectToLoopback(std::uint32_t port, int receiveBuffer = 0) {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (receiveBuffer > 0) ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  // Only a safety net: a broken server fails the test instead of hanging it.
+  const timeval limit{30, 0};
+  ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) fd.Reset();
+  return fd;
+}
+
 class TLoopbackClient {
  public:
-  // A receiveBuffer above 0 sets the system's buffer, to make a client that falls behind.
   explicit TLoopbackClient(std::uint32_t port, int receiveBuffer = 0)
-      : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    if (receiveBuffer > 0) ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    // Only a safety net: a broken server fails the test instead of hanging it.
-    const timeval limit{30, 0};
-    ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    connected_ = ::connect(fd_.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  }
-  bool Connected() const { return connected_; }
+      : fd_(ConnectToLoopback(port, receiveBuffer)) {}
+  bool Connected() const { return fd_.Valid(); }
   // Whether all of text went out.
   bool Send(const std::string& text) {
     return ::send(fd_.Get(), text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
@@ -51,7 +57,6 @@ class TLoopbackClient {
 
  private:
   UniqueFd fd_;
-  bool connected_ = false;
 };
 
 // A socket that listens on a port the system chose, for tests of a port already taken.

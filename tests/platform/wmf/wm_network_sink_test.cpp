@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "loopback_client.h"
 #include "unique_fd.h"
 
 namespace melvanto::testing {
@@ -54,15 +55,8 @@ class TClientEvents : public IWMStatusCallback {
 };
 
 UniqueFd Connect(std::uint32_t port) {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const timeval limit{30, 0};
-  ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  EXPECT_EQ(::connect(fd.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  UniqueFd fd = ConnectToLoopback(port);
+  EXPECT_TRUE(fd.Valid());
   return fd;
 }
 
