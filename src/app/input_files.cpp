@@ -10,6 +10,8 @@
 #include <set>
 #include <utility>
 
+#include "text_codec.h"
+
 namespace melvanto {
 
 namespace {
@@ -20,16 +22,6 @@ struct TDirCloser {
   void operator()(DIR* d) const { ::closedir(d); }
 };
 using UniqueDir = std::unique_ptr<DIR, TDirCloser>;
-
-std::string LowerExtension(const std::string& F) {
-  const std::string name = NameWithoutFolder(F);
-  const std::size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot == 0) return {};
-  std::string ext = name.substr(dot);
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-  return ext;
-}
 
 std::string WithSlash(const std::string& folder) {
   return !folder.empty() && folder.back() == '/' ? folder : folder + '/';
@@ -111,8 +103,11 @@ std::vector<std::string> SourceExtensions(TSourceFormat source) {
 }
 
 bool HasSourceExtension(const std::string& F, TSourceFormat source) {
+  const std::string name = NameWithoutFolder(F);
+  const std::string_view extension = std::string_view(name).substr(NameWithoutExtension(F).size());
   const std::vector<std::string> extensions = SourceExtensions(source);
-  return std::find(extensions.begin(), extensions.end(), LowerExtension(F)) != extensions.end();
+  return std::any_of(extensions.begin(), extensions.end(),
+                     [&](const std::string& e) { return SameText(extension, e); });
 }
 
 TInputList CollectInputs(const std::vector<std::string>& paths, TSourceFormat source) {

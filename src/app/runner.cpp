@@ -19,6 +19,7 @@
 #include "part_file.h"
 #include "runner_components.h"
 #include "settings_apply.h"
+#include "text_codec.h"
 #include "unique_fd.h"
 
 namespace melvanto {
@@ -323,8 +324,7 @@ bool TConversionRunner::PlanOutputs() {
   const auto idOf = [foldCase](const std::string& name) {
     TNameId id = IdOf(name);
     if (foldCase)
-      std::transform(id.Key.begin(), id.Key.end(), id.Key.begin(),
-                     [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+      std::transform(id.Key.begin(), id.Key.end(), id.Key.begin(), AsciiLower);
     return id;
   };
   std::vector<TNameId> inputs;

@@ -63,9 +63,9 @@ std::basic_string<Char> Trim(std::basic_string_view<Char> text) {
   return std::basic_string<Char>(text.substr(begin, end - begin));
 }
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
 }  // namespace
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
 std::u16string Latin1ToWide(std::string_view latin1) {
   std::u16string out;

@@ -31,6 +31,8 @@ std::u16string TrimControl(std::u16string_view text);
 std::optional<std::int32_t> ParseInteger(std::u16string_view text);
 std::optional<std::int32_t> ParseInteger(std::string_view text);
 
+// c in lower case when it is an ASCII capital; any other byte as it is.
+char AsciiLower(char c);
 // Case-insensitive comparison of ASCII letters; other characters compare by code.
 int CompareText(std::string_view a, std::string_view b);
 bool SameText(std::string_view a, std::string_view b);
